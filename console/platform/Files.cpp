@@ -1,0 +1,61 @@
+#include "platform/Files.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace sigrun::platform {
+
+bool CheckReadableFile(const char* path, std::string& reason)
+{
+    if (path == nullptr || path[0] == '\0')
+    {
+        reason = std::strerror(ENOENT);
+        return false;
+    }
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+    {
+        reason = std::strerror(errno);
+        return false;
+    }
+    struct stat info{};
+    const bool stated = fstat(fd, &info) == 0;
+    const int error = errno;
+    close(fd);
+    if (!stated)
+    {
+        reason = std::strerror(error);
+        return false;
+    }
+    if (S_ISDIR(info.st_mode))
+    {
+        reason = "is a directory, not a WAV file";
+        return false;
+    }
+    if (!S_ISREG(info.st_mode))
+    {
+        reason = "is not a regular file";
+        return false;
+    }
+    return true;
+}
+
+bool SameFile(const char* a, const char* b)
+{
+    struct stat first{};
+    struct stat second{};
+    if (stat(a, &first) != 0 || stat(b, &second) != 0)
+        return false;
+    return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
+}
+
+void IgnoreFileSizeSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
+}
+
+} // namespace sigrun::platform

@@ -1,0 +1,16 @@
+#pragma once
+
+namespace sigrun::platform {
+
+bool IsInputTerminal();
+bool IsOutputTerminal();
+bool IsErrorTerminal();
+
+// When standard input is a terminal: shows a prompt on standard output and waits for one key.
+// Scripted runs (input from a pipe or a file) never wait and print nothing.
+void PauseForKey();
+
+// Seconds on a steady clock, for pacing screen updates.
+double SteadySeconds();
+
+} // namespace sigrun::platform

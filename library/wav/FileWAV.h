@@ -1,0 +1,161 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace sigkit {
+
+// One known chunk of a RIFF/WAVE file: its id, the body size in use and the body itself. The
+// body's capacity is fixed when the file object is made; a chunk read from a file never fills
+// more than that capacity.
+struct ChunkRecord
+{
+    char id[4]{};
+    uint32_t size = 0;          // body bytes in use
+    std::vector<uint8_t> body;  // capacity fixed at construction (the data window excepted)
+    uint64_t bodyOffset = 0;    // file offset of the body, noted when the header is read or written
+};
+
+// Layout of the header this layer writes: RIFF, "fmt " (18), "fact" (4), "freq" (4, declared so
+// that it covers the LIST chunk behind it), "LIST" (256), "data".
+inline constexpr uint32_t kWrittenHeaderBytes = 334;
+
+// Capacities of the known chunk records. A format chunk keeps up to 40 bytes, the size of an
+// extensible format; larger ones are read that far and the rest skipped.
+inline constexpr uint32_t kFmtCapacity = 40;
+inline constexpr uint32_t kFmtInitialSize = 18;
+inline constexpr uint32_t kFactCapacity = 4;
+inline constexpr uint32_t kFreqCapacity = 4;
+inline constexpr uint32_t kListCapacity = 256;
+// Paths held by the file layer; a longer path is refused, never cut.
+inline constexpr std::size_t kPathCapacity = 1024;
+
+// Format tags that the layer treats specially.
+inline constexpr uint16_t kTagPcm = 1;
+inline constexpr uint16_t kTagFloat = 3;
+inline constexpr uint16_t kTagAlaw = 6;
+inline constexpr uint16_t kTagMulaw = 7;
+inline constexpr uint16_t kTagPcm8 = 241;
+inline constexpr uint16_t kTagIkm = 246;
+inline constexpr uint16_t kTagIkm2 = 247;
+inline constexpr uint16_t kTagExtensible = 0xFFFE;
+
+// One RIFF/WAVE file: the records of its known chunks, its format, and (in this base class) all
+// of its sample data in memory. FileWAV_VeryFast streams the data through a window instead.
+//
+// Open modes: 0 closed, 1 reading, 2 writing, 3 both (bit 0 allows reading, bit 1 writing).
+class FileWAV
+{
+public:
+    // The data record's body holds 2 * count bytes (the streamed variant's window).
+    explicit FileWAV(int32_t count);
+    virtual ~FileWAV();
+    FileWAV(const FileWAV&) = delete;
+    FileWAV& operator=(const FileWAV&) = delete;
+
+    // Creates or truncates the file for writing; result: the descriptor, or -1.
+    virtual int32_t Create(const char* path);
+    // Creates a new file with a time-made name in a directory that is created as needed.
+    virtual int32_t CreateUnique(const char* directory, const char* suffix);
+    // Opens an existing file (mode 0 read, 1 write, 2 both) and parses its header.
+    // Result: the base 0, the streamed variant its descriptor; -1 when it cannot be opened.
+    virtual int32_t Open(const char* path, int32_t mode);
+    // Writes what is pending; 0 when nothing was, negative when a write failed.
+    virtual int32_t Flush();
+    // Base: parses the file and loads all its sample data. Streamed: loads the window.
+    virtual int32_t Load();
+    // Flushes, completes the header and closes; 0 on success or when nothing was open, -1 when
+    // anything did not reach the file or the close failed.
+    virtual int32_t Close();
+    // Moves within the sample data (whence 0 start, 1 current, 2 end; others keep the position);
+    // the target is clamped to 0..DataSize(). Result: the new position.
+    virtual uint64_t Seek(int64_t offset, int32_t whence);
+    // Writes sample bytes; result: bytes taken (0 unless open for writing).
+    virtual int32_t Write(const void* buffer, int32_t count);
+    // Reads sample bytes; result: bytes delivered (0 unless open for reading, or at the end).
+    virtual int32_t Read(void* buffer, int32_t count);
+
+    // Recomputes block align, byte rate and the fact value from the format; result: the rate.
+    uint32_t UpdateFormat();
+    virtual void SetFormatTag(uint16_t tag);
+    uint16_t GetFormatTag() const;
+    void SetMono();
+    void SetStereo();
+    void SetBitsPerSample(uint16_t bits);
+    // The fmt rate is the float truncated toward zero (limited to 0..2^32-1); freq keeps the
+    // float's bits.
+    virtual void SetRate(float rate);
+    void GetRates(uint32_t& rate, uint32_t& exactBits) const;
+    // Copies the format record's size in bytes from source; the fact value follows the rate.
+    virtual void SetFormat(const uint8_t* source);
+    // Copies up to capacity bytes of the format body; result: the bytes copied.
+    uint32_t GetFormat(uint8_t* target, uint32_t capacity) const;
+    virtual void SetExactRate(uint32_t bits);
+    uint32_t GetExactRate() const;
+    virtual void SetList(const uint8_t* source);
+    void GetList(uint8_t* target) const;
+
+    // What the header scan found.
+    uint64_t DataSize() const { return dataSize; }
+    int32_t OpenMode() const { return openMode; }
+    const char* Path() const { return path; }
+    uint32_t FormatSize() const { return fmt.size; }
+    bool FormatFound() const { return formatFound; }
+    bool Headerless() const { return headerless; }
+    // True once a write, a flush or a header update did not fully reach the file.
+    bool WriteFailed() const { return writeFailed; }
+    // The errno of the first failure (0 when none), for the caller's report.
+    int LastError() const { return lastError; }
+
+    const ChunkRecord& FmtRecord() const { return fmt; }
+    const ChunkRecord& DataRecord() const { return data; }
+
+    // Largest sample data that a 32-bit RIFF header can declare with the current records.
+    uint64_t MaxDataSize() const;
+
+protected:
+    // Outcome of parsing the chunks of an opened file.
+    struct HeaderScan
+    {
+        bool headerless = false;
+        bool dataFound = false;
+        uint64_t dataOffset = 0; // file offset of the first sample byte
+        uint64_t dataSize = 0;   // sample bytes really present
+        bool readError = false;
+    };
+
+    // Parses the chunks of the open file into the records. Never reads past the end of the file,
+    // never overruns a record, and always ends.
+    HeaderScan ScanHeader();
+    // The header bytes for the current records, declaring declaredData sample bytes.
+    std::vector<uint8_t> HeaderBytes(uint64_t declaredData);
+    // Writes the whole header at offset 0 and notes the body offsets of the records.
+    bool WriteHeader(uint64_t declaredData);
+    // Records a failed write: keeps the first errno.
+    void NoteFailure(int error);
+    bool SetPath(const char* newPath);
+    bool CanRead() const { return (openMode & 1) != 0; }
+    bool CanWrite() const { return (openMode & 2) != 0; }
+    uint64_t ClampTarget(int64_t offset, int32_t whence, uint64_t current) const;
+
+    ChunkRecord riff;
+    ChunkRecord fmt;
+    ChunkRecord fact;
+    ChunkRecord freq;
+    ChunkRecord list;
+    ChunkRecord data;
+
+    char path[kPathCapacity]{};
+    int32_t openMode = 0;
+    int fd = -1;               // -1 when no file is open
+    uint64_t position = 0;     // in-memory variant: position in the sample data
+    uint64_t dataSize = 0;     // sample-data bytes
+    int32_t dirty = 0;         // written data not yet in the file
+    bool formatFound = false;  // a fmt chunk was read
+    bool headerless = false;   // the file did not start "RIFF"...."WAVE"
+    bool writeFailed = false;
+    int lastError = 0;
+};
+
+} // namespace sigkit

@@ -1,0 +1,311 @@
+#include "wav/FileWAV_VeryFast.h"
+
+#include "wav/ByteOrder.h"
+#include "wav/platform/LowLevelFile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace sigkit {
+
+FileWAV_VeryFast::FileWAV_VeryFast(int32_t count) : FileWAV(count)
+{
+}
+
+int32_t FileWAV_VeryFast::Create(const char* newPath)
+{
+    if (openMode != 0)
+        Close();
+    writeFailed = false;
+    lastError = 0;
+    if (!SetPath(newPath))
+    {
+        if (fd >= 0)
+            platform::CloseFile(fd);
+        fd = -1;
+        return -1;
+    }
+    // A descriptor already open (left by CreateUnique) is kept.
+    if (fd < 0)
+        fd = platform::CreateOrTruncate(path);
+    openMode = 0;
+    windowPos = 0;
+    windowStart = 0;
+    windowFill = 0;
+    dataSize = 0;
+    writtenEnd = 0;
+    dirty = 0;
+    headerless = false;
+    if (fd < 0)
+    {
+        NoteFailure(errno);
+        return -1;
+    }
+    openMode = 2;
+    // The data size is a placeholder (the window size) until Finalize.
+    if (!WriteHeader(WindowSize()))
+    {
+        platform::CloseFile(fd);
+        fd = -1;
+        openMode = 0;
+        return -1;
+    }
+    return fd;
+}
+
+int32_t FileWAV_VeryFast::Open(const char* newPath, int32_t mode)
+{
+    if (openMode != 0)
+        Close();
+    writeFailed = false;
+    lastError = 0;
+    if (mode < 0 || mode > 2)
+        return -1;
+    if (!SetPath(newPath))
+        return -1;
+    fd = mode == 0 ? platform::OpenForReading(path) : platform::OpenForWriting(path, mode == 2);
+    if (fd < 0)
+    {
+        lastError = errno;
+        openMode = 0;
+        return -1;
+    }
+    openMode = mode + 1;
+    writtenEnd = 0;
+    // ReadHeader needs reading; a file opened for writing only keeps its records as they are.
+    ReadHeader();
+    windowPos = 0;
+    windowStart = 0;
+    dirty = 0;
+    return fd;
+}
+
+int32_t FileWAV_VeryFast::ReadHeader()
+{
+    if (!CanRead() || fd < 0)
+        return 0;
+    const HeaderScan scan = ScanHeader();
+    if (scan.headerless)
+        openMode &= ~2;
+    dataSize = (scan.readError || !scan.dataFound) ? 0 : scan.dataSize;
+    data.bodyOffset = scan.dataOffset;
+    writtenEnd = dataSize;
+    windowStart = 0;
+    windowPos = 0;
+    Load();
+    return 0;
+}
+
+int32_t FileWAV_VeryFast::Load()
+{
+    windowFill = 0;
+    if (fd < 0)
+        return -1;
+    const int64_t n =
+        platform::ReadAt(fd, data.body.data(), WindowSize(), data.bodyOffset + windowStart);
+    windowFill = n > 0 ? static_cast<uint32_t>(n) : 0;
+    return static_cast<int32_t>(windowFill);
+}
+
+int32_t FileWAV_VeryFast::Read(void* buffer, int32_t count)
+{
+    if (!CanRead() || buffer == nullptr || count <= 0)
+        return 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    uint32_t delivered = 0;
+    auto wanted = static_cast<uint32_t>(count);
+    while (wanted > 0)
+    {
+        const uint64_t at = windowStart + windowPos;
+        if (at >= dataSize)
+            break;
+        if (windowPos >= windowFill)
+        {
+            // Next window; a load that brings nothing (a file shorter than it said, or a read
+            // error) ends the data here rather than looping or delivering stale bytes.
+            windowStart += windowPos;
+            windowPos = 0;
+            if (Load() <= 0)
+            {
+                dataSize = windowStart;
+                break;
+            }
+            continue;
+        }
+        const auto n = static_cast<uint32_t>(
+            std::min<uint64_t>({wanted, windowFill - windowPos, dataSize - at}));
+        std::memcpy(out + delivered, data.body.data() + windowPos, n);
+        windowPos += n;
+        delivered += n;
+        wanted -= n;
+    }
+    return static_cast<int32_t>(delivered);
+}
+
+int32_t FileWAV_VeryFast::Write(const void* buffer, int32_t count)
+{
+    if (!CanWrite() || buffer == nullptr || count <= 0)
+        return 0;
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    uint64_t remaining = static_cast<uint64_t>(count);
+    const uint64_t limit = MaxDataSize();
+    const uint64_t at = windowStart + windowPos;
+    if (at + remaining > limit)
+    {
+        // A 32-bit header cannot declare more: refuse the excess instead of writing a header
+        // that lies.
+        NoteFailure(EFBIG);
+        remaining = at < limit ? limit - at : 0;
+    }
+    uint64_t taken = 0;
+    while (remaining > 0)
+    {
+        dirty = 1;
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(remaining, WindowSize() - windowPos));
+        std::memcpy(data.body.data() + windowPos, in + taken, n);
+        windowPos += n;
+        taken += n;
+        remaining -= n;
+        windowFill = std::max(windowFill, windowPos);
+        dataSize = std::max(dataSize, windowStart + windowPos);
+        if (windowPos == WindowSize())
+        {
+            Flush();
+            windowStart += windowPos;
+            windowPos = 0;
+            windowFill = 0;
+        }
+    }
+    return static_cast<int32_t>(taken);
+}
+
+int32_t FileWAV_VeryFast::Flush()
+{
+    if (!CanWrite() || dirty == 0 || fd < 0)
+        return 0;
+    dirty = 0;
+    // After a failure nothing more is written, so that the file ends with the bytes before it.
+    if (writeFailed)
+        return -1;
+    // The whole valid window: bytes written earlier in it stay even after a seek back.
+    const uint32_t n = std::max(windowPos, windowFill);
+    const platform::WriteResult result =
+        platform::WriteAt(fd, data.body.data(), n, data.bodyOffset + windowStart);
+    if (windowStart <= writtenEnd)
+        writtenEnd = std::max(writtenEnd, windowStart + result.written);
+    if (!result.ok)
+    {
+        NoteFailure(errno);
+        return -1;
+    }
+    return static_cast<int32_t>(n);
+}
+
+uint64_t FileWAV_VeryFast::Seek(int64_t offset, int32_t whence)
+{
+    if (openMode == 0)
+        return windowStart + windowPos;
+    const uint64_t target = ClampTarget(offset, whence, windowStart + windowPos);
+    if (target >= windowStart && target < windowStart + windowFill)
+    {
+        windowPos = static_cast<uint32_t>(target - windowStart);
+        return target;
+    }
+    // Leaving the window: what was written into it goes to the file first.
+    if (dirty != 0)
+        Flush();
+    windowStart = target;
+    windowPos = 0;
+    Load();
+    return target;
+}
+
+int32_t FileWAV_VeryFast::Close()
+{
+    if (openMode == 0 && fd < 0)
+        return 0;
+    if (CanWrite())
+    {
+        Flush();
+        Finalize();
+    }
+    const bool writing = CanWrite();
+    const int closed = platform::CloseFile(fd);
+    if (closed != 0 && writing)
+        NoteFailure(errno);
+    openMode = 0;
+    fd = -1;
+    return (closed != 0 || (writing && writeFailed)) ? -1 : 0;
+}
+
+int32_t FileWAV_VeryFast::Finalize()
+{
+    if (!CanWrite() || fd < 0 || data.bodyOffset < 8)
+        return 0;
+    // After a failure the header declares exactly the bytes that reached the file.
+    const uint64_t declared = writeFailed ? std::min(writtenEnd, dataSize) : dataSize;
+    uint8_t chunk[4];
+    StoreU32(chunk, static_cast<uint32_t>(std::min<uint64_t>(declared, 0xFFFFFFFFu)));
+    const platform::WriteResult sizeWritten =
+        platform::WriteAt(fd, chunk, 4, data.bodyOffset - 4);
+    uint8_t riffSize[4];
+    const uint64_t riff = data.bodyOffset - 8 + declared;
+    StoreU32(riffSize, static_cast<uint32_t>(std::min<uint64_t>(riff, 0xFFFFFFFFu)));
+    const platform::WriteResult riffWritten = platform::WriteAt(fd, riffSize, 4, 4);
+    if (!sizeWritten.ok || !riffWritten.ok)
+    {
+        NoteFailure(errno);
+        return -1;
+    }
+    return 0;
+}
+
+int32_t FileWAV_VeryFast::RewriteChunk(const ChunkRecord& record)
+{
+    if (!CanWrite() || fd < 0 || record.bodyOffset == 0)
+        return 0;
+    const platform::WriteResult result =
+        platform::WriteAt(fd, record.body.data(), record.size, record.bodyOffset);
+    if (!result.ok)
+    {
+        NoteFailure(errno);
+        return -1;
+    }
+    return static_cast<int32_t>(result.written);
+}
+
+void FileWAV_VeryFast::SetFormatTag(uint16_t tag)
+{
+    FileWAV::SetFormatTag(tag);
+    if (tag < 129)
+        RewriteChunk(fmt);
+}
+
+void FileWAV_VeryFast::SetRate(float rate)
+{
+    FileWAV::SetRate(rate);
+    RewriteChunk(fmt);
+    RewriteChunk(freq);
+}
+
+void FileWAV_VeryFast::SetFormat(const uint8_t* source)
+{
+    FileWAV::SetFormat(source);
+    RewriteChunk(fmt);
+    RewriteChunk(fact);
+}
+
+void FileWAV_VeryFast::SetExactRate(uint32_t bits)
+{
+    FileWAV::SetExactRate(bits);
+    RewriteChunk(freq);
+}
+
+void FileWAV_VeryFast::SetList(const uint8_t* source)
+{
+    FileWAV::SetList(source);
+    RewriteChunk(list);
+}
+
+} // namespace sigkit
