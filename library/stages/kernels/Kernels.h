@@ -16,6 +16,31 @@
 // order, so its I result equals the real dot product of the taps with the I samples alone.
 namespace sigkit::kernels {
 
+// Stored sample formats of the conversion kernels (8-bit WAV data is unsigned, centred on 128).
+enum class StoredFormat : int32_t
+{
+    Int8,   // signed 8-bit
+    UInt8,  // unsigned 8-bit, re-centred by 127
+    Int16,  // signed 16-bit, little-endian
+    UInt16, // unsigned 16-bit, little-endian, re-centred by 32767
+    Int24,  // signed 24-bit, 3 bytes little-endian
+    Int32,  // signed 32-bit, little-endian
+};
+inline constexpr int32_t kStoredFormatCount = 6;
+
+// Bytes of one stored sample.
+inline constexpr int32_t StoredBytes(StoredFormat format)
+{
+    constexpr int32_t bytes[kStoredFormatCount] = {1, 1, 2, 2, 3, 4};
+    return bytes[static_cast<int32_t>(format)];
+}
+
+// The value subtracted on the way into floats and added back on the way out.
+inline constexpr int32_t StoredOffset(StoredFormat format)
+{
+    return format == StoredFormat::UInt8 ? 127 : format == StoredFormat::UInt16 ? 32767 : 0;
+}
+
 enum class Isa
 {
     Scalar,
@@ -32,6 +57,15 @@ struct KernelTable
     float (*dot)(const float* a, const float* b, int32_t n);
     // iq[0] = Σ taps[j]·x[2j], iq[1] = Σ taps[j]·x[2j+1], j = 0 .. n-1.
     void (*dotComplex)(const float* taps, const float* x, int32_t n, float* iq);
+
+    // Stored samples to floats, indexed by StoredFormat: n samples (n * StoredBytes bytes, any
+    // alignment) to n floats. Floats keep the integer scale; the unsigned formats lose their
+    // offset. A 32-bit value becomes the nearest float, halves to even.
+    void (*toFloat[kStoredFormatCount])(const uint8_t* in, int32_t n, float* out);
+    // Floats (n of them, any alignment) to stored samples: the offset is added back, the value is
+    // rounded to the nearest integer, halves to even, and limited to the format's range; NaN is
+    // taken as 0.0. The result does not depend on the thread's rounding mode.
+    void (*fromFloat[kStoredFormatCount])(const uint8_t* in, int32_t n, uint8_t* out);
 };
 
 // The table chosen for this processor (chosen once).

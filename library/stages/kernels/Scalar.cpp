@@ -1,0 +1,219 @@
+#include "stages/kernels/Variants.h"
+
+#include <cstring>
+
+namespace sigkit::kernels {
+
+namespace {
+
+constexpr int kPartialSums = 16;
+
+// The fixed reduction of the 16 partial sums shared by every variant.
+float Reduce(float (&s)[kPartialSums])
+{
+    for (int k = 0; k < 8; ++k)
+        s[k] += s[k + 8];
+    for (int k = 0; k < 4; ++k)
+        s[k] += s[k + 4];
+    for (int k = 0; k < 2; ++k)
+        s[k] += s[k + 2];
+    return s[0] + s[1];
+}
+
+float Dot(const float* a, const float* b, int32_t n)
+{
+    float s[kPartialSums] = {};
+    for (int32_t j = 0; j < n; ++j)
+    {
+        const float product = a[j] * b[j];
+        s[j % kPartialSums] += product;
+    }
+    return Reduce(s);
+}
+
+void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
+{
+    float si[kPartialSums] = {};
+    float sq[kPartialSums] = {};
+    for (int32_t j = 0; j < n; ++j)
+    {
+        const float productI = taps[j] * x[2 * j];
+        const float productQ = taps[j] * x[2 * j + 1];
+        si[j % kPartialSums] += productI;
+        sq[j % kPartialSums] += productQ;
+    }
+    iq[0] = Reduce(si);
+    iq[1] = Reduce(sq);
+}
+
+// ---- Stored samples to floats. Every integer here has at most 24 significant bits, so its
+// conversion to float is exact and independent of the rounding mode.
+
+void Int8ToFloat(const uint8_t* in, int32_t n, float* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = static_cast<float>(static_cast<int8_t>(in[i]));
+}
+
+void UInt8ToFloat(const uint8_t* in, int32_t n, float* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = static_cast<float>(static_cast<int32_t>(in[i]) - 127);
+}
+
+void Int16ToFloat(const uint8_t* in, int32_t n, float* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const auto value = static_cast<int16_t>(in[2 * i] | in[2 * i + 1] << 8);
+        out[i] = static_cast<float>(value);
+    }
+}
+
+void UInt16ToFloat(const uint8_t* in, int32_t n, float* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const int32_t value = in[2 * i] | in[2 * i + 1] << 8;
+        out[i] = static_cast<float>(value - 32767);
+    }
+}
+
+void Int24ToFloat(const uint8_t* in, int32_t n, float* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const uint8_t* p = in + 3 * i;
+        const uint32_t bits = static_cast<uint32_t>(p[0]) << 8 | static_cast<uint32_t>(p[1]) << 16 |
+                              static_cast<uint32_t>(p[2]) << 24;
+        // The top byte's sign bit lands in bit 31; the arithmetic shift extends it.
+        out[i] = static_cast<float>(static_cast<int32_t>(bits) >> 8);
+    }
+}
+
+// A 32-bit integer as the nearest float, halves to even, whatever rounding mode the thread has
+// set: the exact double is rounded to 24 significant bits on its bit pattern (29 of its 53 bits
+// go), after which the narrowing to float is exact.
+float Int32ToNearestFloat(int32_t value)
+{
+    const double exact = value;
+    uint64_t bits = 0;
+    std::memcpy(&bits, &exact, sizeof bits);
+    bits += 0x0FFFFFFFu + ((bits >> 29) & 1u);
+    bits &= ~uint64_t{0x1FFFFFFF};
+    double rounded = 0.0;
+    std::memcpy(&rounded, &bits, sizeof rounded);
+    return static_cast<float>(rounded);
+}
+
+void Int32ToFloat(const uint8_t* in, int32_t n, float* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const uint8_t* p = in + 4 * i;
+        const uint32_t bits = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                              static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+        out[i] = Int32ToNearestFloat(static_cast<int32_t>(bits));
+    }
+}
+
+// ---- Floats to stored samples.
+
+float LoadFloat(const uint8_t* p)
+{
+    float value = 0.0f;
+    std::memcpy(&value, p, sizeof value);
+    return value;
+}
+
+// round(x + offset), halves to even, limited to [lo, hi]; NaN counts as 0.0. Only the truncating
+// conversion and exact float subtraction are used, so the thread's rounding mode plays no part,
+// and no float outside the int64 range is ever converted.
+int32_t StoredValue(float x, int32_t offset, int32_t lo, int32_t hi)
+{
+    if (x != x)
+        x = 0.0f;
+    if (x >= 2147483648.0f)
+        return hi;
+    if (x < -2147483648.0f)
+        return lo;
+    int64_t value = 0;
+    if (x >= 8388608.0f || x <= -8388608.0f)
+        value = static_cast<int64_t>(x) + offset; // already a whole number
+    else
+    {
+        const auto whole = static_cast<int32_t>(x); // toward zero
+        const float fraction = x - static_cast<float>(whole); // exact, |fraction| < 1
+        value = int64_t{whole} + offset;
+        const bool odd = (value & 1) != 0;
+        if (fraction > 0.5f || (fraction == 0.5f && odd))
+            ++value;
+        else if (fraction < -0.5f || (fraction == -0.5f && odd))
+            --value;
+    }
+    return static_cast<int32_t>(value < lo ? lo : value > hi ? hi : value);
+}
+
+void FloatToInt8(const uint8_t* in, int32_t n, uint8_t* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = static_cast<uint8_t>(StoredValue(LoadFloat(in + 4 * i), 0, -128, 127));
+}
+
+void FloatToUInt8(const uint8_t* in, int32_t n, uint8_t* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+        out[i] = static_cast<uint8_t>(StoredValue(LoadFloat(in + 4 * i), 127, 0, 255));
+}
+
+void StoreLittle(uint8_t* p, uint32_t value, int bytes)
+{
+    for (int b = 0; b < bytes; ++b)
+        p[b] = static_cast<uint8_t>(value >> (8 * b));
+}
+
+void FloatToInt16(const uint8_t* in, int32_t n, uint8_t* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+        StoreLittle(out + 2 * i,
+                    static_cast<uint32_t>(StoredValue(LoadFloat(in + 4 * i), 0, -32768, 32767)), 2);
+}
+
+void FloatToUInt16(const uint8_t* in, int32_t n, uint8_t* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+        StoreLittle(out + 2 * i,
+                    static_cast<uint32_t>(StoredValue(LoadFloat(in + 4 * i), 32767, 0, 65535)), 2);
+}
+
+void FloatToInt24(const uint8_t* in, int32_t n, uint8_t* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+        StoreLittle(out + 3 * i,
+                    static_cast<uint32_t>(StoredValue(LoadFloat(in + 4 * i), 0, -8388608, 8388607)),
+                    3);
+}
+
+void FloatToInt32(const uint8_t* in, int32_t n, uint8_t* out)
+{
+    for (int32_t i = 0; i < n; ++i)
+        StoreLittle(out + 4 * i,
+                    static_cast<uint32_t>(StoredValue(LoadFloat(in + 4 * i), 0, INT32_MIN, INT32_MAX)),
+                    4);
+}
+
+} // namespace
+
+KernelTable ScalarKernels()
+{
+    return KernelTable{
+        Isa::Scalar,
+        "scalar",
+        Dot,
+        DotComplex,
+        {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
+        {FloatToInt8, FloatToUInt8, FloatToInt16, FloatToUInt16, FloatToInt24, FloatToInt32},
+    };
+}
+
+} // namespace sigkit::kernels

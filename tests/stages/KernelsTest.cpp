@@ -1,0 +1,344 @@
+#include "stages/kernels/Kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace sigkit::kernels;
+
+std::vector<const KernelTable*> VectorVariants()
+{
+    std::vector<const KernelTable*> variants;
+    for (Isa isa : {Isa::Avx2, Isa::Avx512})
+        if (const KernelTable* table = TableFor(isa))
+            variants.push_back(table);
+    return variants;
+}
+
+const KernelTable& Scalar()
+{
+    return *TableFor(Isa::Scalar);
+}
+
+uint32_t Bits(float x)
+{
+    uint32_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    return bits;
+}
+
+// Values over many magnitudes and both signs, so that any change in the order of the sum shows
+// in the last bits.
+std::vector<float> MixedValues(std::size_t count, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> mantissa(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> exponent(-20, 20);
+    std::vector<float> values(count);
+    for (float& v : values)
+        v = std::ldexp(mantissa(random), exponent(random));
+    return values;
+}
+
+TEST(Kernels, ScalarVariantIsAlwaysAvailableAndActiveIsOneOfTheVariants)
+{
+    ASSERT_NE(TableFor(Isa::Scalar), nullptr);
+    const KernelTable& active = Active();
+    EXPECT_EQ(TableFor(active.isa), &active);
+    std::printf("active kernels: %s\n", active.name);
+}
+
+TEST(Kernels, DotProductOfEveryVariantGivesTheScalarBitsForLengths1To1100Unaligned)
+{
+    const std::vector<float> a = MixedValues(1100 + 3, 1);
+    const std::vector<float> b = MixedValues(1100 + 3, 2);
+    for (const KernelTable* variant : VectorVariants())
+        for (int offset = 0; offset < 4; ++offset)
+            for (int32_t n = 1; n <= 1100; ++n)
+            {
+                const float expected = Scalar().dot(a.data() + offset, b.data() + 3 - offset, n);
+                const float actual = variant->dot(a.data() + offset, b.data() + 3 - offset, n);
+                ASSERT_EQ(Bits(expected), Bits(actual))
+                    << variant->name << " n=" << n << " offset=" << offset;
+            }
+}
+
+TEST(Kernels, ComplexDotProductOfEveryVariantGivesTheScalarBitsForLengths1To1100Unaligned)
+{
+    const std::vector<float> taps = MixedValues(1100 + 3, 3);
+    const std::vector<float> x = MixedValues(2 * 1100 + 3, 4);
+    for (const KernelTable* variant : VectorVariants())
+        for (int offset = 0; offset < 4; ++offset)
+            for (int32_t n = 1; n <= 1100; ++n)
+            {
+                float expected[2] = {};
+                float actual[2] = {};
+                Scalar().dotComplex(taps.data() + offset, x.data() + 3 - offset, n, expected);
+                variant->dotComplex(taps.data() + offset, x.data() + 3 - offset, n, actual);
+                ASSERT_EQ(Bits(expected[0]), Bits(actual[0])) << variant->name << " n=" << n;
+                ASSERT_EQ(Bits(expected[1]), Bits(actual[1])) << variant->name << " n=" << n;
+            }
+}
+
+TEST(Kernels, ComplexDotProductSumsIAndQEachLikeTheRealDotProduct)
+{
+    const std::vector<float> taps = MixedValues(1001, 5);
+    const std::vector<float> x = MixedValues(2 * 1001, 6);
+    std::vector<float> onlyI(1001), onlyQ(1001);
+    for (std::size_t j = 0; j < 1001; ++j)
+    {
+        onlyI[j] = x[2 * j];
+        onlyQ[j] = x[2 * j + 1];
+    }
+    std::vector<const KernelTable*> all = VectorVariants();
+    all.push_back(&Scalar());
+    for (const KernelTable* variant : all)
+        for (int32_t n : {1, 15, 16, 17, 101, 301, 1001})
+        {
+            float iq[2] = {};
+            variant->dotComplex(taps.data(), x.data(), n, iq);
+            EXPECT_EQ(Bits(iq[0]), Bits(variant->dot(taps.data(), onlyI.data(), n))) << n;
+            EXPECT_EQ(Bits(iq[1]), Bits(variant->dot(taps.data(), onlyQ.data(), n))) << n;
+        }
+}
+
+TEST(Kernels, DotProductIsCloseToTheExactSum)
+{
+    std::vector<float> a(1001), b(1001);
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> value(-1.0f, 1.0f);
+    double exact = 0.0;
+    for (std::size_t j = 0; j < a.size(); ++j)
+    {
+        a[j] = value(random);
+        b[j] = value(random);
+        exact += static_cast<double>(a[j]) * b[j];
+    }
+    // Reference: the double-precision sum; 1001 single-precision roundings of values below 1
+    // stay far below 1e-4.
+    EXPECT_NEAR(Scalar().dot(a.data(), b.data(), 1001), exact, 1e-4);
+}
+
+TEST(Kernels, CheckedEntryPointsRefuseNullPointersAndEmptyLengths)
+{
+    const float a[3] = {1.0f, 2.0f, 3.0f};
+    const float iq[6] = {1.0f, -1.0f, 2.0f, -2.0f, 3.0f, -3.0f};
+    float out = 42.0f;
+    float outIQ[2] = {42.0f, 42.0f};
+    EXPECT_EQ(DotProduct(nullptr, a, 3, &out), -8);
+    EXPECT_EQ(DotProduct(a, a, 3, nullptr), -8);
+    EXPECT_EQ(DotProduct(a, a, 0, &out), -6);
+    EXPECT_EQ(DotProduct(a, a, -5, &out), -6);
+    EXPECT_EQ(out, 42.0f);
+    EXPECT_EQ(DotProduct(a, a, 3, &out), 0);
+    EXPECT_EQ(out, 14.0f);
+
+    EXPECT_EQ(DotProductComplex(a, nullptr, 3, outIQ), -8);
+    EXPECT_EQ(DotProductComplex(a, iq, 0, outIQ), -6);
+    EXPECT_EQ(outIQ[0], 42.0f);
+    EXPECT_EQ(DotProductComplex(a, iq, 3, outIQ), 0);
+    EXPECT_EQ(outIQ[0], 14.0f);
+    EXPECT_EQ(outIQ[1], -14.0f);
+}
+
+TEST(Kernels, ComplexAllocationIsAlignedAndZeroedAndRefusesImpossibleSizes)
+{
+    float* block = AllocateComplex(1001);
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 64, 0u);
+    for (int i = 0; i < 2002; ++i)
+        ASSERT_EQ(block[i], 0.0f);
+    FreeComplex(block);
+    FreeComplex(nullptr);
+    EXPECT_EQ(AllocateComplex(0), nullptr);
+    EXPECT_EQ(AllocateComplex(std::numeric_limits<std::size_t>::max() / 4), nullptr);
+}
+
+// ---- Sample conversions.
+
+constexpr StoredFormat kFormats[] = {StoredFormat::Int8,   StoredFormat::UInt8,
+                                     StoredFormat::Int16,  StoredFormat::UInt16,
+                                     StoredFormat::Int24,  StoredFormat::Int32};
+
+std::vector<uint8_t> RandomBytes(std::size_t count, uint32_t seed)
+{
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes(count);
+    for (uint8_t& b : bytes)
+        b = static_cast<uint8_t>(random());
+    return bytes;
+}
+
+// Halves, near-halves, the edges of every range and beyond, and the special values.
+std::vector<float> AwkwardFloats(std::size_t count, uint32_t seed)
+{
+    const float fixed[] = {0.0f, -0.0f, 0.5f, -0.5f, 1.5f, -1.5f, 2.5f, -2.5f, 0.49999997f,
+                           -0.49999997f, 127.5f, -128.5f, 128.0f, 255.5f, 32767.5f, -32768.5f,
+                           65535.5f, 8388607.5f, -8388608.5f, 2147483520.0f, 2147483648.0f,
+                           -2147483648.0f, -2147483904.0f, 1e30f, -1e30f,
+                           std::numeric_limits<float>::infinity(),
+                           -std::numeric_limits<float>::infinity(),
+                           std::numeric_limits<float>::quiet_NaN(),
+                           -std::numeric_limits<float>::quiet_NaN(),
+                           std::numeric_limits<float>::denorm_min(), -1e-30f};
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<int> pick(0, 3);
+    std::uniform_int_distribution<int> fixedIndex(0, static_cast<int>(std::size(fixed)) - 1);
+    std::uniform_int_distribution<int32_t> whole(-70000, 70000);
+    std::uniform_real_distribution<float> wide(-3e9f, 3e9f);
+    std::vector<float> values(count);
+    for (float& v : values)
+        switch (pick(random))
+        {
+        case 0:
+            v = fixed[fixedIndex(random)];
+            break;
+        case 1:
+            v = static_cast<float>(whole(random)) + 0.5f;
+            break;
+        case 2:
+            v = static_cast<float>(whole(random)) * 0.37f;
+            break;
+        default:
+            v = wide(random);
+            break;
+        }
+    return values;
+}
+
+TEST(Kernels, ConversionsToFloatOfEveryVariantGiveTheScalarBitsAtAnyLengthAndAlignment)
+{
+    const std::vector<uint8_t> bytes = RandomBytes(4 * 80 + 3, 11);
+    for (const KernelTable* variant : VectorVariants())
+        for (StoredFormat format : kFormats)
+            for (int offset = 0; offset < 4; ++offset)
+                for (int32_t n = 0; n <= 80; ++n)
+                {
+                    const auto f = static_cast<int>(format);
+                    std::vector<float> expected(n + 1, 7.0f), actual(n + 1, 7.0f);
+                    Scalar().toFloat[f](bytes.data() + offset, n, expected.data());
+                    variant->toFloat[f](bytes.data() + offset, n, actual.data());
+                    for (int32_t i = 0; i <= n; ++i) // the entry after the last is untouched
+                        ASSERT_EQ(Bits(expected[i]), Bits(actual[i]))
+                            << variant->name << " format " << f << " n=" << n << " i=" << i;
+                }
+}
+
+TEST(Kernels, ConversionsFromFloatOfEveryVariantGiveTheScalarBytesAtAnyLengthAndAlignment)
+{
+    const std::vector<float> values = AwkwardFloats(83, 12);
+    std::vector<uint8_t> bytes(4 * values.size() + 3);
+    for (const KernelTable* variant : VectorVariants())
+        for (StoredFormat format : kFormats)
+            for (int offset = 0; offset < 4; ++offset)
+            {
+                std::memcpy(bytes.data() + offset, values.data(), 4 * values.size());
+                for (int32_t n = 0; n <= 80; ++n)
+                {
+                    const auto f = static_cast<int>(format);
+                    const std::size_t size = static_cast<std::size_t>(n + 1) * 4;
+                    std::vector<uint8_t> expected(size, 0xA5), actual(size, 0xA5);
+                    Scalar().fromFloat[f](bytes.data() + offset, n, expected.data());
+                    variant->fromFloat[f](bytes.data() + offset, n, actual.data());
+                    ASSERT_EQ(expected, actual) << variant->name << " format " << f << " n=" << n;
+                }
+            }
+}
+
+// Independent reference for one stored value: the double x + offset rounded by the hardware in
+// the default mode (halves to even), then limited; NaN is taken as 0.0.
+int64_t ReferenceStored(float x, StoredFormat format)
+{
+    const int bits = 8 * StoredBytes(format);
+    const bool isUnsigned = format == StoredFormat::UInt8 || format == StoredFormat::UInt16;
+    const double lo = isUnsigned ? 0.0 : -std::ldexp(1.0, bits - 1);
+    const double hi = isUnsigned ? std::ldexp(1.0, bits) - 1.0 : std::ldexp(1.0, bits - 1) - 1.0;
+    const double value = std::nearbyint((std::isnan(x) ? 0.0 : static_cast<double>(x)) +
+                                        StoredOffset(format));
+    return static_cast<int64_t>(std::fmin(std::fmax(value, lo), hi));
+}
+
+int64_t ReadStored(const uint8_t* p, StoredFormat format)
+{
+    const int bytes = StoredBytes(format);
+    uint64_t bits = 0;
+    for (int b = 0; b < bytes; ++b)
+        bits |= static_cast<uint64_t>(p[b]) << (8 * b);
+    const bool isUnsigned = format == StoredFormat::UInt8 || format == StoredFormat::UInt16;
+    if (!isUnsigned && (bits >> (8 * bytes - 1)) != 0)
+        return static_cast<int64_t>(bits) - (int64_t{1} << (8 * bytes));
+    return static_cast<int64_t>(bits);
+}
+
+class RoundingModes : public testing::TestWithParam<int>
+{
+protected:
+    void SetUp() override { ASSERT_EQ(std::fesetround(GetParam()), 0); }
+    void TearDown() override { std::fesetround(FE_TONEAREST); }
+};
+
+TEST_P(RoundingModes, EveryVariantRoundsFloatsToStoredSamplesHalvesToEven)
+{
+    const std::vector<float> values = AwkwardFloats(4000, 13);
+    std::fesetround(FE_TONEAREST);
+    std::vector<int64_t> reference[kStoredFormatCount];
+    for (StoredFormat format : kFormats)
+        for (float x : values)
+            reference[static_cast<int>(format)].push_back(ReferenceStored(x, format));
+    std::fesetround(GetParam());
+
+    std::vector<const KernelTable*> all = VectorVariants();
+    all.push_back(&Scalar());
+    std::vector<uint8_t> out(4 * values.size());
+    for (const KernelTable* variant : all)
+        for (StoredFormat format : kFormats)
+        {
+            const auto f = static_cast<int>(format);
+            variant->fromFloat[f](reinterpret_cast<const uint8_t*>(values.data()),
+                                  static_cast<int32_t>(values.size()), out.data());
+            for (std::size_t i = 0; i < values.size(); ++i)
+                ASSERT_EQ(ReadStored(out.data() + i * StoredBytes(format), format),
+                          reference[f][i])
+                    << variant->name << " format " << f << " value " << values[i];
+        }
+}
+
+TEST_P(RoundingModes, EveryVariantTurns32BitIntegersIntoTheNearestFloat)
+{
+    std::vector<int32_t> values = {0, 1, -1, 16777216, 16777217, 16777219, -16777217,
+                                   2147483647, -2147483647 - 1, 2147483583, 2147483584,
+                                   33554434, 33554438, -33554438};
+    std::mt19937 random(14);
+    for (int i = 0; i < 4000; ++i)
+        values.push_back(static_cast<int32_t>(random()));
+    std::fesetround(FE_TONEAREST);
+    std::vector<float> reference;
+    for (int32_t v : values)
+        reference.push_back(static_cast<float>(v)); // the hardware's own nearest, halves to even
+    std::fesetround(GetParam());
+
+    std::vector<const KernelTable*> all = VectorVariants();
+    all.push_back(&Scalar());
+    std::vector<float> out(values.size());
+    for (const KernelTable* variant : all)
+    {
+        variant->toFloat[static_cast<int>(StoredFormat::Int32)](
+            reinterpret_cast<const uint8_t*>(values.data()), static_cast<int32_t>(values.size()),
+            out.data());
+        for (std::size_t i = 0; i < values.size(); ++i)
+            ASSERT_EQ(Bits(out[i]), Bits(reference[i])) << variant->name << " " << values[i];
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, RoundingModes,
+                         testing::Values(FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO));
+
+} // namespace
