@@ -1,0 +1,37 @@
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+// The circular history every filter keeps between blocks. It holds kHistoryCapacity entries
+// (floats, or (I, Q) float pairs for complex data), newest first: the newest sample sits at the
+// write position w and the sample j steps older at (w + j) mod kHistoryCapacity. After each new
+// sample w moves down by one, from 0 to kHistoryCapacity - 1. A filter of L taps sums
+// taps[j] · history[(w + j) mod capacity]: tap 0 multiplies the newest sample.
+namespace sigkit {
+
+inline constexpr int32_t kHistoryCapacity = 102400; // entries; no filter is longer
+
+// The write position after w, one step down, wrapping from 0 to the last entry.
+inline int32_t NextWritePosition(int32_t w)
+{
+    return w == 0 ? kHistoryCapacity - 1 : w - 1;
+}
+
+// The `length` newest entries starting at w as one contiguous run: the history itself, or, when
+// the run straddles the end, a copy in order in `scratch` (at least `length` entries).
+// `channels` floats make one entry (1 real, 2 for (I, Q) pairs). 1 <= length <= capacity.
+inline const float* HistoryWindow(const float* history, int32_t w, int32_t length, float* scratch,
+                                  int32_t channels = 1)
+{
+    if (w + length <= kHistoryCapacity)
+        return history + static_cast<std::size_t>(w) * channels;
+    const int32_t first = kHistoryCapacity - w; // entries up to the end, then from the start
+    std::memcpy(scratch, history + static_cast<std::size_t>(w) * channels,
+                sizeof(float) * static_cast<std::size_t>(first) * channels);
+    std::memcpy(scratch + static_cast<std::size_t>(first) * channels, history,
+                sizeof(float) * static_cast<std::size_t>(length - first) * channels);
+    return scratch;
+}
+
+} // namespace sigkit
