@@ -1,0 +1,202 @@
+#include "stages/IQ2R.h"
+
+#include "Text.h"
+#include "stages/filters/ComplexMixer.h"
+
+#include <algorithm>
+#include <new>
+
+namespace sigkit {
+
+namespace {
+
+constexpr std::size_t kInitialOutput = 153600; // floats
+
+} // namespace
+
+IQ2R::IQ2R()
+    : splitter(std::make_unique<HilbertSplitter>()),
+      realResampler(std::make_unique<PolyphaseResampler>()),
+      complexResampler(std::make_unique<PolyphaseResampler>()), outBuffer(kInitialOutput, 0.0f)
+{
+}
+
+IQ2R::~IQ2R() = default;
+
+void IQ2R::SetParam(const char* name, const char* value)
+{
+    const bool on = TextIs(value, "On");
+    if (TextIs(name, "RevIQ"))
+        revIQ = on ? 1 : 0;
+    else if (TextIs(name, "ModeInp"))
+        complexInput = TextIs(value, "Complex") ? 1 : 0;
+    else if (TextIs(name, "ReSampl"))
+        resamplFlag = on ? 1 : 0;
+    else if (TextIs(name, "Quality"))
+        qualityLevel = QualityLevel(value);
+    else if (TextIs(name, "Test"))
+        testFlag = on ? 1 : 0;
+}
+
+int32_t IQ2R::Start()
+{
+    stopped = 0;
+    pendingHalf = 0;
+    splitter->Reset();
+    oscillator.Reset();
+    const FilterDesignChoice design = QualityToDesign(qualityLevel);
+    PolyphaseResampler& used = complexInput == 0 ? *realResampler : *complexResampler;
+    const int32_t N = used.DesignBank(2.0f, 1.0f, 0.0f, design.window, design.taps);
+    discard = (N - 1) / 2;
+    warmDone = 0;
+    warmCount = 0;
+    pendingValue = 0.0f;
+    outCount = 0;
+    return N;
+}
+
+int32_t IQ2R::Put(int32_t /*port*/, const void* block, int32_t bytes)
+{
+    if (stopped != 0)
+        return 0;
+    inBlock = static_cast<const float*>(block);
+    inCount = (block != nullptr && bytes > 0) ? bytes / 4 : 0;
+    inIndex = -1;
+    outCount = 0;
+    inputPresent = 1;
+    return inCount;
+}
+
+// Start-up discarding: true when this output goes out.
+bool IQ2R::Warm()
+{
+    if (warmDone != 0)
+        return true;
+    if (++warmCount <= discard)
+        return false;
+    warmCount = 0;
+    warmDone = 1;
+    return true;
+}
+
+void IQ2R::Keep(float value)
+{
+    if (outCount < outBuffer.size())
+        outBuffer[outCount++] = value;
+    else
+        overflowed = true;
+}
+
+void IQ2R::RealToComplex()
+{
+    while (++inIndex < inCount)
+    {
+        float I = 0.0f;
+        float Q = 0.0f;
+        splitter->Step(inBlock[inIndex], I, Q);
+        double s = 0.0;
+        double c = 0.0;
+        oscillator.Step(1.0, 0.25, s, c);
+        float mI = 0.0f;
+        float mQ = 0.0f;
+        ComplexMixer::Mix(I, Q, static_cast<float>(c), static_cast<float>(s), mI, mQ);
+        float oI = 0.0f;
+        float oQ = 0.0f;
+        if (realResampler->ResampleStep(mI, mQ, 2.0f, 1.0f, oI, oQ) != 0 && Warm())
+        {
+            Keep(oI);
+            Keep(oQ);
+        }
+    }
+    inIndex = inCount;
+}
+
+void IQ2R::ComplexToReal()
+{
+    while (++inIndex < inCount)
+    {
+        float a = 0.0f;
+        float b = 0.0f;
+        if (pendingHalf != 0)
+        {
+            a = pendingValue;
+            b = inBlock[inIndex];
+            pendingHalf = 0;
+        }
+        else
+        {
+            a = inBlock[inIndex];
+            if (++inIndex >= inCount)
+            {
+                // The pair is completed by the first value of the next block.
+                pendingValue = a;
+                pendingHalf = 1;
+                break;
+            }
+            b = inBlock[inIndex];
+        }
+        const float I = revIQ != 0 ? b : a;
+        const float Q = revIQ != 0 ? a : b;
+        // Interpolation by 2 with zero insertion: the gate passes the pair and one inserted zero,
+        // then refuses the second zero, which is not stored.
+        float oI = 0.0f;
+        float oQ = 0.0f;
+        int32_t r = complexResampler->GatedFilterStep(I, Q, 2.0f, 1.0f, oI, oQ);
+        while (r != 0)
+        {
+            if (Warm())
+            {
+                double s = 0.0;
+                double c = 0.0;
+                oscillator.Step(1.0, -0.25, s, c);
+                float mI = 0.0f;
+                float mQ = 0.0f;
+                ComplexMixer::Mix(oI, oQ, static_cast<float>(c), static_cast<float>(s), mI, mQ);
+                Keep(2.0f * mI);
+            }
+            r = complexResampler->GatedFilterStep(0.0f, 0.0f, 2.0f, 1.0f, oI, oQ);
+        }
+    }
+    inIndex = inCount;
+}
+
+int32_t IQ2R::Get(int32_t port, const void** block, int32_t* bytes)
+{
+    if (bytes == nullptr)
+        return 0;
+    *bytes = 0;
+    if (port != 0 || inputPresent == 0)
+        return 0;
+    overflowed = false;
+    // Every input gives at most one output value (plus one from a pending half pair).
+    const std::size_t needed = static_cast<std::size_t>(std::max(inCount, 0)) + 4;
+    if (outBuffer.size() < needed)
+    {
+        try
+        {
+            outBuffer.resize(needed);
+        }
+        catch (const std::bad_alloc&)
+        {
+            overflowed = true;
+        }
+    }
+    if (!overflowed)
+    {
+        if (complexInput == 0)
+            RealToComplex();
+        else
+            ComplexToReal();
+    }
+    inIndex = inCount;
+    if (overflowed)
+        outCount = 0;
+    if (block != nullptr)
+        *block = outBuffer.data();
+    *bytes = static_cast<int32_t>(4 * outCount);
+    outCount = 0;
+    inputPresent = 0;
+    return *bytes;
+}
+
+} // namespace sigkit

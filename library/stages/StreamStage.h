@@ -1,0 +1,98 @@
+#pragma once
+
+#include "stages/Stage.h"
+#include "stages/StreamInfo.h"
+#include "stages/filters/HilbertSplitter.h"
+#include "stages/filters/PhaseOscillator.h"
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace sigkit {
+
+// The block handling shared by the stages that shift a stream and change its rate or band
+// (ReSampl, FreqConv, AM_Demod): Put records the caller's block (no copy), Get on port 0 turns
+// it into complex samples (real input through the Hilbert splitter, complex input as I/Q pairs,
+// an unpaired last value carried into the next block) and hands them to the stage's own
+// processing; port 1 gives the report, port 2 the output collected so far.
+class StreamStage : public Stage
+{
+public:
+    StreamStage();
+    ~StreamStage() override;
+
+    void Stop() override { stopped = 1; }
+    int32_t Put(int32_t port, const void* block, int32_t bytes) override;
+    int32_t Get(int32_t port, const void** block, int32_t* bytes) override;
+
+    bool IsStopped() const { return stopped != 0; }
+    int32_t WarmDone() const { return warmDone; }
+
+protected:
+    // Turns the complex samples of one block (count pairs, interleaved) into output floats with
+    // Emit. Called by Get on port 0.
+    virtual void Process(const float* iq, int32_t pairs) = 0;
+    // False while the stage takes no input at all (the block stays unread).
+    virtual bool TakesInput() const { return true; }
+    // The frequency and rate written into the report.
+    virtual float ReportFrequency() const = 0;
+    virtual float ReportRate() const = 0;
+
+    // Clears what Start clears for every stage: the stopped flag, a pending half pair, the
+    // splitter and the oscillator, the start-up state and the output.
+    void StartStream();
+    // Start-up discarding: true when this output is to be dropped (the first `discard` outputs
+    // after Start).
+    bool DropWarmup(int32_t discard)
+    {
+        if (warmDone != 0)
+            return false;
+        if (++warmCount <= discard)
+            return true;
+        warmCount = 0;
+        warmDone = 1;
+        return false;
+    }
+    // Makes room for `floats` more output values; false when the buffer could not grow.
+    bool Reserve(std::size_t floats);
+    void Emit(float value)
+    {
+        if (outCount < outBuffer.size())
+            outBuffer[outCount++] = value;
+        else
+            overflowed = true;
+    }
+    std::size_t OutputRoom() const { return outBuffer.size() - outCount; }
+
+    int32_t complexInput = 0;
+    bool overflowed = false; // this block's output did not fit: it is handed out empty
+    std::unique_ptr<HilbertSplitter> splitter;
+    PhaseOscillator oscillator;
+
+private:
+    // The put block as complex pairs, in `work`; result: pairs.
+    int32_t Gather();
+
+    int32_t stopped = 1;
+    int32_t inputPresent = 0;
+    int32_t reportReady = 0;
+    const float* inBlock = nullptr;
+    int32_t inCount = 0;
+    int32_t inIndex = -1;
+    int32_t pendingHalf = 0;
+    float pendingValue = 0.0f;
+    int32_t warmCount = 0;
+    int32_t warmDone = 0;
+    std::size_t outCount = 0;
+    std::vector<float> outBuffer; // grows when a block needs more, never shrinks
+    std::vector<float> work;      // the block's complex pairs
+    StreamInfo report;
+};
+
+// Parameter readers shared by the stages: numbers with the standard text-to-double conversion
+// stored as float (non-numbers read as 0, values beyond the float range as infinity); quality
+// words "Medium" and "High" to 1 and 2, anything else 0.
+float ReadNumber(const char* value);
+
+} // namespace sigkit

@@ -1,0 +1,62 @@
+#pragma once
+
+#include "stages/StreamStage.h"
+#include "stages/filters/PolyphaseResampler.h"
+
+#include <memory>
+
+namespace sigkit {
+
+// AM and FM demodulation: a real or complex float stream at "Fd" is made analytic (real input),
+// the carrier "Fn" is moved to 0 Hz, each complex sample becomes one real value (the envelope
+// over its running mean, less 1, for AM; minus the sine of the phase step for FM), scaled by
+// "Kamp", and that real signal is resampled to "FdOut". One channel of floats comes out.
+class AM_Demod final : public StreamStage
+{
+public:
+    enum Mode : int32_t
+    {
+        kNone = 0,
+        kAm = 1,
+        kFm = 2,
+        kPm = 3, // accepted; produces nothing
+    };
+
+    AM_Demod();
+
+    // "ModeInp", "Fd", "Fp" (kept, no effect), "Fn" (also its working copy), "FdOut", "Kamp",
+    // "Quality", and "Mode" ("AM", "FM", "PM"; another word keeps the mode).
+    void SetParam(const char* name, const char* value) override;
+    // Designs the resampler and clears the splitter, the phase, the envelope mean and the
+    // start-up state; the FM discriminator keeps its previous phasor. Result: the resampler's
+    // taps, or 0 when the rates give no usable ratio (the stage then hands out nothing).
+    int32_t Start() override;
+
+    int32_t mode = kNone;
+    int32_t quality = 0;
+    float Fd = 44100.0f;     // Hz, input rate
+    float FdOut = 44100.0f;  // Hz, output rate
+    float Fn = 1850.0f;      // Hz, carrier
+    float FnWork = 1850.0f;  // Hz, the copy the oscillator runs at, taken from Fn by Start
+    float Fp = 3400.0f;      // Hz, kept, no effect
+    float Kamp = 1.0f;       // gain inside the demodulation formulas
+
+    float EnvelopeMean() const { return envelopeMean; }
+    int32_t Discard() const { return discard; }
+
+private:
+    bool TakesInput() const override { return mode != kNone; }
+    void Process(const float* iq, int32_t pairs) override;
+    float ReportFrequency() const override { return FnWork; }
+    float ReportRate() const override { return Fd; }
+
+    float envelopeMean = 0.0f;
+    float prevI = 0.0f; // the previous unit phasor of the FM discriminator
+    float prevQ = 0.0f;
+    bool usable = false;
+    int32_t discard = 0;
+    std::size_t outputsPerInput = 1;
+    std::unique_ptr<PolyphaseResampler> resampler;
+};
+
+} // namespace sigkit
