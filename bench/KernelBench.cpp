@@ -44,12 +44,12 @@ void DotProductComplex(benchmark::State& state, const KernelTable* table, int32_
         benchmark::DoNotOptimize(iq);
     }
     // Two multiply-adds per tap: one for I, one for Q.
-    state.counters["MAC/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * 2 * taps, benchmark::Counter::kIsRate);
+    state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * 2 * taps,
+                                                 benchmark::Counter::kIsRate);
 }
 
 constexpr int32_t kSamples = 4096;
-constexpr const char* kFormatNames[kStoredFormatCount] = {"Char", "UChar", "Short",
+constexpr const char* kFormatNames[kStoredFormatCount] = {"Char",   "UChar", "Short",
                                                           "UShort", "Int24", "Int32"};
 
 void ToFloat(benchmark::State& state, const KernelTable* table, int format)
@@ -75,8 +75,7 @@ void FromFloat(benchmark::State& state, const KernelTable* table, int format)
     std::vector<uint8_t> out(4 * kSamples);
     for (auto _ : state)
     {
-        table->fromFloat[format](reinterpret_cast<const uint8_t*>(in.data()), kSamples,
-                                 out.data());
+        table->fromFloat[format](reinterpret_cast<const uint8_t*>(in.data()), kSamples, out.data());
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
@@ -95,18 +94,18 @@ void RegisterAll()
         for (int32_t taps : {101, 301, 1001})
         {
             const std::string size = std::to_string(taps);
-            benchmark::RegisterBenchmark(("BM_DotProduct/" + size + "/" + name).c_str(),
-                                         DotProduct, table, taps);
+            benchmark::RegisterBenchmark(("BM_DotProduct/" + size + "/" + name).c_str(), DotProduct,
+                                         table, taps);
             benchmark::RegisterBenchmark(("BM_DotProductComplex/" + size + "/" + name).c_str(),
                                          DotProductComplex, table, taps);
         }
         for (int format = 0; format < kStoredFormatCount; ++format)
         {
             const std::string formatName = kFormatNames[format];
-            benchmark::RegisterBenchmark(
-                ("BM_Convert/" + formatName + "2Float/" + name).c_str(), ToFloat, table, format);
-            benchmark::RegisterBenchmark(
-                ("BM_Convert/Float2" + formatName + "/" + name).c_str(), FromFloat, table, format);
+            benchmark::RegisterBenchmark(("BM_Convert/" + formatName + "2Float/" + name).c_str(),
+                                         ToFloat, table, format);
+            benchmark::RegisterBenchmark(("BM_Convert/Float2" + formatName + "/" + name).c_str(),
+                                         FromFloat, table, format);
         }
     }
 }

@@ -50,10 +50,11 @@ struct Format
 
 TEST(Streaming, ConverterGivesTheSameBytesForOneBlockOrWholeSamplePieces)
 {
-    const Format formats[] = {{"Char2Float", "Float2Char", 1},     {"UChar2Float", "Float2UChar", 1},
-                              {"Short2Float", "Float2Short", 2},   {"UShort2Float", "Float2UShort", 2},
-                              {"24Int2Float", "Float2Int24", 3},   {"32Int2Float", "Float2Int32", 4},
-                              {"32Float2Float", "32Float2Float", 4}};
+    const Format formats[] = {
+        {"Char2Float", "Float2Char", 1},      {"UChar2Float", "Float2UChar", 1},
+        {"Short2Float", "Float2Short", 2},    {"UShort2Float", "Float2UShort", 2},
+        {"24Int2Float", "Float2Int24", 3},    {"32Int2Float", "Float2Int32", 4},
+        {"32Float2Float", "32Float2Float", 4}};
     std::mt19937 random(3);
     std::vector<uint8_t> stored(3 * 4 * 2000);
     for (uint8_t& b : stored)

@@ -83,8 +83,7 @@ TEST(DualFir, ImpulseResponseIsTheSameAcrossTheHistoryWrap)
     fir->DesignLow(2.0f, 1.0f, 0.0f, kWindowBlackman, 301);
     // The write position reaches 0 after 102400 steps: impulses shortly before and right at
     // that moment have windows that straddle the end of the history.
-    ExpectImpulseResponses(*fir, kHistoryCapacity + 400, kHistoryCapacity - 100,
-                           kHistoryCapacity);
+    ExpectImpulseResponses(*fir, kHistoryCapacity + 400, kHistoryCapacity - 100, kHistoryCapacity);
 }
 
 TEST(DualFir, HighPassDesignRunsTheHighPassTaps)

@@ -160,7 +160,8 @@ TEST(SpInv, BlockLargerThanTheOutputBufferGivesAllItsOutputAtOnce)
     Floats expected;
     for (std::size_t first = 0; first < real.size(); first += 10000)
     {
-        const Floats part = Process(*pieces, Floats(real.begin() + first, real.begin() + first + 10000));
+        const Floats part =
+            Process(*pieces, Floats(real.begin() + first, real.begin() + first + 10000));
         expected.insert(expected.end(), part.begin(), part.end());
     }
     EXPECT_EQ(out, expected);

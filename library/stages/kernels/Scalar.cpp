@@ -159,7 +159,7 @@ int32_t StoredValue(float x, int32_t offset, int32_t lo, int32_t hi)
         value = static_cast<int64_t>(x) + offset; // already a whole number
     else
     {
-        const auto whole = static_cast<int32_t>(x); // toward zero
+        const auto whole = static_cast<int32_t>(x);           // toward zero
         const float fraction = x - static_cast<float>(whole); // exact, |fraction| < 1
         value = int64_t{whole} + offset;
         const bool odd = (value & 1) != 0;
@@ -214,9 +214,9 @@ void FloatToInt24(const uint8_t* in, int32_t n, uint8_t* out)
 void FloatToInt32(const uint8_t* in, int32_t n, uint8_t* out)
 {
     for (int32_t i = 0; i < n; ++i)
-        StoreLittle(out + 4 * i,
-                    static_cast<uint32_t>(StoredValue(LoadFloat(in + 4 * i), 0, INT32_MIN, INT32_MAX)),
-                    4);
+        StoreLittle(
+            out + 4 * i,
+            static_cast<uint32_t>(StoredValue(LoadFloat(in + 4 * i), 0, INT32_MIN, INT32_MAX)), 4);
 }
 
 } // namespace
