@@ -43,16 +43,16 @@ AudioConvert::AudioConvert() : table(kernels::Active())
 
 AudioConvert::~AudioConvert()
 {
-    ::operator delete(work, std::align_val_t{kWorkAlignment});
+    ::operator delete (work, std::align_val_t{kWorkAlignment});
 }
 
 bool AudioConvert::Reallocate(int32_t bytes)
 {
-    auto* fresh = static_cast<uint8_t*>(::operator new(static_cast<std::size_t>(bytes),
-                                                       std::align_val_t{kWorkAlignment}, std::nothrow));
+    auto* fresh = static_cast<uint8_t*>(::operator new (
+        static_cast<std::size_t>(bytes), std::align_val_t{kWorkAlignment}, std::nothrow));
     if (fresh == nullptr)
         return false;
-    ::operator delete(work, std::align_val_t{kWorkAlignment});
+    ::operator delete (work, std::align_val_t{kWorkAlignment});
     work = fresh;
     capacity = bytes;
     return true;
@@ -129,7 +129,8 @@ int32_t AudioConvert::Put(int32_t port, const void* block, int32_t bytes)
         const auto format = static_cast<int>(FormatOf(mode));
         const auto* in = static_cast<const uint8_t*>(block);
         if (port == 0)
-            table.toFloat[format](in, static_cast<int32_t>(samples), reinterpret_cast<float*>(work));
+            table.toFloat[format](in, static_cast<int32_t>(samples),
+                                  reinterpret_cast<float*>(work));
         else
             table.fromFloat[format](in, static_cast<int32_t>(samples), work);
     }

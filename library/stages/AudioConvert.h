@@ -52,7 +52,7 @@ private:
     int32_t reverseMode = 1;
     uint8_t* work = nullptr; // 64-byte aligned, `capacity` bytes
     int32_t capacity = 0;
-    const void* result = nullptr; // work, or the caller's block in pass-through mode
+    const void* result = nullptr;      // work, or the caller's block in pass-through mode
     const kernels::KernelTable& table; // the conversions, chosen once for this processor
 };
 

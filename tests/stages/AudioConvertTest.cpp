@@ -92,8 +92,10 @@ TEST(AudioConvert, UnsignedRoundTripsGiveTheStoredBytesBack)
 TEST(AudioConvert, SignedBytesConvertUnscaled)
 {
     auto converter = Converter("Char2Float", "Float2Char");
-    EXPECT_EQ(ToFloats(*converter, {0x80, 0xFF, 0x00, 0x7F}), (Floats{-128.0f, -1.0f, 0.0f, 127.0f}));
-    EXPECT_EQ(FromFloats(*converter, {-128.5f, -1.5f, 126.5f, 127.5f}), (Bytes{0x80, 0xFE, 0x7E, 0x7F}));
+    EXPECT_EQ(ToFloats(*converter, {0x80, 0xFF, 0x00, 0x7F}),
+              (Floats{-128.0f, -1.0f, 0.0f, 127.0f}));
+    EXPECT_EQ(FromFloats(*converter, {-128.5f, -1.5f, 126.5f, 127.5f}),
+              (Bytes{0x80, 0xFE, 0x7E, 0x7F}));
 }
 
 TEST(AudioConvert, TwentyFourBitSamplesExtendTheirSignAndRoundHalvesToEven)

@@ -164,9 +164,9 @@ TEST(Kernels, ComplexAllocationIsAlignedAndZeroedAndRefusesImpossibleSizes)
 
 // ---- Sample conversions.
 
-constexpr StoredFormat kFormats[] = {StoredFormat::Int8,   StoredFormat::UInt8,
-                                     StoredFormat::Int16,  StoredFormat::UInt16,
-                                     StoredFormat::Int24,  StoredFormat::Int32};
+constexpr StoredFormat kFormats[] = {StoredFormat::Int8,  StoredFormat::UInt8,
+                                     StoredFormat::Int16, StoredFormat::UInt16,
+                                     StoredFormat::Int24, StoredFormat::Int32};
 
 std::vector<uint8_t> RandomBytes(std::size_t count, uint32_t seed)
 {
@@ -180,15 +180,37 @@ std::vector<uint8_t> RandomBytes(std::size_t count, uint32_t seed)
 // Halves, near-halves, the edges of every range and beyond, and the special values.
 std::vector<float> AwkwardFloats(std::size_t count, uint32_t seed)
 {
-    const float fixed[] = {0.0f, -0.0f, 0.5f, -0.5f, 1.5f, -1.5f, 2.5f, -2.5f, 0.49999997f,
-                           -0.49999997f, 127.5f, -128.5f, 128.0f, 255.5f, 32767.5f, -32768.5f,
-                           65535.5f, 8388607.5f, -8388608.5f, 2147483520.0f, 2147483648.0f,
-                           -2147483648.0f, -2147483904.0f, 1e30f, -1e30f,
+    const float fixed[] = {0.0f,
+                           -0.0f,
+                           0.5f,
+                           -0.5f,
+                           1.5f,
+                           -1.5f,
+                           2.5f,
+                           -2.5f,
+                           0.49999997f,
+                           -0.49999997f,
+                           127.5f,
+                           -128.5f,
+                           128.0f,
+                           255.5f,
+                           32767.5f,
+                           -32768.5f,
+                           65535.5f,
+                           8388607.5f,
+                           -8388608.5f,
+                           2147483520.0f,
+                           2147483648.0f,
+                           -2147483648.0f,
+                           -2147483904.0f,
+                           1e30f,
+                           -1e30f,
                            std::numeric_limits<float>::infinity(),
                            -std::numeric_limits<float>::infinity(),
                            std::numeric_limits<float>::quiet_NaN(),
                            -std::numeric_limits<float>::quiet_NaN(),
-                           std::numeric_limits<float>::denorm_min(), -1e-30f};
+                           std::numeric_limits<float>::denorm_min(),
+                           -1e-30f};
     std::mt19937 random(seed);
     std::uniform_int_distribution<int> pick(0, 3);
     std::uniform_int_distribution<int> fixedIndex(0, static_cast<int>(std::size(fixed)) - 1);
@@ -261,8 +283,8 @@ int64_t ReferenceStored(float x, StoredFormat format)
     const bool isUnsigned = format == StoredFormat::UInt8 || format == StoredFormat::UInt16;
     const double lo = isUnsigned ? 0.0 : -std::ldexp(1.0, bits - 1);
     const double hi = isUnsigned ? std::ldexp(1.0, bits) - 1.0 : std::ldexp(1.0, bits - 1) - 1.0;
-    const double value = std::nearbyint((std::isnan(x) ? 0.0 : static_cast<double>(x)) +
-                                        StoredOffset(format));
+    const double value =
+        std::nearbyint((std::isnan(x) ? 0.0 : static_cast<double>(x)) + StoredOffset(format));
     return static_cast<int64_t>(std::fmin(std::fmax(value, lo), hi));
 }
 
@@ -305,17 +327,16 @@ TEST_P(RoundingModes, EveryVariantRoundsFloatsToStoredSamplesHalvesToEven)
             variant->fromFloat[f](reinterpret_cast<const uint8_t*>(values.data()),
                                   static_cast<int32_t>(values.size()), out.data());
             for (std::size_t i = 0; i < values.size(); ++i)
-                ASSERT_EQ(ReadStored(out.data() + i * StoredBytes(format), format),
-                          reference[f][i])
+                ASSERT_EQ(ReadStored(out.data() + i * StoredBytes(format), format), reference[f][i])
                     << variant->name << " format " << f << " value " << values[i];
         }
 }
 
 TEST_P(RoundingModes, EveryVariantTurns32BitIntegersIntoTheNearestFloat)
 {
-    std::vector<int32_t> values = {0, 1, -1, 16777216, 16777217, 16777219, -16777217,
-                                   2147483647, -2147483647 - 1, 2147483583, 2147483584,
-                                   33554434, 33554438, -33554438};
+    std::vector<int32_t> values = {0,          1,         -1,         16777216,        16777217,
+                                   16777219,   -16777217, 2147483647, -2147483647 - 1, 2147483583,
+                                   2147483584, 33554434,  33554438,   -33554438};
     std::mt19937 random(14);
     for (int i = 0; i < 4000; ++i)
         values.push_back(static_cast<int32_t>(random()));

@@ -32,12 +32,12 @@ private:
     int32_t Design(bool highPass, float rateIn, float rateEdge, float beta, FilterWindow window,
                    int32_t length);
 
-    int32_t w = 0;        // newest sample; moves down after each Step
-    int32_t designed = 0; // 1 once a filter is held
-    int32_t N = 0;        // taps in use
-    std::vector<float> taps;                 // kHistoryCapacity, the first N in use
-    std::vector<float> historyA, historyB;   // kHistoryCapacity each
-    std::vector<float> scratchA, scratchB;   // the windows when they wrap
+    int32_t w = 0;                         // newest sample; moves down after each Step
+    int32_t designed = 0;                  // 1 once a filter is held
+    int32_t N = 0;                         // taps in use
+    std::vector<float> taps;               // kHistoryCapacity, the first N in use
+    std::vector<float> historyA, historyB; // kHistoryCapacity each
+    std::vector<float> scratchA, scratchB; // the windows when they wrap
     const kernels::KernelTable& table;
 };
 

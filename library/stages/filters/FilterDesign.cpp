@@ -23,8 +23,7 @@ double WindowValue(FilterWindow window, int32_t i, int32_t N, float beta)
     const auto c = [&](double k) { return std::cos(k * x / P); };
     switch (window)
     {
-    case kWindowTriangular:
-    {
+    case kWindowTriangular: {
         const float r1 = static_cast<float>(N - 1 - 2 * i) / static_cast<float>(N - 1);
         return 1.0 - static_cast<double>(r1);
     }
@@ -40,8 +39,7 @@ double WindowValue(FilterWindow window, int32_t i, int32_t N, float beta)
         return 0.3635819 - 0.4891775 * c(kC1) + 0.1365995 * c(kC2) - 0.0106411 * c(kC3);
     case kWindowFlatTop:
         return 1.0 - 1.93 * c(kC1) + 1.29 * c(kC2) - 0.388 * c(kC3) + 0.032 * c(kC4);
-    case kWindowBessel:
-    {
+    case kWindowBessel: {
         // The ordinary Bessel function J0 (not I0), as the window was defined.
         const double r = static_cast<double>(N - 1 - 2 * i) / static_cast<double>(N - 1);
         const double b = static_cast<double>(beta);
@@ -75,13 +73,13 @@ int32_t DesignLowPass(float fc, float beta, FilterWindow window, int32_t N, floa
     const double a = static_cast<double>(fc) * kDesignPi;
     for (int32_t i = 0; i < K; ++i) // outer taps first
     {
-        const int32_t m = K - i;    // distance from the centre
+        const int32_t m = K - i; // distance from the centre
         const auto x = static_cast<float>(static_cast<double>(m) * a);
         const float s = Sinc(x) * fc;
-        const float v = IsWindowed(window)
-                            ? static_cast<float>(static_cast<double>(s) *
-                                                 WindowValue(window, i, N, beta))
-                            : s;
+        const float v =
+            IsWindowed(window)
+                ? static_cast<float>(static_cast<double>(s) * WindowValue(window, i, N, beta))
+                : s;
         out[i] = v;
         out[N - 1 - i] = v;
     }
@@ -108,18 +106,18 @@ namespace {
 
 // t[150 + m] for odd m = 1, 3, ..., 149; nine significant digits give the exact floats.
 constexpr float kHilbertOdd[75] = {
-    0.636557102f,   0.212018609f,   0.127010852f,   0.0905077457f,  0.0701731816f,
-    0.0571882874f,  0.0481612682f,  0.0415093489f,  0.0363946371f,  0.0323320851f,
-    0.0290214717f,  0.0262670275f,  0.0239356682f,  0.0219337698f,  0.0201935619f,
-    0.0186647866f,  0.01730939f,    0.0160980374f,  0.0150077529f,  0.0140202902f,
-    0.0131209763f,  0.012297879f,   0.0115411999f,  0.0108428188f,  0.0101959473f,
-    0.0095948698f,  0.00903473981f, 0.00851142127f, 0.00802136213f, 0.00756149506f,
-    0.00712915836f, 0.00672202837f, 0.00633807015f, 0.00597549044f, 0.00563270412f,
-    0.00530830352f, 0.00500103319f, 0.0047097709f,  0.00443350663f, 0.00417133095f,
-    0.00392241962f, 0.00368602457f, 0.00346146408f, 0.00324811437f, 0.0030454027f,
-    0.00285280216f, 0.00266982499f, 0.00249601994f, 0.00233096676f, 0.00217427313f,
-    0.00202557212f, 0.00188451924f, 0.00175078993f, 0.00162407756f, 0.00150409178f,
-    0.00139055715f, 0.00128321105f, 0.00118180306f, 0.00108609337f, 0.000995852519f,
+    0.636557102f,    0.212018609f,    0.127010852f,    0.0905077457f,   0.0701731816f,
+    0.0571882874f,   0.0481612682f,   0.0415093489f,   0.0363946371f,   0.0323320851f,
+    0.0290214717f,   0.0262670275f,   0.0239356682f,   0.0219337698f,   0.0201935619f,
+    0.0186647866f,   0.01730939f,     0.0160980374f,   0.0150077529f,   0.0140202902f,
+    0.0131209763f,   0.012297879f,    0.0115411999f,   0.0108428188f,   0.0101959473f,
+    0.0095948698f,   0.00903473981f,  0.00851142127f,  0.00802136213f,  0.00756149506f,
+    0.00712915836f,  0.00672202837f,  0.00633807015f,  0.00597549044f,  0.00563270412f,
+    0.00530830352f,  0.00500103319f,  0.0047097709f,   0.00443350663f,  0.00417133095f,
+    0.00392241962f,  0.00368602457f,  0.00346146408f,  0.00324811437f,  0.0030454027f,
+    0.00285280216f,  0.00266982499f,  0.00249601994f,  0.00233096676f,  0.00217427313f,
+    0.00202557212f,  0.00188451924f,  0.00175078993f,  0.00162407756f,  0.00150409178f,
+    0.00139055715f,  0.00128321105f,  0.00118180306f,  0.00108609337f,  0.000995852519f,
     0.000910859671f, 0.000830902427f, 0.000755776127f, 0.000685282983f, 0.00061923184f,
     0.000557437597f, 0.000499720743f, 0.000445907266f, 0.000395828014f, 0.000349318696f,
     0.000306219503f, 0.000266374991f, 0.000229633792f, 0.000195848654f, 0.000164876168f,

@@ -22,7 +22,7 @@ public:
     int32_t Step(float x, float& delayed, float& shifted);
 
 private:
-    int32_t w = 0; // newest sample; moves down before each new one is written
+    int32_t w = 0;              // newest sample; moves down before each new one is written
     std::vector<float> history; // kHistoryCapacity, sized once
     std::vector<float> scratch; // the 301-entry window when it wraps
     const kernels::KernelTable& table;

@@ -28,10 +28,10 @@ __m256 LoadPart(const float* p, int32_t count)
 // Partial sums 0..7 in `low`, 8..15 in `high`; the shared reduction order.
 float Reduce(__m256 low, __m256 high)
 {
-    const __m256 s8 = _mm256_add_ps(low, high);                                   // k < 8
+    const __m256 s8 = _mm256_add_ps(low, high);                                             // k < 8
     const __m128 s4 = _mm_add_ps(_mm256_castps256_ps128(s8), _mm256_extractf128_ps(s8, 1)); // k < 4
-    const __m128 s2 = _mm_add_ps(s4, _mm_movehl_ps(s4, s4));                      // k < 2
-    const __m128 s1 = _mm_add_ss(s2, _mm_shuffle_ps(s2, s2, 1));                  // s0 + s1
+    const __m128 s2 = _mm_add_ps(s4, _mm_movehl_ps(s4, s4));                                // k < 2
+    const __m128 s1 = _mm_add_ss(s2, _mm_shuffle_ps(s2, s2, 1)); // s0 + s1
     return _mm_cvtss_f32(s1);
 }
 
@@ -51,8 +51,8 @@ float Dot(const float* a, const float* b, int32_t n)
         const int32_t rest = n - j;
         low = _mm256_add_ps(low, _mm256_mul_ps(LoadPart(a + j, rest), LoadPart(b + j, rest)));
         if (rest > 8)
-            high = _mm256_add_ps(high, _mm256_mul_ps(LoadPart(a + j + 8, rest - 8),
-                                                     LoadPart(b + j + 8, rest - 8)));
+            high = _mm256_add_ps(
+                high, _mm256_mul_ps(LoadPart(a + j + 8, rest - 8), LoadPart(b + j + 8, rest - 8)));
     }
     return Reduce(low, high);
 }
@@ -94,7 +94,8 @@ void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
         const int32_t first = j + 4 * quarter;
         const int32_t count = n - first < 4 ? n - first : 4;
         const __m256 t = LoadPart(taps + first, count);
-        const __m256 spread = _mm256_permutevar8x32_ps(t, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
+        const __m256 spread =
+            _mm256_permutevar8x32_ps(t, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
         const __m256 samples = LoadPart(x + 2 * first, 2 * count);
         acc[quarter] = _mm256_add_ps(acc[quarter], _mm256_mul_ps(spread, samples));
     }
@@ -289,8 +290,7 @@ void FloatToUInt8(const uint8_t* in, int32_t n, uint8_t* out)
     int32_t i = 0;
     for (; i + 8 <= n; i += 8)
     {
-        const __m128i words =
-            Pack16(UnsignedLanes(LoadValues(in + 4 * i), 127.0f, 255.0f), false);
+        const __m128i words = Pack16(UnsignedLanes(LoadValues(in + 4 * i), 127.0f, 255.0f), false);
         _mm_storel_epi64(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(words, words));
     }
     Tail(StoredFormat::UInt8, in + 4 * i, n - i, out + i);

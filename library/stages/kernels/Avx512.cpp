@@ -72,10 +72,9 @@ void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
     {
         const __m512 t = _mm512_loadu_ps(taps + j);
         const float* samples = x + 2 * j;
-        acc0 = _mm512_add_ps(acc0, _mm512_mul_ps(Permute(firstHalf, t),
-                                                 _mm512_loadu_ps(samples)));
-        acc1 = _mm512_add_ps(acc1, _mm512_mul_ps(Permute(secondHalf, t),
-                                                 _mm512_loadu_ps(samples + 16)));
+        acc0 = _mm512_add_ps(acc0, _mm512_mul_ps(Permute(firstHalf, t), _mm512_loadu_ps(samples)));
+        acc1 = _mm512_add_ps(acc1,
+                             _mm512_mul_ps(Permute(secondHalf, t), _mm512_loadu_ps(samples + 16)));
     }
     if (j < n)
     {
@@ -83,15 +82,14 @@ void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
         const float* samples = x + 2 * j;
         const __m512 t = _mm512_maskz_loadu_ps(TailMask(rest), taps + j);
         const __mmask16 firstMask = rest >= 8 ? kAll : TailMask(2 * rest);
-        acc0 = _mm512_add_ps(acc0, _mm512_mul_ps(Permute(firstHalf, t),
-                                                 _mm512_maskz_loadu_ps(firstMask, samples)));
+        acc0 = _mm512_add_ps(
+            acc0, _mm512_mul_ps(Permute(firstHalf, t), _mm512_maskz_loadu_ps(firstMask, samples)));
         if (rest > 8)
-            acc1 = _mm512_add_ps(acc1,
-                                 _mm512_mul_ps(Permute(secondHalf, t),
-                                               _mm512_maskz_loadu_ps(TailMask(2 * rest - 16),
-                                                                     samples + 16)));
+            acc1 = _mm512_add_ps(
+                acc1, _mm512_mul_ps(Permute(secondHalf, t),
+                                    _mm512_maskz_loadu_ps(TailMask(2 * rest - 16), samples + 16)));
     }
-    const __m512 s8 = _mm512_add_ps(acc0, acc1);                 // k < 8
+    const __m512 s8 = _mm512_add_ps(acc0, acc1);                // k < 8
     const __m256 s4 = _mm256_add_ps(LowHalf(s8), HighHalf(s8)); // k < 4: I0 Q0 .. I3 Q3
     const __m128 s2 = _mm_add_ps(_mm256_castps256_ps128(s4), _mm256_extractf128_ps(s4, 1));
     const __m128 s1 = _mm_add_ps(s2, _mm_movehl_ps(s2, s2)); // s0 + s1: I, Q in lanes 0, 1

@@ -97,12 +97,13 @@ int32_t DotProductComplex(const float* taps, const float* x, int32_t n, float* o
 float* AllocateComplex(std::size_t pairs)
 {
     constexpr std::size_t pairBytes = 2 * sizeof(float);
-    if (pairs == 0 || pairs > std::numeric_limits<std::size_t>::max() / pairBytes - kComplexAlignment)
+    if (pairs == 0 ||
+        pairs > std::numeric_limits<std::size_t>::max() / pairBytes - kComplexAlignment)
         return nullptr;
     // Rounded up to whole alignment units, as aligned allocation requires.
     const std::size_t bytes =
         (pairs * pairBytes + kComplexAlignment - 1) / kComplexAlignment * kComplexAlignment;
-    void* block = ::operator new(bytes, std::align_val_t{kComplexAlignment}, std::nothrow);
+    void* block = ::operator new (bytes, std::align_val_t{kComplexAlignment}, std::nothrow);
     if (block == nullptr)
         return nullptr;
     std::memset(block, 0, bytes);
@@ -112,7 +113,7 @@ float* AllocateComplex(std::size_t pairs)
 void FreeComplex(float* block)
 {
     if (block != nullptr)
-        ::operator delete(block, std::align_val_t{kComplexAlignment});
+        ::operator delete (block, std::align_val_t{kComplexAlignment});
 }
 
 } // namespace sigkit::kernels

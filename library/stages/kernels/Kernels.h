@@ -16,7 +16,8 @@
 // order, so its I result equals the real dot product of the taps with the I samples alone.
 namespace sigkit::kernels {
 
-// Stored sample formats of the conversion kernels (8-bit WAV data is unsigned, centred on 128).
+// Stored sample formats of the conversion kernels. The unsigned ones lose their offset on the way
+// into floats and get the same offset back on the way out, so a round trip keeps every value.
 enum class StoredFormat : int32_t
 {
     Int8,   // signed 8-bit
@@ -60,7 +61,7 @@ struct KernelTable
 
     // Stored samples to floats, indexed by StoredFormat: n samples (n * StoredBytes bytes, any
     // alignment) to n floats. Floats keep the integer scale; the unsigned formats lose their
-    // offset. A 32-bit value becomes the nearest float, halves to even.
+    // offset. A 32-bit value becomes the nearest float, halves to even, in any rounding mode.
     void (*toFloat[kStoredFormatCount])(const uint8_t* in, int32_t n, float* out);
     // Floats (n of them, any alignment) to stored samples: the offset is added back, the value is
     // rounded to the nearest integer, halves to even, and limited to the format's range; NaN is

@@ -23,10 +23,18 @@ float Reduce(float (&s)[kPartialSums])
 float Dot(const float* a, const float* b, int32_t n)
 {
     float s[kPartialSums] = {};
-    for (int32_t j = 0; j < n; ++j)
+    int32_t j = 0;
+    // Whole rounds of 16 products: product j + k goes into partial sum k.
+    for (; j + kPartialSums <= n; j += kPartialSums)
+        for (int k = 0; k < kPartialSums; ++k)
+        {
+            const float product = a[j + k] * b[j + k];
+            s[k] += product;
+        }
+    for (int k = 0; j + k < n; ++k)
     {
-        const float product = a[j] * b[j];
-        s[j % kPartialSums] += product;
+        const float product = a[j + k] * b[j + k];
+        s[k] += product;
     }
     return Reduce(s);
 }
@@ -35,12 +43,21 @@ void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
 {
     float si[kPartialSums] = {};
     float sq[kPartialSums] = {};
-    for (int32_t j = 0; j < n; ++j)
+    int32_t j = 0;
+    for (; j + kPartialSums <= n; j += kPartialSums)
+        for (int k = 0; k < kPartialSums; ++k)
+        {
+            const float productI = taps[j + k] * x[2 * (j + k)];
+            const float productQ = taps[j + k] * x[2 * (j + k) + 1];
+            si[k] += productI;
+            sq[k] += productQ;
+        }
+    for (int k = 0; j + k < n; ++k)
     {
-        const float productI = taps[j] * x[2 * j];
-        const float productQ = taps[j] * x[2 * j + 1];
-        si[j % kPartialSums] += productI;
-        sq[j % kPartialSums] += productQ;
+        const float productI = taps[j + k] * x[2 * (j + k)];
+        const float productQ = taps[j + k] * x[2 * (j + k) + 1];
+        si[k] += productI;
+        sq[k] += productQ;
     }
     iq[0] = Reduce(si);
     iq[1] = Reduce(sq);
@@ -142,7 +159,7 @@ int32_t StoredValue(float x, int32_t offset, int32_t lo, int32_t hi)
         value = static_cast<int64_t>(x) + offset; // already a whole number
     else
     {
-        const auto whole = static_cast<int32_t>(x); // toward zero
+        const auto whole = static_cast<int32_t>(x);           // toward zero
         const float fraction = x - static_cast<float>(whole); // exact, |fraction| < 1
         value = int64_t{whole} + offset;
         const bool odd = (value & 1) != 0;
@@ -197,9 +214,9 @@ void FloatToInt24(const uint8_t* in, int32_t n, uint8_t* out)
 void FloatToInt32(const uint8_t* in, int32_t n, uint8_t* out)
 {
     for (int32_t i = 0; i < n; ++i)
-        StoreLittle(out + 4 * i,
-                    static_cast<uint32_t>(StoredValue(LoadFloat(in + 4 * i), 0, INT32_MIN, INT32_MAX)),
-                    4);
+        StoreLittle(
+            out + 4 * i,
+            static_cast<uint32_t>(StoredValue(LoadFloat(in + 4 * i), 0, INT32_MIN, INT32_MAX)), 4);
 }
 
 } // namespace

@@ -1,0 +1,124 @@
+// Speed of every kernel variant this processor can run: dot products in multiply-adds per
+// second at the three filter lengths, conversions in samples per second.
+#include "stages/kernels/Kernels.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace sigkit::kernels;
+
+std::vector<float> RandomFloats(std::size_t count, float scale)
+{
+    std::mt19937 random(1);
+    std::uniform_real_distribution<float> value(-scale, scale);
+    std::vector<float> values(count);
+    for (float& v : values)
+        v = value(random);
+    return values;
+}
+
+void DotProduct(benchmark::State& state, const KernelTable* table, int32_t taps)
+{
+    const std::vector<float> a = RandomFloats(taps, 1.0f);
+    const std::vector<float> b = RandomFloats(taps, 1.0f);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(table->dot(a.data(), b.data(), taps));
+    state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * taps,
+                                                 benchmark::Counter::kIsRate);
+}
+
+void DotProductComplex(benchmark::State& state, const KernelTable* table, int32_t taps)
+{
+    const std::vector<float> a = RandomFloats(taps, 1.0f);
+    const std::vector<float> x = RandomFloats(2 * static_cast<std::size_t>(taps), 1.0f);
+    float iq[2] = {};
+    for (auto _ : state)
+    {
+        table->dotComplex(a.data(), x.data(), taps, iq);
+        benchmark::DoNotOptimize(iq);
+    }
+    // Two multiply-adds per tap: one for I, one for Q.
+    state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * 2 * taps,
+                                                 benchmark::Counter::kIsRate);
+}
+
+constexpr int32_t kSamples = 4096;
+constexpr const char* kFormatNames[kStoredFormatCount] = {"Char",   "UChar", "Short",
+                                                          "UShort", "Int24", "Int32"};
+
+void ToFloat(benchmark::State& state, const KernelTable* table, int format)
+{
+    std::vector<uint8_t> in(4 * kSamples);
+    std::mt19937 random(2);
+    for (uint8_t& b : in)
+        b = static_cast<uint8_t>(random());
+    std::vector<float> out(kSamples);
+    for (auto _ : state)
+    {
+        table->toFloat[format](in.data(), kSamples, out.data());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["samples/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
+}
+
+void FromFloat(benchmark::State& state, const KernelTable* table, int format)
+{
+    const std::vector<float> in = RandomFloats(kSamples, 40000.0f);
+    std::vector<uint8_t> out(4 * kSamples);
+    for (auto _ : state)
+    {
+        table->fromFloat[format](reinterpret_cast<const uint8_t*>(in.data()), kSamples, out.data());
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.counters["samples/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
+}
+
+void RegisterAll()
+{
+    for (Isa isa : {Isa::Scalar, Isa::Avx2, Isa::Avx512})
+    {
+        const KernelTable* table = TableFor(isa);
+        if (table == nullptr)
+            continue;
+        const std::string name = table->name;
+        for (int32_t taps : {101, 301, 1001})
+        {
+            const std::string size = std::to_string(taps);
+            benchmark::RegisterBenchmark(("BM_DotProduct/" + size + "/" + name).c_str(), DotProduct,
+                                         table, taps);
+            benchmark::RegisterBenchmark(("BM_DotProductComplex/" + size + "/" + name).c_str(),
+                                         DotProductComplex, table, taps);
+        }
+        for (int format = 0; format < kStoredFormatCount; ++format)
+        {
+            const std::string formatName = kFormatNames[format];
+            benchmark::RegisterBenchmark(("BM_Convert/" + formatName + "2Float/" + name).c_str(),
+                                         ToFloat, table, format);
+            benchmark::RegisterBenchmark(("BM_Convert/Float2" + formatName + "/" + name).c_str(),
+                                         FromFloat, table, format);
+        }
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    RegisterAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
