@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wav/TimeName.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -114,6 +116,9 @@ public:
     // Largest sample data that a 32-bit RIFF header can declare with the current records.
     uint64_t MaxDataSize() const;
 
+    // The clock that names time-named files (the system's UTC clock unless replaced).
+    void SetClock(Clock source) { clock = source != nullptr ? source : SystemClock; }
+
 protected:
     // Outcome of parsing the chunks of an opened file.
     struct HeaderScan
@@ -156,6 +161,7 @@ protected:
     bool headerless = false;   // the file did not start "RIFF"...."WAVE"
     bool writeFailed = false;
     int lastError = 0;
+    Clock clock = SystemClock;
 };
 
 } // namespace sigkit
