@@ -30,6 +30,8 @@ inline constexpr uint32_t kFmtInitialSize = 18;
 inline constexpr uint32_t kFactCapacity = 4;
 inline constexpr uint32_t kFreqCapacity = 4;
 inline constexpr uint32_t kListCapacity = 256;
+// Largest sample data an RF64 file made by this layer may hold.
+inline constexpr uint64_t kRf64DataLimit = (1ull << 62);
 // Paths held by the file layer; a longer path is refused, never cut.
 inline constexpr std::size_t kPathCapacity = 1024;
 

@@ -421,3 +421,41 @@ TEST(FileWAVWrite, SeekAwayFromAWrittenWindowFlushesItFirst)
     expected.replace(0, 2, "AB");
     EXPECT_EQ(OpenAndReadAll(path), expected);
 }
+
+TEST(FileWAVWrite, LargeOutputBecomesRf64WithTheSameHeaderLength)
+{
+    TempDir dir;
+    const std::string path = dir.File("big.wav");
+    const std::string samples = Pattern(5000);
+    auto file = std::make_unique<FileWAV_VeryFast>(16384);
+    file->SetRf64Threshold(1000);
+    ASSERT_GE(file->Create(path.c_str()), 0);
+    file->SetStereo();
+    file->SetRate(48000.0f);
+    file->Write(samples.data(), static_cast<int32_t>(samples.size()));
+    EXPECT_EQ(file->Close(), 0);
+    EXPECT_TRUE(file->IsRf64());
+
+    const std::string bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size(), 334u + samples.size());
+    EXPECT_EQ(bytes.substr(0, 4), "RF64");
+    EXPECT_EQ(GetU32(bytes, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(bytes.substr(12, 4), "ds64");
+    EXPECT_EQ(GetU32(bytes, 20), 326u + 5000u); // 64-bit RIFF size, low word
+    EXPECT_EQ(GetU32(bytes, 24), 0u);
+    EXPECT_EQ(GetU32(bytes, 28), 5000u);        // 64-bit data size, low word
+    EXPECT_EQ(GetU32(bytes, 36), 1250u);        // frames of 4 bytes
+    EXPECT_EQ(bytes.substr(48, 4), "fmt ");
+    EXPECT_EQ(bytes.substr(326, 4), "data");
+    EXPECT_EQ(GetU32(bytes, 330), 0xFFFFFFFFu);
+    EXPECT_EQ(bytes.substr(334), samples);
+    EXPECT_EQ(OpenAndReadAll(path), samples);
+
+    // Below the threshold the file keeps the standard header.
+    auto small = std::make_unique<FileWAV_VeryFast>(16384);
+    small->SetRf64Threshold(10000);
+    ASSERT_GE(small->Create(dir.File("small.wav").c_str()), 0);
+    small->Write(samples.data(), static_cast<int32_t>(samples.size()));
+    EXPECT_EQ(small->Close(), 0);
+    EXPECT_EQ(ReadFileBytes(dir.File("small.wav")).substr(0, 4), "RIFF");
+}

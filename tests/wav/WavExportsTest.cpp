@@ -321,3 +321,31 @@ TEST(WavWrite, SizeLimitIsReportedAndTheFileStaysTrue)
     EXPECT_EQ(GetU32(bytes, 330), bytes.size() - 334);
     EXPECT_EQ(GetU32(bytes, 4), bytes.size() - 8);
 }
+
+TEST(WavRead, ExtensibleFormatsAreDescribedByWhatTheyHold)
+{
+    TempDir dir;
+    auto extensible = [&](uint16_t subFormat, uint16_t container, uint16_t valid, bool standardTail) {
+        std::string body = FormatBody(0xFFFE, 2, 48000, container);
+        PutU16(body, 22);                  // extra size
+        PutU16(body, valid);               // valid bits
+        PutU32(body, 3);                   // channel mask
+        PutU16(body, subFormat);
+        body += standardTail ? std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14)
+                             : std::string(14, '\x01');
+        WriteFileBytes(dir.File("ext.wav"), RiffFile(Chunk("fmt ", body) + Chunk("data", "abcd")));
+        WavDescription d = Named(dir.File("ext.wav"));
+        WavReadHandle* handle = nullptr;
+        EXPECT_EQ(wav_read_init(&d, &handle), 1);
+        wav_read_free(handle);
+        return d;
+    };
+    const WavDescription pcm24in32 = extensible(1, 32, 24, true);
+    EXPECT_EQ(pcm24in32.valid, 1u);
+    EXPECT_EQ(pcm24in32.formatTag, 1);
+    EXPECT_EQ(pcm24in32.channels, 2);
+    EXPECT_EQ(pcm24in32.bitsPerSample, 32); // read by the container width
+    EXPECT_EQ(extensible(3, 32, 32, true).formatTag, 3);
+    EXPECT_EQ(extensible(1, 16, 16, false).formatTag, 0xFFFE); // an unknown sub-format
+    EXPECT_EQ(extensible(2, 16, 16, true).formatTag, 0xFFFE);  // ADPCM is not processed
+}
