@@ -355,6 +355,10 @@ int RunProcessingPass(int mode, RunState& state)
     const WavDescription& in = state.input;
     const bool mono = in.channels == 1;
 
+    if (state.library.Find(Export(family, "_init").c_str()) == nullptr)
+        return Fail(kExitFailed, MissingExport(Export(family, "_init").c_str()) +
+                                     ": this mode is not available");
+
     // Answers are asked and checked before anything is created.
     Answers answers;
     for (int i = 0; i < family.promptCount; ++i)

@@ -14,7 +14,10 @@ public:
     DynamicLibrary(const DynamicLibrary&) = delete;
     DynamicLibrary& operator=(const DynamicLibrary&) = delete;
 
-    // True when loaded; otherwise Error() tells why.
+    // Loads by file name, found through the program's run path ("../lib" beside its folder) and
+    // the platform's search rules; when a loader in between hides the run path (as sanitizer
+    // runtimes do), the same "../lib" folder is tried by its full path. True when loaded;
+    // otherwise Error() tells why.
     bool Load(const char* fileName);
     void Unload();
     bool IsLoaded() const { return handle != nullptr; }

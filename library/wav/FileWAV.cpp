@@ -450,7 +450,7 @@ int32_t FileWAV::CreateUnique(const char* directory, const char* suffix)
     if (openMode != 0)
         Close();
     char work[kUniqueWorkPathSize];
-    const int created = CreateUniqueFile(directory, suffix, work, sizeof work, SystemClock);
+    const int created = CreateUniqueFile(directory, suffix, work, sizeof work, clock);
     if (created < 0)
     {
         NoteFailure(errno);

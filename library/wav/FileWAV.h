@@ -1,5 +1,7 @@
 #pragma once
 
+#include "wav/TimeName.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -28,6 +30,8 @@ inline constexpr uint32_t kFmtInitialSize = 18;
 inline constexpr uint32_t kFactCapacity = 4;
 inline constexpr uint32_t kFreqCapacity = 4;
 inline constexpr uint32_t kListCapacity = 256;
+// Largest sample data an RF64 file made by this layer may hold.
+inline constexpr uint64_t kRf64DataLimit = (1ull << 62);
 // Paths held by the file layer; a longer path is refused, never cut.
 inline constexpr std::size_t kPathCapacity = 1024;
 
@@ -114,6 +118,9 @@ public:
     // Largest sample data that a 32-bit RIFF header can declare with the current records.
     uint64_t MaxDataSize() const;
 
+    // The clock that names time-named files (the system's UTC clock unless replaced).
+    void SetClock(Clock source) { clock = source != nullptr ? source : SystemClock; }
+
 protected:
     // Outcome of parsing the chunks of an opened file.
     struct HeaderScan
@@ -156,6 +163,7 @@ protected:
     bool headerless = false;   // the file did not start "RIFF"...."WAVE"
     bool writeFailed = false;
     int lastError = 0;
+    Clock clock = SystemClock;
 };
 
 } // namespace sigkit

@@ -43,6 +43,7 @@ int32_t FileWAV_VeryFast::Create(const char* newPath)
         return -1;
     }
     openMode = 2;
+    rf64 = false;
     // The data size is a placeholder (the window size) until Finalize.
     if (!WriteHeader(WindowSize()))
     {
@@ -51,6 +52,7 @@ int32_t FileWAV_VeryFast::Create(const char* newPath)
         openMode = 0;
         return -1;
     }
+    createdHere = true;
     return fd;
 }
 
@@ -73,6 +75,7 @@ int32_t FileWAV_VeryFast::Open(const char* newPath, int32_t mode)
     }
     openMode = mode + 1;
     writtenEnd = 0;
+    createdHere = false;
     // ReadHeader needs reading; a file opened for writing only keeps its records as they are.
     ReadHeader();
     windowPos = 0;
@@ -149,12 +152,11 @@ int32_t FileWAV_VeryFast::Write(const void* buffer, int32_t count)
         return 0;
     const auto* in = static_cast<const uint8_t*>(buffer);
     uint64_t remaining = static_cast<uint64_t>(count);
-    const uint64_t limit = MaxDataSize();
+    const uint64_t limit = Rf64Possible() ? kRf64DataLimit : MaxDataSize();
     const uint64_t at = windowStart + windowPos;
     if (at + remaining > limit)
     {
-        // A 32-bit header cannot declare more: refuse the excess instead of writing a header
-        // that lies.
+        // The header cannot declare more: refuse the excess instead of writing one that lies.
         NoteFailure(EFBIG);
         remaining = at < limit ? limit - at : 0;
     }
@@ -245,6 +247,9 @@ int32_t FileWAV_VeryFast::Finalize()
         return 0;
     // After a failure the header declares exactly the bytes that reached the file.
     const uint64_t declared = writeFailed ? std::min(writtenEnd, dataSize) : dataSize;
+    const uint64_t threshold = rf64Threshold != 0 ? rf64Threshold : MaxDataSize();
+    if (declared > threshold && Rf64Possible())
+        return WriteRf64Header(declared) ? 0 : -1;
     uint8_t chunk[4];
     StoreU32(chunk, static_cast<uint32_t>(std::min<uint64_t>(declared, 0xFFFFFFFFu)));
     const platform::WriteResult sizeWritten =
@@ -259,6 +264,54 @@ int32_t FileWAV_VeryFast::Finalize()
         return -1;
     }
     return 0;
+}
+
+bool FileWAV_VeryFast::Rf64Possible() const
+{
+    return createdHere && fmt.size == kFmtInitialSize && fact.size == 4 && freq.size == 4 &&
+           list.size == kListCapacity && data.bodyOffset == kWrittenHeaderBytes;
+}
+
+// The RF64 form of the standard header, the same 334 bytes long: "ds64" takes its place right
+// behind "WAVE", the LIST chunk gives up 36 bytes of its (opaque) body for it, and the samples
+// stay where they are.
+bool FileWAV_VeryFast::WriteRf64Header(uint64_t declared)
+{
+    constexpr uint32_t kDs64Body = 28;
+    constexpr uint32_t kListBody = kListCapacity - (8 + kDs64Body);
+    uint8_t header[kWrittenHeaderBytes]{};
+    uint8_t* p = header;
+    std::memcpy(p, "RF64", 4);
+    StoreU32(p + 4, 0xFFFFFFFFu);
+    std::memcpy(p + 8, "WAVE", 4);
+    std::memcpy(p + 12, "ds64", 4);
+    StoreU32(p + 16, kDs64Body);
+    const uint16_t blockAlign = LoadU16(fmt.body.data() + 12);
+    StoreU64(p + 20, kWrittenHeaderBytes - 8 + declared);       // RIFF size
+    StoreU64(p + 28, declared);                                 // data size
+    StoreU64(p + 36, blockAlign != 0 ? declared / blockAlign : 0); // sample frames
+    StoreU32(p + 44, 0);                                        // table entries
+    std::size_t at = 48;
+    auto put = [&](const char* id, uint32_t size, const uint8_t* body, uint32_t bodySize) {
+        std::memcpy(p + at, id, 4);
+        StoreU32(p + at + 4, size);
+        std::memcpy(p + at + 8, body, bodySize);
+        at += 8 + bodySize;
+    };
+    put("fmt ", fmt.size, fmt.body.data(), fmt.size);
+    put("fact", fact.size, fact.body.data(), fact.size);
+    put("freq", freq.size + 8 + kListBody, freq.body.data(), freq.size);
+    put("LIST", kListBody, list.body.data(), kListBody);
+    std::memcpy(p + at, "data", 4);
+    StoreU32(p + at + 4, 0xFFFFFFFFu);
+    const platform::WriteResult result = platform::WriteAt(fd, header, sizeof header, 0);
+    if (!result.ok)
+    {
+        NoteFailure(errno);
+        return false;
+    }
+    rf64 = true;
+    return true;
 }
 
 int32_t FileWAV_VeryFast::RewriteChunk(const ChunkRecord& record)

@@ -37,13 +37,25 @@ public:
 
     uint64_t WindowStart() const { return windowStart; }
 
+    // Data beyond what a 32-bit RIFF header can declare turns a file made by Create into RF64 when
+    // it is completed (its "ds64" chunk first, the other chunks behind it, the samples where they
+    // were). Tests lower the threshold to see the change without writing gigabytes.
+    void SetRf64Threshold(uint64_t bytes) { rf64Threshold = bytes; }
+    bool IsRf64() const { return rf64; }
+
 private:
+    bool Rf64Possible() const;
+    bool WriteRf64Header(uint64_t declared);
+
     uint32_t WindowSize() const { return static_cast<uint32_t>(data.body.size()); }
 
     uint64_t windowStart = 0; // data position of the window's first byte
     uint32_t windowPos = 0;   // position inside the window
     uint32_t windowFill = 0;  // valid bytes in the window
     uint64_t writtenEnd = 0;  // end of the sample bytes that have reached the file
+    bool createdHere = false; // the header was written by Create, in the standard layout
+    bool rf64 = false;
+    uint64_t rf64Threshold = 0; // 0: the 32-bit limit of the records
 };
 
 } // namespace sigkit

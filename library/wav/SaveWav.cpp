@@ -1,6 +1,7 @@
 #include "wav/SaveWav.h"
 
 #include "Text.h"
+#include "wav/TimeName.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -135,6 +136,9 @@ bool SaveWav::CreateFile()
         }
         if (nameKind == 1)
         {
+            // The folder is made as the time-named variant makes it.
+            if (NormalizeDirPath(directory, sizeof directory) == 0)
+                MakeDirs(directory);
             char full[kPathCapacity];
             n = std::snprintf(full, sizeof full, "%s%s%s", directory, namePart, extension);
             if (n < 0 || static_cast<std::size_t>(n) >= sizeof full)

@@ -30,15 +30,35 @@ namespace {
 using sigkit::LoadU16;
 using sigkit::LoadU32;
 
+// The tail shared by the sub-format identifiers of extensible formats (after the 16-bit tag).
+constexpr uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
+                                        0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+
+// The tag an extensible format stands for: its sub-format when that is integer PCM or float,
+// otherwise the extensible tag itself (a format the console does not process).
+uint16_t EffectiveTag(const uint8_t* format, uint32_t size)
+{
+    const uint16_t tag = LoadU16(format);
+    if (tag != sigkit::kTagExtensible || size < 40)
+        return tag;
+    const uint16_t subFormat = LoadU16(format + 24);
+    if (std::memcmp(format + 26, kSubFormatTail, sizeof kSubFormatTail) != 0)
+        return tag;
+    if (subFormat == sigkit::kTagPcm || subFormat == sigkit::kTagFloat)
+        return subFormat;
+    return tag;
+}
+
 // Fills the description's format fields from the opened file; false when the file has no
-// readable format (a format chunk too short to hold one).
+// readable format (a format chunk too short to hold one). An extensible format is described as
+// the integer PCM or float format it holds; samples are read by their container width.
 bool DescribeFormat(const sigkit::FileWAV& file, WavDescription& description)
 {
     if (file.FormatFound() && file.FormatSize() < 16)
         return false;
     uint8_t format[sigkit::kFmtCapacity]{};
-    file.GetFormat(format, sizeof format);
-    description.formatTag = LoadU16(format + 0);
+    const uint32_t size = file.GetFormat(format, sizeof format);
+    description.formatTag = EffectiveTag(format, size);
     description.channels = LoadU16(format + 2);
     description.sampleRate = LoadU32(format + 4);
     description.byteRate = LoadU32(format + 8);
