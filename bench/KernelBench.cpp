@@ -49,8 +49,11 @@ void DotProductComplex(benchmark::State& state, const KernelTable* table, int32_
 }
 
 constexpr int32_t kSamples = 4096;
-constexpr const char* kFormatNames[kStoredFormatCount] = {"Char",   "UChar", "Short",
-                                                          "UShort", "Int24", "Int32"};
+// The converter's own mode words, in StoredFormat order.
+constexpr const char* kToFloatNames[kStoredFormatCount] = {
+    "Char2Float", "UChar2Float", "Short2Float", "UShort2Float", "24Int2Float", "32Int2Float"};
+constexpr const char* kFromFloatNames[kStoredFormatCount] = {
+    "Float2Char", "Float2UChar", "Float2Short", "Float2UShort", "Float2Int24", "Float2Int32"};
 
 void ToFloat(benchmark::State& state, const KernelTable* table, int format)
 {
@@ -101,11 +104,12 @@ void RegisterAll()
         }
         for (int format = 0; format < kStoredFormatCount; ++format)
         {
-            const std::string formatName = kFormatNames[format];
-            benchmark::RegisterBenchmark(("BM_Convert/" + formatName + "2Float/" + name).c_str(),
-                                         ToFloat, table, format);
-            benchmark::RegisterBenchmark(("BM_Convert/Float2" + formatName + "/" + name).c_str(),
-                                         FromFloat, table, format);
+            benchmark::RegisterBenchmark(
+                ("BM_Convert/" + std::string(kToFloatNames[format]) + "/" + name).c_str(), ToFloat,
+                table, format);
+            benchmark::RegisterBenchmark(
+                ("BM_Convert/" + std::string(kFromFloatNames[format]) + "/" + name).c_str(),
+                FromFloat, table, format);
         }
     }
 }

@@ -134,6 +134,7 @@ int32_t AudioConvert::Put(int32_t port, const void* block, int32_t bytes)
         else
             table.fromFloat[format](in, static_cast<int32_t>(samples), work);
     }
+    result = work; // after any growth: the buffer may have moved
     resultBytes = static_cast<int32_t>(outBytes);
     return resultBytes;
 }

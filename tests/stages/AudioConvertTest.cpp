@@ -202,6 +202,26 @@ TEST(AudioConvert, WorkBufferGrowsToExactlyTheSizeNeededAndShrinksOnlyThroughSta
     EXPECT_EQ(ints->Capacity(), 5003);
 }
 
+TEST(AudioConvert, ResultAfterGrowthIsInTheNewBuffer)
+{
+    auto converter = Converter("Short2Float", "Float2Short");
+    Bytes bytes(2 * 3000);
+    for (std::size_t i = 0; i < 3000; ++i)
+        bytes[2 * i] = static_cast<uint8_t>(i);
+    const Floats floats = ToFloats(*converter, bytes); // 12000 bytes of floats: the buffer grows
+    ASSERT_EQ(floats.size(), 3000u);
+    for (std::size_t i = 0; i < 3000; ++i)
+        ASSERT_EQ(floats[i], static_cast<float>(i % 256)) << i;
+    Bytes expected;
+    for (int i = 0; i < 5000; ++i)
+    {
+        expected.push_back(0xFE); // -2, little-endian
+        expected.push_back(0xFF);
+    }
+    EXPECT_EQ(FromFloats(*converter, Floats(5000, -2.0f)), expected); // 20000 bytes in: grows again
+    EXPECT_EQ(converter->Capacity(), 20000);
+}
+
 TEST(AudioConvert, ForwardResultBeyondTheLargestByteCountGivesNothing)
 {
     // 600000000 bytes would become 2.4e9 bytes of floats, more than a count can hold: the block
