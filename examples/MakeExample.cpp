@@ -63,12 +63,12 @@ int main(int argc, char** argv)
     {
         const double t = static_cast<double>(n) / kRate;
         // AM: carrier at +10 kHz, envelope 1 + 0.6 cos(2π 1000 t).
-        const double envelope = 6000.0 * (1.0 + 0.6 * std::cos(2.0 * kPi * 1000.0 * t));
+        const double envelope = 7000.0 * (1.0 + 0.6 * std::cos(2.0 * kPi * 1000.0 * t));
         const double amPhase = 2.0 * kPi * 10000.0 * t;
         // FM: carrier at -12 kHz, instantaneous frequency swinging ±3 kHz at 700 Hz.
         fmPhase += 2.0 * kPi * (-12000.0 + 3000.0 * std::cos(2.0 * kPi * 700.0 * t)) / kRate;
-        const double i = envelope * std::cos(amPhase) + 5000.0 * std::cos(fmPhase) + 300.0 * Noise(noise);
-        const double q = envelope * std::sin(amPhase) + 5000.0 * std::sin(fmPhase) + 300.0 * Noise(noise);
+        const double i = envelope * std::cos(amPhase) + 2500.0 * std::cos(fmPhase) + 300.0 * Noise(noise);
+        const double q = envelope * std::sin(amPhase) + 2500.0 * std::sin(fmPhase) + 300.0 * Noise(noise);
         PutU16(samples, static_cast<uint16_t>(Clip(i)));
         PutU16(samples, static_cast<uint16_t>(Clip(q)));
     }
