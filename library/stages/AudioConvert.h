@@ -39,6 +39,9 @@ public:
     int32_t Get(int32_t port, const void** block, int32_t* bytes) override;
 
     int32_t Capacity() const { return capacity; }
+    // 1 pass-through, 2..7 "Char2Float" .. "32Int2Float" (and the reverse words) in table order.
+    int32_t ForwardMode() const { return forwardMode; }
+    int32_t ReverseMode() const { return reverseMode; }
 
 private:
     // Replaces the work buffer by a new one of `bytes`; on failure the old one stays.

@@ -27,6 +27,7 @@ public:
     int32_t Get(int32_t port, const void** block, int32_t* bytes) override;
 
     bool IsStopped() const { return stopped != 0; }
+    bool IsComplexInput() const { return complexInput != 0; }
     int32_t WarmDone() const { return warmDone; }
 
 protected:

@@ -92,4 +92,66 @@ std::string StoreSamples(const std::vector<int32_t>& values, uint16_t bits)
     return out;
 }
 
+WavInfo ParseWav(const std::string& bytes)
+{
+    WavInfo info;
+    if (bytes.size() < 12 || bytes.compare(0, 4, "RIFF") != 0 || bytes.compare(8, 4, "WAVE") != 0)
+        return info;
+    std::size_t at = 12;
+    bool haveFormat = false;
+    while (at + 8 <= bytes.size())
+    {
+        const std::string id = bytes.substr(at, 4);
+        const uint32_t size = GetU32(bytes, at + 4);
+        const std::size_t body = at + 8;
+        if (id == "fmt " && size >= 16 && body + 16 <= bytes.size())
+        {
+            info.tag = GetU16(bytes, body);
+            info.channels = GetU16(bytes, body + 2);
+            info.rate = GetU32(bytes, body + 4);
+            info.byteRate = GetU32(bytes, body + 8);
+            info.blockAlign = GetU16(bytes, body + 12);
+            info.bits = GetU16(bytes, body + 14);
+            haveFormat = true;
+        }
+        else if (id == "data")
+        {
+            info.data = bytes.substr(body, size);
+            info.ok = haveFormat && body + size <= bytes.size();
+            return info;
+        }
+        at = body + size + (size % 2);
+    }
+    return info;
+}
+
+std::vector<double> SampleValues(const WavInfo& wav)
+{
+    std::vector<double> values;
+    const std::size_t width = wav.bits / 8;
+    if (width == 0)
+        return values;
+    for (std::size_t at = 0; at + width <= wav.data.size(); at += width)
+    {
+        int64_t v = 0;
+        for (std::size_t i = 0; i < width; ++i)
+            v |= static_cast<int64_t>(static_cast<uint8_t>(wav.data[at + i])) << (8 * i);
+        if (width == 1)
+            v -= 128;
+        else if (v & (int64_t{1} << (8 * width - 1)))
+            v -= int64_t{1} << (8 * width);
+        values.push_back(static_cast<double>(v));
+    }
+    return values;
+}
+
+std::vector<float> Channel(const std::vector<double>& samples, int channels, int which)
+{
+    std::vector<float> out;
+    for (std::size_t i = static_cast<std::size_t>(which); i < samples.size();
+         i += static_cast<std::size_t>(channels))
+        out.push_back(static_cast<float>(samples[i]));
+    return out;
+}
+
 } // namespace sigtest

@@ -31,4 +31,24 @@ std::string RiffFile(const std::string& chunks, int64_t riffSize = -1);
 // bits signed.
 std::string StoreSamples(const std::vector<int32_t>& values, uint16_t bits);
 
+// A WAV file as a standard reader sees it: chunk by chunk, skipping what it does not know.
+struct WavInfo
+{
+    bool ok = false;
+    uint16_t tag = 0;
+    uint16_t channels = 0;
+    uint32_t rate = 0;
+    uint32_t byteRate = 0;
+    uint16_t blockAlign = 0;
+    uint16_t bits = 0;
+    std::string data;
+};
+WavInfo ParseWav(const std::string& bytes);
+
+// Samples of a parsed file as numbers: 8 bits unsigned (centre 128 taken off), 16, 24, 32 bits
+// signed.
+std::vector<double> SampleValues(const WavInfo& wav);
+// One channel of interleaved samples.
+std::vector<float> Channel(const std::vector<double>& samples, int channels, int which);
+
 } // namespace sigtest
