@@ -59,7 +59,7 @@ int32_t IQ2R::Put(int32_t /*port*/, const void* block, int32_t bytes)
 {
     if (stopped != 0)
         return 0;
-    inBlock = static_cast<const float*>(block);
+    inBlock = static_cast<const unsigned char*>(block);
     inCount = (block != nullptr && bytes > 0) ? bytes / 4 : 0;
     inIndex = -1;
     outCount = 0;
@@ -93,7 +93,7 @@ void IQ2R::RealToComplex()
     {
         float I = 0.0f;
         float Q = 0.0f;
-        splitter->Step(inBlock[inIndex], I, Q);
+        splitter->Step(InputAt(inIndex), I, Q);
         double s = 0.0;
         double c = 0.0;
         oscillator.Step(1.0, 0.25, s, c);
@@ -120,12 +120,12 @@ void IQ2R::ComplexToReal()
         if (pendingHalf != 0)
         {
             a = pendingValue;
-            b = inBlock[inIndex];
+            b = InputAt(inIndex);
             pendingHalf = 0;
         }
         else
         {
-            a = inBlock[inIndex];
+            a = InputAt(inIndex);
             if (++inIndex >= inCount)
             {
                 // The pair is completed by the first value of the next block.
@@ -133,7 +133,7 @@ void IQ2R::ComplexToReal()
                 pendingHalf = 1;
                 break;
             }
-            b = inBlock[inIndex];
+            b = InputAt(inIndex);
         }
         const float I = revIQ != 0 ? b : a;
         const float Q = revIQ != 0 ? a : b;

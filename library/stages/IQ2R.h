@@ -6,6 +6,7 @@
 #include "stages/filters/PolyphaseResampler.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -35,6 +36,12 @@ public:
 
 private:
     void RealToComplex();
+    float InputAt(int32_t index) const
+    {
+        float value;
+        std::memcpy(&value, inBlock + 4 * static_cast<std::size_t>(index), 4);
+        return value;
+    }
     void ComplexToReal();
     void Keep(float value);
     bool Warm();
@@ -46,7 +53,7 @@ private:
     int32_t revIQ = 0;
     int32_t resamplFlag = 0;
     int32_t qualityLevel = 0;
-    const float* inBlock = nullptr;
+    const unsigned char* inBlock = nullptr; // the caller's floats, any alignment
     int32_t inCount = 0;
     int32_t inIndex = -1;
     std::unique_ptr<HilbertSplitter> splitter;

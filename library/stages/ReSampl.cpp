@@ -10,9 +10,8 @@ namespace sigkit {
 ReSampl::ReSampl()
     : first(std::make_unique<PolyphaseResampler>()), second(std::make_unique<PolyphaseResampler>())
 {
-    const FilterDesignChoice design = QualityToDesign(1);
-    first->DesignBank(Fd, FdOut, 0.0f, design.window, design.taps);
-    second->DesignBank(Fd, FdOut, 0.0f, design.window, design.taps);
+    // The steps are designed by Start, from the rates and quality set by then; a stopped stage
+    // takes no input, so nothing runs through an undesigned step.
 }
 
 void ReSampl::SetParam(const char* name, const char* value)

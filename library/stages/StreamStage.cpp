@@ -52,7 +52,7 @@ int32_t StreamStage::Put(int32_t /*port*/, const void* block, int32_t bytes)
 {
     if (stopped != 0)
         return 0;
-    inBlock = static_cast<const float*>(block);
+    inBlock = static_cast<const unsigned char*>(block);
     inCount = (block != nullptr && bytes > 0) ? bytes / 4 : 0;
     inIndex = -1;
     outCount = 0;
@@ -90,16 +90,16 @@ int32_t StreamStage::Gather()
         float I = 0.0f;
         float Q = 0.0f;
         if (complexInput == 0)
-            splitter->Step(inBlock[inIndex], I, Q);
+            splitter->Step(InputAt(inIndex), I, Q);
         else if (pendingHalf != 0)
         {
             I = pendingValue;
-            Q = inBlock[inIndex];
+            Q = InputAt(inIndex);
             pendingHalf = 0;
         }
         else
         {
-            I = inBlock[inIndex];
+            I = InputAt(inIndex);
             if (++inIndex >= inCount)
             {
                 // The pair is completed by the first value of the next block.
@@ -108,7 +108,7 @@ int32_t StreamStage::Gather()
                 inIndex = inCount;
                 break;
             }
-            Q = inBlock[inIndex];
+            Q = InputAt(inIndex);
         }
         out[2 * pairs] = I;
         out[2 * pairs + 1] = Q;

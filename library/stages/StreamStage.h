@@ -6,6 +6,7 @@
 #include "stages/filters/PhaseOscillator.h"
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -74,11 +75,17 @@ protected:
 private:
     // The put block as complex pairs, in `work`; result: pairs.
     int32_t Gather();
+    float InputAt(int32_t index) const
+    {
+        float value;
+        std::memcpy(&value, inBlock + 4 * static_cast<std::size_t>(index), 4);
+        return value;
+    }
 
     int32_t stopped = 1;
     int32_t inputPresent = 0;
     int32_t reportReady = 0;
-    const float* inBlock = nullptr;
+    const unsigned char* inBlock = nullptr; // the caller's floats, any alignment
     int32_t inCount = 0;
     int32_t inIndex = -1;
     int32_t pendingHalf = 0;

@@ -57,3 +57,8 @@ TEST(FuzzReplay, WavReadExportsCorpus)
 {
     Replay("wav", sigfuzz::WavReadExports);
 }
+
+TEST(FuzzReplay, ProcessingExportsCorpus)
+{
+    Replay("processing", sigfuzz::ProcessingExports);
+}

@@ -1,0 +1,152 @@
+#include "Harnesses.h"
+
+#include "sigkit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace sigfuzz {
+
+namespace {
+
+// How a fuzz input is read:
+//   byte 0      family (low 3 bits: am, fm, lpflt, resampl, iq2real, invert); bit 7: the record
+//               is taken raw from the following bytes instead of being built from words
+//   bytes 1..3  indices of the format, input mode and quality words (each table holds a word
+//               the library does not know)
+//   bytes 4..19 sample rate, frequency, output rate or band (int32), gain (float bits)
+//   bytes 20,21 block size in bytes (1 .. 4096)
+//   the rest    the stored samples, handed over block by block
+constexpr std::size_t kHeader = 22;
+
+const char* const kFormats[] = {"8 bits  (signed)",  "8 bits  (unsigned)", "16 bits (signed)",
+                                "16 bits (unsigned)", "24 bits (signed)",  "32 bits (signed)",
+                                "32 bits (float)",   "16 bits  (signed)"};
+const char* const kModes[] = {"Real", "Complex", "complex"};
+const char* const kIqModes[] = {"Real->Complex", "Complex->Real", "Real"};
+// Most inputs run at the lowest quality: the longer designs cost time and add no paths.
+const char* const kQualities[] = {"Low", "Low", "Low", "Low", "Low", "Low", "Low", "Low",
+                                  "Low", "Low", "Low", "Low", "Medium", "High", "high", ""};
+
+template <std::size_t N, std::size_t M>
+void Word(char (&field)[N], const char* const (&words)[M], uint8_t index)
+{
+    std::snprintf(field, N, "%s", words[index % M]);
+}
+
+void Require(bool condition, const char* what)
+{
+    if (!condition)
+    {
+        std::fprintf(stderr, "harness check failed: %s\n", what);
+        std::abort();
+    }
+}
+
+int32_t Int(const uint8_t* p)
+{
+    uint32_t v = 0;
+    std::memcpy(&v, p, 4);
+    return static_cast<int32_t>(v);
+}
+
+// Runs the samples through a handle block by block and checks what comes back.
+template <typename Handle, typename Data>
+void PumpAll(Data data, Handle* handle, const uint8_t* samples, std::size_t size, std::size_t block)
+{
+    volatile uint8_t sink = 0;
+    for (std::size_t at = 0; at < size; at += block)
+    {
+        const std::size_t n = std::min(block, size - at);
+        const void* out = nullptr;
+        int32_t outBytes = -1;
+        Require(data(handle, samples + at, static_cast<int32_t>(n), &out, &outBytes) == 1, "data returns 1");
+        Require(outBytes >= 0, "output count not negative");
+        for (int32_t i = 0; i < outBytes; i += 61)
+            sink = sink ^ static_cast<const uint8_t*>(out)[i];
+        if (outBytes > 0)
+            sink = sink ^ static_cast<const uint8_t*>(out)[outBytes - 1];
+    }
+    // The same handle takes empty and odd calls too.
+    const void* out = nullptr;
+    int32_t outBytes = -1;
+    Require(data(handle, samples, 0, &out, &outBytes) == 1 && outBytes == 0, "empty block gives nothing");
+}
+
+} // namespace
+
+void ProcessingExports(const uint8_t* data, std::size_t size)
+{
+    if (size < kHeader)
+        return;
+    const int family = data[0] & 7;
+    const bool raw = (data[0] & 0x80) != 0;
+    const std::size_t block = 1 + ((static_cast<std::size_t>(data[20]) | (static_cast<std::size_t>(data[21]) << 8)) % 4096);
+    const uint8_t* samples = data + kHeader;
+    std::size_t count = size - kHeader;
+
+    if (family <= 3)
+    {
+        BlockParams params{};
+        if (raw)
+            std::memcpy(&params, data + 1, std::min(size - 1, sizeof params));
+        else
+        {
+            Word(params.sampleFormat, kFormats, data[1]);
+            Word(params.inputMode, kModes, data[2]);
+            Word(params.quality, kQualities, data[3]);
+            params.sampleRate = Int(data + 4);
+            params.frequency = Int(data + 8);
+            params.outRateOrBand = Int(data + 12);
+            std::memcpy(&params.amplify, data + 16, 4);
+        }
+        // Interpolating by large factors makes thousands of outputs per input: keep such runs
+        // short, the point here is what the library does with the numbers, not its speed.
+        const double rate = std::fabs(static_cast<double>(params.sampleRate));
+        const double out = std::fabs(static_cast<double>(params.outRateOrBand));
+        if (family != 2 && out > 8.0 * rate)
+            count = std::min<std::size_t>(count, 16);
+        BlockInitFn inits[] = {am_demod_init, fm_demod_init, lpflt_init, resampl_init};
+        BlockFreeFn frees[] = {am_demod_free, fm_demod_free, lpflt_free, resampl_free};
+        BlockHandle* handle = nullptr;
+        Require(inits[family](params, &handle) == 1 && handle != nullptr, "init succeeds");
+        PumpAll(resampl_data, handle, samples, count, block);
+        Require(frees[family](handle) == 1, "free returns 1");
+    }
+    else if (family == 4)
+    {
+        IqParams params{};
+        if (raw)
+            std::memcpy(&params, data + 1, std::min(size - 1, sizeof params));
+        else
+        {
+            Word(params.sampleFormat, kFormats, data[1]);
+            Word(params.inputMode, kIqModes, data[2]);
+            Word(params.quality, kQualities, data[3]);
+        }
+        IqHandle* handle = nullptr;
+        Require(iq2real_init(params, &handle) == 1 && handle != nullptr, "init succeeds");
+        PumpAll(iq2real_data, handle, samples, count, block);
+        Require(iq2real_free(handle) == 1, "free returns 1");
+    }
+    else
+    {
+        InvertParams params{};
+        if (raw)
+            std::memcpy(&params, data + 1, std::min(size - 1, sizeof params));
+        else
+        {
+            Word(params.sampleFormat, kFormats, data[1]);
+            Word(params.inputMode, kModes, data[2]);
+        }
+        InvertHandle* handle = nullptr;
+        Require(invert_init(params, &handle) == 1 && handle != nullptr, "init succeeds");
+        PumpAll(invert_data, handle, samples, count, block);
+        Require(invert_free(handle) == 1, "free returns 1");
+    }
+}
+
+} // namespace sigfuzz
