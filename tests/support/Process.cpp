@@ -50,6 +50,10 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
             signal(SIGXFSZ, SIG_IGN);
         if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
             _exit(126);
+        if (options.runAsUser >= 0 &&
+            (setgid(static_cast<gid_t>(options.runAsUser)) != 0 ||
+             setuid(static_cast<uid_t>(options.runAsUser)) != 0))
+            _exit(125);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
         for (const std::string& a : args)

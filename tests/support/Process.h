@@ -20,6 +20,7 @@ struct ProcessOptions
     long fileSizeLimit = -1;   // RLIMIT_FSIZE in bytes, -1 for none
     bool ignoreFileSizeSignal = true;
     std::string workingDirectory;
+    int runAsUser = -1;        // user (and group) id to run as, -1 to keep the caller's
 };
 
 // Runs a program with the given arguments, stdin fed from input (then closed), and collects its
