@@ -142,7 +142,9 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     close(outPipe[0]);
     close(errPipe[0]);
     int status = 0;
-    waitpid(pid, &status, 0);
+    rusage usage{};
+    wait4(pid, &status, 0, &usage);
+    result.maxRssKb = usage.ru_maxrss;
     if (WIFEXITED(status))
         result.status = WEXITSTATUS(status);
     else if (WIFSIGNALED(status))

@@ -12,6 +12,7 @@ struct ProcessResult
     bool timedOut = false;
     std::string out;     // everything written to stdout
     std::string err;     // everything written to stderr
+    long maxRssKb = 0;   // peak resident memory of the process
 };
 
 struct ProcessOptions
