@@ -23,6 +23,8 @@ private:
 };
 
 std::string ReadFileBytes(const std::string& path);
+// The first `count` bytes of a file (fewer when it is shorter).
+std::string ReadFileHead(const std::string& path, std::size_t count);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
 
