@@ -460,24 +460,29 @@ int32_t FileWAV::CreateUnique(const char* directory, const char* suffix)
     return Create(work);
 }
 
-int32_t FileWAV::Open(const char* newPath, int32_t mode)
+bool FileWAV::OpenDescriptor(const char* newPath, int32_t mode)
 {
     if (openMode != 0)
         Close();
     writeFailed = false;
     lastError = 0;
-    if (mode < 0 || mode > 2)
-        return -1;
-    if (!SetPath(newPath))
-        return -1;
+    if (mode < 0 || mode > 2 || !SetPath(newPath))
+        return false;
     fd = mode == 0 ? platform::OpenForReading(path) : platform::OpenForWriting(path, mode == 2);
     if (fd < 0)
     {
         lastError = errno;
         openMode = 0;
-        return -1;
+        return false;
     }
     openMode = mode + 1;
+    return true;
+}
+
+int32_t FileWAV::Open(const char* newPath, int32_t mode)
+{
+    if (!OpenDescriptor(newPath, mode))
+        return -1;
     Load();
     position = 0;
     dirty = 0;

@@ -139,6 +139,9 @@ protected:
     std::vector<uint8_t> HeaderBytes(uint64_t declaredData);
     // Writes the whole header at offset 0 and notes the body offsets of the records.
     bool WriteHeader(uint64_t declaredData);
+    // Closes what is open and opens path in the mode (0 read, 1 write, 2 both); false when it
+    // cannot be opened (LastError tells why).
+    bool OpenDescriptor(const char* newPath, int32_t mode);
     // Records a failed write: keeps the first errno.
     void NoteFailure(int error);
     bool SetPath(const char* newPath);

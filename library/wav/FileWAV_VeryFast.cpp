@@ -58,22 +58,8 @@ int32_t FileWAV_VeryFast::Create(const char* newPath)
 
 int32_t FileWAV_VeryFast::Open(const char* newPath, int32_t mode)
 {
-    if (openMode != 0)
-        Close();
-    writeFailed = false;
-    lastError = 0;
-    if (mode < 0 || mode > 2)
+    if (!OpenDescriptor(newPath, mode))
         return -1;
-    if (!SetPath(newPath))
-        return -1;
-    fd = mode == 0 ? platform::OpenForReading(path) : platform::OpenForWriting(path, mode == 2);
-    if (fd < 0)
-    {
-        lastError = errno;
-        openMode = 0;
-        return -1;
-    }
-    openMode = mode + 1;
     writtenEnd = 0;
     createdHere = false;
     // ReadHeader needs reading; a file opened for writing only keeps its records as they are.
