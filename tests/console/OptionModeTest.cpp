@@ -600,6 +600,9 @@ TEST(OptionTexts, HelpAndManualShowEveryOptionAndAnExamplePerMode)
         EXPECT_NE(manual.find(std::string("sigrun \\-m ") + mode + " "), std::string::npos) << mode;
     }
     EXPECT_NE(help.out.find("parallel sigrun"), std::string::npos);
+    std::size_t lineStart = 0;
+    for (std::size_t end; (end = help.out.find('\n', lineStart)) != std::string::npos; lineStart = end + 1)
+        EXPECT_LE(end - lineStart, 79u) << help.out.substr(lineStart, end - lineStart);
     EXPECT_NE(manual.find("parallel sigrun"), std::string::npos);
 
     const ProcessResult version = RunSigrun({"--version"}, "");
