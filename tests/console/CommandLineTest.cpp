@@ -1,6 +1,6 @@
 // The option reading, the output name rule and the clipping count, called directly.
-#include "ClipCounter.h"
 #include "CommandLine.h"
+#include "ClipCounter.h"
 #include "ProcessingModes.h"
 
 #include <gtest/gtest.h>
@@ -39,11 +39,21 @@ TEST(ParseHertz, SuffixesScaleExactlyToWholeHertz)
         const char* text;
         int32_t hertz;
     } cases[] = {
-        {"48000", 48000},       {"48k", 48000},           {"48K", 48000},
-        {"2.4M", 2400000},      {"-12.5k", -12500},       {"+7", 7},
-        {"0", 0},               {"-0", 0},                {"0.001k", 1},
-        {"1.000000M", 1000000}, {"2147483647", INT32_MAX}, {"-2147483648", INT32_MIN},
-        {"2147.483647M", INT32_MAX}, {"12.k", 12000},     {".5k", 500},
+        {"48000", 48000},
+        {"48k", 48000},
+        {"48K", 48000},
+        {"2.4M", 2400000},
+        {"-12.5k", -12500},
+        {"+7", 7},
+        {"0", 0},
+        {"-0", 0},
+        {"0.001k", 1},
+        {"1.000000M", 1000000},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"2147.483647M", INT32_MAX},
+        {"12.k", 12000},
+        {".5k", 500},
         {"0.000000000000000000000000000000000M", 0}, // many digits, all zero
     };
     for (const Case& c : cases)
@@ -56,10 +66,28 @@ TEST(ParseHertz, SuffixesScaleExactlyToWholeHertz)
 
 TEST(ParseHertz, RefusesFractionsOfHertzOverflowAndStrayCharacters)
 {
-    for (const char* text :
-         {"", "-", "k", ".", "12.5", "0.0001k", "2147483648", "-2147483649", "2.2G", "3000M",
-          "1e3", "48 k", " 48", "48k ", "48kk", "4.8.0k", "0x10", "48m", "99999999999999999999999",
-          "1.5Hz", "--5", "0.0000000000000000000000000000001M"})
+    for (const char* text : {"",
+                             "-",
+                             "k",
+                             ".",
+                             "12.5",
+                             "0.0001k",
+                             "2147483648",
+                             "-2147483649",
+                             "2.2G",
+                             "3000M",
+                             "1e3",
+                             "48 k",
+                             " 48",
+                             "48k ",
+                             "48kk",
+                             "4.8.0k",
+                             "0x10",
+                             "48m",
+                             "99999999999999999999999",
+                             "1.5Hz",
+                             "--5",
+                             "0.0000000000000000000000000000001M"})
     {
         int32_t hertz = 12345;
         EXPECT_FALSE(ParseHertz(text, hertz)) << text;
@@ -84,8 +112,8 @@ TEST(ParseCommandLine, SpellingsOfOptionsAndValues)
 {
     // Long with a blank or '=', short with a blank or joined, flags in one cluster, negative
     // values after their option.
-    const CommandLine a = Parsed({"--mode", "am", "--frequency=-10k", "-r12k", "-a", "-1.5",
-                                  "-nQ", "-q", "low", "-o", "out.wav", "in.wav"});
+    const CommandLine a = Parsed({"--mode", "am", "--frequency=-10k", "-r12k", "-a", "-1.5", "-nQ",
+                                  "-q", "low", "-o", "out.wav", "in.wav"});
     EXPECT_EQ(a.action, Action::Process);
     EXPECT_EQ(a.settings.mode, 5);
     EXPECT_EQ(a.settings.frequency, -10000);
@@ -99,8 +127,8 @@ TEST(ParseCommandLine, SpellingsOfOptionsAndValues)
 
     // Quality is high unless given; a later value replaces an earlier one; after "--" every
     // argument is an input, even one that looks like an option.
-    const CommandLine b = Parsed({"-m", "fm", "-f", "1", "-f", "2", "-r", "8k", "-a", "1",
-                                  "x.wav", "--", "-y.wav", "-"});
+    const CommandLine b = Parsed(
+        {"-m", "fm", "-f", "1", "-f", "2", "-r", "8k", "-a", "1", "x.wav", "--", "-y.wav", "-"});
     EXPECT_STREQ(b.settings.quality, "High");
     EXPECT_EQ(b.settings.frequency, 2);
     EXPECT_EQ(b.inputs, (std::vector<std::string>{"x.wav", "-y.wav", "-"}));
@@ -116,8 +144,7 @@ TEST(ParseCommandLine, ModesTakeWhatTheDialogueAsks)
     EXPECT_EQ(Refusal({"-m", "iq", "in.wav"}), "");
     EXPECT_EQ(Refusal({"-m", "iq", "-q", "medium", "in.wav"}), "");
     EXPECT_EQ(Refusal({"-m", "invert", "a.wav", "b.wav"}), "");
-    EXPECT_EQ(Refusal({"-m", "am", "-f", "0", "-r", "8k", "in.wav"}),
-              "mode am needs --amplify");
+    EXPECT_EQ(Refusal({"-m", "am", "-f", "0", "-r", "8k", "in.wav"}), "mode am needs --amplify");
     EXPECT_EQ(Refusal({"-m", "resample", "in.wav"}),
               "mode resample needs --frequency, --rate and --amplify");
     EXPECT_EQ(Refusal({"-m", "convert", "-f", "0", "-r", "8k", "-a", "1", "in.wav"}),
@@ -146,7 +173,8 @@ TEST(ParseCommandLine, RefusalsNameTheOptionOrValue)
         {{"-m", "ssb", "in.wav"}, "--mode 'ssb' is not a mode"},
         {{"-m", "AM", "in.wav"}, "--mode 'AM' is not a mode"},
         {{"-mnQ", "in.wav"}, "--mode 'nQ' is not a mode"}, // a value ends the cluster
-        {{"-m", "am", "-f", "0", "-r", "0", "-a", "1", "in.wav"}, "--rate '0' is not a sample rate"},
+        {{"-m", "am", "-f", "0", "-r", "0", "-a", "1", "in.wav"},
+         "--rate '0' is not a sample rate"},
         {{"-m", "am", "-f", "0", "-r", "-8k", "-a", "1", "in.wav"}, "--rate '-8k' is not"},
         {{"-m", "convert", "-f", "0", "-b", "-1", "-a", "1", "in.wav"}, "--band '-1' is not"},
         {{"-m", "am", "-f", "12.5", "-r", "8k", "-a", "1", "in.wav"}, "--frequency '12.5' is not"},
@@ -176,15 +204,6 @@ TEST(ParseCommandLine, HelpAndVersionWinWhereTheyStand)
     EXPECT_EQ(Parsed({"--version", "-r", "0"}).action, Action::Version);
     EXPECT_NE(Refusal({"--bogus", "--help"}), "");
     EXPECT_EQ(Parsed({"-Qi", "a.wav", "b.wav"}).action, Action::Info);
-}
-
-TEST(IsOption, ADashAloneIsAName)
-{
-    EXPECT_TRUE(IsOption("-m"));
-    EXPECT_TRUE(IsOption("--"));
-    EXPECT_FALSE(IsOption("-"));
-    EXPECT_FALSE(IsOption("rec.wav"));
-    EXPECT_FALSE(IsOption(""));
 }
 
 TEST(MakeOutputName, DropsFourCharactersOfTheFileNameOnly)
@@ -220,18 +239,6 @@ TEST(MakeOutputName, DropsFourCharactersOfTheFileNameOnly)
     EXPECT_FALSE(MakeOutputName(4, "x.wav", std::string(1020, 'd').c_str(), name));
 }
 
-TEST(ModeWords, NameTheSixMenuModes)
-{
-    const char* words[] = {"iq", "resample", "convert", "invert", "am", "fm"};
-    for (int mode = 1; mode <= 6; ++mode)
-    {
-        EXPECT_STREQ(ModeWord(mode), words[mode - 1]);
-        EXPECT_EQ(ModeByWord(words[mode - 1]), mode);
-    }
-    EXPECT_EQ(ModeByWord(""), 0);
-    EXPECT_EQ(ModeByWord("i"), 0);
-}
-
 namespace {
 
 std::string Bytes(std::initializer_list<int> values)
@@ -255,14 +262,14 @@ TEST(ClipCounter, CountsTheEndsOfEachIntegerFormat)
     ClipCounter u8(1, 8);
     EXPECT_EQ(CountAll(u8, Bytes({0x00, 0x01, 0x80, 0xFE, 0xFF, 0x7F})), 2);
     ClipCounter s16(1, 16);
-    EXPECT_EQ(CountAll(s16, Bytes({0xFF, 0x7F, 0x00, 0x80, 0xFE, 0x7F, 0x01, 0x80, 0x00, 0x00,
-                                   0xFF, 0xFF})),
+    EXPECT_EQ(CountAll(s16, Bytes({0xFF, 0x7F, 0x00, 0x80, 0xFE, 0x7F, 0x01, 0x80, 0x00, 0x00, 0xFF,
+                                   0xFF})),
               2); // 32767, -32768 counted; 32766, -32767, 0, -1 not
     ClipCounter s24(1, 24);
     EXPECT_EQ(CountAll(s24, Bytes({0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0x7F, 0x00})), 2);
     ClipCounter s32(1, 32);
-    EXPECT_EQ(CountAll(s32, Bytes({0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF,
-                                   0x7F, 0x00})),
+    EXPECT_EQ(CountAll(s32, Bytes({0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F,
+                                   0x00})),
               2);
     // Float samples have no ends; 1.0 and the largest float are values like any other.
     ClipCounter f32(3, 32);
@@ -272,8 +279,8 @@ TEST(ClipCounter, CountsTheEndsOfEachIntegerFormat)
 TEST(ClipCounter, SamplesSplitAcrossBlocksCountOnce)
 {
     // Three 24-bit samples at full scale and one not, handed out one byte, then two bytes, ...
-    const std::string stream = Bytes({0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0x12, 0x34, 0x56,
-                                      0x00, 0x00, 0x80});
+    const std::string stream =
+        Bytes({0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0x12, 0x34, 0x56, 0x00, 0x00, 0x80});
     for (std::size_t piece = 1; piece <= 5; ++piece)
     {
         ClipCounter counter(1, 24);

@@ -207,12 +207,27 @@ TEST_F(Options, EveryModeWritesTheDialoguesBytes)
     } cases[] = {
         {mono, "1\n2\n", {"-m", "iq", "-q", "medium"}, "real_iq2r.wav"},
         {stereo, "1\n3\n", {"--mode", "iq"}, "iq_iq2r.wav"},
-        {stereo, "2\n5000\n8000\n1.5\n1\n", {"-m", "resample", "-f", "5k", "-r", "8k", "-a", "1.5", "-q", "low"}, "iq_resampl.wav"},
-        {stereo, "3\n-3000\n2000\n2\n3\n", {"-m", "convert", "-f", "-3k", "-b", "2000", "-a", "2"}, "iq_if.wav"},
+        {stereo,
+         "2\n5000\n8000\n1.5\n1\n",
+         {"-m", "resample", "-f", "5k", "-r", "8k", "-a", "1.5", "-q", "low"},
+         "iq_resampl.wav"},
+        {stereo,
+         "3\n-3000\n2000\n2\n3\n",
+         {"-m", "convert", "-f", "-3k", "-b", "2000", "-a", "2"},
+         "iq_if.wav"},
         {stereo, "4\n", {"-m", "invert"}, "iq_inv.wav"},
-        {stereo, "5\n4000\n12000\n10000\n2\n", {"--mode=am", "--frequency", "4k", "--rate=12k", "-a", "1e4", "-q", "medium"}, "iq_amdem.wav"},
-        {stereo, "6\n-5000\n12000\n20000\n3\n", {"-m", "fm", "-f", "-5000", "-r", "0.012M", "-a", "20000", "-q", "high"}, "iq_fmdem.wav"},
-        {mono, "5\n0\n8000\n0.25\n1\n", {"-m", "am", "-f", "0", "-r", "8k", "-a", ".25", "-q", "low"}, "real_amdem.wav"},
+        {stereo,
+         "5\n4000\n12000\n10000\n2\n",
+         {"--mode=am", "--frequency", "4k", "--rate=12k", "-a", "1e4", "-q", "medium"},
+         "iq_amdem.wav"},
+        {stereo,
+         "6\n-5000\n12000\n20000\n3\n",
+         {"-m", "fm", "-f", "-5000", "-r", "0.012M", "-a", "20000", "-q", "high"},
+         "iq_fmdem.wav"},
+        {mono,
+         "5\n0\n8000\n0.25\n1\n",
+         {"-m", "am", "-f", "0", "-r", "8k", "-a", ".25", "-q", "low"},
+         "real_amdem.wav"},
     };
     for (const Case& c : cases)
     {
@@ -368,14 +383,13 @@ TEST_F(Options, SummaryLineCountsFramesAndQuietSilencesIt)
     const std::string in = Wav("in.wav", 2, 48000, 16, std::vector<int32_t>(5000, 100));
     ProcessResult r = Sigrun({"-m", "invert", in});
     // "sigrun: wrote 'NAME': 2500 samples in, 2500 samples out, S.SS s, 0 samples at full ..."
-    const std::string head = "sigrun: wrote '" + dir.File("in_inv.wav") +
-                             "': 2500 samples in, 2500 samples out, ";
+    const std::string head =
+        "sigrun: wrote '" + dir.File("in_inv.wav") + "': 2500 samples in, 2500 samples out, ";
     const std::string tail = " s, 0 samples at full scale (clipped)\n";
     ASSERT_GT(r.err.size(), head.size() + tail.size()) << r.err;
     EXPECT_EQ(r.err.substr(0, head.size()), head);
     EXPECT_EQ(r.err.substr(r.err.size() - tail.size()), tail);
-    const std::string seconds =
-        r.err.substr(head.size(), r.err.size() - head.size() - tail.size());
+    const std::string seconds = r.err.substr(head.size(), r.err.size() - head.size() - tail.size());
     EXPECT_EQ(seconds.find_first_not_of("0123456789."), std::string::npos) << seconds;
     EXPECT_EQ(seconds.size() - seconds.find('.'), 3u) << seconds; // two decimals
 
@@ -384,7 +398,8 @@ TEST_F(Options, SummaryLineCountsFramesAndQuietSilencesIt)
     const WavInfo iq = ParseWav(ReadFileBytes(dir.File("mono_iq2r.wav")));
     ASSERT_TRUE(iq.ok);
     const std::string frames = std::to_string(iq.data.size() / 4); // I/Q pairs of 16 bits
-    EXPECT_NE(r.err.find("4410 samples in, " + frames + " samples out"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("4410 samples in, " + frames + " samples out"), std::string::npos)
+        << r.err;
 
     r = Sigrun({"-Q", "-m", "invert", in});
     EXPECT_EQ(r.err, "");
@@ -430,10 +445,11 @@ TEST_F(Options, InfoTellsFormatAndLengthWithoutProcessing)
     const std::set<std::string> before = Listing(dir.Path());
     ProcessResult r = RunSigrun({"--info", a, b, dir.File("missing.wav"), c, d}, "");
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.out, a + ": integer PCM, 16 bits, 2 channels (I/Q), 48000 Hz, 0.100 s, 4800 samples\n" +
-                         b + ": float, 32 bits, 1 channel (real), 8000 Hz, 0.250 s, 2000 samples\n" +
-                         c + ": integer PCM, 8 bits, 1 channel (real), 11025 Hz, 2.000 s, 22051 samples\n" +
-                         d + ": integer PCM, 24 bits, 3 channels, 1000 Hz, 1.500 s, 1500 samples\n");
+    EXPECT_EQ(r.out,
+              a + ": integer PCM, 16 bits, 2 channels (I/Q), 48000 Hz, 0.100 s, 4800 samples\n" +
+                  b + ": float, 32 bits, 1 channel (real), 8000 Hz, 0.250 s, 2000 samples\n" + c +
+                  ": integer PCM, 8 bits, 1 channel (real), 11025 Hz, 2.000 s, 22051 samples\n" +
+                  d + ": integer PCM, 24 bits, 3 channels, 1000 Hz, 1.500 s, 1500 samples\n");
     EXPECT_EQ(Lines(r.err), 1);
     EXPECT_NE(r.err.find("missing.wav"), std::string::npos);
     EXPECT_EQ(Listing(dir.Path()), before);
@@ -449,8 +465,7 @@ TEST_F(Options, FloatFilesGiveTheSignalOfSixteenBitOnes)
     // same up to a power of two, so each float output is the integer one before its rounding.
     const std::vector<int32_t> iq = StationsIq(12000, 48000, 1.0);
     const std::vector<int32_t> real = RealSignal(24000, 48000);
-    auto floats = [](const std::vector<int32_t>& v)
-    {
+    auto floats = [](const std::vector<int32_t>& v) {
         std::vector<float> f;
         for (int32_t x : v)
             f.push_back(static_cast<float>(x) / 32768.0f);
@@ -513,14 +528,14 @@ TEST_F(Options, FloatFilesGiveTheSignalOfSixteenBitOnes)
     // The extensible float format is float all the same.
     const std::string body = StoreFloats(floats(iq));
     WriteFileBytes(dir.File("ext.wav"), RiffFile(Chunk("fmt ", ExtensibleFormat(3, 2, 48000, 32)) +
-                                                  Chunk("data", body)));
+                                                 Chunk("data", body)));
     Sigrun({"-Q", "-m", "invert", "-o", dir.File("ext_out.wav"), dir.File("ext.wav")});
     Sigrun({"-Q", "-m", "invert", "-o", dir.File("plain_out.wav"), iqF});
     EXPECT_EQ(ReadFileBytes(dir.File("ext_out.wav")), ReadFileBytes(dir.File("plain_out.wav")));
 
     // Floats beyond 1 are not clipped, and the summary counts none.
-    const ProcessResult loud = Sigrun({"-m", "convert", "-f", "0", "-b", "20k", "-a", "100",
-                                       "-o", dir.File("loud.wav"), iqF});
+    const ProcessResult loud = Sigrun(
+        {"-m", "convert", "-f", "0", "-b", "20k", "-a", "100", "-o", dir.File("loud.wav"), iqF});
     EXPECT_NE(loud.err.find(", 0 samples at full scale"), std::string::npos) << loud.err;
 }
 
@@ -596,28 +611,30 @@ TEST(OptionTexts, HelpAndManualShowEveryOptionAndAnExamplePerMode)
     }
     for (const char* mode : {"iq", "resample", "convert", "invert", "am", "fm"})
     {
-        EXPECT_NE(help.out.find(std::string("  sigrun -m ") + mode + " "), std::string::npos) << mode;
+        EXPECT_NE(help.out.find(std::string("  sigrun -m ") + mode + " "), std::string::npos)
+            << mode;
         EXPECT_NE(manual.find(std::string("sigrun \\-m ") + mode + " "), std::string::npos) << mode;
     }
     EXPECT_NE(help.out.find("parallel sigrun"), std::string::npos);
     std::size_t lineStart = 0;
-    for (std::size_t end; (end = help.out.find('\n', lineStart)) != std::string::npos; lineStart = end + 1)
+    for (std::size_t end; (end = help.out.find('\n', lineStart)) != std::string::npos;
+         lineStart = end + 1)
         EXPECT_LE(end - lineStart, 79u) << help.out.substr(lineStart, end - lineStart);
     EXPECT_NE(manual.find("parallel sigrun"), std::string::npos);
 
     const ProcessResult version = RunSigrun({"--version"}, "");
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("sigrun ", 0), 0u) << version.out;
-    EXPECT_EQ(version.out.find_first_not_of("0123456789.", 7), version.out.size() - 1) << version.out;
+    EXPECT_EQ(version.out.find_first_not_of("0123456789.", 7), version.out.size() - 1)
+        << version.out;
     EXPECT_EQ(std::count(version.out.begin(), version.out.end(), '.'), 2) << version.out;
 }
 
 TEST(OptionTexts, InstallPutsTheManualPage)
 {
     TempDir prefix;
-    const ProcessResult r = RunProcess(CMAKE_COMMAND, {"--install", PROJECT_BINARY_DIR, "--prefix",
-                                                       prefix.Path()},
-                                       "");
+    const ProcessResult r =
+        RunProcess(CMAKE_COMMAND, {"--install", PROJECT_BINARY_DIR, "--prefix", prefix.Path()}, "");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadFileBytes(prefix.File("share/man/man1/sigrun.1")),
               ReadFileBytes(SIGRUN_MANUAL_PATH));
@@ -635,8 +652,8 @@ TEST_F(Options, BatchThroughGnuParallel)
     std::vector<std::string> inputs;
     for (const char* name : {"a.wav", "b.wav", "c.wav"})
         inputs.push_back(Wav(name, 2, 48000, 16, StationsIq(4800, 48000, 1.0)));
-    std::vector<std::string> args = {"--will-cite", SIGRUN_PATH, "-Q", "-m", "fm", "-f", "-5k",
-                                     "-r", "12k", "-a", "20000", ":::"};
+    std::vector<std::string> args = {"--will-cite", SIGRUN_PATH, "-Q",  "-m", "fm",    "-f",
+                                     "-5k",         "-r",        "12k", "-a", "20000", ":::"};
     args.insert(args.end(), inputs.begin(), inputs.end());
     const ProcessResult r = RunProcess(parallel, args, "");
     EXPECT_EQ(r.status, 0) << r.err;
