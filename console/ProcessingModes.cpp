@@ -1,5 +1,6 @@
 #include "ProcessingModes.h"
 
+#include "ClipCounter.h"
 #include "platform/Files.h"
 #include "platform/Terminal.h"
 
@@ -16,15 +17,6 @@ namespace sigrun {
 
 namespace {
 
-enum class Prompt
-{
-    Frequency,
-    OutRate,
-    Band,
-    Amplify,
-    Quality,
-};
-
 enum class Shape
 {
     Block,
@@ -35,6 +27,7 @@ enum class Shape
 struct Family
 {
     const char* name; // export prefix
+    const char* word; // mode word of the options
     Shape shape;
     const char* suffix;
     int promptCount;
@@ -43,26 +36,34 @@ struct Family
 
 // The family table, by menu number 1 to 6.
 const Family kFamilies[] = {
-    {"iq2real", Shape::Iq, "_iq2r.wav", 1, {Prompt::Quality}},
-    {"resampl", Shape::Block, "_resampl.wav", 4,
+    {"iq2real", "iq", Shape::Iq, "_iq2r.wav", 1, {Prompt::Quality}},
+    {"resampl",
+     "resample",
+     Shape::Block,
+     "_resampl.wav",
+     4,
      {Prompt::Frequency, Prompt::OutRate, Prompt::Amplify, Prompt::Quality}},
-    {"lpflt", Shape::Block, "_if.wav", 4,
+    {"lpflt",
+     "convert",
+     Shape::Block,
+     "_if.wav",
+     4,
      {Prompt::Frequency, Prompt::Band, Prompt::Amplify, Prompt::Quality}},
-    {"invert", Shape::Invert, "_inv.wav", 0, {}},
-    {"am_demod", Shape::Block, "_amdem.wav", 4,
+    {"invert", "invert", Shape::Invert, "_inv.wav", 0, {}},
+    {"am_demod",
+     "am",
+     Shape::Block,
+     "_amdem.wav",
+     4,
      {Prompt::Frequency, Prompt::OutRate, Prompt::Amplify, Prompt::Quality}},
-    {"fm_demod", Shape::Block, "_fmdem.wav", 4,
+    {"fm_demod",
+     "fm",
+     Shape::Block,
+     "_fmdem.wav",
+     4,
      {Prompt::Frequency, Prompt::OutRate, Prompt::Amplify, Prompt::Quality}},
 };
-
-// Every field the console can fill; each family takes the ones of its record.
-struct Answers
-{
-    int32_t frequency = 0;
-    int32_t outRateOrBand = 0;
-    float amplify = 0.0f;
-    const char* quality = ""; // no recognised answer: an empty text
-};
+constexpr int kModeCount = static_cast<int>(sizeof kFamilies / sizeof kFamilies[0]);
 
 std::string Export(const Family& family, const char* operation)
 {
@@ -81,7 +82,7 @@ bool ReadInteger(const char* text, int32_t& value)
     return true;
 }
 
-int AskPrompt(Prompt prompt, RunState& state, Answers& answers)
+int AskPrompt(Prompt prompt, RunState& state, Settings& settings)
 {
     switch (prompt)
     {
@@ -109,41 +110,40 @@ int AskPrompt(Prompt prompt, RunState& state, Answers& answers)
     switch (prompt)
     {
     case Prompt::Frequency:
-        if (!ReadInteger(state.answer, answers.frequency))
+        if (!ReadInteger(state.answer, settings.frequency))
             return Fail(kExitUsage, "Frequency " + answer +
                                         " is out of range: give whole Hz from -2147483648 to "
                                         "2147483647");
         break;
     case Prompt::OutRate:
-        if (!ReadInteger(state.answer, answers.outRateOrBand) || answers.outRateOrBand <= 0)
+        if (!ReadInteger(state.answer, settings.outRateOrBand) || settings.outRateOrBand <= 0)
             return Fail(kExitUsage, "SampleRateOut " + answer +
                                         " is not a sample rate: give whole Hz from 1 to "
                                         "2147483647");
         break;
     case Prompt::Band:
-        if (!ReadInteger(state.answer, answers.outRateOrBand) || answers.outRateOrBand < 0)
+        if (!ReadInteger(state.answer, settings.outRateOrBand) || settings.outRateOrBand < 0)
             return Fail(kExitUsage, "Band " + answer +
                                         " is not a band width: give whole Hz from 0 to "
                                         "2147483647");
         break;
-    case Prompt::Amplify:
-    {
+    case Prompt::Amplify: {
         // The standard reading of decimal text (0 without a number), then rounded to a float.
         const double value = std::strtod(state.answer, nullptr);
         if (!std::isfinite(value) || std::fabs(value) > static_cast<double>(FLT_MAX))
             return Fail(kExitUsage, "Amplify " + answer +
                                         " is not a finite number: give a gain such as 1 or 0.5");
-        answers.amplify = static_cast<float>(value);
+        settings.amplify = static_cast<float>(value);
         break;
     }
     case Prompt::Quality:
         // Compared as a whole text: a blank before or after the digit matches nothing.
         if (std::strcmp(state.answer, "1") == 0)
-            answers.quality = "Low";
+            settings.quality = "Low";
         else if (std::strcmp(state.answer, "2") == 0)
-            answers.quality = "Medium";
+            settings.quality = "Medium";
         else if (std::strcmp(state.answer, "3") == 0)
-            answers.quality = "High";
+            settings.quality = "High";
         break;
     }
     return kExitSuccess;
@@ -154,9 +154,11 @@ void PutText(char (&field)[kTextSize], const char* text)
     std::snprintf(field, sizeof field, "%s", text);
 }
 
-const char* SampleFormatWord(uint16_t bits)
+const char* SampleFormatWord(const WavDescription& in)
 {
-    switch (bits)
+    if (in.formatTag == 3)
+        return "32 bits (float)";
+    switch (in.bitsPerSample)
     {
     case 8:
         return "8 bits  (unsigned)"; // 8-bit WAV samples are unsigned, centred on 128
@@ -169,29 +171,14 @@ const char* SampleFormatWord(uint16_t bits)
     }
 }
 
-// Output name: the input name without its last four characters (the extension and its dot), then
-// the family's suffix. A name of fewer than four characters is kept whole.
-bool MakeOutputName(const Family& family, RunState& state)
-{
-    const std::size_t length = std::strlen(state.inputName);
-    const std::size_t kept = length >= 4 ? length - 4 : length;
-    const std::size_t suffix = std::strlen(family.suffix);
-    if (kept + suffix >= sizeof state.outputName)
-        return false;
-    std::memset(state.outputName, 0, sizeof state.outputName);
-    std::memcpy(state.outputName, state.inputName, kept);
-    std::memcpy(state.outputName + kept, family.suffix, suffix + 1);
-    return true;
-}
-
-WavDescription OutputDescription(int mode, const RunState& state, const Answers& answers)
+WavDescription OutputDescription(const Settings& settings, const RunState& state)
 {
     const WavDescription& in = state.input;
     WavDescription out{};
     std::memcpy(out.name, state.outputName, sizeof out.name);
     out.formatTag = in.formatTag;
     out.bitsPerSample = in.bitsPerSample;
-    switch (mode)
+    switch (settings.mode)
     {
     case 1: // real to I/Q at half the rate, and back at twice the rate
         out.channels = in.channels == 1 ? 2 : 1;
@@ -200,8 +187,8 @@ WavDescription OutputDescription(int mode, const RunState& state, const Answers&
     case 2:
     case 5:
     case 6:
-        out.channels = mode == 2 ? 2 : 1;
-        out.sampleRate = static_cast<uint32_t>(answers.outRateOrBand);
+        out.channels = settings.mode == 2 ? 2 : 1;
+        out.sampleRate = static_cast<uint32_t>(settings.outRateOrBand);
         break;
     default: // 3, 4: I/Q at the input rate
         out.channels = 2;
@@ -213,11 +200,12 @@ WavDescription OutputDescription(int mode, const RunState& state, const Answers&
     return out;
 }
 
-// Shows the progress count now and then on a terminal; a pipe gets every count, buffered.
-class Progress
+// The dialogue's running count on stdout, now and then flushed on a terminal; a pipe gets every
+// count, buffered.
+class CountOnStdout : public PassProgress
 {
 public:
-    void Show(long long total)
+    void Show(long long total) override
     {
         std::printf("%lld\r", total);
         if (terminal)
@@ -230,14 +218,14 @@ public:
             }
         }
     }
+    void Clear() override { std::fflush(stdout); }
 
 private:
     bool terminal = platform::IsOutputTerminal();
     double lastFlush = 0.0;
 };
 
-template <typename Params, typename Handle>
-struct FamilyCalls
+template <typename Params, typename Handle> struct FamilyCalls
 {
     using Init = int32_t (*)(Params, Handle**);
     using Data = int32_t (*)(Handle*, const void*, int32_t, const void**, int32_t*);
@@ -246,11 +234,13 @@ struct FamilyCalls
 
 // The pass for one record shape: init, output file, loop, free.
 template <typename Params, typename Handle>
-int RunFamily(int mode, const Family& family, const Params& params, const Answers& answers,
-              RunState& state)
+int RunFamily(const Settings& settings, const Params& params, RunState& state,
+              PassProgress& progress, PassCounts* counts)
 {
     using Calls = FamilyCalls<Params, Handle>;
+    const Family& family = kFamilies[settings.mode - 1];
     platform::DynamicLibrary& library = state.library;
+    const WavDescription& in = state.input;
 
     const auto init = library.Lookup<typename Calls::Init>(Export(family, "_init").c_str());
     if (init == nullptr)
@@ -280,7 +270,7 @@ int RunFamily(int mode, const Family& family, const Params& params, const Answer
     const auto writeInit = library.Lookup<WavWriteInitFn>("wav_write_init");
     if (writeInit == nullptr)
         return Fail(kExitFailed, MissingExport("wav_write_init"));
-    const WavDescription output = OutputDescription(mode, state, answers);
+    const WavDescription output = OutputDescription(settings, state);
     WavWriteHandle* writer = nullptr;
     errno = 0;
     if (writeInit(output, &writer) != 1 || writer == nullptr)
@@ -307,8 +297,9 @@ int RunFamily(int mode, const Family& family, const Params& params, const Answer
     if (writeData == nullptr)
         return Fail(kExitFailed, MissingExport("wav_write_data"));
 
-    Progress progress;
+    ClipCounter clips(output.formatTag, output.bitsPerSample);
     long long total = 0;
+    long long written = 0;
     const void* inBlock = nullptr;
     int32_t inBytes = 0;
     const void* outBlock = nullptr;
@@ -317,6 +308,7 @@ int RunFamily(int mode, const Family& family, const Params& params, const Answer
     state.readData(state.reader, &inBlock, &inBytes);
     while (inBytes != 0)
     {
+        outBytes = 0;
         data(handle, inBlock, inBytes, &outBlock, &outBytes);
         errno = 0;
         if (writeData(writer, outBlock, outBytes) != 1)
@@ -324,11 +316,16 @@ int RunFamily(int mode, const Family& family, const Params& params, const Answer
             writeError = errno != 0 ? errno : EIO;
             break;
         }
+        if (counts != nullptr && outBytes > 0)
+        {
+            written += outBytes;
+            clips.Count(outBlock, outBytes);
+        }
         total += inBytes;
         progress.Show(total);
         state.readData(state.reader, &inBlock, &inBytes);
     }
-    std::fflush(stdout);
+    progress.Clear();
 
     // The processing block goes first, then the writing block completes the file's header.
     release(handle);
@@ -344,67 +341,154 @@ int RunFamily(int mode, const Family& family, const Params& params, const Answer
     if (closed != 1)
         return Fail(kExitFailed, "cannot complete " + Quoted(state.outputName) + ": " +
                                      std::strerror(closeError != 0 ? closeError : EIO));
+    if (counts != nullptr)
+    {
+        counts->bytesIn = total;
+        counts->bytesOut = written;
+        counts->clipped = clips.Clipped();
+        const int frameIn = in.channels * (in.bitsPerSample / 8);
+        counts->framesIn = frameIn > 0 ? total / frameIn : 0;
+        counts->framesOut = output.blockAlign > 0 ? written / output.blockAlign : 0;
+    }
     return kExitSuccess;
 }
 
 } // namespace
 
+const char* ModeWord(int mode)
+{
+    return mode >= 1 && mode <= kModeCount ? kFamilies[mode - 1].word : "";
+}
+
+int ModeByWord(const char* word)
+{
+    for (int mode = 1; mode <= kModeCount; ++mode)
+        if (std::strcmp(word, kFamilies[mode - 1].word) == 0)
+            return mode;
+    return 0;
+}
+
+bool ModeTakes(int mode, Prompt prompt)
+{
+    if (mode < 1 || mode > kModeCount)
+        return false;
+    const Family& family = kFamilies[mode - 1];
+    for (int i = 0; i < family.promptCount; ++i)
+        if (family.prompts[i] == prompt)
+            return true;
+    return false;
+}
+
+const char* UnsupportedReason(const WavDescription& d, bool floatAccepted)
+{
+    if (d.valid == 0)
+        return "is not a WAV file whose format can be read";
+    const bool isFloat = d.formatTag == 3 && floatAccepted;
+    if (d.formatTag != 1 && !isFloat)
+        return floatAccepted ? "is neither integer PCM nor float" : "is not integer PCM";
+    if (d.channels != 1 && d.channels != 2)
+        return "has a channel count other than 1 or 2";
+    if (isFloat && d.bitsPerSample != 32)
+        return "has float samples of other than 32 bits";
+    if (d.bitsPerSample != 8 && d.bitsPerSample != 16 && d.bitsPerSample != 24 &&
+        d.bitsPerSample != 32)
+        return "has a sample width other than 8, 16, 24 or 32 bits";
+    if (d.sampleRate == 0 || d.sampleRate > static_cast<uint32_t>(INT32_MAX))
+        return "has no usable sample rate";
+    return nullptr;
+}
+
+bool MakeOutputName(int mode, const char* inputName, const char* folder,
+                    char (&outputName)[kTextSize])
+{
+    const Family& family = kFamilies[mode - 1];
+    const std::size_t length = std::strlen(inputName);
+    const char* slash = std::strrchr(inputName, '/');
+    const std::size_t fileStart =
+        slash != nullptr ? static_cast<std::size_t>(slash - inputName) + 1 : 0;
+    // Only the file's own name loses characters, never the folder it is in.
+    const std::size_t fileLength = length - fileStart;
+    const std::size_t kept = fileLength >= 4 ? length - 4 : length;
+
+    std::string name;
+    if (folder != nullptr)
+    {
+        name = folder;
+        if (!name.empty() && name.back() != '/')
+            name += '/';
+        name.append(inputName + fileStart, kept - fileStart);
+    }
+    else
+        name.assign(inputName, kept);
+    name += family.suffix;
+    if (name.size() >= sizeof outputName)
+        return false;
+    std::memset(outputName, 0, sizeof outputName);
+    std::memcpy(outputName, name.c_str(), name.size() + 1);
+    return true;
+}
+
+int RunPass(const Settings& settings, RunState& state, PassProgress& progress, PassCounts* counts)
+{
+    const Family& family = kFamilies[settings.mode - 1];
+    const WavDescription& in = state.input;
+    const bool mono = in.channels == 1;
+    const char* format = SampleFormatWord(in);
+    switch (family.shape)
+    {
+    case Shape::Iq: {
+        IqParams params{};
+        PutText(params.inputMode, mono ? "Real->Complex" : "Complex->Real");
+        PutText(params.sampleFormat, format);
+        PutText(params.quality, settings.quality);
+        return RunFamily<IqParams, IqHandle>(settings, params, state, progress, counts);
+    }
+    case Shape::Invert: {
+        InvertParams params{};
+        PutText(params.inputMode, mono ? "Real" : "Complex");
+        PutText(params.sampleFormat, format);
+        return RunFamily<InvertParams, InvertHandle>(settings, params, state, progress, counts);
+    }
+    case Shape::Block:
+    default: {
+        BlockParams params{};
+        PutText(params.inputMode, mono ? "Real" : "Complex");
+        PutText(params.sampleFormat, format);
+        params.sampleRate = static_cast<int32_t>(in.sampleRate);
+        params.frequency = settings.frequency;
+        params.outRateOrBand = settings.outRateOrBand;
+        params.amplify = settings.amplify;
+        PutText(params.quality, settings.quality);
+        return RunFamily<BlockParams, BlockHandle>(settings, params, state, progress, counts);
+    }
+    }
+}
+
 int RunProcessingPass(int mode, RunState& state)
 {
     const Family& family = kFamilies[mode - 1];
-    const WavDescription& in = state.input;
-    const bool mono = in.channels == 1;
-
     if (state.library.Find(Export(family, "_init").c_str()) == nullptr)
         return Fail(kExitFailed, MissingExport(Export(family, "_init").c_str()) +
                                      ": this mode is not available");
 
     // Answers are asked and checked before anything is created.
-    Answers answers;
+    Settings settings;
+    settings.mode = mode;
     for (int i = 0; i < family.promptCount; ++i)
     {
-        const int status = AskPrompt(family.prompts[i], state, answers);
+        const int status = AskPrompt(family.prompts[i], state, settings);
         if (status != kExitSuccess)
             return status;
     }
-    if (!MakeOutputName(family, state))
-        return Fail(kExitUsage, "output name for " + Quoted(state.inputName) + " would be longer than " +
-                                    std::to_string(kTextSize - 1) + " characters");
+    if (!MakeOutputName(mode, state.inputName, nullptr, state.outputName))
+        return Fail(kExitUsage, "output name for " + Quoted(state.inputName) +
+                                    " would be longer than " + std::to_string(kTextSize - 1) +
+                                    " characters");
     if (platform::SameFile(state.outputName, state.inputName))
         return Fail(kExitUsage, "output " + Quoted(state.outputName) + " is the input file itself");
 
-    const char* format = SampleFormatWord(in.bitsPerSample);
-    switch (family.shape)
-    {
-    case Shape::Iq:
-    {
-        IqParams params{};
-        PutText(params.inputMode, mono ? "Real->Complex" : "Complex->Real");
-        PutText(params.sampleFormat, format);
-        PutText(params.quality, answers.quality);
-        return RunFamily<IqParams, IqHandle>(mode, family, params, answers, state);
-    }
-    case Shape::Invert:
-    {
-        InvertParams params{};
-        PutText(params.inputMode, mono ? "Real" : "Complex");
-        PutText(params.sampleFormat, format);
-        return RunFamily<InvertParams, InvertHandle>(mode, family, params, answers, state);
-    }
-    case Shape::Block:
-    default:
-    {
-        BlockParams params{};
-        PutText(params.inputMode, mono ? "Real" : "Complex");
-        PutText(params.sampleFormat, format);
-        params.sampleRate = static_cast<int32_t>(in.sampleRate);
-        params.frequency = answers.frequency;
-        params.outRateOrBand = answers.outRateOrBand;
-        params.amplify = answers.amplify;
-        PutText(params.quality, answers.quality);
-        return RunFamily<BlockParams, BlockHandle>(mode, family, params, answers, state);
-    }
-    }
+    CountOnStdout progress;
+    return RunPass(settings, state, progress, nullptr);
 }
 
 } // namespace sigrun

@@ -15,6 +15,9 @@ inline constexpr int kExitFailed = 2; // a file could not be read, processed or 
 
 inline constexpr std::size_t kTextSize = SIGKIT_TEXT_SIZE;
 
+// The library, bound by its file name at run time.
+inline constexpr const char* kLibraryName = "libsigkit.so";
+
 // What the frame knows of one run; the processing pass works on it.
 struct RunState
 {

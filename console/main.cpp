@@ -1,4 +1,7 @@
-// sigrun: reports a WAV file's format, offers the processing modes, and runs the chosen one.
+// sigrun: reports a WAV file's format, offers the processing modes, and runs the chosen one; with
+// options, processes files as the options say, without asking.
+#include "CommandLine.h"
+#include "OptionMode.h"
 #include "ProcessingModes.h"
 #include "RunState.h"
 #include "platform/Files.h"
@@ -9,12 +12,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace sigrun {
 
 namespace {
-
-constexpr const char* kLibraryName = "libsigkit.so";
 
 // The standard decimal reading of an answer: leading blanks and a sign, digits up to the first
 // other character, 0 without digits; values beyond the range are kept at its ends.
@@ -38,23 +40,6 @@ const char* ResolutionText(uint16_t bits)
     }
 }
 
-// Why the console cannot process the described file, or nullptr when it can.
-const char* UnsupportedReason(const WavDescription& d)
-{
-    if (d.valid == 0)
-        return "is not a WAV file whose format can be read";
-    if (d.formatTag != 1)
-        return "is not integer PCM";
-    if (d.channels != 1 && d.channels != 2)
-        return "has a channel count other than 1 or 2";
-    if (d.bitsPerSample != 8 && d.bitsPerSample != 16 && d.bitsPerSample != 24 &&
-        d.bitsPerSample != 32)
-        return "has a sample width other than 8, 16, 24 or 32 bits";
-    if (d.sampleRate == 0 || d.sampleRate > static_cast<uint32_t>(INT32_MAX))
-        return "has no usable sample rate";
-    return nullptr;
-}
-
 void FinalPause()
 {
     std::fflush(stdout);
@@ -70,8 +55,7 @@ int Run(int argc, char** argv)
     {
         if (std::strlen(argv[i]) >= sizeof state.inputName)
             return Fail(kExitUsage, "input name longer than " +
-                                        std::to_string(sizeof state.inputName - 1) +
-                                        " characters");
+                                        std::to_string(sizeof state.inputName - 1) + " characters");
         std::memset(state.inputName, 0, sizeof state.inputName);
         std::strcpy(state.inputName, argv[i]);
     }
@@ -83,8 +67,8 @@ int Run(int argc, char** argv)
         return Fail(kExitFailed, "cannot read " + Quoted(state.inputName) + ": " + reason);
 
     if (!state.library.Load(kLibraryName))
-        return Fail(kExitFailed, std::string("cannot load ") + kLibraryName + ": " +
-                                     state.library.Error());
+        return Fail(kExitFailed,
+                    std::string("cannot load ") + kLibraryName + ": " + state.library.Error());
     const auto readInit = state.library.Lookup<WavReadInitFn>("wav_read_init");
     if (readInit == nullptr)
         return Fail(kExitFailed, MissingExport("wav_read_init"));
@@ -99,7 +83,7 @@ int Run(int argc, char** argv)
     if (readInit(&state.input, &state.reader) != 1)
         return Fail(kExitFailed, "cannot set up reading of " + Quoted(state.inputName));
 
-    if (const char* why = UnsupportedReason(state.input))
+    if (const char* why = UnsupportedReason(state.input, false))
     {
         Say("Current format of file is not supported\n\n");
         const int status = Fail(kExitFailed, Quoted(state.inputName) + " " + why);
@@ -130,7 +114,8 @@ int Run(int argc, char** argv)
         return Fail(kExitFailed, MissingExport("wav_read_data"));
 
     if (choice < 1 || choice > 7)
-        return Fail(kExitUsage, "menu answer " + Quoted(state.answer) + " is not a mode from 1 to 7");
+        return Fail(kExitUsage,
+                    "menu answer " + Quoted(state.answer) + " is not a mode from 1 to 7");
     if (choice != 7)
     {
         const int status = RunProcessingPass(static_cast<int>(choice), state);
@@ -153,7 +138,12 @@ int Run(int argc, char** argv)
 int main(int argc, char** argv)
 {
     sigrun::platform::IgnoreFileSizeSignal();
-    const int status = sigrun::Run(argc, argv);
+    bool options = false;
+    for (int i = 1; i < argc; ++i)
+        options = options || sigrun::IsOption(argv[i]);
+    const int status = options
+                           ? sigrun::RunWithOptions(std::vector<std::string>(argv + 1, argv + argc))
+                           : sigrun::Run(argc, argv);
     std::fflush(stdout);
     return status;
 }

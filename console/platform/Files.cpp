@@ -53,6 +53,36 @@ bool SameFile(const char* a, const char* b)
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
+bool IsDirectory(const char* path)
+{
+    struct stat info{};
+    return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool PathExists(const char* path)
+{
+    struct stat info{};
+    return lstat(path, &info) == 0;
+}
+
+long long FileSize(const char* path)
+{
+    struct stat info{};
+    if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
+        return -1;
+    return static_cast<long long>(info.st_size);
+}
+
+bool IdentifyFile(const char* path, FileIdentity& identity)
+{
+    struct stat info{};
+    if (stat(path, &info) != 0)
+        return false;
+    identity.device = static_cast<unsigned long long>(info.st_dev);
+    identity.inode = static_cast<unsigned long long>(info.st_ino);
+    return true;
+}
+
 void IgnoreFileSizeSignal()
 {
     std::signal(SIGXFSZ, SIG_IGN);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <compare>
 #include <string>
 
 namespace sigrun::platform {
@@ -10,6 +11,25 @@ bool CheckReadableFile(const char* path, std::string& reason);
 
 // True when both paths name the same existing file (also through links).
 bool SameFile(const char* a, const char* b);
+
+// True when path names an existing folder (also through links).
+bool IsDirectory(const char* path);
+
+// True when something exists under path, a dangling link included.
+bool PathExists(const char* path);
+
+// The size of the file in bytes, or -1 when it cannot be told.
+long long FileSize(const char* path);
+
+// What tells one file from another, whatever name it is reached by.
+struct FileIdentity
+{
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    auto operator<=>(const FileIdentity&) const = default;
+};
+// False when the file does not exist.
+bool IdentifyFile(const char* path, FileIdentity& identity);
 
 // Ignores the signal that a write past the file-size limit raises, so that the write fails with
 // an error the program reports instead of ending it.
