@@ -2,10 +2,13 @@
 // results are the scalar variant's bits.
 #if defined(__x86_64__) || defined(__i386__)
 
+#include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
 
 #include <immintrin.h>
 
+#include <cmath>
+#include <cstddef>
 #include <cstring>
 
 namespace sigkit::kernels {
@@ -106,6 +109,329 @@ void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
     const __m128 s1 = _mm_add_ps(s2, _mm_movehl_ps(s2, s2)); // s0 + s1: I, Q in lanes 0, 1
     iq[0] = _mm_cvtss_f32(s1);
     iq[1] = _mm_cvtss_f32(_mm_shuffle_ps(s1, s1, 1));
+}
+
+// ---- Block filters and paired dot products: 16 partial sums in two registers per output.
+
+// G outputs of FirBlock at once; each round's 16 taps are loaded once for all of them.
+template <int G>
+void FirGroup(const float* taps, int32_t n, const float* x, std::ptrdiff_t stride, float* out)
+{
+    __m256 low[G];
+    __m256 high[G];
+    for (int g = 0; g < G; ++g)
+        low[g] = high[g] = _mm256_setzero_ps();
+    int32_t j = 0;
+    for (; j + 16 <= n; j += 16)
+    {
+        const __m256 t0 = _mm256_loadu_ps(taps + j);
+        const __m256 t1 = _mm256_loadu_ps(taps + j + 8);
+        for (int g = 0; g < G; ++g)
+        {
+            const float* window = x - g * stride + j;
+            low[g] = _mm256_add_ps(low[g], _mm256_mul_ps(t0, _mm256_loadu_ps(window)));
+            high[g] = _mm256_add_ps(high[g], _mm256_mul_ps(t1, _mm256_loadu_ps(window + 8)));
+        }
+    }
+    if (j < n)
+    {
+        const int32_t rest = n - j;
+        const __m256 t0 = LoadPart(taps + j, rest);
+        const __m256 t1 = rest > 8 ? LoadPart(taps + j + 8, rest - 8) : _mm256_setzero_ps();
+        for (int g = 0; g < G; ++g)
+        {
+            const float* window = x - g * stride + j;
+            low[g] = _mm256_add_ps(low[g], _mm256_mul_ps(t0, LoadPart(window, rest)));
+            if (rest > 8)
+                high[g] = _mm256_add_ps(high[g], _mm256_mul_ps(t1, LoadPart(window + 8, rest - 8)));
+        }
+    }
+    for (int g = 0; g < G; ++g)
+        out[g] = Reduce(low[g], high[g]);
+}
+
+void FirBlock(const float* taps, int32_t n, const float* x, int32_t stride, int32_t count,
+              float* out)
+{
+    const std::ptrdiff_t step = stride;
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        FirGroup<4>(taps, n, x - i * step, step, out + i);
+    if (i + 2 <= count)
+    {
+        FirGroup<2>(taps, n, x - i * step, step, out + i);
+        i += 2;
+    }
+    if (i < count)
+        FirGroup<1>(taps, n, x - i * step, step, out + i);
+}
+
+// Outputs in the lanes: lane l holds output base + 7 - l, whose window at tap j starts at
+// x[j - (base + 7) + l]; acc[m] is partial sum 2m + 1 (odd j), the even ones stay +0.0.
+void OddTapGroup(const float* taps, int32_t n, const float* x, int32_t base, int32_t count,
+                 float* out)
+{
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    // Lanes whose output lies beyond count are not loaded: l >= base + 8 - count.
+    const __m256i valid = _mm256_cmpgt_epi32(lanes, _mm256_set1_epi32(base + 8 - count - 1));
+    const float* start = x - (base + 7);
+    __m256 acc[8];
+    for (int m = 0; m < 8; ++m)
+        acc[m] = _mm256_setzero_ps();
+    for (int32_t j0 = 0; j0 < n; j0 += 16)
+        for (int m = 0; m < 8; ++m)
+        {
+            const int32_t j = j0 + 2 * m + 1;
+            if (j >= n)
+                break;
+            acc[m] = _mm256_add_ps(acc[m], _mm256_mul_ps(_mm256_broadcast_ss(taps + j),
+                                                         _mm256_maskload_ps(start + j, valid)));
+        }
+    __m256 s1 = _mm256_add_ps(acc[0], acc[4]); // s[k] += s[k + 8] for k = 1, 3, 5, 7
+    __m256 s3 = _mm256_add_ps(acc[1], acc[5]);
+    const __m256 s5 = _mm256_add_ps(acc[2], acc[6]);
+    const __m256 s7 = _mm256_add_ps(acc[3], acc[7]);
+    s1 = _mm256_add_ps(s1, s5); // s[k] += s[k + 4]
+    s3 = _mm256_add_ps(s3, s7);
+    s1 = _mm256_add_ps(s1, s3);                               // s[k] += s[k + 2]
+    const __m256 sum = _mm256_add_ps(_mm256_setzero_ps(), s1); // s0 + s1
+    const __m256 inOrder = _mm256_permutevar8x32_ps(sum, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+    const int32_t have = count - base;
+    if (have >= 8)
+        _mm256_storeu_ps(out + base, inOrder);
+    else
+        _mm256_maskstore_ps(out + base, TailMask(have), inOrder);
+}
+
+void FirBlockOddTaps(const float* taps, int32_t n, const float* x, int32_t count, float* out)
+{
+    for (int32_t i = 0; i < count; i += 8)
+        OddTapGroup(taps, n, x, i, count, out);
+}
+
+void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
+{
+    // acc[0..1]: a·x (partial sums 0..7, 8..15), acc[2..3]: b·x, acc[4..5]: a·y, acc[6..7]: b·y.
+    __m256 acc[8];
+    for (__m256& v : acc)
+        v = _mm256_setzero_ps();
+    const bool both = y != nullptr;
+    for (int32_t j = 0; j < n; j += 8)
+    {
+        const int32_t count = n - j;
+        const int half = (j / 8) % 2; // the register of these 8 partial sums
+        const __m256 av = LoadPart(a + j, count);
+        const __m256 bv = LoadPart(b + j, count);
+        const __m256 xv = LoadPart(x + j, count);
+        acc[half] = _mm256_add_ps(acc[half], _mm256_mul_ps(av, xv));
+        acc[2 + half] = _mm256_add_ps(acc[2 + half], _mm256_mul_ps(bv, xv));
+        if (both)
+        {
+            const __m256 yv = LoadPart(y + j, count);
+            acc[4 + half] = _mm256_add_ps(acc[4 + half], _mm256_mul_ps(av, yv));
+            acc[6 + half] = _mm256_add_ps(acc[6 + half], _mm256_mul_ps(bv, yv));
+        }
+    }
+    out[0] = Reduce(acc[0], acc[1]);
+    out[1] = Reduce(acc[2], acc[3]);
+    if (both)
+    {
+        out[2] = Reduce(acc[4], acc[5]);
+        out[3] = Reduce(acc[6], acc[7]);
+    }
+}
+
+// ---- Sine and cosine of 4 phases at a time, in double precision (see SinCosCheck.h).
+
+__m256d Splat(double value)
+{
+    return _mm256_set1_pd(value);
+}
+
+__m256i Splat64(int64_t value)
+{
+    return _mm256_set1_epi64x(value);
+}
+
+__m256d Abs(__m256d v)
+{
+    return _mm256_andnot_pd(Splat(-0.0), v);
+}
+
+// All-ones lanes where the double's low 29 bits lie more than the margin from a float midpoint.
+__m256i FarFromBoundary(__m256d v)
+{
+    using namespace sincos;
+    const __m256i d =
+        _mm256_sub_epi64(_mm256_and_si256(_mm256_castpd_si256(v), Splat64(kLowBits)), Splat64(kMidpoint));
+    return _mm256_or_si256(_mm256_cmpgt_epi64(d, Splat64(kMarginUlps)),
+                           _mm256_cmpgt_epi64(Splat64(-kMarginUlps), d));
+}
+
+// Four lanes; result: bit l set when lane l's floats are final.
+int SinCos4(__m256d x, __m128& sOut, __m128& cOut)
+{
+    using namespace sincos;
+    const __m256d k = _mm256_round_pd(_mm256_mul_pd(x, Splat(kTwoOverPi)),
+                                      _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    __m256d r = _mm256_sub_pd(x, _mm256_mul_pd(k, Splat(kHalfPi1)));
+    r = _mm256_sub_pd(r, _mm256_mul_pd(k, Splat(kHalfPi2)));
+    r = _mm256_sub_pd(r, _mm256_mul_pd(k, Splat(kHalfPi3)));
+    r = _mm256_sub_pd(r, _mm256_mul_pd(k, Splat(kHalfPi4)));
+    const __m256d z = _mm256_mul_pd(r, r);
+
+    __m256d ps = _mm256_add_pd(Splat(kSin[4]), _mm256_mul_pd(z, Splat(kSin[5])));
+    ps = _mm256_add_pd(Splat(kSin[3]), _mm256_mul_pd(z, ps));
+    ps = _mm256_add_pd(Splat(kSin[2]), _mm256_mul_pd(z, ps));
+    ps = _mm256_add_pd(Splat(kSin[1]), _mm256_mul_pd(z, ps));
+    ps = _mm256_add_pd(Splat(kSin[0]), _mm256_mul_pd(z, ps));
+    const __m256d sinR = _mm256_add_pd(r, _mm256_mul_pd(_mm256_mul_pd(r, z), ps));
+
+    __m256d pc = _mm256_add_pd(Splat(kCos[4]), _mm256_mul_pd(z, Splat(kCos[5])));
+    pc = _mm256_add_pd(Splat(kCos[3]), _mm256_mul_pd(z, pc));
+    pc = _mm256_add_pd(Splat(kCos[2]), _mm256_mul_pd(z, pc));
+    pc = _mm256_add_pd(Splat(kCos[1]), _mm256_mul_pd(z, pc));
+    pc = _mm256_add_pd(Splat(kCos[0]), _mm256_mul_pd(z, pc));
+    const __m256d cosR = _mm256_add_pd(_mm256_sub_pd(Splat(1.0), _mm256_mul_pd(Splat(0.5), z)),
+                                       _mm256_mul_pd(_mm256_mul_pd(z, z), pc));
+
+    // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR, sinR)[q].
+    const __m256i q = _mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(k));
+    const __m256d swap = _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(q, Splat64(1)), Splat64(1)));
+    const __m256i sinSign = _mm256_slli_epi64(_mm256_and_si256(q, Splat64(2)), 62);
+    const __m256i cosSign = _mm256_slli_epi64(_mm256_and_si256(_mm256_add_epi64(q, Splat64(1)), Splat64(2)), 62);
+    __m256d s = _mm256_xor_pd(_mm256_blendv_pd(sinR, cosR, swap), _mm256_castsi256_pd(sinSign));
+    __m256d c = _mm256_xor_pd(_mm256_blendv_pd(cosR, sinR, swap), _mm256_castsi256_pd(cosSign));
+
+    const __m256d smallest = Splat(kSmallestNormalFloat);
+    const __m256d sinOk = _mm256_and_pd(_mm256_castsi256_pd(FarFromBoundary(s)),
+                                        _mm256_cmp_pd(Abs(s), smallest, _CMP_GE_OQ));
+    const __m256d cosOk = _mm256_and_pd(_mm256_castsi256_pd(FarFromBoundary(c)),
+                                        _mm256_cmp_pd(Abs(c), smallest, _CMP_GE_OQ));
+    const __m256d inRange = _mm256_cmp_pd(Abs(x), Splat(kSinCosLimit), _CMP_LE_OQ);
+    const __m256d zero = _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_EQ_OQ);
+    s = _mm256_blendv_pd(s, x, zero);
+    c = _mm256_blendv_pd(c, Splat(1.0), zero);
+    sOut = _mm256_cvtpd_ps(s);
+    cOut = _mm256_cvtpd_ps(c);
+    return _mm256_movemask_pd(_mm256_or_pd(_mm256_and_pd(inRange, _mm256_and_pd(sinOk, cosOk)), zero));
+}
+
+int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
+{
+    if (!DefaultFloatEnvironment())
+        return LibmSinCos(phase, n, s, c);
+    int32_t fromLibrary = 0;
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4)
+    {
+        __m128 sv;
+        __m128 cv;
+        unsigned redo = static_cast<unsigned>(~SinCos4(_mm256_loadu_pd(phase + i), sv, cv)) & 0xFu;
+        _mm_storeu_ps(s + i, sv);
+        _mm_storeu_ps(c + i, cv);
+        fromLibrary += __builtin_popcount(redo);
+        while (redo != 0)
+        {
+            const int l = __builtin_ctz(redo);
+            redo &= redo - 1;
+            LibmSinCos(phase + i + l, 1, s + i + l, c + i + l);
+        }
+    }
+    if (i < n)
+    {
+        alignas(32) double rest[4] = {};
+        alignas(16) float sv[4];
+        alignas(16) float cv[4];
+        const int32_t count = n - i;
+        for (int32_t l = 0; l < count; ++l)
+            rest[l] = phase[i + l];
+        __m128 sr;
+        __m128 cr;
+        const int ok = SinCos4(_mm256_load_pd(rest), sr, cr);
+        _mm_store_ps(sv, sr);
+        _mm_store_ps(cv, cr);
+        for (int32_t l = 0; l < count; ++l)
+        {
+            if ((ok >> l) & 1)
+            {
+                s[i + l] = sv[l];
+                c[i + l] = cv[l];
+            }
+            else
+                fromLibrary += LibmSinCos(phase + i + l, 1, s + i + l, c + i + l);
+        }
+    }
+    return fromLibrary;
+}
+
+// ---- The mixer and the FM discriminator: 8 elements per round, the rest one by one with the
+// same operations.
+
+void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
+         float* outQ)
+{
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8)
+    {
+        const __m256 in = _mm256_loadu_ps(I + i);
+        const __m256 quad = _mm256_loadu_ps(Q + i);
+        const __m256 sv = _mm256_loadu_ps(s + i);
+        const __m256 cv = _mm256_loadu_ps(c + i);
+        _mm256_storeu_ps(outI + i, _mm256_add_ps(_mm256_mul_ps(cv, in), _mm256_mul_ps(quad, sv)));
+        _mm256_storeu_ps(outQ + i, _mm256_sub_ps(_mm256_mul_ps(quad, cv), _mm256_mul_ps(in, sv)));
+    }
+    for (; i < n; ++i)
+    {
+        const float in = I[i];
+        const float quad = Q[i];
+        outI[i] = c[i] * in + quad * s[i];
+        outQ[i] = quad * c[i] - in * s[i];
+    }
+}
+
+void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
+{
+    const __m256i back = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6); // lane l takes lane l - 1
+    __m256 prevU = _mm256_set1_ps(prev[0]); // lane 7: the previous element's u
+    __m256 prevV = _mm256_set1_ps(prev[1]);
+    const __m256 gain = _mm256_set1_ps(kamp);
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8)
+    {
+        const __m256 in = _mm256_loadu_ps(I + i);
+        const __m256 quad = _mm256_loadu_ps(Q + i);
+        __m256 m = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(in, in), _mm256_mul_ps(quad, quad)));
+        m = _mm256_blendv_ps(m, _mm256_set1_ps(1.0f), _mm256_cmp_ps(m, _mm256_setzero_ps(), _CMP_EQ_OQ));
+        const __m256 u = _mm256_div_ps(in, m);
+        const __m256 v = _mm256_div_ps(quad, m);
+        const __m256 pu = _mm256_blend_ps(_mm256_permutevar8x32_ps(u, back),
+                                          _mm256_permutevar8x32_ps(prevU, back), 0x01);
+        const __m256 pv = _mm256_blend_ps(_mm256_permutevar8x32_ps(v, back),
+                                          _mm256_permutevar8x32_ps(prevV, back), 0x01);
+        _mm256_storeu_ps(y + i, _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(pv, u), _mm256_mul_ps(pu, v)), gain));
+        prevU = u;
+        prevV = v;
+    }
+    alignas(32) float lastU[8];
+    alignas(32) float lastV[8];
+    _mm256_store_ps(lastU, prevU);
+    _mm256_store_ps(lastV, prevV);
+    float prevI = lastU[7];
+    float prevQ = lastV[7];
+    for (; i < n; ++i)
+    {
+        float m = std::sqrt(I[i] * I[i] + Q[i] * Q[i]);
+        if (m == 0.0f)
+            m = 1.0f;
+        const float u = I[i] / m;
+        const float v = Q[i] / m;
+        y[i] = (prevQ * u - prevI * v) * kamp;
+        prevI = u;
+        prevQ = v;
+    }
+    prev[0] = prevI;
+    prev[1] = prevQ;
 }
 
 // ---- Stored samples to floats: 8 per round, the rest by the scalar variant.
@@ -370,6 +696,12 @@ KernelTable Avx2Kernels()
         "avx2",
         Dot,
         DotComplex,
+        FirBlock,
+        FirBlockOddTaps,
+        DotPair,
+        SinCos,
+        Mix,
+        FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
         {FloatToInt8, FloatToUInt8, FloatToInt16, FloatToUInt16, FloatToInt24, FloatToInt32},
     };

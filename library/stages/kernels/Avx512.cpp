@@ -1,10 +1,20 @@
-// AVX-512 variant of the dot products: the 16 partial sums fill one register. Compiled with
-// -mavx512f only (no FMA contraction); the sample conversions are the AVX2 ones.
+// AVX-512 variant of the dot products, the block filters, the oscillator's sine and cosine, the
+// mixer and the FM discriminator: the 16 partial sums fill one register. Compiled with -mavx512f
+// only (no FMA contraction); the sample conversions are the AVX2 ones.
 #if defined(__x86_64__) || defined(__i386__)
 
+#include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
 
 #include <immintrin.h>
+
+#include <cstddef>
+
+// GCC 12's AVX-512 headers fill the unused lanes of many intrinsics with an "undefined" value
+// that its own -Wmaybe-uninitialized then reports at every use (sqrt, conversions, rounding).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 namespace sigkit::kernels {
 
@@ -97,6 +107,350 @@ void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
     iq[1] = _mm_cvtss_f32(_mm_shuffle_ps(s1, s1, 1));
 }
 
+// One output's 16 partial sums reduced in the shared order.
+float Reduce16(__m512 acc)
+{
+    return ReduceFrom8(_mm256_add_ps(LowHalf(acc), HighHalf(acc)));
+}
+
+// G outputs of FirBlock at once: the taps of each round of 16 are loaded once and multiply the
+// windows of all G outputs; lane k of accumulator g is partial sum k of output g.
+template <int G>
+void FirGroup(const float* taps, int32_t n, const float* x, std::ptrdiff_t stride, float* out)
+{
+    __m512 acc[G];
+    for (int g = 0; g < G; ++g)
+        acc[g] = _mm512_setzero_ps();
+    int32_t j = 0;
+    for (; j + 16 <= n; j += 16)
+    {
+        const __m512 t = _mm512_loadu_ps(taps + j);
+        for (int g = 0; g < G; ++g)
+            acc[g] = _mm512_add_ps(acc[g], _mm512_mul_ps(t, _mm512_loadu_ps(x - g * stride + j)));
+    }
+    if (j < n)
+    {
+        const __mmask16 mask = TailMask(n - j);
+        const __m512 t = _mm512_maskz_loadu_ps(mask, taps + j);
+        for (int g = 0; g < G; ++g)
+            acc[g] = _mm512_add_ps(
+                acc[g], _mm512_mul_ps(t, _mm512_maskz_loadu_ps(mask, x - g * stride + j)));
+    }
+    for (int g = 0; g < G; ++g)
+        out[g] = Reduce16(acc[g]);
+}
+
+void FirBlock(const float* taps, int32_t n, const float* x, int32_t stride, int32_t count,
+              float* out)
+{
+    const std::ptrdiff_t step = stride;
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8)
+        FirGroup<8>(taps, n, x - i * step, step, out + i);
+    if (i + 4 <= count)
+    {
+        FirGroup<4>(taps, n, x - i * step, step, out + i);
+        i += 4;
+    }
+    if (i + 2 <= count)
+    {
+        FirGroup<2>(taps, n, x - i * step, step, out + i);
+        i += 2;
+    }
+    if (i < count)
+        FirGroup<1>(taps, n, x - i * step, step, out + i);
+}
+
+// Outputs in the lanes: lane l of group g holds output base + 16g + 15 - l, whose window at tap
+// j starts at x[j - (base + 16g + 15) + l], so one load gives tap j's samples for 16 outputs.
+// acc[g][m] is partial sum 2m + 1 (the odd j); the even partial sums stay +0.0 and enter the
+// reduction as constants, which keeps the shared order.
+template <int G>
+void OddTapGroups(const float* taps, int32_t n, const float* x, int32_t base, int32_t count,
+                  float* out)
+{
+    const __m512i reverse = _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    __mmask16 valid[G];
+    const float* start[G];
+    for (int g = 0; g < G; ++g)
+    {
+        // Lanes whose output lies beyond count are not loaded (they would read before x).
+        const int32_t first = base + 16 * g;
+        const int32_t missing = first + 16 - count; // lanes l < missing have no output
+        valid[g] = missing <= 0 ? kAll : missing >= 16 ? 0 : static_cast<__mmask16>(kAll << missing);
+        start[g] = x - (first + 15);
+    }
+    __m512 acc[G][8];
+    for (int g = 0; g < G; ++g)
+        for (int m = 0; m < 8; ++m)
+            acc[g][m] = _mm512_setzero_ps();
+    for (int32_t j0 = 0; j0 < n; j0 += 16)
+        for (int m = 0; m < 8; ++m)
+        {
+            const int32_t j = j0 + 2 * m + 1;
+            if (j >= n)
+                break;
+            const __m512 t = _mm512_set1_ps(taps[j]);
+            for (int g = 0; g < G; ++g)
+                acc[g][m] = _mm512_add_ps(
+                    acc[g][m], _mm512_mul_ps(t, _mm512_maskz_loadu_ps(valid[g], start[g] + j)));
+        }
+    const __m512 zero = _mm512_setzero_ps();
+    for (int g = 0; g < G; ++g)
+    {
+        // s[k] += s[k + 8]: the odd k < 8 are 1, 3, 5, 7 (acc 0..3) with 9, 11, 13, 15 (acc 4..7).
+        __m512 s1 = _mm512_add_ps(acc[g][0], acc[g][4]);
+        __m512 s3 = _mm512_add_ps(acc[g][1], acc[g][5]);
+        const __m512 s5 = _mm512_add_ps(acc[g][2], acc[g][6]);
+        const __m512 s7 = _mm512_add_ps(acc[g][3], acc[g][7]);
+        s1 = _mm512_add_ps(s1, s5); // s[k] += s[k + 4]
+        s3 = _mm512_add_ps(s3, s7);
+        s1 = _mm512_add_ps(s1, s3);                                  // s[k] += s[k + 2]
+        const __m512 sum = Permute(reverse, _mm512_add_ps(zero, s1)); // s0 + s1
+        const int32_t first = base + 16 * g;
+        const int32_t have = count - first;
+        if (have >= 16)
+            _mm512_storeu_ps(out + first, sum);
+        else if (have > 0)
+            _mm512_mask_storeu_ps(out + first, TailMask(have), sum);
+    }
+}
+
+void FirBlockOddTaps(const float* taps, int32_t n, const float* x, int32_t count, float* out)
+{
+    int32_t i = 0;
+    for (; i + 32 <= count; i += 32)
+        OddTapGroups<2>(taps, n, x, i, count, out);
+    for (; i < count; i += 16)
+        OddTapGroups<1>(taps, n, x, i, count, out);
+}
+
+void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
+{
+    __m512 ax = _mm512_setzero_ps();
+    __m512 bx = _mm512_setzero_ps();
+    int32_t j = 0;
+    if (y == nullptr)
+    {
+        for (; j + 16 <= n; j += 16)
+        {
+            const __m512 xv = _mm512_loadu_ps(x + j);
+            ax = _mm512_add_ps(ax, _mm512_mul_ps(_mm512_loadu_ps(a + j), xv));
+            bx = _mm512_add_ps(bx, _mm512_mul_ps(_mm512_loadu_ps(b + j), xv));
+        }
+        if (j < n)
+        {
+            const __mmask16 mask = TailMask(n - j);
+            const __m512 xv = _mm512_maskz_loadu_ps(mask, x + j);
+            ax = _mm512_add_ps(ax, _mm512_mul_ps(_mm512_maskz_loadu_ps(mask, a + j), xv));
+            bx = _mm512_add_ps(bx, _mm512_mul_ps(_mm512_maskz_loadu_ps(mask, b + j), xv));
+        }
+        out[0] = Reduce16(ax);
+        out[1] = Reduce16(bx);
+        return;
+    }
+    __m512 ay = _mm512_setzero_ps();
+    __m512 by = _mm512_setzero_ps();
+    for (; j + 16 <= n; j += 16)
+    {
+        const __m512 av = _mm512_loadu_ps(a + j);
+        const __m512 bv = _mm512_loadu_ps(b + j);
+        const __m512 xv = _mm512_loadu_ps(x + j);
+        const __m512 yv = _mm512_loadu_ps(y + j);
+        ax = _mm512_add_ps(ax, _mm512_mul_ps(av, xv));
+        bx = _mm512_add_ps(bx, _mm512_mul_ps(bv, xv));
+        ay = _mm512_add_ps(ay, _mm512_mul_ps(av, yv));
+        by = _mm512_add_ps(by, _mm512_mul_ps(bv, yv));
+    }
+    if (j < n)
+    {
+        const __mmask16 mask = TailMask(n - j);
+        const __m512 av = _mm512_maskz_loadu_ps(mask, a + j);
+        const __m512 bv = _mm512_maskz_loadu_ps(mask, b + j);
+        const __m512 xv = _mm512_maskz_loadu_ps(mask, x + j);
+        const __m512 yv = _mm512_maskz_loadu_ps(mask, y + j);
+        ax = _mm512_add_ps(ax, _mm512_mul_ps(av, xv));
+        bx = _mm512_add_ps(bx, _mm512_mul_ps(bv, xv));
+        ay = _mm512_add_ps(ay, _mm512_mul_ps(av, yv));
+        by = _mm512_add_ps(by, _mm512_mul_ps(bv, yv));
+    }
+    out[0] = Reduce16(ax);
+    out[1] = Reduce16(bx);
+    out[2] = Reduce16(ay);
+    out[3] = Reduce16(by);
+}
+
+// ---- Sine and cosine of 8 phases at a time, in double precision.
+
+__m512d Splat(double value)
+{
+    return _mm512_set1_pd(value);
+}
+
+// Polynomials of both results over the reduced phase, and the rounding check: a lane passes when
+// |phase| <= kSinCosLimit, and each result, rounded to float, cannot differ from the standard
+// library's (see SinCosCheck.h). Zero phases give sin = the phase itself (its sign kept), cos = 1.
+__mmask8 SinCos8(__m512d x, __m256& sOut, __m256& cOut)
+{
+    using namespace sincos;
+    const __m512d k =
+        _mm512_roundscale_pd(_mm512_mul_pd(x, Splat(kTwoOverPi)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    __m512d r = _mm512_sub_pd(x, _mm512_mul_pd(k, Splat(kHalfPi1)));
+    r = _mm512_sub_pd(r, _mm512_mul_pd(k, Splat(kHalfPi2)));
+    r = _mm512_sub_pd(r, _mm512_mul_pd(k, Splat(kHalfPi3)));
+    r = _mm512_sub_pd(r, _mm512_mul_pd(k, Splat(kHalfPi4)));
+    const __m512d z = _mm512_mul_pd(r, r);
+
+    __m512d ps = _mm512_add_pd(Splat(kSin[4]), _mm512_mul_pd(z, Splat(kSin[5])));
+    ps = _mm512_add_pd(Splat(kSin[3]), _mm512_mul_pd(z, ps));
+    ps = _mm512_add_pd(Splat(kSin[2]), _mm512_mul_pd(z, ps));
+    ps = _mm512_add_pd(Splat(kSin[1]), _mm512_mul_pd(z, ps));
+    ps = _mm512_add_pd(Splat(kSin[0]), _mm512_mul_pd(z, ps));
+    const __m512d sinR = _mm512_add_pd(r, _mm512_mul_pd(_mm512_mul_pd(r, z), ps));
+
+    __m512d pc = _mm512_add_pd(Splat(kCos[4]), _mm512_mul_pd(z, Splat(kCos[5])));
+    pc = _mm512_add_pd(Splat(kCos[3]), _mm512_mul_pd(z, pc));
+    pc = _mm512_add_pd(Splat(kCos[2]), _mm512_mul_pd(z, pc));
+    pc = _mm512_add_pd(Splat(kCos[1]), _mm512_mul_pd(z, pc));
+    pc = _mm512_add_pd(Splat(kCos[0]), _mm512_mul_pd(z, pc));
+    const __m512d cosR = _mm512_add_pd(_mm512_sub_pd(Splat(1.0), _mm512_mul_pd(Splat(0.5), z)),
+                                       _mm512_mul_pd(_mm512_mul_pd(z, z), pc));
+
+    // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR, sinR)[q].
+    const __m512i q = _mm512_cvtepi32_epi64(_mm512_cvtpd_epi32(k));
+    const __mmask8 swap = _mm512_test_epi64_mask(q, _mm512_set1_epi64(1));
+    const __m512i two = _mm512_set1_epi64(2);
+    const __m512i sinSign = _mm512_slli_epi64(_mm512_and_si512(q, two), 62);
+    const __m512i cosSign =
+        _mm512_slli_epi64(_mm512_and_si512(_mm512_add_epi64(q, _mm512_set1_epi64(1)), two), 62);
+    __m512d s = _mm512_castsi512_pd(
+        _mm512_xor_si512(_mm512_castpd_si512(_mm512_mask_blend_pd(swap, sinR, cosR)), sinSign));
+    __m512d c = _mm512_castsi512_pd(
+        _mm512_xor_si512(_mm512_castpd_si512(_mm512_mask_blend_pd(swap, cosR, sinR)), cosSign));
+
+    // Distance of each result from the nearest float rounding boundary (a midpoint between two
+    // floats: the low 29 bits of the double at half their range), in units of the double's last bit.
+    const __m512i low = _mm512_set1_epi64(kLowBits);
+    const __m512i mid = _mm512_set1_epi64(kMidpoint);
+    const __m512i margin = _mm512_set1_epi64(kMarginUlps);
+    const __m512d smallest = Splat(kSmallestNormalFloat);
+    const __mmask8 sinOk =
+        _mm512_cmpgt_epi64_mask(_mm512_abs_epi64(_mm512_sub_epi64(_mm512_and_si512(_mm512_castpd_si512(s), low), mid)), margin) &
+        _mm512_cmp_pd_mask(_mm512_abs_pd(s), smallest, _CMP_GE_OQ);
+    const __mmask8 cosOk =
+        _mm512_cmpgt_epi64_mask(_mm512_abs_epi64(_mm512_sub_epi64(_mm512_and_si512(_mm512_castpd_si512(c), low), mid)), margin) &
+        _mm512_cmp_pd_mask(_mm512_abs_pd(c), smallest, _CMP_GE_OQ);
+    const __mmask8 inRange = _mm512_cmp_pd_mask(_mm512_abs_pd(x), Splat(kSinCosLimit), _CMP_LE_OQ);
+    const __mmask8 zero = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ);
+    s = _mm512_mask_blend_pd(zero, s, x);
+    c = _mm512_mask_blend_pd(zero, c, Splat(1.0));
+    sOut = _mm512_cvtpd_ps(s);
+    cOut = _mm512_cvtpd_ps(c);
+    return static_cast<__mmask8>((inRange & sinOk & cosOk) | zero);
+}
+
+int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
+{
+    if (!DefaultFloatEnvironment())
+        return LibmSinCos(phase, n, s, c);
+    int32_t fromLibrary = 0;
+    int32_t i = 0;
+    for (; i < n; i += 8)
+    {
+        const int32_t count = n - i < 8 ? n - i : 8;
+        const __mmask8 lanes = static_cast<__mmask8>((1u << count) - 1u);
+        __m256 sv;
+        __m256 cv;
+        const __mmask8 ok = SinCos8(_mm512_maskz_loadu_pd(lanes, phase + i), sv, cv);
+        if (count == 8)
+        {
+            _mm256_storeu_ps(s + i, sv);
+            _mm256_storeu_ps(c + i, cv);
+        }
+        else
+        {
+            const __m256i store = _mm256_cmpgt_epi32(_mm256_set1_epi32(count),
+                                                     _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+            _mm256_maskstore_ps(s + i, store, sv);
+            _mm256_maskstore_ps(c + i, store, cv);
+        }
+        unsigned redo = static_cast<unsigned>(lanes & ~ok);
+        fromLibrary += __builtin_popcount(redo);
+        while (redo != 0)
+        {
+            const int l = __builtin_ctz(redo);
+            redo &= redo - 1;
+            LibmSinCos(phase + i + l, 1, s + i + l, c + i + l);
+        }
+    }
+    return fromLibrary;
+}
+
+void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
+         float* outQ)
+{
+    for (int32_t i = 0; i < n; i += 16)
+    {
+        const __mmask16 mask = n - i >= 16 ? kAll : TailMask(n - i);
+        const __m512 in = _mm512_maskz_loadu_ps(mask, I + i);
+        const __m512 quad = _mm512_maskz_loadu_ps(mask, Q + i);
+        const __m512 sv = _mm512_maskz_loadu_ps(mask, s + i);
+        const __m512 cv = _mm512_maskz_loadu_ps(mask, c + i);
+        _mm512_mask_storeu_ps(outI + i, mask,
+                              _mm512_add_ps(_mm512_mul_ps(cv, in), _mm512_mul_ps(quad, sv)));
+        _mm512_mask_storeu_ps(outQ + i, mask,
+                              _mm512_sub_ps(_mm512_mul_ps(quad, cv), _mm512_mul_ps(in, sv)));
+    }
+}
+
+void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
+{
+    // Lane 15 of prevU / prevV holds the previous element's (u, v).
+    __m512 prevU = _mm512_set1_ps(prev[0]);
+    __m512 prevV = _mm512_set1_ps(prev[1]);
+    const __m512 one = _mm512_set1_ps(1.0f);
+    const __m512 gain = _mm512_set1_ps(kamp);
+    for (int32_t i = 0; i < n; i += 16)
+    {
+        const int32_t count = n - i < 16 ? n - i : 16;
+        const __mmask16 mask = count == 16 ? kAll : TailMask(count);
+        const __m512 in = _mm512_maskz_loadu_ps(mask, I + i);
+        const __m512 quad = _mm512_maskz_loadu_ps(mask, Q + i);
+        __m512 m = _mm512_sqrt_ps(_mm512_add_ps(_mm512_mul_ps(in, in), _mm512_mul_ps(quad, quad)));
+        m = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(m, _mm512_setzero_ps(), _CMP_EQ_OQ), m, one);
+        const __m512 u = _mm512_div_ps(in, m);
+        const __m512 v = _mm512_div_ps(quad, m);
+        // The previous (u, v) of every lane: lane 15 of the last round, then lanes 0..14.
+        const __m512 pu = _mm512_castsi512_ps(
+            _mm512_alignr_epi32(_mm512_castps_si512(u), _mm512_castps_si512(prevU), 15));
+        const __m512 pv = _mm512_castsi512_ps(
+            _mm512_alignr_epi32(_mm512_castps_si512(v), _mm512_castps_si512(prevV), 15));
+        const __m512 value = _mm512_mul_ps(_mm512_sub_ps(_mm512_mul_ps(pv, u), _mm512_mul_ps(pu, v)), gain);
+        _mm512_mask_storeu_ps(y + i, mask, value);
+        if (count < 16)
+        {
+            // The last element becomes lane 15.
+            const __m512i last = _mm512_set1_epi32(count - 1);
+            prevU = Permute(last, u);
+            prevV = Permute(last, v);
+        }
+        else
+        {
+            prevU = u;
+            prevV = v;
+        }
+    }
+    alignas(64) float lastU[16];
+    alignas(64) float lastV[16];
+    _mm512_store_ps(lastU, prevU);
+    _mm512_store_ps(lastV, prevV);
+    if (n > 0)
+    {
+        prev[0] = lastU[15];
+        prev[1] = lastV[15];
+    }
+}
+
 } // namespace
 
 KernelTable Avx512Kernels()
@@ -106,6 +460,12 @@ KernelTable Avx512Kernels()
     table.name = "avx512";
     table.dot = Dot;
     table.dotComplex = DotComplex;
+    table.firBlock = FirBlock;
+    table.firBlockOddTaps = FirBlockOddTaps;
+    table.dotPair = DotPair;
+    table.sinCos = SinCos;
+    table.mix = Mix;
+    table.fmDiscriminate = FmDiscriminate;
     return table;
 }
 

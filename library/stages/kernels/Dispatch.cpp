@@ -1,9 +1,13 @@
 #include "stages/kernels/Variants.h"
 
+#include <cfenv>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <new>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
 
 namespace sigkit::kernels {
 
@@ -92,6 +96,18 @@ int32_t DotProductComplex(const float* taps, const float* x, int32_t n, float* o
         return -6;
     Active().dotComplex(taps, x, n, outIQ);
     return 0;
+}
+
+bool DefaultFloatEnvironment()
+{
+#if defined(__SSE2__)
+    // The SSE control word governs float and double arithmetic here: rounding control (bits 13
+    // and 14), flush to zero (15) and denormals are zero (6) must all be clear.
+    constexpr unsigned kNonDefault = 0x6000u | 0x8000u | 0x0040u;
+    return (_mm_getcsr() & kNonDefault) == 0;
+#else
+    return std::fegetround() == FE_TONEAREST;
+#endif
 }
 
 float* AllocateComplex(std::size_t pairs)

@@ -59,6 +59,42 @@ struct KernelTable
     // iq[0] = Σ taps[j]·x[2j], iq[1] = Σ taps[j]·x[2j+1], j = 0 .. n-1.
     void (*dotComplex)(const float* taps, const float* x, int32_t n, float* iq);
 
+    // Several outputs of one filter at once, each summed exactly as `dot` sums it:
+    // out[i] = Σ taps[j]·x[j - i·stride], j = 0 .. n-1, for i = 0 .. count-1. The windows lie
+    // `stride` entries apart and each later output's window starts lower in memory, as in the
+    // sample history (newest first). One load of the taps serves several outputs.
+    void (*firBlock)(const float* taps, int32_t n, const float* x, int32_t stride, int32_t count,
+                     float* out);
+    // firBlock with stride 1 for taps that are zero at every even j (the Hilbert transformer):
+    // those products are not formed. A partial sum never holds -0.0 (it starts at +0.0 and only
+    // an exact cancellation brings it back to zero, which gives +0.0), so adding a zero product
+    // never changes it, and the result has firBlock's bits, provided every x in the windows is
+    // finite (0·inf is NaN) and the floating-point environment is the default one (round to
+    // nearest, no flushing of tiny values). Callers check both.
+    void (*firBlockOddTaps)(const float* taps, int32_t n, const float* x, int32_t count, float* out);
+    // Two filters over the same window, each summed as `dot`: out[0] = Σ a[j]·x[j],
+    // out[1] = Σ b[j]·x[j]; when y is not null also out[2] = Σ a[j]·y[j], out[3] = Σ b[j]·y[j].
+    // (Neighbouring phases of the resampler over its I and Q histories share every load.)
+    void (*dotPair)(const float* a, const float* b, const float* x, const float* y, int32_t n,
+                    float* out);
+
+    // s[i] = (float)sin(phase[i]), c[i] = (float)cos(phase[i]) with the standard library's
+    // double-precision sin and cos: every variant gives exactly those floats. The vector variants
+    // evaluate their own polynomials and hand the few elements whose result lies too close to a
+    // float rounding boundary (and phases beyond a few turns, non-finite ones, and any call made
+    // in a floating-point environment other than the default) to the standard library.
+    // Result: the number of elements that the standard library computed.
+    int32_t (*sinCos)(const double* phase, int32_t n, float* s, float* c);
+    // Multiplication by the conjugate phasor, element by element in single precision:
+    // outI = c·I + Q·s, outQ = Q·c - I·s. The outputs may be the inputs.
+    void (*mix)(const float* I, const float* Q, const float* s, const float* c, int32_t n,
+                float* outI, float* outQ);
+    // The FM discriminator: m = sqrt(I² + Q²) (1 where that is 0), u = I/m, v = Q/m and
+    // y[i] = (prevQ·u - prevI·v)·kamp, all in single precision, with (prevI, prevQ) the previous
+    // element's (u, v); prev holds the last (u, v) of the previous call and gets this call's.
+    void (*fmDiscriminate)(const float* I, const float* Q, int32_t n, float kamp, float* prev,
+                           float* y);
+
     // Stored samples to floats, indexed by StoredFormat: n samples (n * StoredBytes bytes, any
     // alignment) to n floats. Floats keep the integer scale; the unsigned formats lose their
     // offset. A 32-bit value becomes the nearest float, halves to even, in any rounding mode.
@@ -78,6 +114,11 @@ const KernelTable* TableFor(Isa isa);
 // pointer, -6 for a length below 1 (out untouched).
 int32_t DotProduct(const float* a, const float* b, int32_t n, float* out);
 int32_t DotProductComplex(const float* taps, const float* x, int32_t n, float* outIQ);
+
+// True when the thread's floating-point environment is the default one: rounding to nearest, no
+// flushing of tiny values to zero. Exact shortcuts that rely on the properties of that
+// environment (skipped zero products) check it once per block.
+bool DefaultFloatEnvironment();
 
 // Aligned storage of n (I, Q) float pairs (64-byte alignment), zeroed; nullptr on failure.
 float* AllocateComplex(std::size_t pairs);

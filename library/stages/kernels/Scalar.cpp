@@ -1,5 +1,7 @@
+#include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace sigkit::kernels {
@@ -61,6 +63,71 @@ void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
     }
     iq[0] = Reduce(si);
     iq[1] = Reduce(sq);
+}
+
+void FirBlock(const float* taps, int32_t n, const float* x, int32_t stride, int32_t count,
+              float* out)
+{
+    for (int32_t i = 0; i < count; ++i)
+        out[i] = Dot(taps, x - static_cast<std::ptrdiff_t>(i) * stride, n);
+}
+
+// The partial sums of Dot over the odd j alone: the even partial sums stay +0.0.
+void FirBlockOddTaps(const float* taps, int32_t n, const float* x, int32_t count, float* out)
+{
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const float* window = x - i;
+        float s[kPartialSums] = {};
+        for (int32_t j = 1; j < n; j += 2)
+        {
+            const float product = taps[j] * window[j];
+            s[j % kPartialSums] += product;
+        }
+        out[i] = Reduce(s);
+    }
+}
+
+void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
+{
+    out[0] = Dot(a, x, n);
+    out[1] = Dot(b, x, n);
+    if (y != nullptr)
+    {
+        out[2] = Dot(a, y, n);
+        out[3] = Dot(b, y, n);
+    }
+}
+
+void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
+         float* outQ)
+{
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const float in = I[i];
+        const float quad = Q[i];
+        outI[i] = c[i] * in + quad * s[i];
+        outQ[i] = quad * c[i] - in * s[i];
+    }
+}
+
+void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
+{
+    float prevI = prev[0];
+    float prevQ = prev[1];
+    for (int32_t i = 0; i < n; ++i)
+    {
+        float m = std::sqrt(I[i] * I[i] + Q[i] * Q[i]);
+        if (m == 0.0f)
+            m = 1.0f;
+        const float u = I[i] / m;
+        const float v = Q[i] / m;
+        y[i] = (prevQ * u - prevI * v) * kamp;
+        prevI = u;
+        prevQ = v;
+    }
+    prev[0] = prevI;
+    prev[1] = prevQ;
 }
 
 // ---- Stored samples to floats. Every integer here has at most 24 significant bits, so its
@@ -228,6 +295,12 @@ KernelTable ScalarKernels()
         "scalar",
         Dot,
         DotComplex,
+        FirBlock,
+        FirBlockOddTaps,
+        DotPair,
+        LibmSinCos,
+        Mix,
+        FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
         {FloatToInt8, FloatToUInt8, FloatToInt16, FloatToUInt16, FloatToInt24, FloatToInt32},
     };
