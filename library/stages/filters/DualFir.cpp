@@ -4,6 +4,12 @@
 
 namespace sigkit {
 
+namespace {
+
+constexpr int32_t kRound = 1024; // samples stored and filtered together by StepBlock
+
+} // namespace
+
 DualFir::DualFir()
     : taps(kHistoryCapacity, 0.0f), historyA(kHistoryCapacity, 0.0f),
       historyB(kHistoryCapacity, 0.0f), scratchA(kHistoryCapacity, 0.0f),
@@ -59,6 +65,41 @@ int32_t DualFir::Step(float a, float b, float& ya, float& yb)
     }
     w = NextWritePosition(w);
     return 1;
+}
+
+void DualFir::StepBlock(const float* a, const float* b, int32_t n, float* ya, float* yb)
+{
+    for (int32_t done = 0; done < n;)
+    {
+        // The round's samples go to w, w - 1, ... without passing 0, and no window reaches round
+        // the history into them.
+        const int32_t count = std::min({n - done, w + 1, kRound, kHistoryCapacity - N});
+        for (int32_t i = 0; i < count; ++i)
+        {
+            historyA[static_cast<std::size_t>(w - i)] = a[done + i];
+            historyB[static_cast<std::size_t>(w - i)] = b[done + i];
+        }
+        if (N > 0)
+        {
+            // Output i's window starts at w - i: all of them lie in the run from the newest
+            // sample's window, w - count + 1, to the first one's end.
+            const int32_t newest = w - count + 1;
+            const int32_t span = count - 1 + N;
+            table.firBlock(taps.data(), N,
+                           HistoryWindow(historyA.data(), newest, span, scratchA.data()) + count - 1,
+                           1, count, ya + done);
+            table.firBlock(taps.data(), N,
+                           HistoryWindow(historyB.data(), newest, span, scratchB.data()) + count - 1,
+                           1, count, yb + done);
+        }
+        else
+        {
+            std::fill(ya + done, ya + done + count, 0.0f);
+            std::fill(yb + done, yb + done + count, 0.0f);
+        }
+        w = w - count < 0 ? kHistoryCapacity - 1 : w - count;
+        done += count;
+    }
 }
 
 } // namespace sigkit

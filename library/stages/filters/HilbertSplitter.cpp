@@ -3,11 +3,19 @@
 #include "stages/filters/FilterDesign.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace sigkit {
 
+namespace {
+
+constexpr int32_t kRound = 1024; // samples stored and filtered together by StepBlock
+
+} // namespace
+
 HilbertSplitter::HilbertSplitter()
-    : history(kHistoryCapacity, 0.0f), scratch(kHilbertTapCount, 0.0f), table(kernels::Active())
+    : history(kHistoryCapacity, 0.0f), scratch(kRound + kHilbertTapCount, 0.0f),
+      finiteRun(kHistoryCapacity), table(kernels::Active())
 {
 }
 
@@ -16,16 +24,61 @@ void HilbertSplitter::Reset()
     std::fill(history.begin(), history.end(), 0.0f);
     std::fill(scratch.begin(), scratch.end(), 0.0f);
     w = 0;
+    finiteRun = kHistoryCapacity;
 }
 
 int32_t HilbertSplitter::Step(float x, float& delayed, float& shifted)
 {
     w = NextWritePosition(w);
     history[w] = x;
+    finiteRun = std::isfinite(x) ? std::min(finiteRun + 1, kHistoryCapacity) : 0;
     const float* window = HistoryWindow(history.data(), w, kHilbertTapCount, scratch.data());
     shifted = table.dot(HilbertTaps().data(), window, kHilbertTapCount);
     delayed = window[kHilbertCentre];
     return 0;
+}
+
+void HilbertSplitter::StepBlock(const float* x, int32_t n, float* delayed, float* shifted)
+{
+    const bool quiet = kernels::DefaultFloatEnvironment();
+    const float* taps = HilbertTaps().data();
+    for (int32_t done = 0; done < n;)
+    {
+        // Step moves w before writing: the round's samples go to w - 1, w - 2, ... down to 0 at
+        // the lowest, then the history wraps.
+        const int32_t top = w == 0 ? kHistoryCapacity : w; // first position is top - 1
+        const int32_t count = std::min({n - done, top, kRound});
+        bool finite = true;
+        for (int32_t i = 0; i < count; ++i)
+        {
+            const float v = x[done + i];
+            history[static_cast<std::size_t>(top - 1 - i)] = v;
+            finite = finite & std::isfinite(v);
+        }
+        const int32_t newest = top - count;
+        const float* window =
+            HistoryWindow(history.data(), newest, count - 1 + kHilbertTapCount, scratch.data()) +
+            count - 1; // the first sample's window; sample i's starts i entries lower
+        // Every window of the round holds this round's samples and the 300 before them.
+        if (quiet && finite && finiteRun >= kHilbertTapCount - 1)
+            table.firBlockOddTaps(taps, kHilbertTapCount, window, count, shifted + done);
+        else
+            table.firBlock(taps, kHilbertTapCount, window, 1, count, shifted + done);
+        for (int32_t i = 0; i < count; ++i)
+            delayed[done + i] = window[kHilbertCentre - i];
+
+        if (finite)
+            finiteRun = std::min(finiteRun + count, kHistoryCapacity);
+        else
+        {
+            int32_t run = 0;
+            while (run < count && std::isfinite(x[done + count - 1 - run]))
+                ++run;
+            finiteRun = run;
+        }
+        w = newest;
+        done += count;
+    }
 }
 
 } // namespace sigkit

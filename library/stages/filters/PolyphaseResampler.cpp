@@ -1,6 +1,7 @@
 #include "stages/filters/PolyphaseResampler.h"
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 #include <new>
 
@@ -9,17 +10,22 @@ namespace sigkit {
 namespace {
 
 constexpr float kBankPi = 3.1415927f; // the interpolation's pi, single precision
+// Inputs stored and scheduled per round of the block step (a block of any size goes in rounds).
+constexpr int32_t kChunk = 2048;
 
 } // namespace
 
 PolyphaseResampler::PolyphaseResampler()
-    : history(2 * static_cast<std::size_t>(kHistoryCapacity), 0.0f), table(kernels::Active())
+    : historyI(kHistoryCapacity, 0.0f), historyQ(kHistoryCapacity, 0.0f), due(kChunk),
+      table(kernels::Active())
 {
     for (auto& phase : bank)
         phase.assign(kHistoryCapacity, 0.0f);
     scratch = kernels::AllocateComplex(kHistoryCapacity);
     if (scratch == nullptr)
         throw std::bad_alloc();
+    scratchI = scratch;
+    scratchQ = scratch + kHistoryCapacity;
 }
 
 PolyphaseResampler::~PolyphaseResampler()
@@ -37,12 +43,14 @@ int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
 {
     for (auto& phase : bank)
         std::fill(phase.begin(), phase.end(), 0.0f);
-    std::fill(history.begin(), history.end(), 0.0f);
+    std::fill(historyI.begin(), historyI.end(), 0.0f);
+    std::fill(historyQ.begin(), historyQ.end(), 0.0f);
     std::fill(scratch, scratch + 2 * static_cast<std::size_t>(kHistoryCapacity), 0.0f);
     state = 0;
     w = 0;
     acc = 0.0f;
-    A[0] = A[1] = B[0] = B[1] = 0.0f;
+    tameLimit = 0.0f;
+    tameRun = kHistoryCapacity; // all zeros
     // A phase filter of N + 8 coefficients must fit the history.
     const bool valid = length >= 1 && length % 2 == 1 && length + 8 <= kHistoryCapacity;
     N = valid ? length : 0;
@@ -88,31 +96,50 @@ int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
         }
         std::copy(sums.begin(), sums.end(), bank[static_cast<std::size_t>(p)].begin());
     }
+
+    // The largest sum of tap magnitudes over the filters the steps use (the nine phases over NT
+    // taps; phase 0 over N + 1 is within it). A sum over samples of magnitude at most tameLimit
+    // stays below an eighth of the float range, roundings included.
+    double largest = 0.0;
+    for (int32_t p = 0; p < kPhases; ++p)
+    {
+        double magnitude = 0.0;
+        for (int32_t j = 0; j < NT; ++j)
+            magnitude += std::fabs(static_cast<double>(bank[static_cast<std::size_t>(p)][j]));
+        largest = std::max(largest, magnitude);
+    }
+    tameLimit = largest > 0.0 ? static_cast<float>(static_cast<double>(FLT_MAX) / (8.0 * largest))
+                              : FLT_MAX;
     return N;
 }
 
 void PolyphaseResampler::Store(float I, float Q)
 {
-    history[2 * static_cast<std::size_t>(w)] = I;
-    history[2 * static_cast<std::size_t>(w) + 1] = Q;
+    historyI[static_cast<std::size_t>(w)] = I;
+    historyQ[static_cast<std::size_t>(w)] = Q;
+    const bool tame = std::fabs(I) <= tameLimit && std::fabs(Q) <= tameLimit;
+    tameRun = tame ? std::min(tameRun + 1, kHistoryCapacity) : 0;
 }
 
+// The complex sum of the taps over (I, Q) samples is the real sum over I and the one over Q, each
+// in the kernels' order: the I and Q histories are kept apart so that every load serves one part.
 void PolyphaseResampler::Sum(const float* taps, int32_t from, int32_t length, float& sumI,
                              float& sumQ)
 {
-    const float* window = HistoryWindow(history.data(), from, length, scratch, 2);
-    float iq[2];
-    table.dotComplex(taps, window, length, iq);
-    sumI = iq[0];
-    sumQ = iq[1];
+    sumI = table.dot(taps, HistoryWindow(historyI.data(), from, length, scratchI), length);
+    sumQ = table.dot(taps, HistoryWindow(historyQ.data(), from, length, scratchQ), length);
 }
 
 void PolyphaseResampler::Interpolate(int32_t p, float t, float& outI, float& outQ)
 {
-    Sum(bank[static_cast<std::size_t>(p)].data(), w, NT, A[0], A[1]);
-    Sum(bank[static_cast<std::size_t>(p + 1)].data(), w, NT, B[0], B[1]);
-    outI = A[0] + (B[0] - A[0]) * t;
-    outQ = A[1] + (B[1] - A[1]) * t;
+    float sums[4];
+    table.dotPair(bank[static_cast<std::size_t>(p)].data(),
+                  bank[static_cast<std::size_t>(p + 1)].data(),
+                  HistoryWindow(historyI.data(), w, NT, scratchI),
+                  HistoryWindow(historyQ.data(), w, NT, scratchQ), NT, sums);
+    // sums: A.I, B.I, A.Q, B.Q.
+    outI = sums[0] + (sums[1] - sums[0]) * t;
+    outQ = sums[2] + (sums[3] - sums[2]) * t;
 }
 
 int32_t PolyphaseResampler::ResampleStep(float I, float Q, float rateIn, float rateOut,
@@ -144,18 +171,22 @@ int32_t PolyphaseResampler::ResampleStep(float I, float Q, float rateIn, float r
         else
         {
             // Phase 0 over N taps; between two neighbouring windows while R < 32.
-            Sum(bank[0].data(), w, N, A[0], A[1]);
+            float aI = 0.0f;
+            float aQ = 0.0f;
+            Sum(bank[0].data(), w, N, aI, aQ);
             if (32.0f > R)
             {
                 const int32_t older = w == kHistoryCapacity - 1 ? 0 : w + 1;
-                Sum(bank[0].data(), older, N, B[0], B[1]);
-                outI = A[0] + (B[0] - A[0]) * frac;
-                outQ = A[1] + (B[1] - A[1]) * frac;
+                float bI = 0.0f;
+                float bQ = 0.0f;
+                Sum(bank[0].data(), older, N, bI, bQ);
+                outI = aI + (bI - aI) * frac;
+                outQ = aQ + (bQ - aQ) * frac;
             }
             else
             {
-                outI = A[0];
-                outQ = A[1];
+                outI = aI;
+                outQ = aQ;
             }
         }
         w = NextWritePosition(w);
@@ -188,6 +219,207 @@ int32_t PolyphaseResampler::ResampleStep(float I, float Q, float rateIn, float r
     state = 1;
     w = NextWritePosition(w);
     return 1;
+}
+
+std::size_t PolyphaseResampler::MaxOutputs(int32_t n, float rateIn, float rateOut)
+{
+    const float R = rateIn / rateOut;
+    if (n <= 0 || !UsableRatio(R))
+        return 0;
+    if (!(1.0f > R))
+        return static_cast<std::size_t>(n);
+    // Interpolating: each input gives at most ceil(1 / R) + 1 outputs.
+    return static_cast<std::size_t>(n) * (static_cast<std::size_t>(std::ceil(1.0f / R)) + 2);
+}
+
+PolyphaseResampler::OutputPlan PolyphaseResampler::Plan(float R, float frac) const
+{
+    if (8.0f > R)
+    {
+        const auto p = static_cast<int32_t>(8.0f * frac);
+        const auto t = static_cast<float>((static_cast<double>(frac) - p * 0.125) * 8.0);
+        return {p, NT, t, true, true};
+    }
+    if (32.0f > R)
+        return {0, N, frac, true, false};
+    return {0, N, 0.0f, false, false};
+}
+
+void PolyphaseResampler::FullOutput(const OutputPlan& plan, int32_t position, float* outI,
+                                    float* outQ)
+{
+    const float t = plan.weight;
+    if (plan.neighbourIsPhase)
+    {
+        // Phases p and p + 1 over the same window: A.I, B.I (and A.Q, B.Q).
+        float sums[4];
+        const float* windowQ =
+            outQ != nullptr ? HistoryWindow(historyQ.data(), position, NT, scratchQ) : nullptr;
+        table.dotPair(bank[static_cast<std::size_t>(plan.phase)].data(),
+                      bank[static_cast<std::size_t>(plan.phase + 1)].data(),
+                      HistoryWindow(historyI.data(), position, NT, scratchI), windowQ, NT, sums);
+        *outI = sums[0] + (sums[1] - sums[0]) * t;
+        if (outQ != nullptr)
+            *outQ = sums[2] + (sums[3] - sums[2]) * t;
+        return;
+    }
+    // Phase 0 over N taps at this window (A) and the one a sample older (B): the block filter
+    // gives B first (its window lies higher), then A.
+    float sums[2];
+    const float* windowI = HistoryWindow(historyI.data(), position, N + 1, scratchI);
+    table.firBlock(bank[0].data(), N, windowI + 1, 1, 2, sums);
+    *outI = sums[1] + (sums[0] - sums[1]) * t;
+    if (outQ != nullptr)
+    {
+        const float* windowQ = HistoryWindow(historyQ.data(), position, N + 1, scratchQ);
+        table.firBlock(bank[0].data(), N, windowQ + 1, 1, 2, sums);
+        *outQ = sums[1] + (sums[0] - sums[1]) * t;
+    }
+}
+
+void PolyphaseResampler::FirstSums(const OutputPlan& plan, const Due* first, int32_t count,
+                                   int32_t stride, float* outI, float* outQ)
+{
+    const float* taps = bank[static_cast<std::size_t>(plan.phase)].data();
+    const int32_t newest = first[count - 1].position; // the lowest of the windows
+    const int32_t offset = first[0].position - newest;
+    const int32_t span = offset + plan.length;
+    table.firBlock(taps, plan.length,
+                   HistoryWindow(historyI.data(), newest, span, scratchI) + offset, stride, count,
+                   outI);
+    if (outQ != nullptr)
+        table.firBlock(taps, plan.length,
+                       HistoryWindow(historyQ.data(), newest, span, scratchQ) + offset, stride,
+                       count, outQ);
+}
+
+void PolyphaseResampler::Outputs(const Due* list, int32_t count, float R, bool skipNeighbour,
+                                 float* outI, float* outQ)
+{
+    // With weight 0 the output A + (B - A)·0 is A itself, provided B - A is finite and A is not
+    // -0.0: skipNeighbour vouches for both (tame samples, default floating-point environment).
+    const auto firstAlone = [&](const OutputPlan& plan) {
+        return !plan.interpolates || (skipNeighbour && plan.weight == 0.0f);
+    };
+    for (int32_t k = 0; k < count;)
+    {
+        const OutputPlan plan = Plan(R, list[k].frac);
+        if (!firstAlone(plan))
+        {
+            FullOutput(plan, list[k].position, outI + k, outQ != nullptr ? outQ + k : nullptr);
+            ++k;
+            continue;
+        }
+        // A run of first sums of one filter whose windows lie equally far apart shares the loads
+        // of its taps.
+        int32_t end = k + 1;
+        int32_t stride = 0;
+        while (end < count)
+        {
+            const OutputPlan next = Plan(R, list[end].frac);
+            const int32_t gap = list[end - 1].position - list[end].position;
+            if (!firstAlone(next) || next.phase != plan.phase || next.length != plan.length ||
+                (stride != 0 && gap != stride) ||
+                list[k].position - list[end].position + plan.length > kHistoryCapacity)
+                break;
+            stride = gap;
+            ++end;
+        }
+        FirstSums(plan, list + k, end - k, stride, outI + k, outQ != nullptr ? outQ + k : nullptr);
+        k = end;
+    }
+}
+
+int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_t n, float rateIn,
+                                          float rateOut, float* outI, float* outQ)
+{
+    const float R = rateIn / rateOut;
+    if (designed == 0 || !UsableRatio(R) || n <= 0)
+        return 0;
+    int32_t produced = 0;
+    if (1.0f > R)
+    {
+        // Interpolating: input by input, again after each 2.
+        for (int32_t i = 0; i < n; ++i)
+        {
+            const float q = Q != nullptr ? Q[i] : 0.0f;
+            float oI = 0.0f;
+            float oQ = 0.0f;
+            int32_t r = ResampleStep(I[i], q, rateIn, rateOut, oI, oQ);
+            while (r != 0)
+            {
+                outI[produced] = oI;
+                if (outQ != nullptr)
+                    outQ[produced] = oQ;
+                ++produced;
+                if (r != 2)
+                    break;
+                r = ResampleStep(I[i], q, rateIn, rateOut, oI, oQ);
+            }
+        }
+        return produced;
+    }
+
+    const bool quiet = kernels::DefaultFloatEnvironment();
+    for (int32_t done = 0; done < n;)
+    {
+        // The chunk's samples go to w, w - 1, ... without passing 0, and no window of its outputs
+        // reaches round the history into them.
+        const int32_t count = std::min({n - done, w + 1, kChunk, kHistoryCapacity - NT});
+        const int32_t tameBefore = tameRun;
+        bool tame = true;
+        for (int32_t i = 0; i < count; ++i)
+        {
+            const float vI = I[done + i];
+            const float vQ = Q != nullptr ? Q[done + i] : 0.0f;
+            historyI[static_cast<std::size_t>(w - i)] = vI;
+            historyQ[static_cast<std::size_t>(w - i)] = vQ;
+            tame = tame & (std::fabs(vI) <= tameLimit) & (std::fabs(vQ) <= tameLimit);
+        }
+
+        // Which inputs give an output, and where the output lies: the accumulator as
+        // ResampleStep runs it.
+        int32_t dueCount = 0;
+        float a = acc;
+        int32_t result = state;
+        for (int32_t i = 0; i < count; ++i)
+        {
+            a = a + 1.0f;
+            if (a < R)
+            {
+                result = 0;
+                continue;
+            }
+            const float frac = a - R;
+            a = frac;
+            due[static_cast<std::size_t>(dueCount++)] = {w - i, frac};
+            result = 1;
+        }
+        acc = a;
+        state = result;
+
+        const bool skipNeighbour = quiet && tame && tameBefore >= NT;
+        Outputs(due.data(), dueCount, R, skipNeighbour, outI + produced,
+                outQ != nullptr ? outQ + produced : nullptr);
+        produced += dueCount;
+
+        if (tame)
+            tameRun = std::min(tameBefore + count, kHistoryCapacity);
+        else
+        {
+            int32_t run = 0;
+            for (int32_t i = count - 1; i >= 0; --i, ++run)
+            {
+                const float vQ = Q != nullptr ? Q[done + i] : 0.0f;
+                if (!(std::fabs(I[done + i]) <= tameLimit && std::fabs(vQ) <= tameLimit))
+                    break;
+            }
+            tameRun = run;
+        }
+        w = w - count < 0 ? kHistoryCapacity - 1 : w - count;
+        done += count;
+    }
+    return produced;
 }
 
 int32_t PolyphaseResampler::GatedFilterStep(float I, float Q, float rateIn, float rateOut,

@@ -41,6 +41,16 @@ public:
     // a positive finite number, or interpolate by more than kMaxUpRatio, give no output.
     int32_t ResampleStep(float I, float Q, float rateIn, float rateOut, float& outI, float& outQ);
 
+    // n inputs at once: every output that ResampleStep gives for them, in order, calling again
+    // after a result of 2 as the stages do, with the same values. Q may be null for a real
+    // stream (its Q is 0); outQ may be null when the Q outputs are not wanted, and then no Q sum
+    // is formed. The outputs must have room for MaxOutputs(n, rateIn, rateOut). Result: the
+    // number of outputs.
+    int32_t ResampleBlock(const float* I, const float* Q, int32_t n, float rateIn, float rateOut,
+                          float* outI, float* outQ);
+    // The most outputs that ResampleBlock gives for n inputs at these rates.
+    static std::size_t MaxOutputs(int32_t n, float rateIn, float rateOut);
+
     // The prototype alone behind a rate gate: stores and filters while the accumulator is below
     // R, otherwise refuses the input (not stored) and lowers the accumulator by R. With R = 2 the
     // gate gives 1, 1, 0, 1, 1, 0, ... Result: 0 or 1.
@@ -54,11 +64,37 @@ public:
     static bool UsableRatio(float R);
 
 private:
+    // An output due at history position `position`, frac input samples before the newest input.
+    struct Due
+    {
+        int32_t position;
+        float frac;
+    };
+    // How one decimated output is formed: the filter (a phase, or phase 0 over N taps when R is
+    // 8 or more), its length, and its weight against the neighbouring sum (t or frac).
+    struct OutputPlan
+    {
+        int32_t phase;
+        int32_t length;
+        float weight;
+        bool interpolates; // false: the output is the first sum alone
+        bool neighbourIsPhase; // R < 8: the neighbour is phase + 1; else the window one older
+    };
+    OutputPlan Plan(float R, float frac) const;
+
+    void Store(float I, float Q);
     // Σ taps[j] · history[(from + j) mod capacity], j = 0 .. length-1, for I and Q.
     void Sum(const float* taps, int32_t from, int32_t length, float& sumI, float& sumQ);
-    void Store(float I, float Q);
     // Output between phases p and p + 1 at the fraction t, over NT taps.
     void Interpolate(int32_t p, float t, float& outI, float& outQ);
+    // The outputs due in one stored chunk, in order.
+    void Outputs(const Due* due, int32_t count, float R, bool skipNeighbour, float* outI,
+                 float* outQ);
+    // One output of a plan that needs both sums (or any plan, without a shortcut).
+    void FullOutput(const OutputPlan& plan, int32_t position, float* outI, float* outQ);
+    // Outputs that are each the first sum alone, with one filter and windows `stride` apart.
+    void FirstSums(const OutputPlan& plan, const Due* due, int32_t count, int32_t stride,
+                   float* outI, float* outQ);
 
     int32_t w = 0;
     std::array<std::vector<float>, 10> bank; // kHistoryCapacity floats each
@@ -66,11 +102,17 @@ private:
     float acc = 0.0f;  // rate accumulator, in input samples
     int32_t N = 0;     // prototype taps
     int32_t NT = 0;    // taps of a phase filter taking part in the sums: N + 7
-    std::vector<float> history; // kHistoryCapacity (I, Q) pairs
-    float A[2]{};               // the last two complex sums
-    float B[2]{};
-    int32_t state = 0;          // result of the last ResampleStep
-    float* scratch = nullptr;   // kHistoryCapacity (I, Q) pairs, aligned
+    std::vector<float> historyI; // kHistoryCapacity each: the I and Q parts of the samples
+    std::vector<float> historyQ;
+    int32_t state = 0;           // result of the last ResampleStep
+    float* scratch = nullptr;    // kHistoryCapacity (I, Q) pairs, aligned: windows that wrap
+    float* scratchI = nullptr;   // its first half for I, second half for Q
+    float* scratchQ = nullptr;
+    // Samples at most this large in magnitude keep every sum of the bank below a quarter of the
+    // float range, so an output whose neighbouring sum has weight 0 is the first sum exactly.
+    float tameLimit = 0.0f;
+    int32_t tameRun = 0;         // newest consecutive samples within tameLimit
+    std::vector<Due> due;        // outputs of one chunk
     const kernels::KernelTable& table;
 };
 
