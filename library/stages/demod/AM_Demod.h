@@ -4,6 +4,7 @@
 #include "stages/filters/PolyphaseResampler.h"
 
 #include <memory>
+#include <vector>
 
 namespace sigkit {
 
@@ -46,7 +47,7 @@ public:
 
 private:
     bool TakesInput() const override { return mode != kNone; }
-    void Process(const float* iq, int32_t pairs) override;
+    void Process(float* I, float* Q, int32_t pairs) override;
     float ReportFrequency() const override { return FnWork; }
     float ReportRate() const override { return Fd; }
 
@@ -57,6 +58,8 @@ private:
     int32_t discard = 0;
     std::size_t outputsPerInput = 1;
     std::unique_ptr<PolyphaseResampler> resampler;
+    std::vector<float> demodulated; // a part's demodulated values, kGatherPairs
+    std::vector<float> resampled;   // the resampler's outputs for a piece of them, kGatherPairs
 };
 
 } // namespace sigkit
