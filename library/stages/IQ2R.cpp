@@ -2,6 +2,7 @@
 
 #include "Text.h"
 #include "stages/filters/ComplexMixer.h"
+#include "stages/kernels/Kernels.h"
 
 #include <algorithm>
 #include <new>
@@ -11,13 +12,16 @@ namespace sigkit {
 namespace {
 
 constexpr std::size_t kInitialOutput = 153600; // floats
+constexpr int32_t kPart = 4096;                // real samples processed together
 
 } // namespace
 
 IQ2R::IQ2R()
     : splitter(std::make_unique<HilbertSplitter>()),
       realResampler(std::make_unique<PolyphaseResampler>()),
-      complexResampler(std::make_unique<PolyphaseResampler>()), outBuffer(kInitialOutput, 0.0f)
+      complexResampler(std::make_unique<PolyphaseResampler>()), outBuffer(kInitialOutput, 0.0f),
+      partI(kPart, 0.0f), partQ(kPart, 0.0f), sines(kPart, 0.0f), cosines(kPart, 0.0f),
+      halfI(kPart, 0.0f), halfQ(kPart, 0.0f), phases(kPart, 0.0)
 {
 }
 
@@ -89,24 +93,24 @@ void IQ2R::Keep(float value)
 
 void IQ2R::RealToComplex()
 {
-    while (++inIndex < inCount)
+    const kernels::KernelTable& table = kernels::Active();
+    while (inIndex + 1 < inCount)
     {
-        float I = 0.0f;
-        float Q = 0.0f;
-        splitter->Step(inBlock[inIndex], I, Q);
-        double s = 0.0;
-        double c = 0.0;
-        oscillator.Step(1.0, 0.25, s, c);
-        float mI = 0.0f;
-        float mQ = 0.0f;
-        ComplexMixer::Mix(I, Q, static_cast<float>(c), static_cast<float>(s), mI, mQ);
-        float oI = 0.0f;
-        float oQ = 0.0f;
-        if (realResampler->ResampleStep(mI, mQ, 2.0f, 1.0f, oI, oQ) != 0 && Warm())
-        {
-            Keep(oI);
-            Keep(oQ);
-        }
+        // The analytic pairs of a part, shifted down by a quarter of the rate and decimated by 2.
+        const int32_t n = std::min(inCount - (inIndex + 1), kPart);
+        splitter->StepBlock(inBlock + inIndex + 1, n, partI.data(), partQ.data());
+        oscillator.Steps(1.0, 0.25, n, phases.data(), sines.data(), cosines.data());
+        table.mix(partI.data(), partQ.data(), sines.data(), cosines.data(), n, partI.data(),
+                  partQ.data());
+        const int32_t outputs = realResampler->ResampleBlock(partI.data(), partQ.data(), n, 2.0f,
+                                                             1.0f, halfI.data(), halfQ.data());
+        for (int32_t k = 0; k < outputs; ++k)
+            if (Warm())
+            {
+                Keep(halfI[static_cast<std::size_t>(k)]);
+                Keep(halfQ[static_cast<std::size_t>(k)]);
+            }
+        inIndex += n;
     }
     inIndex = inCount;
 }

@@ -58,6 +58,10 @@ private:
     int32_t discard = 0;
     std::size_t outCount = 0;
     std::vector<float> outBuffer; // grows when a block needs more, never shrinks
+    // A part of real input on its way: analytic pairs, the oscillator's phases, sines and
+    // cosines, the resampler's outputs.
+    std::vector<float> partI, partQ, sines, cosines, halfI, halfQ;
+    std::vector<double> phases;
     bool overflowed = false;
     int32_t pendingHalf = 0;
     float pendingValue = 0.0f;

@@ -4,7 +4,9 @@
 // one mixer and one filter or resampler step per input - and check that the stages give its
 // bits, for every quality, ratio path and input kind, fed in blocks of many sizes.
 #include "stages/FreqConv.h"
+#include "stages/IQ2R.h"
 #include "stages/ReSampl.h"
+#include "stages/SpInv.h"
 #include "stages/demod/AM_Demod.h"
 #include "stages/filters/ComplexMixer.h"
 #include "stages/filters/DualFir.h"
@@ -196,6 +198,47 @@ std::vector<float> ReferenceDemod(const AM_Demod& stage, const std::vector<float
     return out;
 }
 
+// Spectral inversion of real input: the analytic pair with I and Q exchanged.
+std::vector<float> ReferenceSpInvReal(const std::vector<float>& input)
+{
+    std::vector<float> out;
+    for (const auto& [I, Q] : Pairs(false, input))
+    {
+        out.push_back(Q);
+        out.push_back(I);
+    }
+    return out;
+}
+
+// Real to complex: the analytic pair moved down by a quarter of the rate, decimated by 2, the
+// filter delay dropped.
+std::vector<float> ReferenceIQ2RReal(const IQ2R& stage, int32_t quality,
+                                     const std::vector<float>& input)
+{
+    const FilterDesignChoice design = QualityToDesign(quality);
+    auto resampler = std::make_unique<PolyphaseResampler>();
+    resampler->DesignBank(2.0f, 1.0f, 0.0f, design.window, design.taps);
+    PhaseOscillator oscillator;
+    int32_t dropped = 0;
+    std::vector<float> out;
+    for (const auto& [I, Q] : Pairs(false, input))
+    {
+        const auto [mI, mQ] = Shift(oscillator, 1.0, 0.25, I, Q);
+        float oI = 0.0f;
+        float oQ = 0.0f;
+        if (resampler->ResampleStep(mI, mQ, 2.0f, 1.0f, oI, oQ) == 0)
+            continue;
+        if (dropped < stage.Discard())
+        {
+            ++dropped;
+            continue;
+        }
+        out.push_back(oI);
+        out.push_back(oQ);
+    }
+    return out;
+}
+
 // ---- Feeding the stages.
 
 // A signal with tones at the shifted frequencies and values over many magnitudes, so that a
@@ -359,6 +402,28 @@ TEST(StageBlocks, DemodulatorGivesThePerSampleBitsForAmAndFm)
                         ExpectSameBits(ReferenceDemod(*stage, input), RunInBlocks(*stage, input, sizes));
                     }
                 }
+}
+
+TEST(StageBlocks, RealInputOfSpInvAndIQ2RGivesThePerSampleBits)
+{
+    std::vector<float> input = Signal(30000, 5);
+    input[20000] = std::numeric_limits<float>::infinity(); // the splitter's exact path
+    for (const auto& sizes : kBlockSizes)
+    {
+        auto inversion = std::make_unique<SpInv>();
+        inversion->SetParam("ModeInp", "Simpl");
+        inversion->Start();
+        ExpectSameBits(ReferenceSpInvReal(input), RunInBlocks(*inversion, input, sizes));
+        for (int32_t quality = 0; quality < 3; ++quality)
+        {
+            auto stage = std::make_unique<IQ2R>();
+            stage->SetParam("ModeInp", "Simpl");
+            stage->SetParam("Quality", kQualities[quality]);
+            stage->Start();
+            ExpectSameBits(ReferenceIQ2RReal(*stage, quality, input),
+                           RunInBlocks(*stage, input, sizes));
+        }
+    }
 }
 
 TEST(StageBlocks, NonFiniteAndHugeInputGiveThePerSampleBits)
