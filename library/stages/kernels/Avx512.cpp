@@ -11,9 +11,11 @@
 #include <cstddef>
 
 // GCC 12's AVX-512 headers fill the unused lanes of many intrinsics with an "undefined" value
-// that its own -Wmaybe-uninitialized then reports at every use (sqrt, conversions, rounding).
+// that its own -Wmaybe-uninitialized and -Wuninitialized then report at every use (sqrt,
+// conversions, rounding, lane shuffles).
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 namespace sigkit::kernels {
@@ -140,13 +142,74 @@ void FirGroup(const float* taps, int32_t n, const float* x, std::ptrdiff_t strid
         out[g] = Reduce16(acc[g]);
 }
 
+// The shared reduction of 8 outputs at once, each add pairing the lanes the order pairs:
+// partial sums k and k + 8 of two outputs in one register, then k and k + 4 of four, k and k + 2
+// of eight, and s0 + s1. The results leave in output order.
+__m512 PairHalves(__m512 a, __m512 b) // [a: s_k + s_k+8 | b: the same], k < 8
+{
+    return _mm512_add_ps(_mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(1, 0, 1, 0)),
+                         _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 2, 3, 2)));
+}
+
+__m512 PairQuarters(__m512 a, __m512 b) // four outputs: s_k + s_k+4, k < 4, one quarter each
+{
+    return _mm512_add_ps(_mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(2, 0, 2, 0)),
+                         _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+void Reduce8(const __m512 (&acc)[8], float* out)
+{
+    const __m512 r01 = PairHalves(acc[0], acc[1]);
+    const __m512 r23 = PairHalves(acc[2], acc[3]);
+    const __m512 r45 = PairHalves(acc[4], acc[5]);
+    const __m512 r67 = PairHalves(acc[6], acc[7]);
+    const __m512 r0123 = PairQuarters(r01, r23); // quarter q: output q
+    const __m512 r4567 = PairQuarters(r45, r67); // quarter q: output q + 4
+    // s_k + s_k+2, k < 2: quarter q holds output q's two sums, then output q + 4's.
+    const __m512 s2 = _mm512_add_ps(_mm512_shuffle_ps(r0123, r4567, _MM_SHUFFLE(1, 0, 1, 0)),
+                                    _mm512_shuffle_ps(r0123, r4567, _MM_SHUFFLE(3, 2, 3, 2)));
+    // s0 + s1: quarter q lane 0 is output q, lane 1 output q + 4.
+    const __m512 s1 = _mm512_add_ps(_mm512_shuffle_ps(s2, s2, _MM_SHUFFLE(2, 0, 2, 0)),
+                                    _mm512_shuffle_ps(s2, s2, _MM_SHUFFLE(3, 1, 3, 1)));
+    const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 0, 0, 0, 0, 0, 0, 0, 0);
+    _mm256_storeu_ps(out, LowHalf(Permute(order, s1)));
+}
+
+// Eight outputs with every accumulator in a register of its own.
+void FirGroup8(const float* taps, int32_t n, const float* x, std::ptrdiff_t stride, float* out)
+{
+    __m512 acc[8] = {_mm512_setzero_ps(), _mm512_setzero_ps(), _mm512_setzero_ps(),
+                     _mm512_setzero_ps(), _mm512_setzero_ps(), _mm512_setzero_ps(),
+                     _mm512_setzero_ps(), _mm512_setzero_ps()};
+    const float* w[8];
+    for (int g = 0; g < 8; ++g)
+        w[g] = x - g * stride;
+    int32_t j = 0;
+    for (; j + 16 <= n; j += 16)
+    {
+        const __m512 t = _mm512_loadu_ps(taps + j);
+#pragma GCC unroll 8
+        for (int g = 0; g < 8; ++g)
+            acc[g] = _mm512_add_ps(acc[g], _mm512_mul_ps(t, _mm512_loadu_ps(w[g] + j)));
+    }
+    if (j < n)
+    {
+        const __mmask16 mask = TailMask(n - j);
+        const __m512 t = _mm512_maskz_loadu_ps(mask, taps + j);
+#pragma GCC unroll 8
+        for (int g = 0; g < 8; ++g)
+            acc[g] = _mm512_add_ps(acc[g], _mm512_mul_ps(t, _mm512_maskz_loadu_ps(mask, w[g] + j)));
+    }
+    Reduce8(acc, out);
+}
+
 void FirBlock(const float* taps, int32_t n, const float* x, int32_t stride, int32_t count,
               float* out)
 {
     const std::ptrdiff_t step = stride;
     int32_t i = 0;
     for (; i + 8 <= count; i += 8)
-        FirGroup<8>(taps, n, x - i * step, step, out + i);
+        FirGroup8(taps, n, x - i * step, step, out + i);
     if (i + 4 <= count)
     {
         FirGroup<4>(taps, n, x - i * step, step, out + i);
