@@ -19,11 +19,14 @@ PolyphaseResampler::PolyphaseResampler()
     : historyI(kHistoryCapacity, 0.0f), historyQ(kHistoryCapacity, 0.0f), due(kChunk),
       table(kernels::Active())
 {
-    for (auto& phase : bank)
-        phase.assign(kHistoryCapacity, 0.0f);
+    bank = kernels::AllocateComplex(5 * static_cast<std::size_t>(kHistoryCapacity));
     scratch = kernels::AllocateComplex(kHistoryCapacity);
-    if (scratch == nullptr)
+    if (bank == nullptr || scratch == nullptr)
+    {
+        kernels::FreeComplex(bank);
+        kernels::FreeComplex(scratch);
         throw std::bad_alloc();
+    }
     scratchI = scratch;
     scratchQ = scratch + kHistoryCapacity;
 }
@@ -31,6 +34,7 @@ PolyphaseResampler::PolyphaseResampler()
 PolyphaseResampler::~PolyphaseResampler()
 {
     kernels::FreeComplex(scratch);
+    kernels::FreeComplex(bank);
 }
 
 bool PolyphaseResampler::UsableRatio(float R)
@@ -41,8 +45,7 @@ bool PolyphaseResampler::UsableRatio(float R)
 int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
                                        FilterWindow window, int32_t length)
 {
-    for (auto& phase : bank)
-        std::fill(phase.begin(), phase.end(), 0.0f);
+    std::fill(bank, bank + 10 * static_cast<std::size_t>(kHistoryCapacity), 0.0f);
     std::fill(historyI.begin(), historyI.end(), 0.0f);
     std::fill(historyQ.begin(), historyQ.end(), 0.0f);
     std::fill(scratch, scratch + 2 * static_cast<std::size_t>(kHistoryCapacity), 0.0f);
@@ -65,7 +68,7 @@ int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
     float fc = rateOut / rateIn;
     if (!(fc <= 1.0f))
         fc = kInterpolationEdge;
-    float* h = bank[kPrototype].data();
+    float* h = Bank(kPrototype);
     DesignLowPass(fc, beta, window, N, h);
 
     // c_p[j] = Σ_k sinc(((k - j + 4) + p/8) · π) · h[k], j = 0 .. N+7, summed in single precision
@@ -94,7 +97,7 @@ int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
                 sums[static_cast<std::size_t>(j)] = sums[static_cast<std::size_t>(j)] + product;
             }
         }
-        std::copy(sums.begin(), sums.end(), bank[static_cast<std::size_t>(p)].begin());
+        std::copy(sums.begin(), sums.end(), Bank(p));
     }
 
     // The largest sum of tap magnitudes over the filters the steps use (the nine phases over NT
@@ -105,7 +108,7 @@ int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
     {
         double magnitude = 0.0;
         for (int32_t j = 0; j < NT; ++j)
-            magnitude += std::fabs(static_cast<double>(bank[static_cast<std::size_t>(p)][j]));
+            magnitude += std::fabs(static_cast<double>(Bank(p)[j]));
         largest = std::max(largest, magnitude);
     }
     tameLimit = largest > 0.0 ? static_cast<float>(static_cast<double>(FLT_MAX) / (8.0 * largest))
@@ -133,8 +136,8 @@ void PolyphaseResampler::Sum(const float* taps, int32_t from, int32_t length, fl
 void PolyphaseResampler::Interpolate(int32_t p, float t, float& outI, float& outQ)
 {
     float sums[4];
-    table.dotPair(bank[static_cast<std::size_t>(p)].data(),
-                  bank[static_cast<std::size_t>(p + 1)].data(),
+    table.dotPair(Bank(p),
+                  Bank(p + 1),
                   HistoryWindow(historyI.data(), w, NT, scratchI),
                   HistoryWindow(historyQ.data(), w, NT, scratchQ), NT, sums);
     // sums: A.I, B.I, A.Q, B.Q.
@@ -173,13 +176,13 @@ int32_t PolyphaseResampler::ResampleStep(float I, float Q, float rateIn, float r
             // Phase 0 over N taps; between two neighbouring windows while R < 32.
             float aI = 0.0f;
             float aQ = 0.0f;
-            Sum(bank[0].data(), w, N, aI, aQ);
+            Sum(Bank(0), w, N, aI, aQ);
             if (32.0f > R)
             {
                 const int32_t older = w == kHistoryCapacity - 1 ? 0 : w + 1;
                 float bI = 0.0f;
                 float bQ = 0.0f;
-                Sum(bank[0].data(), older, N, bI, bQ);
+                Sum(Bank(0), older, N, bI, bQ);
                 outI = aI + (bI - aI) * frac;
                 outQ = aQ + (bQ - aQ) * frac;
             }
@@ -255,8 +258,8 @@ void PolyphaseResampler::FullOutput(const OutputPlan& plan, int32_t position, fl
         float sums[4];
         const float* windowQ =
             outQ != nullptr ? HistoryWindow(historyQ.data(), position, NT, scratchQ) : nullptr;
-        table.dotPair(bank[static_cast<std::size_t>(plan.phase)].data(),
-                      bank[static_cast<std::size_t>(plan.phase + 1)].data(),
+        table.dotPair(Bank(plan.phase),
+                      Bank(plan.phase + 1),
                       HistoryWindow(historyI.data(), position, NT, scratchI), windowQ, NT, sums);
         *outI = sums[0] + (sums[1] - sums[0]) * t;
         if (outQ != nullptr)
@@ -267,12 +270,12 @@ void PolyphaseResampler::FullOutput(const OutputPlan& plan, int32_t position, fl
     // gives B first (its window lies higher), then A.
     float sums[2];
     const float* windowI = HistoryWindow(historyI.data(), position, N + 1, scratchI);
-    table.firBlock(bank[0].data(), N, windowI + 1, 1, 2, sums);
+    table.firBlock(Bank(0), N, windowI + 1, 1, 2, sums);
     *outI = sums[1] + (sums[0] - sums[1]) * t;
     if (outQ != nullptr)
     {
         const float* windowQ = HistoryWindow(historyQ.data(), position, N + 1, scratchQ);
-        table.firBlock(bank[0].data(), N, windowQ + 1, 1, 2, sums);
+        table.firBlock(Bank(0), N, windowQ + 1, 1, 2, sums);
         *outQ = sums[1] + (sums[0] - sums[1]) * t;
     }
 }
@@ -280,7 +283,7 @@ void PolyphaseResampler::FullOutput(const OutputPlan& plan, int32_t position, fl
 void PolyphaseResampler::FirstSums(const OutputPlan& plan, const Due* first, int32_t count,
                                    int32_t stride, float* outI, float* outQ)
 {
-    const float* taps = bank[static_cast<std::size_t>(plan.phase)].data();
+    const float* taps = Bank(plan.phase);
     const int32_t newest = first[count - 1].position; // the lowest of the windows
     const int32_t offset = first[0].position - newest;
     const int32_t span = offset + plan.length;
@@ -434,7 +437,7 @@ int32_t PolyphaseResampler::GatedFilterStep(float I, float Q, float rateIn, floa
     {
         Store(I, Q);
         acc = acc + 1.0f;
-        Sum(bank[kPrototype].data(), w, N, outI, outQ);
+        Sum(Bank(kPrototype), w, N, outI, outQ);
         w = NextWritePosition(w);
         return 1;
     }

@@ -4,7 +4,6 @@
 #include "stages/filters/SampleHistory.h"
 #include "stages/kernels/Kernels.h"
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -59,7 +58,7 @@ public:
     bool IsDesigned() const { return designed != 0; }
     int32_t TapCount() const { return N; }
     // Phase p (0..8) of N + 8 coefficients, or the prototype for p = 9.
-    const float* Phase(int32_t p) const { return bank[static_cast<std::size_t>(p)].data(); }
+    const float* Phase(int32_t p) const { return Bank(p); }
     // True for ratios the steps accept.
     static bool UsableRatio(float R);
 
@@ -97,7 +96,9 @@ private:
                    float* outI, float* outQ);
 
     int32_t w = 0;
-    std::array<std::vector<float>, 10> bank; // kHistoryCapacity floats each
+    // Ten arrays of kHistoryCapacity floats in one aligned block: phases 0..8, the prototype.
+    float* bank = nullptr;
+    float* Bank(int32_t p) const { return bank + static_cast<std::size_t>(p) * kHistoryCapacity; }
     int32_t designed = 0;
     float acc = 0.0f;  // rate accumulator, in input samples
     int32_t N = 0;     // prototype taps

@@ -115,6 +115,53 @@ float Reduce16(__m512 acc)
     return ReduceFrom8(_mm256_add_ps(LowHalf(acc), HighHalf(acc)));
 }
 
+// The shared reduction of 8 outputs at once, each add pairing the lanes the order pairs:
+// partial sums k and k + 8 of two outputs in one register, then k and k + 4 of four, k and k + 2
+// of eight, and s0 + s1. The results leave in output order.
+__m512 PairHalves(__m512 a, __m512 b) // [a: s_k + s_k+8 | b: the same], k < 8
+{
+    return _mm512_add_ps(_mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(1, 0, 1, 0)),
+                         _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 2, 3, 2)));
+}
+
+__m512 PairQuarters(__m512 a, __m512 b) // four outputs: s_k + s_k+4, k < 4, one quarter each
+{
+    return _mm512_add_ps(_mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(2, 0, 2, 0)),
+                         _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+}
+
+// Four outputs' reductions at once (the order as in Reduce8): quarter q ends up holding output q.
+void Reduce4(__m512 a, __m512 b, __m512 c, __m512 d, float* out, int count)
+{
+    const __m512 r = PairQuarters(PairHalves(a, b), PairHalves(c, d));
+    const __m512 s2 = _mm512_add_ps(_mm512_shuffle_ps(r, r, _MM_SHUFFLE(1, 0, 1, 0)),
+                                    _mm512_shuffle_ps(r, r, _MM_SHUFFLE(3, 2, 3, 2)));
+    const __m512 s1 = _mm512_add_ps(_mm512_shuffle_ps(s2, s2, _MM_SHUFFLE(2, 0, 2, 0)),
+                                    _mm512_shuffle_ps(s2, s2, _MM_SHUFFLE(3, 1, 3, 1)));
+    alignas(64) float lanes[16];
+    _mm512_store_ps(lanes, s1);
+    for (int k = 0; k < count; ++k)
+        out[k] = lanes[4 * k];
+}
+
+void Reduce8(const __m512 (&acc)[8], float* out)
+{
+    const __m512 r01 = PairHalves(acc[0], acc[1]);
+    const __m512 r23 = PairHalves(acc[2], acc[3]);
+    const __m512 r45 = PairHalves(acc[4], acc[5]);
+    const __m512 r67 = PairHalves(acc[6], acc[7]);
+    const __m512 r0123 = PairQuarters(r01, r23); // quarter q: output q
+    const __m512 r4567 = PairQuarters(r45, r67); // quarter q: output q + 4
+    // s_k + s_k+2, k < 2: quarter q holds output q's two sums, then output q + 4's.
+    const __m512 s2 = _mm512_add_ps(_mm512_shuffle_ps(r0123, r4567, _MM_SHUFFLE(1, 0, 1, 0)),
+                                    _mm512_shuffle_ps(r0123, r4567, _MM_SHUFFLE(3, 2, 3, 2)));
+    // s0 + s1: quarter q lane 0 is output q, lane 1 output q + 4.
+    const __m512 s1 = _mm512_add_ps(_mm512_shuffle_ps(s2, s2, _MM_SHUFFLE(2, 0, 2, 0)),
+                                    _mm512_shuffle_ps(s2, s2, _MM_SHUFFLE(3, 1, 3, 1)));
+    const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 0, 0, 0, 0, 0, 0, 0, 0);
+    _mm256_storeu_ps(out, LowHalf(Permute(order, s1)));
+}
+
 // G outputs of FirBlock at once: the taps of each round of 16 are loaded once and multiply the
 // windows of all G outputs; lane k of accumulator g is partial sum k of output g.
 template <int G>
@@ -138,41 +185,13 @@ void FirGroup(const float* taps, int32_t n, const float* x, std::ptrdiff_t strid
             acc[g] = _mm512_add_ps(
                 acc[g], _mm512_mul_ps(t, _mm512_maskz_loadu_ps(mask, x - g * stride + j)));
     }
-    for (int g = 0; g < G; ++g)
-        out[g] = Reduce16(acc[g]);
-}
-
-// The shared reduction of 8 outputs at once, each add pairing the lanes the order pairs:
-// partial sums k and k + 8 of two outputs in one register, then k and k + 4 of four, k and k + 2
-// of eight, and s0 + s1. The results leave in output order.
-__m512 PairHalves(__m512 a, __m512 b) // [a: s_k + s_k+8 | b: the same], k < 8
-{
-    return _mm512_add_ps(_mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(1, 0, 1, 0)),
-                         _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 2, 3, 2)));
-}
-
-__m512 PairQuarters(__m512 a, __m512 b) // four outputs: s_k + s_k+4, k < 4, one quarter each
-{
-    return _mm512_add_ps(_mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(2, 0, 2, 0)),
-                         _mm512_shuffle_f32x4(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
-}
-
-void Reduce8(const __m512 (&acc)[8], float* out)
-{
-    const __m512 r01 = PairHalves(acc[0], acc[1]);
-    const __m512 r23 = PairHalves(acc[2], acc[3]);
-    const __m512 r45 = PairHalves(acc[4], acc[5]);
-    const __m512 r67 = PairHalves(acc[6], acc[7]);
-    const __m512 r0123 = PairQuarters(r01, r23); // quarter q: output q
-    const __m512 r4567 = PairQuarters(r45, r67); // quarter q: output q + 4
-    // s_k + s_k+2, k < 2: quarter q holds output q's two sums, then output q + 4's.
-    const __m512 s2 = _mm512_add_ps(_mm512_shuffle_ps(r0123, r4567, _MM_SHUFFLE(1, 0, 1, 0)),
-                                    _mm512_shuffle_ps(r0123, r4567, _MM_SHUFFLE(3, 2, 3, 2)));
-    // s0 + s1: quarter q lane 0 is output q, lane 1 output q + 4.
-    const __m512 s1 = _mm512_add_ps(_mm512_shuffle_ps(s2, s2, _MM_SHUFFLE(2, 0, 2, 0)),
-                                    _mm512_shuffle_ps(s2, s2, _MM_SHUFFLE(3, 1, 3, 1)));
-    const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 0, 0, 0, 0, 0, 0, 0, 0);
-    _mm256_storeu_ps(out, LowHalf(Permute(order, s1)));
+    if constexpr (G == 4)
+        Reduce4(acc[0], acc[1], acc[2], acc[3], out, 4);
+    else if constexpr (G == 2)
+        Reduce4(acc[0], acc[1], acc[0], acc[1], out, 2);
+    else
+        for (int g = 0; g < G; ++g)
+            out[g] = Reduce16(acc[g]);
 }
 
 // Eight outputs with every accumulator in a register of its own.
@@ -308,8 +327,7 @@ void DotPair(const float* a, const float* b, const float* x, const float* y, int
             ax = _mm512_add_ps(ax, _mm512_mul_ps(_mm512_maskz_loadu_ps(mask, a + j), xv));
             bx = _mm512_add_ps(bx, _mm512_mul_ps(_mm512_maskz_loadu_ps(mask, b + j), xv));
         }
-        out[0] = Reduce16(ax);
-        out[1] = Reduce16(bx);
+        Reduce4(ax, bx, ax, bx, out, 2);
         return;
     }
     __m512 ay = _mm512_setzero_ps();
@@ -337,10 +355,7 @@ void DotPair(const float* a, const float* b, const float* x, const float* y, int
         ay = _mm512_add_ps(ay, _mm512_mul_ps(av, yv));
         by = _mm512_add_ps(by, _mm512_mul_ps(bv, yv));
     }
-    out[0] = Reduce16(ax);
-    out[1] = Reduce16(bx);
-    out[2] = Reduce16(ay);
-    out[3] = Reduce16(by);
+    Reduce4(ax, bx, ay, by, out, 4);
 }
 
 // ---- Sine and cosine of 8 phases at a time, in double precision.
