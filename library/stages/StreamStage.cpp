@@ -107,11 +107,7 @@ int32_t StreamStage::Gather()
         used = 1;
     }
     const int32_t whole = std::min((left - used) / 2, kGatherPairs - pairs);
-    for (int32_t k = 0; k < whole; ++k)
-    {
-        I[pairs + k] = next[used + 2 * k];
-        Q[pairs + k] = next[used + 2 * k + 1];
-    }
+    table.deinterleave(next + used, whole, I + pairs, Q + pairs);
     pairs += whole;
     used += 2 * whole;
     if (left - used == 1 && pairs < kGatherPairs)

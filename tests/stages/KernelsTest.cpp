@@ -301,6 +301,24 @@ TEST(Kernels, MixerOfEveryVariantGivesTheScalarBitsAlsoInPlace)
     }
 }
 
+TEST(Kernels, DeinterleavingOfEveryVariantSeparatesIAndQAtAnyLength)
+{
+    const std::vector<float> iq = MixedValues(2 * 70 + 1, 37);
+    for (const KernelTable* variant : AllVariants())
+        for (int32_t pairs = 0; pairs <= 70; ++pairs)
+        {
+            std::vector<float> I(pairs + 1, 7.0f), Q(pairs + 1, 7.0f);
+            variant->deinterleave(iq.data() + 1, pairs, I.data(), Q.data());
+            for (int32_t k = 0; k < pairs; ++k)
+            {
+                ASSERT_EQ(Bits(I[k]), Bits(iq[1 + 2 * k])) << variant->name << " " << pairs;
+                ASSERT_EQ(Bits(Q[k]), Bits(iq[2 + 2 * k])) << variant->name << " " << pairs;
+            }
+            ASSERT_EQ(I[pairs], 7.0f);
+            ASSERT_EQ(Q[pairs], 7.0f);
+        }
+}
+
 TEST(Kernels, FmDiscriminatorOfEveryVariantGivesTheScalarBitsInOneCallOrInPieces)
 {
     std::vector<float> I = MixedValues(300, 35);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
+#include <cstring>
 #include <new>
 
 namespace sigkit {
@@ -235,6 +236,22 @@ std::size_t PolyphaseResampler::MaxOutputs(int32_t n, float rateIn, float rateOu
     return static_cast<std::size_t>(n) * (static_cast<std::size_t>(std::ceil(1.0f / R)) + 2);
 }
 
+bool PolyphaseResampler::Tame(const float* x, int32_t n) const
+{
+    // On the bits: the magnitude of a float orders as its bit pattern without the sign, and an
+    // infinity or a NaN lies above every finite value.
+    uint32_t limit = 0;
+    std::memcpy(&limit, &tameLimit, sizeof limit);
+    uint32_t largest = 0;
+    for (int32_t i = 0; i < n; ++i)
+    {
+        uint32_t bits = 0;
+        std::memcpy(&bits, x + i, sizeof bits);
+        largest = std::max(largest, bits & 0x7FFFFFFFu);
+    }
+    return largest <= limit;
+}
+
 PolyphaseResampler::OutputPlan PolyphaseResampler::Plan(float R, float frac) const
 {
     if (8.0f > R)
@@ -370,24 +387,46 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
         // reaches round the history into them.
         const int32_t count = std::min({n - done, w + 1, kChunk, kHistoryCapacity - NT});
         const int32_t tameBefore = tameRun;
-        bool tame = true;
+        const std::size_t top = static_cast<std::size_t>(w);
         for (int32_t i = 0; i < count; ++i)
-        {
-            const float vI = I[done + i];
-            const float vQ = Q != nullptr ? Q[done + i] : 0.0f;
-            historyI[static_cast<std::size_t>(w - i)] = vI;
-            historyQ[static_cast<std::size_t>(w - i)] = vQ;
-            tame = tame & (std::fabs(vI) <= tameLimit) & (std::fabs(vQ) <= tameLimit);
-        }
+            historyI[top - static_cast<std::size_t>(i)] = I[done + i];
+        if (Q != nullptr)
+            for (int32_t i = 0; i < count; ++i)
+                historyQ[top - static_cast<std::size_t>(i)] = Q[done + i];
+        else
+            std::fill(historyQ.begin() + static_cast<std::ptrdiff_t>(w - count + 1),
+                      historyQ.begin() + static_cast<std::ptrdiff_t>(w + 1), 0.0f);
+        const bool tame = Tame(I + done, count) && (Q == nullptr || Tame(Q + done, count));
 
         // Which inputs give an output, and where the output lies: the accumulator as
-        // ResampleStep runs it.
+        // ResampleStep runs it, one add of 1 per input.
         int32_t dueCount = 0;
         float a = acc;
         int32_t result = state;
-        for (int32_t i = 0; i < count; ++i)
+        for (int32_t i = 0; i < count;)
         {
-            a = a + 1.0f;
+            // From an accumulator value, the inputs up to the next output are taken in one add
+            // when every one of those adds is exact: the last sum, a + J, is a float (below
+            // 2^24, where the unit in the last place is at most 1, so every smaller sum is a
+            // float as well). Otherwise one add per input.
+            const double steps = std::ceil(static_cast<double>(R) - static_cast<double>(a));
+            const double last = static_cast<double>(a) + steps;
+            if (steps >= 1.0 && steps <= count - i && last < 16777216.0 &&
+                static_cast<double>(static_cast<float>(last)) == last)
+            {
+                a = static_cast<float>(last);
+                i += static_cast<int32_t>(steps);
+            }
+            else
+            {
+                a = a + 1.0f;
+                ++i;
+                if (a < R)
+                {
+                    result = 0;
+                    continue;
+                }
+            }
             if (a < R)
             {
                 result = 0;
@@ -395,7 +434,7 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
             }
             const float frac = a - R;
             a = frac;
-            due[static_cast<std::size_t>(dueCount++)] = {w - i, frac};
+            due[static_cast<std::size_t>(dueCount++)] = {w - (i - 1), frac};
             result = 1;
         }
         acc = a;
@@ -412,11 +451,8 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
         {
             int32_t run = 0;
             for (int32_t i = count - 1; i >= 0; --i, ++run)
-            {
-                const float vQ = Q != nullptr ? Q[done + i] : 0.0f;
-                if (!(std::fabs(I[done + i]) <= tameLimit && std::fabs(vQ) <= tameLimit))
+                if (!Tame(I + done + i, 1) || (Q != nullptr && !Tame(Q + done + i, 1)))
                     break;
-            }
             tameRun = run;
         }
         w = w - count < 0 ? kHistoryCapacity - 1 : w - count;

@@ -80,6 +80,8 @@ private:
         bool neighbourIsPhase; // R < 8: the neighbour is phase + 1; else the window one older
     };
     OutputPlan Plan(float R, float frac) const;
+    // True when every sample's magnitude is within tameLimit (and none is infinite or NaN).
+    bool Tame(const float* x, int32_t n) const;
 
     void Store(float I, float Q);
     // Σ taps[j] · history[(from + j) mod capacity], j = 0 .. length-1, for I and Q.

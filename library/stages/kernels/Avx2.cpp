@@ -390,6 +390,27 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
     }
 }
 
+void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
+{
+    // Within each 128-bit half: I0 I1 Q0 Q1 | ...; then the halves' 64-bit parts in order.
+    int32_t k = 0;
+    for (; k + 8 <= pairs; k += 8)
+    {
+        const __m256 a = _mm256_loadu_ps(iq + 2 * k);     // I0 Q0 I1 Q1 I2 Q2 I3 Q3
+        const __m256 b = _mm256_loadu_ps(iq + 2 * k + 8); // I4 Q4 ... I7 Q7
+        const __m256 even = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)); // I0 I1 I4 I5 I2 I3 I6 I7
+        const __m256 odd = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
+        _mm256_storeu_ps(I + k, _mm256_permutevar8x32_ps(even, order));
+        _mm256_storeu_ps(Q + k, _mm256_permutevar8x32_ps(odd, order));
+    }
+    for (; k < pairs; ++k)
+    {
+        I[k] = iq[2 * k];
+        Q[k] = iq[2 * k + 1];
+    }
+}
+
 void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
 {
     const __m256i back = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6); // lane l takes lane l - 1
@@ -701,6 +722,7 @@ KernelTable Avx2Kernels()
         DotPair,
         SinCos,
         Mix,
+        Deinterleave,
         FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
         {FloatToInt8, FloatToUInt8, FloatToInt16, FloatToUInt16, FloatToInt24, FloatToInt32},

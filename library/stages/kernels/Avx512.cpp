@@ -481,6 +481,23 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
     }
 }
 
+void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
+{
+    const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+    for (int32_t k = 0; k < pairs; k += 16)
+    {
+        const int32_t count = pairs - k < 16 ? pairs - k : 16;
+        const __mmask16 first = count >= 8 ? kAll : TailMask(2 * count);
+        const __mmask16 second = count > 8 ? TailMask(2 * count - 16) : 0;
+        const __m512 a = _mm512_maskz_loadu_ps(first, iq + 2 * k);
+        const __m512 b = _mm512_maskz_loadu_ps(second, iq + 2 * k + 16);
+        const __mmask16 mask = count == 16 ? kAll : TailMask(count);
+        _mm512_mask_storeu_ps(I + k, mask, _mm512_permutex2var_ps(a, even, b));
+        _mm512_mask_storeu_ps(Q + k, mask, _mm512_permutex2var_ps(a, odd, b));
+    }
+}
+
 void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
 {
     // Lane 15 of prevU / prevV holds the previous element's (u, v).
@@ -543,6 +560,7 @@ KernelTable Avx512Kernels()
     table.dotPair = DotPair;
     table.sinCos = SinCos;
     table.mix = Mix;
+    table.deinterleave = Deinterleave;
     table.fmDiscriminate = FmDiscriminate;
     return table;
 }

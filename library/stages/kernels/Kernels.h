@@ -89,6 +89,8 @@ struct KernelTable
     // outI = c·I + Q·s, outQ = Q·c - I·s. The outputs may be the inputs.
     void (*mix)(const float* I, const float* Q, const float* s, const float* c, int32_t n,
                 float* outI, float* outQ);
+    // Interleaved (I, Q) pairs apart: I[k] = iq[2k], Q[k] = iq[2k + 1], k = 0 .. pairs-1.
+    void (*deinterleave)(const float* iq, int32_t pairs, float* I, float* Q);
     // The FM discriminator: m = sqrt(I² + Q²) (1 where that is 0), u = I/m, v = Q/m and
     // y[i] = (prevQ·u - prevI·v)·kamp, all in single precision, with (prevI, prevQ) the previous
     // element's (u, v); prev holds the last (u, v) of the previous call and gets this call's.

@@ -111,6 +111,15 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
     }
 }
 
+void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
+{
+    for (int32_t k = 0; k < pairs; ++k)
+    {
+        I[k] = iq[2 * k];
+        Q[k] = iq[2 * k + 1];
+    }
+}
+
 void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
 {
     float prevI = prev[0];
@@ -300,6 +309,7 @@ KernelTable ScalarKernels()
         DotPair,
         LibmSinCos,
         Mix,
+        Deinterleave,
         FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
         {FloatToInt8, FloatToUInt8, FloatToInt16, FloatToUInt16, FloatToInt24, FloatToInt32},
