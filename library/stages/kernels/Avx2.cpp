@@ -262,10 +262,9 @@ __m256d Abs(__m256d v)
 __m256i FarFromBoundary(__m256d v)
 {
     using namespace sincos;
-    const __m256i d =
-        _mm256_sub_epi64(_mm256_and_si256(_mm256_castpd_si256(v), Splat64(kLowBits)), Splat64(kMidpoint));
-    return _mm256_or_si256(_mm256_cmpgt_epi64(d, Splat64(kMarginUlps)),
-                           _mm256_cmpgt_epi64(Splat64(-kMarginUlps), d));
+    const __m256i t = _mm256_and_si256(_mm256_sub_epi64(_mm256_castpd_si256(v), Splat64(kNearStart)),
+                                       Splat64(kLowBits));
+    return _mm256_cmpgt_epi64(t, Splat64(2 * kMarginUlps));
 }
 
 // Four lanes; result: bit l set when lane l's floats are final.
@@ -296,25 +295,23 @@ int SinCos4(__m256d x, __m128& sOut, __m128& cOut)
                                        _mm256_mul_pd(_mm256_mul_pd(z, z), pc));
 
     // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR, sinR)[q].
-    const __m256i q = _mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(k));
+    const __m256i q = _mm256_castpd_si256(_mm256_add_pd(k, Splat(kRoundingShift)));
     const __m256d swap = _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(q, Splat64(1)), Splat64(1)));
     const __m256i sinSign = _mm256_slli_epi64(_mm256_and_si256(q, Splat64(2)), 62);
     const __m256i cosSign = _mm256_slli_epi64(_mm256_and_si256(_mm256_add_epi64(q, Splat64(1)), Splat64(2)), 62);
     __m256d s = _mm256_xor_pd(_mm256_blendv_pd(sinR, cosR, swap), _mm256_castsi256_pd(sinSign));
     __m256d c = _mm256_xor_pd(_mm256_blendv_pd(cosR, sinR, swap), _mm256_castsi256_pd(cosSign));
 
-    const __m256d smallest = Splat(kSmallestNormalFloat);
-    const __m256d sinOk = _mm256_and_pd(_mm256_castsi256_pd(FarFromBoundary(s)),
-                                        _mm256_cmp_pd(Abs(s), smallest, _CMP_GE_OQ));
-    const __m256d cosOk = _mm256_and_pd(_mm256_castsi256_pd(FarFromBoundary(c)),
-                                        _mm256_cmp_pd(Abs(c), smallest, _CMP_GE_OQ));
-    const __m256d inRange = _mm256_cmp_pd(Abs(x), Splat(kSinCosLimit), _CMP_LE_OQ);
+    const __m256d ok = _mm256_castsi256_pd(_mm256_and_si256(FarFromBoundary(s), FarFromBoundary(c)));
+    const __m256d magnitude = Abs(x);
+    const __m256d inRange = _mm256_and_pd(_mm256_cmp_pd(magnitude, Splat(kSinCosLimit), _CMP_LE_OQ),
+                                          _mm256_cmp_pd(magnitude, Splat(kSmallestPhase), _CMP_GE_OQ));
     const __m256d zero = _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_EQ_OQ);
     s = _mm256_blendv_pd(s, x, zero);
     c = _mm256_blendv_pd(c, Splat(1.0), zero);
     sOut = _mm256_cvtpd_ps(s);
     cOut = _mm256_cvtpd_ps(c);
-    return _mm256_movemask_pd(_mm256_or_pd(_mm256_and_pd(inRange, _mm256_and_pd(sinOk, cosOk)), zero));
+    return _mm256_movemask_pd(_mm256_or_pd(_mm256_and_pd(inRange, ok), zero));
 }
 
 int32_t SinCos(const double* phase, int32_t n, float* s, float* c)

@@ -395,7 +395,7 @@ __mmask8 SinCos8(__m512d x, __m256& sOut, __m256& cOut)
                                        _mm512_mul_pd(_mm512_mul_pd(z, z), pc));
 
     // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR, sinR)[q].
-    const __m512i q = _mm512_cvtepi32_epi64(_mm512_cvtpd_epi32(k));
+    const __m512i q = _mm512_castpd_si512(_mm512_add_pd(k, Splat(kRoundingShift)));
     const __mmask8 swap = _mm512_test_epi64_mask(q, _mm512_set1_epi64(1));
     const __m512i two = _mm512_set1_epi64(2);
     const __m512i sinSign = _mm512_slli_epi64(_mm512_and_si512(q, two), 62);
@@ -406,19 +406,17 @@ __mmask8 SinCos8(__m512d x, __m256& sOut, __m256& cOut)
     __m512d c = _mm512_castsi512_pd(
         _mm512_xor_si512(_mm512_castpd_si512(_mm512_mask_blend_pd(swap, cosR, sinR)), cosSign));
 
-    // Distance of each result from the nearest float rounding boundary (a midpoint between two
-    // floats: the low 29 bits of the double at half their range), in units of the double's last bit.
+    // Each result's low 29 bits against the float rounding boundary (see SinCosCheck.h).
     const __m512i low = _mm512_set1_epi64(kLowBits);
-    const __m512i mid = _mm512_set1_epi64(kMidpoint);
-    const __m512i margin = _mm512_set1_epi64(kMarginUlps);
-    const __m512d smallest = Splat(kSmallestNormalFloat);
-    const __mmask8 sinOk =
-        _mm512_cmpgt_epi64_mask(_mm512_abs_epi64(_mm512_sub_epi64(_mm512_and_si512(_mm512_castpd_si512(s), low), mid)), margin) &
-        _mm512_cmp_pd_mask(_mm512_abs_pd(s), smallest, _CMP_GE_OQ);
-    const __mmask8 cosOk =
-        _mm512_cmpgt_epi64_mask(_mm512_abs_epi64(_mm512_sub_epi64(_mm512_and_si512(_mm512_castpd_si512(c), low), mid)), margin) &
-        _mm512_cmp_pd_mask(_mm512_abs_pd(c), smallest, _CMP_GE_OQ);
-    const __mmask8 inRange = _mm512_cmp_pd_mask(_mm512_abs_pd(x), Splat(kSinCosLimit), _CMP_LE_OQ);
+    const __m512i start = _mm512_set1_epi64(kNearStart);
+    const __m512i width = _mm512_set1_epi64(2 * kMarginUlps);
+    const __mmask8 sinOk = _mm512_cmpgt_epi64_mask(
+        _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(s), start), low), width);
+    const __mmask8 cosOk = _mm512_cmpgt_epi64_mask(
+        _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(c), start), low), width);
+    const __m512d magnitude = _mm512_abs_pd(x);
+    const __mmask8 inRange = _mm512_cmp_pd_mask(magnitude, Splat(kSinCosLimit), _CMP_LE_OQ) &
+                             _mm512_cmp_pd_mask(magnitude, Splat(kSmallestPhase), _CMP_GE_OQ);
     const __mmask8 zero = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ);
     s = _mm512_mask_blend_pd(zero, s, x);
     c = _mm512_mask_blend_pd(zero, c, Splat(1.0));
@@ -427,12 +425,41 @@ __mmask8 SinCos8(__m512d x, __m256& sOut, __m256& cOut)
     return static_cast<__mmask8>((inRange & sinOk & cosOk) | zero);
 }
 
+// The elements of one group of eight whose lanes failed the check, from the standard library.
+int32_t Redo(unsigned lanes, const double* phase, float* s, float* c)
+{
+    int32_t count = 0;
+    while (lanes != 0)
+    {
+        const int l = __builtin_ctz(lanes);
+        lanes &= lanes - 1;
+        count += LibmSinCos(phase + l, 1, s + l, c + l);
+    }
+    return count;
+}
+
 int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
 {
     if (!DefaultFloatEnvironment())
         return LibmSinCos(phase, n, s, c);
     int32_t fromLibrary = 0;
     int32_t i = 0;
+    // Two groups per round give the scheduler independent chains to overlap.
+    for (; i + 16 <= n; i += 16)
+    {
+        __m256 s0, c0, s1, c1;
+        const __mmask8 ok0 = SinCos8(_mm512_loadu_pd(phase + i), s0, c0);
+        const __mmask8 ok1 = SinCos8(_mm512_loadu_pd(phase + i + 8), s1, c1);
+        _mm256_storeu_ps(s + i, s0);
+        _mm256_storeu_ps(c + i, c0);
+        _mm256_storeu_ps(s + i + 8, s1);
+        _mm256_storeu_ps(c + i + 8, c1);
+        if ((ok0 & ok1) != 0xFF)
+        {
+            fromLibrary += Redo(static_cast<uint8_t>(~ok0), phase + i, s + i, c + i);
+            fromLibrary += Redo(static_cast<uint8_t>(~ok1), phase + i + 8, s + i + 8, c + i + 8);
+        }
+    }
     for (; i < n; i += 8)
     {
         const int32_t count = n - i < 8 ? n - i : 8;
@@ -440,26 +467,11 @@ int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
         __m256 sv;
         __m256 cv;
         const __mmask8 ok = SinCos8(_mm512_maskz_loadu_pd(lanes, phase + i), sv, cv);
-        if (count == 8)
-        {
-            _mm256_storeu_ps(s + i, sv);
-            _mm256_storeu_ps(c + i, cv);
-        }
-        else
-        {
-            const __m256i store = _mm256_cmpgt_epi32(_mm256_set1_epi32(count),
-                                                     _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
-            _mm256_maskstore_ps(s + i, store, sv);
-            _mm256_maskstore_ps(c + i, store, cv);
-        }
-        unsigned redo = static_cast<unsigned>(lanes & ~ok);
-        fromLibrary += __builtin_popcount(redo);
-        while (redo != 0)
-        {
-            const int l = __builtin_ctz(redo);
-            redo &= redo - 1;
-            LibmSinCos(phase + i + l, 1, s + i + l, c + i + l);
-        }
+        const __m256i store = _mm256_cmpgt_epi32(_mm256_set1_epi32(count),
+                                                 _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        _mm256_maskstore_ps(s + i, store, sv);
+        _mm256_maskstore_ps(c + i, store, cv);
+        fromLibrary += Redo(static_cast<unsigned>(lanes & ~ok), phase + i, s + i, c + i);
     }
     return fromLibrary;
 }

@@ -12,8 +12,8 @@
 //
 // The float that a caller keeps is the double rounded to nearest. Two doubles that differ by less
 // than their distance to the nearest float rounding boundary round to the same float; a result
-// within kMarginUlps units of a boundary (or below the normal float range) is therefore taken from
-// the standard library instead, which makes every float equal to the standard library's rounded
+// within kMarginUlps units of a boundary (or a phase so small that the sine could be below the
+// normal float range) is therefore taken from the standard library instead, which makes every float equal to the standard library's rounded
 // one as long as both doubles lie within kMarginUlps / 2 units of the true value - a hundred times
 // the error seen.
 namespace sigkit::kernels::sincos {
@@ -34,11 +34,19 @@ inline constexpr double kCos[6] = {4.16666666666666019037e-02,  -1.3888888888874
                                    2.08757232129817482790e-09,  -1.13596475577881948265e-11};
 
 // A double rounds to float on its low 29 mantissa bits; a midpoint between two floats has them
-// at exactly kMidpoint.
+// at exactly kMidpoint. With t those bits, (t - kMidpoint + kMarginUlps) mod 2^29 exceeds
+// 2·kMarginUlps exactly when t lies more than kMarginUlps from the midpoint.
 inline constexpr int64_t kLowBits = (int64_t{1} << 29) - 1;
 inline constexpr int64_t kMidpoint = int64_t{1} << 28;
 inline constexpr int64_t kMarginUlps = 256;
-inline constexpr double kSmallestNormalFloat = 0x1p-126;
+inline constexpr int64_t kNearStart = kMidpoint - kMarginUlps;
+// Phases below this magnitude (but not zero) go to the standard library: then |sin| could fall
+// below the normal float range, where the check above does not hold. Above it |sin x| stays far
+// from that range (near a multiple of π a double phase keeps a distance of about 1e-17) and
+// |cos x| as well.
+inline constexpr double kSmallestPhase = 0x1p-100;
+// k + kRoundingShift has k's two's complement in its low mantissa bits (|k| < 2^51).
+inline constexpr double kRoundingShift = 0x1.8p52;
 
 } // namespace sigkit::kernels::sincos
 
