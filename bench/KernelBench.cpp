@@ -1,6 +1,7 @@
 // Speed of every kernel variant this processor can run: dot products, block filters and paired
 // dot products in multiply-adds per second at the three filter lengths, the oscillator's sine and
 // cosine and the conversions in samples per second.
+#include "stages/filters/PhaseOscillator.h"
 #include "stages/kernels/Kernels.h"
 
 #include <benchmark/benchmark.h>
@@ -143,8 +144,42 @@ void FromFloat(benchmark::State& state, const KernelTable* table, int format)
         static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
 }
 
+// The oscillator over a block: its phases one after the other, their sines and cosines.
+void OscillatorSteps(benchmark::State& state)
+{
+    sigkit::PhaseOscillator oscillator;
+    std::vector<double> phases(kSamples);
+    std::vector<float> s(kSamples), c(kSamples);
+    for (auto _ : state)
+    {
+        oscillator.Steps(240000.0, 12000.0, kSamples, phases.data(), s.data(), c.data());
+        benchmark::DoNotOptimize(s.data());
+        benchmark::DoNotOptimize(c.data());
+    }
+    state.counters["samples/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
+}
+
+// The oscillator kernel alone: phases, sines and cosines of a block (12 kHz at 240 kHz).
+void Oscillate(benchmark::State& state, const KernelTable* table)
+{
+    double phase = 0.0;
+    const double increment = (12000.0 * 6.2831854820251465) / 240000.0;
+    std::vector<double> phases(kSamples);
+    std::vector<float> s(kSamples), c(kSamples);
+    for (auto _ : state)
+    {
+        table->oscillate(&phase, increment, 6.2831854820251465, kSamples, phases.data(), s.data(),
+                         c.data());
+        benchmark::DoNotOptimize(s.data());
+    }
+    state.counters["samples/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
+}
+
 void RegisterAll()
 {
+    benchmark::RegisterBenchmark("BM_OscillatorSteps", OscillatorSteps);
     for (Isa isa : {Isa::Scalar, Isa::Avx2, Isa::Avx512})
     {
         const KernelTable* table = TableFor(isa);
@@ -164,6 +199,7 @@ void RegisterAll()
                                          PairedDots, table, taps + 7);
         }
         benchmark::RegisterBenchmark(("BM_SinCos/" + name).c_str(), SinCos, table);
+        benchmark::RegisterBenchmark(("BM_Oscillate/" + name).c_str(), Oscillate, table);
         for (int format = 0; format < kStoredFormatCount; ++format)
         {
             benchmark::RegisterBenchmark(

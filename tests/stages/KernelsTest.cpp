@@ -301,6 +301,36 @@ TEST(Kernels, MixerOfEveryVariantGivesTheScalarBitsAlsoInPlace)
     }
 }
 
+TEST(Kernels, ReversedStoreOfEveryVariantWritesNewestFirstAndFindsTheLargestMagnitude)
+{
+    std::vector<float> x = MixedValues(70, 38);
+    x[33] = -5e30f; // the largest, negative
+    for (const KernelTable* variant : AllVariants())
+        for (int32_t n = 0; n <= 70; ++n)
+        {
+            std::vector<float> history(n + 2, 7.0f);
+            const uint32_t largest = variant->storeReversed(x.data(), n, history.data() + n);
+            uint32_t expected = 0;
+            for (int32_t i = 0; i < n; ++i)
+            {
+                ASSERT_EQ(Bits(history[n - i]), Bits(x[i])) << variant->name << " n=" << n;
+                expected = std::max(expected, Bits(x[i]) & 0x7FFFFFFFu);
+            }
+            ASSERT_EQ(history[0], 7.0f); // nothing before the oldest
+            ASSERT_EQ(history[n + 1], 7.0f);
+            ASSERT_EQ(largest, expected) << variant->name << " n=" << n;
+        }
+    // Infinities and NaN lie above every finite magnitude.
+    const float special[] = {1.0f, -std::numeric_limits<float>::infinity(), 3e38f,
+                             std::numeric_limits<float>::quiet_NaN()};
+    for (const KernelTable* variant : AllVariants())
+    {
+        float history[4];
+        EXPECT_EQ(variant->storeReversed(special, 3, history + 2), 0x7F800000u) << variant->name;
+        EXPECT_GT(variant->storeReversed(special, 4, history + 3), 0x7F800000u) << variant->name;
+    }
+}
+
 TEST(Kernels, DeinterleavingOfEveryVariantSeparatesIAndQAtAnyLength)
 {
     const std::vector<float> iq = MixedValues(2 * 70 + 1, 37);

@@ -74,11 +74,8 @@ void DualFir::StepBlock(const float* a, const float* b, int32_t n, float* ya, fl
         // The round's samples go to w, w - 1, ... without passing 0, and no window reaches round
         // the history into them.
         const int32_t count = std::min({n - done, w + 1, kRound, kHistoryCapacity - N});
-        for (int32_t i = 0; i < count; ++i)
-        {
-            historyA[static_cast<std::size_t>(w - i)] = a[done + i];
-            historyB[static_cast<std::size_t>(w - i)] = b[done + i];
-        }
+        table.storeReversed(a + done, count, historyA.data() + w);
+        table.storeReversed(b + done, count, historyB.data() + w);
         if (N > 0)
         {
             // Output i's window starts at w - i: all of them lie in the run from the newest

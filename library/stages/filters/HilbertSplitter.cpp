@@ -48,13 +48,9 @@ void HilbertSplitter::StepBlock(const float* x, int32_t n, float* delayed, float
         // the lowest, then the history wraps.
         const int32_t top = w == 0 ? kHistoryCapacity : w; // first position is top - 1
         const int32_t count = std::min({n - done, top, kRound});
-        bool finite = true;
-        for (int32_t i = 0; i < count; ++i)
-        {
-            const float v = x[done + i];
-            history[static_cast<std::size_t>(top - 1 - i)] = v;
-            finite = finite & std::isfinite(v);
-        }
+        // The largest magnitude's bits stay below those of infinity while every sample is finite.
+        const bool finite =
+            table.storeReversed(x + done, count, history.data() + (top - 1)) < 0x7F800000u;
         const int32_t newest = top - count;
         const float* window =
             HistoryWindow(history.data(), newest, count - 1 + kHilbertTapCount, scratch.data()) +

@@ -1,6 +1,7 @@
 #include "stages/filters/PhaseOscillator.h"
 
 #include "stages/kernels/Kernels.h"
+#include "stages/kernels/SinCosCheck.h"
 
 #include <cmath>
 
@@ -28,25 +29,14 @@ int32_t PhaseOscillator::Step(double fs, double f, double& sinOut, double& cosOu
 void PhaseOscillator::Advance(double fs, double f, int32_t n, double* phases)
 {
     // The increment is the one Step computes every time, taken once.
-    const double increment = (f * kTwoPi) / fs;
-    double p = phase;
-    for (int32_t i = 0; i < n; ++i)
-    {
-        p = increment + p;
-        if (p >= kTwoPi)
-            p = p - kTwoPi;
-        else if (p <= -kTwoPi)
-            p = p + kTwoPi;
-        phases[i] = p;
-    }
-    phase = p;
+    phase = kernels::AdvancePhases(phase, (f * kTwoPi) / fs, kTwoPi, n, phases);
 }
 
 void PhaseOscillator::Steps(double fs, double f, int32_t n, double* phases, float* sinOut,
                             float* cosOut)
 {
-    Advance(fs, f, n, phases);
-    kernels::Active().sinCos(phases, n, sinOut, cosOut);
+    // The increment is the one Step computes every time, taken once.
+    kernels::Active().oscillate(&phase, (f * kTwoPi) / fs, kTwoPi, n, phases, sinOut, cosOut);
 }
 
 } // namespace sigkit

@@ -387,16 +387,15 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
         // reaches round the history into them.
         const int32_t count = std::min({n - done, w + 1, kChunk, kHistoryCapacity - NT});
         const int32_t tameBefore = tameRun;
-        const std::size_t top = static_cast<std::size_t>(w);
-        for (int32_t i = 0; i < count; ++i)
-            historyI[top - static_cast<std::size_t>(i)] = I[done + i];
+        uint32_t largest = table.storeReversed(I + done, count, historyI.data() + w);
         if (Q != nullptr)
-            for (int32_t i = 0; i < count; ++i)
-                historyQ[top - static_cast<std::size_t>(i)] = Q[done + i];
+            largest = std::max(largest, table.storeReversed(Q + done, count, historyQ.data() + w));
         else
             std::fill(historyQ.begin() + static_cast<std::ptrdiff_t>(w - count + 1),
                       historyQ.begin() + static_cast<std::ptrdiff_t>(w + 1), 0.0f);
-        const bool tame = Tame(I + done, count) && (Q == nullptr || Tame(Q + done, count));
+        uint32_t limitBits = 0;
+        std::memcpy(&limitBits, &tameLimit, sizeof limitBits);
+        const bool tame = largest <= limitBits;
 
         // Which inputs give an output, and where the output lies: the accumulator as
         // ResampleStep runs it, one add of 1 per input.

@@ -362,6 +362,34 @@ int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
     return fromLibrary;
 }
 
+int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases,
+                  float* s, float* c)
+{
+    // Round r: the phases of group r + 1, then the sines and cosines of group r beside them.
+    constexpr int32_t kGroup = 16;
+    if (!DefaultFloatEnvironment())
+    {
+        *phase = AdvancePhases(*phase, increment, wrap, n, phases);
+        return LibmSinCos(phases, n, s, c);
+    }
+    int32_t fromLibrary = 0;
+    const int32_t whole = n / kGroup * kGroup;
+    if (whole > 0)
+        *phase = AdvancePhases(*phase, increment, wrap, kGroup, phases);
+    for (int32_t i = 0; i < whole; i += kGroup)
+    {
+        if (i + kGroup < whole)
+            *phase = AdvancePhases(*phase, increment, wrap, kGroup, phases + i + kGroup);
+        fromLibrary += SinCos(phases + i, kGroup, s + i, c + i);
+    }
+    if (whole < n)
+    {
+        *phase = AdvancePhases(*phase, increment, wrap, n - whole, phases + whole);
+        fromLibrary += SinCos(phases + whole, n - whole, s + whole, c + whole);
+    }
+    return fromLibrary;
+}
+
 // ---- The mixer and the FM discriminator: 8 elements per round, the rest one by one with the
 // same operations.
 
@@ -385,6 +413,34 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
         outI[i] = c[i] * in + quad * s[i];
         outQ[i] = quad * c[i] - in * s[i];
     }
+}
+
+uint32_t StoreReversed(const float* x, int32_t n, float* top)
+{
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    const __m256i magnitude = _mm256_set1_epi32(0x7FFFFFFF);
+    __m256i largest = _mm256_setzero_si256();
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8)
+    {
+        const __m256 v = _mm256_loadu_ps(x + i);
+        _mm256_storeu_ps(top - i - 7, _mm256_permutevar8x32_ps(v, reverse));
+        largest = _mm256_max_epu32(largest, _mm256_and_si256(_mm256_castps_si256(v), magnitude));
+    }
+    alignas(32) uint32_t lanes[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), largest);
+    uint32_t result = 0;
+    for (uint32_t lane : lanes)
+        result = lane > result ? lane : result;
+    for (; i < n; ++i)
+    {
+        top[-i] = x[i];
+        uint32_t bits = 0;
+        std::memcpy(&bits, x + i, sizeof bits);
+        bits &= 0x7FFFFFFFu;
+        result = bits > result ? bits : result;
+    }
+    return result;
 }
 
 void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
@@ -718,7 +774,9 @@ KernelTable Avx2Kernels()
         FirBlockOddTaps,
         DotPair,
         SinCos,
+        Oscillate,
         Mix,
+        StoreReversed,
         Deinterleave,
         FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},

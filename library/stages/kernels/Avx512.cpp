@@ -476,6 +476,47 @@ int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
     return fromLibrary;
 }
 
+int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases,
+                  float* s, float* c)
+{
+    if (!DefaultFloatEnvironment())
+    {
+        *phase = AdvancePhases(*phase, increment, wrap, n, phases);
+        return LibmSinCos(phases, n, s, c);
+    }
+    // Round r: the phases of group r + 1 (a chain of dependent adds), then the sines and cosines
+    // of group r, which do not wait for that chain and run beside it.
+    constexpr int32_t kGroup = 16;
+    constexpr int32_t kAhead = 4 * kGroup; // phases computed this far ahead of their use
+    int32_t fromLibrary = 0;
+    const int32_t whole = n / kGroup * kGroup;
+    const int32_t lead = whole < kAhead ? whole : kAhead;
+    *phase = AdvancePhases(*phase, increment, wrap, lead, phases);
+    for (int32_t i = 0; i < whole; i += kGroup)
+    {
+        if (i + kAhead < whole)
+            *phase = AdvancePhases(*phase, increment, wrap, kGroup, phases + i + kAhead);
+        __m256 s0, c0, s1, c1;
+        const __mmask8 ok0 = SinCos8(_mm512_loadu_pd(phases + i), s0, c0);
+        const __mmask8 ok1 = SinCos8(_mm512_loadu_pd(phases + i + 8), s1, c1);
+        _mm256_storeu_ps(s + i, s0);
+        _mm256_storeu_ps(c + i, c0);
+        _mm256_storeu_ps(s + i + 8, s1);
+        _mm256_storeu_ps(c + i + 8, c1);
+        if ((ok0 & ok1) != 0xFF)
+        {
+            fromLibrary += Redo(static_cast<uint8_t>(~ok0), phases + i, s + i, c + i);
+            fromLibrary += Redo(static_cast<uint8_t>(~ok1), phases + i + 8, s + i + 8, c + i + 8);
+        }
+    }
+    if (whole < n)
+    {
+        *phase = AdvancePhases(*phase, increment, wrap, n - whole, phases + whole);
+        fromLibrary += SinCos(phases + whole, n - whole, s + whole, c + whole);
+    }
+    return fromLibrary;
+}
+
 void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
          float* outQ)
 {
@@ -491,6 +532,34 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
         _mm512_mask_storeu_ps(outQ + i, mask,
                               _mm512_sub_ps(_mm512_mul_ps(quad, cv), _mm512_mul_ps(in, sv)));
     }
+}
+
+uint32_t StoreReversed(const float* x, int32_t n, float* top)
+{
+    const __m512i reverse = _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    const __m512i magnitude = _mm512_set1_epi32(0x7FFFFFFF);
+    __m512i largest = _mm512_setzero_si512();
+    int32_t i = 0;
+    for (; i + 16 <= n; i += 16)
+    {
+        // Element i + l goes to top - i - l: reversed, the group lands at top - i - 15.
+        const __m512 v = _mm512_loadu_ps(x + i);
+        _mm512_storeu_ps(top - i - 15, Permute(reverse, v));
+        largest = _mm512_max_epu32(largest, _mm512_and_si512(_mm512_castps_si512(v), magnitude));
+    }
+    if (i < n)
+    {
+        // The last count elements reversed into lanes 0 .. count-1, landing at top - n + 1.
+        const int32_t count = n - i;
+        const __mmask16 mask = TailMask(count);
+        const __m512 v = _mm512_maskz_loadu_ps(mask, x + i);
+        const __m512i backwards = _mm512_sub_epi32(_mm512_set1_epi32(count - 1),
+                                                   _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9,
+                                                                     10, 11, 12, 13, 14, 15));
+        _mm512_mask_storeu_ps(top - n + 1, mask, Permute(backwards, v));
+        largest = _mm512_max_epu32(largest, _mm512_and_si512(_mm512_castps_si512(v), magnitude));
+    }
+    return static_cast<uint32_t>(_mm512_reduce_max_epu32(largest));
 }
 
 void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
@@ -571,7 +640,9 @@ KernelTable Avx512Kernels()
     table.firBlockOddTaps = FirBlockOddTaps;
     table.dotPair = DotPair;
     table.sinCos = SinCos;
+    table.oscillate = Oscillate;
     table.mix = Mix;
+    table.storeReversed = StoreReversed;
     table.deinterleave = Deinterleave;
     table.fmDiscriminate = FmDiscriminate;
     return table;

@@ -85,10 +85,22 @@ struct KernelTable
     // in a floating-point environment other than the default) to the standard library.
     // Result: the number of elements that the standard library computed.
     int32_t (*sinCos)(const double* phase, int32_t n, float* s, float* c);
+    // An oscillator over n steps: each step p = increment + p, then p - wrap if p >= wrap, or
+    // else p + wrap if p <= -wrap (double precision); phases[i] gets the new phase and s[i], c[i]
+    // its sine and cosine exactly as sinCos gives them; *phase holds the phase before the first
+    // step and gets the last. Result: as sinCos. (The vector variants overlap the chain of
+    // additions with the sines and cosines of the steps before.)
+    int32_t (*oscillate)(double* phase, double increment, double wrap, int32_t n, double* phases,
+                         float* s, float* c);
     // Multiplication by the conjugate phasor, element by element in single precision:
     // outI = c·I + Q·s, outQ = Q·c - I·s. The outputs may be the inputs.
     void (*mix)(const float* I, const float* Q, const float* s, const float* c, int32_t n,
                 float* outI, float* outQ);
+    // Samples into a history, newest first: top[-i] = x[i], i = 0 .. n-1. Result: the largest
+    // magnitude among them as a bit pattern without the sign (the bit patterns of non-negative
+    // floats order as their values, and infinities and NaN lie above every finite value), 0 for
+    // n < 1.
+    uint32_t (*storeReversed)(const float* x, int32_t n, float* top);
     // Interleaved (I, Q) pairs apart: I[k] = iq[2k], Q[k] = iq[2k + 1], k = 0 .. pairs-1.
     void (*deinterleave)(const float* iq, int32_t pairs, float* I, float* Q);
     // The FM discriminator: m = sqrt(I² + Q²) (1 where that is 0), u = I/m, v = Q/m and

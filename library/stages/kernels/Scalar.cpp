@@ -99,6 +99,13 @@ void DotPair(const float* a, const float* b, const float* x, const float* y, int
     }
 }
 
+int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases,
+                  float* s, float* c)
+{
+    *phase = AdvancePhases(*phase, increment, wrap, n, phases);
+    return LibmSinCos(phases, n, s, c);
+}
+
 void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
          float* outQ)
 {
@@ -109,6 +116,20 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
         outI[i] = c[i] * in + quad * s[i];
         outQ[i] = quad * c[i] - in * s[i];
     }
+}
+
+uint32_t StoreReversed(const float* x, int32_t n, float* top)
+{
+    uint32_t largest = 0;
+    for (int32_t i = 0; i < n; ++i)
+    {
+        top[-i] = x[i];
+        uint32_t bits = 0;
+        std::memcpy(&bits, x + i, sizeof bits);
+        bits &= 0x7FFFFFFFu;
+        largest = bits > largest ? bits : largest;
+    }
+    return largest;
 }
 
 void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
@@ -308,7 +329,9 @@ KernelTable ScalarKernels()
         FirBlockOddTaps,
         DotPair,
         LibmSinCos,
+        Oscillate,
         Mix,
+        StoreReversed,
         Deinterleave,
         FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
