@@ -187,6 +187,58 @@ TEST(OscillatorSinCos, OtherRoundingModesGiveTheStandardLibraryResultsOfThatMode
     EXPECT_TRUE(kernels::DefaultFloatEnvironment());
 }
 
+// The oscillator's phases as defined: one add per step, wrapped at most once.
+std::vector<double> ReferencePhases(double increment, int32_t n, double start)
+{
+    std::vector<double> phases;
+    double p = start;
+    for (int32_t i = 0; i < n; ++i)
+    {
+        p = increment + p;
+        if (p >= kTwoPi)
+            p = p - kTwoPi;
+        else if (p <= -kTwoPi)
+            p = p + kTwoPi;
+        phases.push_back(p);
+    }
+    return phases;
+}
+
+TEST(OscillatorSinCos, EveryVariantOscillatesThroughTheDefinedPhases)
+{
+    // Increments small and large, both signs, a whole turn and beyond (the phase then leaves
+    // the wrap range and stays outside), zero and not finite; starts inside and outside.
+    const double increments[] = {0.0,         1e-12,        2.6e-4,     0.3141592741012573,
+                                 -0.0523,     kTwoPi / 4,   -kTwoPi / 4, 3.0,
+                                 kTwoPi - 1e-9, kTwoPi,     7.5,         -20.0,
+                                 std::numeric_limits<double>::infinity(),
+                                 std::numeric_limits<double>::quiet_NaN()};
+    std::vector<const KernelTable*> variants = VectorVariants();
+    variants.push_back(kernels::TableFor(Isa::Scalar));
+    for (double increment : increments)
+        for (double start : {0.0, 6.28, -6.2831, 100.0})
+            for (int32_t n : {1, 15, 16, 17, 64, 65, 1000})
+            {
+                const std::vector<double> expected = ReferencePhases(increment, n, start);
+                for (const KernelTable* variant : variants)
+                {
+                    double phase = start;
+                    std::vector<double> phases(n);
+                    std::vector<float> s(n), c(n);
+                    variant->oscillate(&phase, increment, kTwoPi, n, phases.data(), s.data(), c.data());
+                    for (int32_t i = 0; i < n; ++i)
+                    {
+                        const double e = expected[static_cast<std::size_t>(i)];
+                        ASSERT_TRUE(phases[i] == e || (std::isnan(phases[i]) && std::isnan(e)))
+                            << variant->name << " increment " << increment << " step " << i;
+                        ASSERT_EQ(Bits(s[i]), Bits(static_cast<float>(std::sin(e))));
+                        ASSERT_EQ(Bits(c[i]), Bits(static_cast<float>(std::cos(e))));
+                    }
+                    ASSERT_TRUE(phase == expected.back() || std::isnan(expected.back()));
+                }
+            }
+}
+
 TEST(PhaseOscillator, BlockStepsGiveTheSingleStepsPhasesAndRoundedValues)
 {
     const double rates[][2] = {{240000.0, 12000.0}, {44100.0, -1850.0}, {1.0, 0.25},
