@@ -62,6 +62,9 @@ protected:
     // for the whole part (one after the other, as it steps), their sines and cosines rounded to
     // float, and the mixer, element by element.
     void ShiftDown(double fs, double f, float* I, float* Q, int32_t pairs);
+    // Room for the oscillator's phases of a part (kGatherPairs), for stages that step it in
+    // their own kernels.
+    double* PhaseScratch() { return phases.data(); }
     // Makes room for `floats` more output values; false when the buffer could not grow.
     bool Reserve(std::size_t floats);
     // The next `floats` output values to be written, or nullptr (and this block's output is

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <limits>
 #include <random>
 #include <vector>
@@ -237,6 +238,73 @@ TEST(OscillatorSinCos, EveryVariantOscillatesThroughTheDefinedPhases)
                     ASSERT_TRUE(phase == expected.back() || std::isnan(expected.back()));
                 }
             }
+}
+
+// AM demodulation with the oscillator, as defined sample by sample.
+std::vector<float> ReferenceAm(const std::vector<float>& I, const std::vector<float>& Q,
+                               double increment, double& phase, float kamp, float& mean)
+{
+    std::vector<float> y;
+    const std::vector<double> phases = ReferencePhases(increment, static_cast<int32_t>(I.size()), phase);
+    for (std::size_t i = 0; i < I.size(); ++i)
+    {
+        const auto s = static_cast<float>(std::sin(phases[i]));
+        const auto c = static_cast<float>(std::cos(phases[i]));
+        const float mI = c * I[i] + Q[i] * s;
+        const float mQ = Q[i] * c - I[i] * s;
+        const float m = std::sqrt(mI * mI + mQ * mQ);
+        mean = static_cast<float>(0.01 * m + 0.99 * static_cast<double>(mean));
+        if (mean == 0.0f)
+            mean = 1.0f;
+        y.push_back(static_cast<float>((static_cast<double>(m / mean) - 1.0) * static_cast<double>(kamp)));
+    }
+    if (!phases.empty())
+        phase = phases.back();
+    return y;
+}
+
+TEST(OscillatorSinCos, AmDemodulationOfEveryVariantGivesTheDefinedValuesInPiecesOfAnySize)
+{
+    std::mt19937 random(77);
+    std::uniform_real_distribution<float> value(-3000.0f, 3000.0f);
+    std::vector<float> I(2000), Q(2000);
+    for (std::size_t i = 0; i < I.size(); ++i)
+    {
+        I[i] = value(random);
+        Q[i] = value(random);
+    }
+    std::fill(I.begin() + 100, I.begin() + 300, 0.0f); // silence: the mean falls to 0, then 1
+    std::fill(Q.begin() + 100, Q.begin() + 300, 0.0f);
+    std::vector<const KernelTable*> variants = VectorVariants();
+    variants.push_back(kernels::TableFor(Isa::Scalar));
+    const double increment = PhaseOscillator::Increment(240000.0, -20000.0);
+    for (int mode : {FE_TONEAREST, FE_UPWARD})
+    {
+        ASSERT_EQ(std::fesetround(mode), 0);
+        double referencePhase = 0.0;
+        float referenceMean = 0.0f;
+        const std::vector<float> expected = ReferenceAm(I, Q, increment, referencePhase, 2.0f, referenceMean);
+        for (const KernelTable* variant : variants)
+            for (int32_t piece : {1, 7, 8, 23, 24, 25, 333, 2000})
+            {
+                double phase = 0.0;
+                float mean = 0.0f;
+                std::vector<double> phases(2000);
+                std::vector<float> y(2000);
+                for (int32_t at = 0; at < 2000; at += piece)
+                {
+                    const int32_t n = std::min(piece, 2000 - at);
+                    variant->amDemodulate(I.data() + at, Q.data() + at, n, &phase, increment, kTwoPi,
+                                          2.0f, &mean, phases.data() + at, y.data() + at);
+                }
+                for (std::size_t i = 0; i < y.size(); ++i)
+                    ASSERT_EQ(Bits(y[i]), Bits(expected[i]))
+                        << variant->name << " piece " << piece << " mode " << mode << " at " << i;
+                EXPECT_EQ(phase, referencePhase);
+                EXPECT_EQ(Bits(mean), Bits(referenceMean));
+            }
+        std::fesetround(FE_TONEAREST);
+    }
 }
 
 TEST(PhaseOscillator, BlockStepsGiveTheSingleStepsPhasesAndRoundedValues)

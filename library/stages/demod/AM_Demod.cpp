@@ -65,27 +65,18 @@ void AM_Demod::Process(float* I, float* Q, int32_t pairs)
 {
     if (!usable || !Reserve(outputsPerInput * static_cast<std::size_t>(pairs)))
         return;
-    ShiftDown(Fd, FnWork, I, Q, pairs);
     float* y = demodulated.data();
     if (mode == kAm)
     {
-        // The running mean is one chain from sample to sample; the rest of each step is
-        // independent of it and overlaps.
-        float mean = envelopeMean;
-        const auto gain = static_cast<double>(Kamp);
-        for (int32_t n = 0; n < pairs; ++n)
-        {
-            const float m = std::sqrt(I[n] * I[n] + Q[n] * Q[n]);
-            mean = static_cast<float>(0.01 * m + 0.99 * static_cast<double>(mean));
-            if (mean == 0.0f)
-                mean = 1.0f;
-            const float ratio = m / mean;
-            y[n] = static_cast<float>((static_cast<double>(ratio) - 1.0) * gain);
-        }
-        envelopeMean = mean;
+        // The oscillator, the mixer and the envelope in one pass: the running mean is a chain
+        // from sample to sample, and the kernel works on the next samples beside it.
+        table.amDemodulate(I, Q, pairs, oscillator.PhaseState(),
+                           PhaseOscillator::Increment(Fd, FnWork), kTwoPi, Kamp, &envelopeMean,
+                           PhaseScratch(), y);
     }
     else if (mode == kFm)
     {
+        ShiftDown(Fd, FnWork, I, Q, pairs);
         // Minus the sine of the phase step from the previous sample: a carrier above the
         // working frequency gives a negative value.
         float previous[2] = {prevI, prevQ};
@@ -94,7 +85,10 @@ void AM_Demod::Process(float* I, float* Q, int32_t pairs)
         prevQ = previous[1];
     }
     else
-        return; // "PM": consumed, nothing produced
+    {
+        ShiftDown(Fd, FnWork, I, Q, pairs); // "PM": consumed (the oscillator runs), nothing produced
+        return;
+    }
 
     // The input Q of the resampler is 0 and its output Q is not used: only the I sums are formed.
     // An output rate above the input rate gives several outputs per input: pieces whose outputs

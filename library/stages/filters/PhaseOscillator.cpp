@@ -29,14 +29,14 @@ int32_t PhaseOscillator::Step(double fs, double f, double& sinOut, double& cosOu
 void PhaseOscillator::Advance(double fs, double f, int32_t n, double* phases)
 {
     // The increment is the one Step computes every time, taken once.
-    phase = kernels::AdvancePhases(phase, (f * kTwoPi) / fs, kTwoPi, n, phases);
+    phase = kernels::AdvancePhases(phase, Increment(fs, f), kTwoPi, n, phases);
 }
 
 void PhaseOscillator::Steps(double fs, double f, int32_t n, double* phases, float* sinOut,
                             float* cosOut)
 {
     // The increment is the one Step computes every time, taken once.
-    kernels::Active().oscillate(&phase, (f * kTwoPi) / fs, kTwoPi, n, phases, sinOut, cosOut);
+    kernels::Active().oscillate(&phase, Increment(fs, f), kTwoPi, n, phases, sinOut, cosOut);
 }
 
 } // namespace sigkit

@@ -25,6 +25,10 @@ public:
     void Advance(double fs, double f, int32_t n, double* phases);
 
     double Phase() const { return phase; }
+    // The phase itself, for kernels that step the oscillator as part of their work, and the
+    // increment a step adds at rate fs and frequency f (as Step computes it).
+    double* PhaseState() { return &phase; }
+    static double Increment(double fs, double f) { return (f * kTwoPi) / fs; }
 
 private:
     double phase = 0.0;

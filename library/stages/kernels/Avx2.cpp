@@ -464,6 +464,29 @@ void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
     }
 }
 
+// The oscillator, the mixer, the magnitude and the envelope, a piece at a time.
+int32_t AmDemodulate(const float* I, const float* Q, int32_t n, double* phase, double increment,
+                     double wrap, float kamp, float* mean, double* phases, float* y)
+{
+    constexpr int32_t kPiece = 256;
+    alignas(32) float s[kPiece];
+    alignas(32) float c[kPiece];
+    alignas(32) float mI[kPiece];
+    alignas(32) float mQ[kPiece];
+    alignas(32) float m[kPiece];
+    int32_t fromLibrary = 0;
+    for (int32_t at = 0; at < n; at += kPiece)
+    {
+        const int32_t count = n - at < kPiece ? n - at : kPiece;
+        fromLibrary += Oscillate(phase, increment, wrap, count, phases + at, s, c);
+        Mix(I + at, Q + at, s, c, count, mI, mQ);
+        for (int32_t i = 0; i < count; ++i)
+            m[i] = std::sqrt(mI[i] * mI[i] + mQ[i] * mQ[i]);
+        AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + at);
+    }
+    return fromLibrary;
+}
+
 void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
 {
     const __m256i back = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6); // lane l takes lane l - 1
@@ -775,6 +798,7 @@ KernelTable Avx2Kernels()
         DotPair,
         SinCos,
         Oscillate,
+        AmDemodulate,
         Mix,
         StoreReversed,
         Deinterleave,

@@ -92,6 +92,16 @@ struct KernelTable
     // additions with the sines and cosines of the steps before.)
     int32_t (*oscillate)(double* phase, double increment, double wrap, int32_t n, double* phases,
                          float* s, float* c);
+    // AM demodulation of complex samples with the oscillator's shift: the oscillator steps as in
+    // `oscillate` (its phases go to phases[0..n-1]), each sample is mixed as `mix` does with the
+    // rounded sine and cosine, then m = sqrt(I² + Q²) in single precision,
+    // mean = (float)(0.01·m + 0.99·mean) in double precision (1 where that is 0), and
+    // y[i] = (float)(((double)(m / mean) - 1)·kamp). *phase and *mean carry from call to call.
+    // Result: as sinCos. (The running mean is a chain from sample to sample; the vector variants
+    // work on the sines, cosines and magnitudes of the next samples beside it.)
+    int32_t (*amDemodulate)(const float* I, const float* Q, int32_t n, double* phase,
+                            double increment, double wrap, float kamp, float* mean,
+                            double* phases, float* y);
     // Multiplication by the conjugate phasor, element by element in single precision:
     // outI = c·I + Q·s, outQ = Q·c - I·s. The outputs may be the inputs.
     void (*mix)(const float* I, const float* Q, const float* s, const float* c, int32_t n,

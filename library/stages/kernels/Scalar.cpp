@@ -107,6 +107,32 @@ int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, doubl
 }
 
 void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
+         float* outQ);
+
+// The oscillator, the mixer, the magnitude and the envelope, a piece at a time.
+int32_t AmDemodulate(const float* I, const float* Q, int32_t n, double* phase, double increment,
+                     double wrap, float kamp, float* mean, double* phases, float* y)
+{
+    constexpr int32_t kPiece = 256;
+    float s[kPiece];
+    float c[kPiece];
+    float mI[kPiece];
+    float mQ[kPiece];
+    float m[kPiece];
+    int32_t fromLibrary = 0;
+    for (int32_t at = 0; at < n; at += kPiece)
+    {
+        const int32_t count = n - at < kPiece ? n - at : kPiece;
+        fromLibrary += Oscillate(phase, increment, wrap, count, phases + at, s, c);
+        Mix(I + at, Q + at, s, c, count, mI, mQ);
+        for (int32_t i = 0; i < count; ++i)
+            m[i] = std::sqrt(mI[i] * mI[i] + mQ[i] * mQ[i]);
+        AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + at);
+    }
+    return fromLibrary;
+}
+
+void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
          float* outQ)
 {
     for (int32_t i = 0; i < n; ++i)
@@ -330,6 +356,7 @@ KernelTable ScalarKernels()
         DotPair,
         LibmSinCos,
         Oscillate,
+        AmDemodulate,
         Mix,
         StoreReversed,
         Deinterleave,

@@ -113,4 +113,19 @@ inline double AdvancePhases(double phase, double increment, double wrap, int32_t
     return p;
 }
 
+// The AM envelope over its running mean, sample by sample (the chain the vector variants keep).
+inline void AmEnvelope(const float* m, int32_t n, double gain, float& mean, float* y)
+{
+    float average = mean;
+    for (int32_t i = 0; i < n; ++i)
+    {
+        average = static_cast<float>(0.01 * m[i] + 0.99 * static_cast<double>(average));
+        if (average == 0.0f)
+            average = 1.0f;
+        const float ratio = m[i] / average;
+        y[i] = static_cast<float>((static_cast<double>(ratio) - 1.0) * gain);
+    }
+    mean = average;
+}
+
 } // namespace sigkit::kernels
