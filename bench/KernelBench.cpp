@@ -161,10 +161,10 @@ void OscillatorSteps(benchmark::State& state)
 }
 
 // The oscillator kernel alone: phases, sines and cosines of a block (12 kHz at 240 kHz).
-void Oscillate(benchmark::State& state, const KernelTable* table)
+void Oscillate(benchmark::State& state, const KernelTable* table, double fs, double f)
 {
     double phase = 0.0;
-    const double increment = (12000.0 * 6.2831854820251465) / 240000.0;
+    const double increment = (f * 6.2831854820251465) / fs;
     std::vector<double> phases(kSamples);
     std::vector<float> s(kSamples), c(kSamples);
     for (auto _ : state)
@@ -199,7 +199,12 @@ void RegisterAll()
                                          PairedDots, table, taps + 7);
         }
         benchmark::RegisterBenchmark(("BM_SinCos/" + name).c_str(), SinCos, table);
-        benchmark::RegisterBenchmark(("BM_Oscillate/" + name).c_str(), Oscillate, table);
+        // The workloads' shifts: 12 kHz at 240 kHz (a wrap every 20 steps), 10 kHz at 44.1 kHz
+        // (every 4.4).
+        benchmark::RegisterBenchmark(("BM_Oscillate/240k/" + name).c_str(), Oscillate, table,
+                                     240000.0, 12000.0);
+        benchmark::RegisterBenchmark(("BM_Oscillate/44.1k/" + name).c_str(), Oscillate, table,
+                                     44100.0, 10000.0);
         for (int format = 0; format < kStoredFormatCount; ++format)
         {
             benchmark::RegisterBenchmark(

@@ -318,11 +318,14 @@ void PolyphaseResampler::Outputs(const Due* list, int32_t count, float R, bool s
 {
     // With weight 0 the output A + (B - A)·0 is A itself, provided B - A is finite and A is not
     // -0.0: skipNeighbour vouches for both (tame samples, default floating-point environment).
-    const auto firstAlone = [&](const OutputPlan& plan) {
-        return !plan.interpolates || (skipNeighbour && plan.weight == 0.0f);
-    };
+    const auto firstAlone = [&](const OutputPlan& plan) { return FirstAlone(plan, skipNeighbour); };
     for (int32_t k = 0; k < count;)
     {
+        if (list[k].formed)
+        {
+            ++k;
+            continue;
+        }
         const OutputPlan plan = Plan(R, list[k].frac);
         if (!firstAlone(plan))
         {
@@ -338,7 +341,8 @@ void PolyphaseResampler::Outputs(const Due* list, int32_t count, float R, bool s
         {
             const OutputPlan next = Plan(R, list[end].frac);
             const int32_t gap = list[end - 1].position - list[end].position;
-            if (!firstAlone(next) || next.phase != plan.phase || next.length != plan.length ||
+            if (list[end].formed || !firstAlone(next) || next.phase != plan.phase ||
+                next.length != plan.length ||
                 (stride != 0 && gap != stride) ||
                 list[k].position - list[end].position + plan.length > kHistoryCapacity)
                 break;
@@ -396,6 +400,9 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
         uint32_t limitBits = 0;
         std::memcpy(&limitBits, &tameLimit, sizeof limitBits);
         const bool tame = largest <= limitBits;
+        const bool skipNeighbour = quiet && tame && tameBefore >= NT;
+        float* chunkI = outI + produced;
+        float* chunkQ = outQ != nullptr ? outQ + produced : nullptr;
 
         // Which inputs give an output, and where the output lies: the accumulator as
         // ResampleStep runs it, one add of 1 per input.
@@ -433,15 +440,22 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
             }
             const float frac = a - R;
             a = frac;
-            due[static_cast<std::size_t>(dueCount++)] = {w - (i - 1), frac};
+            // An output that needs both sums is formed at once: its work overlaps the
+            // accumulator's chain of adds that goes on. First sums alone wait, to be formed
+            // together.
+            const int32_t position = w - (i - 1);
+            const OutputPlan plan = Plan(R, frac);
+            const bool formed = !FirstAlone(plan, skipNeighbour);
+            if (formed)
+                FullOutput(plan, position, chunkI + dueCount,
+                           chunkQ != nullptr ? chunkQ + dueCount : nullptr);
+            due[static_cast<std::size_t>(dueCount++)] = {position, frac, formed};
             result = 1;
         }
         acc = a;
         state = result;
 
-        const bool skipNeighbour = quiet && tame && tameBefore >= NT;
-        Outputs(due.data(), dueCount, R, skipNeighbour, outI + produced,
-                outQ != nullptr ? outQ + produced : nullptr);
+        Outputs(due.data(), dueCount, R, skipNeighbour, chunkI, chunkQ);
         produced += dueCount;
 
         if (tame)

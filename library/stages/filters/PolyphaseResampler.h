@@ -68,6 +68,7 @@ private:
     {
         int32_t position;
         float frac;
+        bool formed; // already computed (an output that needs both sums)
     };
     // How one decimated output is formed: the filter (a phase, or phase 0 over N taps when R is
     // 8 or more), its length, and its weight against the neighbouring sum (t or frac).
@@ -88,9 +89,14 @@ private:
     void Sum(const float* taps, int32_t from, int32_t length, float& sumI, float& sumQ);
     // Output between phases p and p + 1 at the fraction t, over NT taps.
     void Interpolate(int32_t p, float t, float& outI, float& outQ);
-    // The outputs due in one stored chunk, in order.
+    // The outputs due in one stored chunk that are not formed yet, in order.
     void Outputs(const Due* due, int32_t count, float R, bool skipNeighbour, float* outI,
                  float* outQ);
+    // True when the output of this plan is its first sum alone (see Outputs).
+    static bool FirstAlone(const OutputPlan& plan, bool skipNeighbour)
+    {
+        return !plan.interpolates || (skipNeighbour && plan.weight == 0.0f);
+    }
     // One output of a plan that needs both sums (or any plan, without a shortcut).
     void FullOutput(const OutputPlan& plan, int32_t position, float* outI, float* outQ);
     // Outputs that are each the first sum alone, with one filter and windows `stride` apart.
