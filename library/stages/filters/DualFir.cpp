@@ -32,7 +32,9 @@ int32_t DualFir::DesignHigh(float rateIn, float rateEdge, float beta, FilterWind
 int32_t DualFir::Design(bool highPass, float rateIn, float rateEdge, float beta,
                         FilterWindow window, int32_t length)
 {
-    std::fill(taps.begin(), taps.end(), 0.0f);
+    // Only the last design's taps can be other than zero (the arrays were zeroed at
+    // construction).
+    std::fill(taps.begin(), taps.begin() + N, 0.0f);
     const bool valid = length >= 1 && length <= kHistoryCapacity && length % 2 == 1;
     N = valid ? length : 0;
     if (valid)
@@ -45,10 +47,10 @@ int32_t DualFir::Design(bool highPass, float rateIn, float rateEdge, float beta,
     }
     designed = valid ? 1 : 0;
     w = 0;
-    std::fill(historyA.begin(), historyA.end(), 0.0f);
-    std::fill(historyB.begin(), historyB.end(), 0.0f);
-    std::fill(scratchA.begin(), scratchA.end(), 0.0f);
-    std::fill(scratchB.begin(), scratchB.end(), 0.0f);
+    // The first windows reach [0, N) before the new samples do (w starts at 0 and moves down
+    // from the top); every other entry is overwritten before a window reaches it.
+    std::fill(historyA.begin(), historyA.begin() + N, 0.0f);
+    std::fill(historyB.begin(), historyB.begin() + N, 0.0f);
     return N;
 }
 

@@ -21,8 +21,9 @@ HilbertSplitter::HilbertSplitter()
 
 void HilbertSplitter::Reset()
 {
-    std::fill(history.begin(), history.end(), 0.0f);
-    std::fill(scratch.begin(), scratch.end(), 0.0f);
+    // The first windows (the first sample goes to the top entry) reach round to [0, 300) before
+    // new samples do; every other entry is overwritten before a window reaches it.
+    std::fill(history.begin(), history.begin() + kHilbertTapCount, 0.0f);
     w = 0;
     finiteRun = kHistoryCapacity;
 }

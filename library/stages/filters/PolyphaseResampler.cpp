@@ -46,10 +46,18 @@ bool PolyphaseResampler::UsableRatio(float R)
 int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
                                        FilterWindow window, int32_t length)
 {
-    std::fill(bank, bank + 10 * static_cast<std::size_t>(kHistoryCapacity), 0.0f);
-    std::fill(historyI.begin(), historyI.end(), 0.0f);
-    std::fill(historyQ.begin(), historyQ.end(), 0.0f);
-    std::fill(scratch, scratch + 2 * static_cast<std::size_t>(kHistoryCapacity), 0.0f);
+    // Only what was written can be other than zero: the coefficients of the last design (the
+    // arrays were zeroed at construction). Of the history, only the entries that the first
+    // windows reach before the new samples do ([0, NT): w starts at 0 and moves down from the
+    // top) are read before being written again; they are cleared, the rest is overwritten
+    // before any window reaches it.
+    for (int32_t p = 0; p < 10; ++p)
+        std::fill(Bank(p), Bank(p) + bankExtent, 0.0f);
+    bankExtent = 0;
+    const auto cleared = static_cast<int32_t>(
+        std::clamp<int64_t>(int64_t{length} + 8, 0, kHistoryCapacity));
+    std::fill(historyI.begin(), historyI.begin() + cleared, 0.0f);
+    std::fill(historyQ.begin(), historyQ.begin() + cleared, 0.0f);
     state = 0;
     w = 0;
     acc = 0.0f;
@@ -62,6 +70,7 @@ int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
     designed = valid ? 1 : 0;
     if (!valid)
         return 0;
+    bankExtent = N + 8;
 
     // The prototype passes |f| < rateOut / 2. Interpolating (rateOut above rateIn), the bank runs
     // at the input rate, whose band ends at rateIn / 2: the prototype then keeps 0.9 of it, so

@@ -106,6 +106,7 @@ private:
     int32_t w = 0;
     // Ten arrays of kHistoryCapacity floats in one aligned block: phases 0..8, the prototype.
     float* bank = nullptr;
+    int32_t bankExtent = 0; // coefficients of each array that may be other than zero
     float* Bank(int32_t p) const { return bank + static_cast<std::size_t>(p) * kHistoryCapacity; }
     int32_t designed = 0;
     float acc = 0.0f;  // rate accumulator, in input samples
