@@ -738,8 +738,9 @@ int main(int argc, char** argv)
         }
         if (row.section == "process")
             rss = Format("%.1f", row.rssKiB / 1024.0);
-        std::printf("%-15s %5d %-7s %-25s %9.2f %8s %7s %8s %8s %7s\n", row.workload.c_str(), row.N,
-                    row.quality.c_str(), row.what.c_str(), figure,
+        std::printf("%-15s %5d %-7s %-25s %9s %8s %7s %8s %8s %7s\n", row.workload.c_str(), row.N,
+                    row.quality.c_str(), row.what.c_str(),
+                    Format(row.section == "start" ? "%.3f" : "%.2f", figure).c_str(),
                     row.section == "start" ? "-" : Format("%.1f", row.macsPerInput).c_str(), share.c_str(),
                     rss.c_str(), peer.c_str(), ratio.c_str());
     }
