@@ -117,49 +117,53 @@ void IQ2R::RealToComplex()
 
 void IQ2R::ComplexToReal()
 {
-    while (++inIndex < inCount)
+    const kernels::KernelTable& table = kernels::Active();
+    // Pairs per part: the gate gives two outputs per pair (R = 2), which the part arrays hold.
+    constexpr int32_t kPairs = kPart / 2;
+    while (inIndex + 1 < inCount)
     {
-        float a = 0.0f;
-        float b = 0.0f;
-        if (pendingHalf != 0)
+        int32_t pairs = 0;
+        while (pairs < kPairs && ++inIndex < inCount)
         {
-            a = pendingValue;
-            b = inBlock[inIndex];
-            pendingHalf = 0;
-        }
-        else
-        {
-            a = inBlock[inIndex];
-            if (++inIndex >= inCount)
+            float a = 0.0f;
+            float b = 0.0f;
+            if (pendingHalf != 0)
             {
-                // The pair is completed by the first value of the next block.
-                pendingValue = a;
-                pendingHalf = 1;
-                break;
+                a = pendingValue;
+                b = inBlock[inIndex];
+                pendingHalf = 0;
             }
-            b = inBlock[inIndex];
-        }
-        const float I = revIQ != 0 ? b : a;
-        const float Q = revIQ != 0 ? a : b;
-        // Interpolation by 2 with zero insertion: the gate passes the pair and one inserted zero,
-        // then refuses the second zero, which is not stored.
-        float oI = 0.0f;
-        float oQ = 0.0f;
-        int32_t r = complexResampler->GatedFilterStep(I, Q, 2.0f, 1.0f, oI, oQ);
-        while (r != 0)
-        {
-            if (Warm())
+            else
             {
-                double s = 0.0;
-                double c = 0.0;
-                oscillator.Step(1.0, -0.25, s, c);
-                float mI = 0.0f;
-                float mQ = 0.0f;
-                ComplexMixer::Mix(oI, oQ, static_cast<float>(c), static_cast<float>(s), mI, mQ);
-                Keep(2.0f * mI);
+                a = inBlock[inIndex];
+                if (++inIndex >= inCount)
+                {
+                    // The pair is completed by the first value of the next block.
+                    pendingValue = a;
+                    pendingHalf = 1;
+                    break;
+                }
+                b = inBlock[inIndex];
             }
-            r = complexResampler->GatedFilterStep(0.0f, 0.0f, 2.0f, 1.0f, oI, oQ);
+            partI[static_cast<std::size_t>(pairs)] = revIQ != 0 ? b : a;
+            partQ[static_cast<std::size_t>(pairs)] = revIQ != 0 ? a : b;
+            ++pairs;
         }
+        // Interpolation by 2 with zero insertion: the gate passes each pair and one inserted
+        // zero, then refuses the second zero, which is not stored.
+        const int32_t outputs = complexResampler->GatedBlock(partI.data(), partQ.data(), pairs,
+                                                             2.0f, 1.0f, halfI.data(), halfQ.data());
+        int32_t first = 0;
+        while (first < outputs && !Warm())
+            ++first;
+        // The oscillator steps once per kept output: up by a quarter of the output rate.
+        const int32_t kept = outputs - first;
+        oscillator.Steps(1.0, -0.25, kept, phases.data(), sines.data(), cosines.data());
+        float* I = halfI.data() + first;
+        float* Q = halfQ.data() + first;
+        table.mix(I, Q, sines.data(), cosines.data(), kept, I, Q);
+        for (int32_t k = 0; k < kept; ++k)
+            Keep(2.0f * I[k]);
     }
     inIndex = inCount;
 }

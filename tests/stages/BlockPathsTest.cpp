@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -343,6 +344,58 @@ TEST(BlockPaths, ResamplerStepsAndBlocksMayBeMixed)
         ExpectSameBits(expected.I, got.I, "I");
         ExpectSameBits(expected.Q, got.Q, "Q");
     }
+}
+
+// The gate as interpolation by zero insertion drives it, call by call.
+Stream GateAll(PolyphaseResampler& r, const std::vector<float>& I, const std::vector<float>* Q,
+               float rateIn, float rateOut)
+{
+    Stream out;
+    for (std::size_t i = 0; i < I.size(); ++i)
+    {
+        float oI = 0.0f;
+        float oQ = 0.0f;
+        int32_t result = r.GatedFilterStep(I[i], Q != nullptr ? (*Q)[i] : 0.0f, rateIn, rateOut, oI, oQ);
+        while (result != 0)
+        {
+            out.I.push_back(oI);
+            out.Q.push_back(oQ);
+            result = r.GatedFilterStep(0.0f, 0.0f, rateIn, rateOut, oI, oQ);
+        }
+    }
+    return out;
+}
+
+TEST(BlockPaths, GatedBlocksGiveTheGateStepsBitsAcrossTheHistoryWrap)
+{
+    const std::vector<float> I = Mixed(60000, 41);
+    const std::vector<float> Q = Mixed(60000, 42);
+    // R = 2 (the interpolation by 2 of IQ2R), fractional, 1 and below.
+    for (const auto& rates : {std::array<float, 2>{2, 1}, {5, 2}, {3, 1}, {1, 1}, {1, 3}})
+        for (bool withQ : {true, false})
+        {
+            SCOPED_TRACE(testing::Message() << "R = " << rates[0] / rates[1] << (withQ ? " I/Q" : " I"));
+            auto single = std::make_unique<PolyphaseResampler>();
+            auto block = std::make_unique<PolyphaseResampler>();
+            single->DesignBank(rates[0], rates[1], 0.0f, kWindowBlackman, 301);
+            block->DesignBank(rates[0], rates[1], 0.0f, kWindowBlackman, 301);
+            const Stream expected = GateAll(*single, I, withQ ? &Q : nullptr, rates[0], rates[1]);
+            Stream got;
+            std::size_t at = 0;
+            for (int32_t piece : Pieces(I.size(), 43))
+            {
+                const std::size_t room = PolyphaseResampler::MaxGatedOutputs(piece, rates[0], rates[1]);
+                std::vector<float> pI(room), pQ(room);
+                const int32_t n = block->GatedBlock(I.data() + at, withQ ? Q.data() + at : nullptr,
+                                                    piece, rates[0], rates[1], pI.data(), pQ.data());
+                ASSERT_LE(static_cast<std::size_t>(n), room);
+                got.I.insert(got.I.end(), pI.begin(), pI.begin() + n);
+                got.Q.insert(got.Q.end(), pQ.begin(), pQ.begin() + n);
+                at += static_cast<std::size_t>(piece);
+            }
+            ExpectSameBits(expected.I, got.I, "I");
+            ExpectSameBits(expected.Q, got.Q, "Q");
+        }
 }
 
 TEST(BlockPaths, ResamplerBlocksAtUnusableRatiosGiveNothing)

@@ -239,6 +239,37 @@ std::vector<float> ReferenceIQ2RReal(const IQ2R& stage, int32_t quality,
     return out;
 }
 
+// Complex to real: each pair through the gate, then zeros until it refuses; every kept output
+// moved up by a quarter of the output rate, its I doubled.
+std::vector<float> ReferenceIQ2RComplex(const IQ2R& stage, int32_t quality, bool revIQ,
+                                        const std::vector<float>& input)
+{
+    const FilterDesignChoice design = QualityToDesign(quality);
+    auto resampler = std::make_unique<PolyphaseResampler>();
+    resampler->DesignBank(2.0f, 1.0f, 0.0f, design.window, design.taps);
+    PhaseOscillator oscillator;
+    int32_t dropped = 0;
+    std::vector<float> out;
+    for (const auto& [a, b] : Pairs(true, input))
+    {
+        float oI = 0.0f;
+        float oQ = 0.0f;
+        int32_t r = resampler->GatedFilterStep(revIQ ? b : a, revIQ ? a : b, 2.0f, 1.0f, oI, oQ);
+        while (r != 0)
+        {
+            if (dropped < stage.Discard())
+                ++dropped;
+            else
+            {
+                const auto [mI, mQ] = Shift(oscillator, 1.0, -0.25, oI, oQ);
+                out.push_back(2.0f * mI);
+            }
+            r = resampler->GatedFilterStep(0.0f, 0.0f, 2.0f, 1.0f, oI, oQ);
+        }
+    }
+    return out;
+}
+
 // ---- Feeding the stages.
 
 // A signal with tones at the shifted frequencies and values over many magnitudes, so that a
@@ -436,6 +467,26 @@ TEST(StageBlocks, RealInputOfSpInvAndIQ2RGivesThePerSampleBits)
                            RunInBlocks(*stage, input, sizes));
         }
     }
+}
+
+TEST(StageBlocks, ComplexInputOfIQ2RGivesThePerSampleBits)
+{
+    const std::vector<float> input = Signal(30001, 6);
+    for (int32_t quality = 0; quality < 3; ++quality)
+        for (bool revIQ : {false, true})
+        {
+            auto stage = std::make_unique<IQ2R>();
+            stage->SetParam("ModeInp", "Complex");
+            stage->SetParam("RevIQ", revIQ ? "On" : "Off");
+            stage->SetParam("Quality", kQualities[quality]);
+            stage->Start();
+            const std::vector<float> expected = ReferenceIQ2RComplex(*stage, quality, revIQ, input);
+            for (const auto& sizes : BlockSizes(kQualities[quality]))
+            {
+                stage->Start();
+                ExpectSameBits(expected, RunInBlocks(*stage, input, sizes));
+            }
+        }
 }
 
 TEST(StageBlocks, NonFiniteAndHugeInputGiveThePerSampleBits)

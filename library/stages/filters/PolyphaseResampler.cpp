@@ -483,6 +483,97 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
     return produced;
 }
 
+std::size_t PolyphaseResampler::MaxGatedOutputs(int32_t n, float rateIn, float rateOut)
+{
+    const float R = rateIn / rateOut;
+    if (n <= 0 || !UsableRatio(R))
+        return 0;
+    // The gate stores while the accumulator is below R, one more each time: at most ceil(R) + 1
+    // samples per input.
+    return static_cast<std::size_t>(n) * (static_cast<std::size_t>(std::ceil(R)) + 1);
+}
+
+int32_t PolyphaseResampler::GatedBlock(const float* I, const float* Q, int32_t n, float rateIn,
+                                       float rateOut, float* outI, float* outQ)
+{
+    const float R = rateIn / rateOut;
+    if (designed == 0 || !UsableRatio(R) || n <= 0)
+        return 0;
+    const double most = std::ceil(static_cast<double>(R)) + 1.0; // stored per input at most
+    int32_t produced = 0;
+    const auto oneByOne = [&](int32_t i) {
+        // Call by call, as the stages once did: the input, then zeros until refused.
+        float oI = 0.0f;
+        float oQ = 0.0f;
+        int32_t r = GatedFilterStep(I[i], Q != nullptr ? Q[i] : 0.0f, rateIn, rateOut, oI, oQ);
+        while (r != 0)
+        {
+            outI[produced] = oI;
+            if (outQ != nullptr)
+                outQ[produced] = oQ;
+            ++produced;
+            r = GatedFilterStep(0.0f, 0.0f, rateIn, rateOut, oI, oQ);
+        }
+    };
+    if (most > kChunk)
+    {
+        for (int32_t i = 0; i < n; ++i)
+            oneByOne(i);
+        return produced;
+    }
+    const auto perInput = static_cast<int32_t>(most);
+    for (int32_t i = 0; i < n;)
+    {
+        // Every stored sample gives an output: they lie at w, w - 1, ... and the windows of a
+        // round of them are formed together. A round stays above position 0 and short of
+        // reaching round into itself.
+        const int32_t room = std::min({w + 1, kChunk, kHistoryCapacity - N});
+        if (room < perInput)
+        {
+            oneByOne(i++);
+            continue;
+        }
+        const int32_t top = w;
+        int32_t stored = 0;
+        float a = acc;
+        for (; i < n && stored + perInput <= room; ++i)
+        {
+            if (R > a)
+            {
+                historyI[static_cast<std::size_t>(top - stored)] = I[i];
+                historyQ[static_cast<std::size_t>(top - stored)] = Q != nullptr ? Q[i] : 0.0f;
+                ++stored;
+                a = a + 1.0f;
+                while (R > a)
+                {
+                    historyI[static_cast<std::size_t>(top - stored)] = 0.0f;
+                    historyQ[static_cast<std::size_t>(top - stored)] = 0.0f;
+                    ++stored;
+                    a = a + 1.0f;
+                }
+            }
+            a = a - R; // the call that is refused
+        }
+        acc = a;
+        if (stored > 0)
+        {
+            const int32_t newest = top - stored + 1;
+            const int32_t span = stored - 1 + N;
+            table.firBlock(Bank(kPrototype), N,
+                           HistoryWindow(historyI.data(), newest, span, scratchI) + stored - 1, 1,
+                           stored, outI + produced);
+            if (outQ != nullptr)
+                table.firBlock(Bank(kPrototype), N,
+                               HistoryWindow(historyQ.data(), newest, span, scratchQ) + stored - 1,
+                               1, stored, outQ + produced);
+            produced += stored;
+            w = newest == 0 ? kHistoryCapacity - 1 : newest - 1;
+        }
+        tameRun = 0; // not tracked here: the next decimating block takes both sums until it is
+    }
+    return produced;
+}
+
 int32_t PolyphaseResampler::GatedFilterStep(float I, float Q, float rateIn, float rateOut,
                                             float& outI, float& outQ)
 {

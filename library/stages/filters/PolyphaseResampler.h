@@ -55,6 +55,14 @@ public:
     // gate gives 1, 1, 0, 1, 1, 0, ... Result: 0 or 1.
     int32_t GatedFilterStep(float I, float Q, float rateIn, float rateOut, float& outI, float& outQ);
 
+    // n inputs through the gate as interpolation by zero insertion feeds it: each input, then
+    // zeros (0, 0) until the gate refuses one; the outputs of every stored sample, in order, with
+    // GatedFilterStep's values. Q may be null (0). The outputs must have room for
+    // MaxGatedOutputs(n, rateIn, rateOut). Result: the number of outputs.
+    int32_t GatedBlock(const float* I, const float* Q, int32_t n, float rateIn, float rateOut,
+                       float* outI, float* outQ);
+    static std::size_t MaxGatedOutputs(int32_t n, float rateIn, float rateOut);
+
     bool IsDesigned() const { return designed != 0; }
     int32_t TapCount() const { return N; }
     // Phase p (0..8) of N + 8 coefficients, or the prototype for p = 9.
