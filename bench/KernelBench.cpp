@@ -195,8 +195,9 @@ void RegisterAll()
                                          DotProductComplex, table, taps);
             benchmark::RegisterBenchmark(("BM_BlockFilter/" + size + "/" + name).c_str(),
                                          BlockFilter, table, taps);
-            benchmark::RegisterBenchmark(("BM_PairedDots/" + std::to_string(taps + 7) + "/" + name).c_str(),
-                                         PairedDots, table, taps + 7);
+            benchmark::RegisterBenchmark(
+                ("BM_PairedDots/" + std::to_string(taps + 7) + "/" + name).c_str(), PairedDots,
+                table, taps + 7);
         }
         benchmark::RegisterBenchmark(("BM_SinCos/" + name).c_str(), SinCos, table);
         // The workloads' shifts: 12 kHz at 240 kHz (a wrap every 20 steps), 10 kHz at 44.1 kHz

@@ -223,12 +223,14 @@ bool WriteWav(const std::string& path, uint32_t rate, int channels, uint64_t fra
         return false;
     const uint64_t dataBytes = frames * static_cast<uint64_t>(channels) * 2;
     const auto put32 = [&](uint32_t v) {
-        const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
-                                    static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
+        const unsigned char b[4] = {
+            static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+            static_cast<unsigned char>(v >> 16), static_cast<unsigned char>(v >> 24)};
         std::fwrite(b, 1, 4, file);
     };
     const auto put16 = [&](uint16_t v) {
-        const unsigned char b[2] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8)};
+        const unsigned char b[2] = {static_cast<unsigned char>(v),
+                                    static_cast<unsigned char>(v >> 8)};
         std::fwrite(b, 1, 2, file);
     };
     std::fwrite("RIFF", 1, 4, file);
@@ -252,8 +254,10 @@ bool WriteWav(const std::string& path, uint32_t rate, int channels, uint64_t fra
         const auto t = static_cast<double>(i);
         state = state * 1664525u + 1013904223u;
         const double noise = (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 200.0;
-        const double I = 6000 * std::cos(2 * M_PI * 1024 * t / period) + 4000 * std::cos(2 * M_PI * 7168 * t / period);
-        const double Q = 6000 * std::sin(2 * M_PI * 1024 * t / period) + 4000 * std::sin(2 * M_PI * 7168 * t / period);
+        const double I = 6000 * std::cos(2 * M_PI * 1024 * t / period) +
+                         4000 * std::cos(2 * M_PI * 7168 * t / period);
+        const double Q = 6000 * std::sin(2 * M_PI * 1024 * t / period) +
+                         4000 * std::sin(2 * M_PI * 7168 * t / period);
         pattern[i * channels] = static_cast<int16_t>(std::lrint(I + noise));
         if (channels == 2)
             pattern[i * channels + 1] = static_cast<int16_t>(std::lrint(Q - noise));
@@ -354,7 +358,8 @@ ProcessResult RunSigrun(const std::string& file, const std::string& answers)
     ProcessResult result;
     if (spawner.requests < 0)
         return RunSigrunHere(file, answers);
-    const uint32_t sizes[2] = {static_cast<uint32_t>(file.size()), static_cast<uint32_t>(answers.size())};
+    const uint32_t sizes[2] = {static_cast<uint32_t>(file.size()),
+                               static_cast<uint32_t>(answers.size())};
     if (!WriteAll(spawner.requests, sizes, sizeof sizes) ||
         !WriteAll(spawner.requests, file.data(), file.size()) ||
         !WriteAll(spawner.requests, answers.data(), answers.size()) ||
@@ -449,7 +454,8 @@ PeerFigures ReadPeers(const std::string& directory)
         const double msps = std::atof(fields[4].c_str());
         if (peer.rfind("gnuradio", 0) == 0 && peer.find("fft_filter") == std::string::npos)
             peers.gnuradio[fields[1] + " " + fields[2]] = msps;
-        else if (peer.find("sox") != std::string::npos && peer.find("-r (rate default") != std::string::npos)
+        else if (peer.find("sox") != std::string::npos &&
+                 peer.find("-r (rate default") != std::string::npos)
             peers.sox[fields[1]] = msps;
     }
     return peers;
@@ -480,7 +486,8 @@ Options Parse(int argc, char** argv)
     Options options;
     const char* cache = std::getenv("PEERS_CACHE");
     const char* tmp = std::getenv("TMPDIR");
-    options.peers = cache != nullptr ? cache : std::string(tmp != nullptr ? tmp : "/tmp") + "/peers-cache";
+    options.peers =
+        cache != nullptr ? cache : std::string(tmp != nullptr ? tmp : "/tmp") + "/peers-cache";
     options.work = std::string(tmp != nullptr ? tmp : "/tmp") + "/sigkit-speed";
     for (int i = 1; i < argc; ++i)
     {
@@ -543,8 +550,9 @@ int main(int argc, char** argv)
             row.quality = w.qualities ? QualityWord(q) : "-";
             row.what = w.kind == Kind::FreqConv  ? "FreqConv"
                        : w.kind == Kind::ReSampl ? "ReSampl"
-                       : w.kind == Kind::Hilbert ? "SpInv (real input)"
-                                                 : (w.kind == Kind::Am ? "AM_Demod AM" : "AM_Demod FM");
+                       : w.kind == Kind::Hilbert
+                           ? "SpInv (real input)"
+                           : (w.kind == Kind::Am ? "AM_Demod AM" : "AM_Demod FM");
             row.macsPerInput = MacsPerInput(w, q);
             row.peerKey = std::string(w.key) + " " + std::to_string(row.N);
             rows.push_back(row);
@@ -581,9 +589,10 @@ int main(int argc, char** argv)
             row.workload = name;
             row.N = sigkit::QualityToDesign(q).taps;
             row.quality = QualityWord(q);
-            row.what = w->kind == Kind::FreqConv  ? "FreqConv Start"
-                       : w->kind == Kind::ReSampl ? (w->FdOut == 12000 ? "ReSampl Start (2 banks)" : "ReSampl Start")
-                                                  : "AM_Demod Start";
+            row.what = w->kind == Kind::FreqConv ? "FreqConv Start"
+                       : w->kind == Kind::ReSampl
+                           ? (w->FdOut == 12000 ? "ReSampl Start (2 banks)" : "ReSampl Start")
+                           : "AM_Demod Start";
             std::unique_ptr<sigkit::Stage> stage = MakeStage(*w, q);
             for (int r = 0; r < options.rounds; ++r)
             {
@@ -607,7 +616,8 @@ int main(int argc, char** argv)
         std::map<std::string, std::string> files; // rate/channels -> path
         const auto fileFor = [&](const Workload& w) {
             const int channels = ComplexInput(w) ? 2 : 1;
-            const std::string path = options.work + "/in_" + std::to_string(static_cast<long long>(w.Fd)) +
+            const std::string path = options.work + "/in_" +
+                                     std::to_string(static_cast<long long>(w.Fd)) +
                                      (channels == 2 ? "_iq" : "_real") + ".wav";
             if (files.count(path) == 0)
             {
@@ -617,13 +627,15 @@ int main(int argc, char** argv)
             }
             return path;
         };
-        std::fprintf(stderr, "whole process: sigrun on generated files in %s\n", options.work.c_str());
+        std::fprintf(stderr, "whole process: sigrun on generated files in %s\n",
+                     options.work.c_str());
         std::vector<std::size_t> processRows;
         std::vector<std::pair<std::string, std::string>> commands;
         std::vector<double> frames;
         for (const Workload& w : Workloads())
         {
-            if (std::strcmp(w.key, "W-RS_240k>12k") == 0 || (!options.only.empty() && options.only != w.key))
+            if (std::strcmp(w.key, "W-RS_240k>12k") == 0 ||
+                (!options.only.empty() && options.only != w.key))
                 continue;
             for (int q = 0; q < (w.qualities ? 3 : 1); ++q)
             {
@@ -664,9 +676,11 @@ int main(int argc, char** argv)
             if (WriteWav(big, 240000, 2, bigFrames))
             {
                 const ProcessResult large = RunSigrun(big, Answers(*rs, 1));
-                bigFigure = large.ok ? Format("%.1f MiB", large.rssKiB / 1024.0) +
-                                           Format(" (%.1f Mframes/s)", static_cast<double>(bigFrames) / large.cpuSeconds / 1e6)
-                                     : "failed";
+                bigFigure = large.ok
+                                ? Format("%.1f MiB", large.rssKiB / 1024.0) +
+                                      Format(" (%.1f Mframes/s)", static_cast<double>(bigFrames) /
+                                                                      large.cpuSeconds / 1e6)
+                                : "failed";
             }
             else
                 bigFigure = "cannot write the 1 GB file";
@@ -679,7 +693,8 @@ int main(int argc, char** argv)
         {
             std::remove(file.first.c_str());
             std::string output = file.first.substr(0, file.first.size() - 4);
-            for (const char* suffix : {"_resampl.wav", "_if.wav", "_amdem.wav", "_fmdem.wav", "_inv.wav"})
+            for (const char* suffix :
+                 {"_resampl.wav", "_if.wav", "_amdem.wav", "_fmdem.wav", "_inv.wav"})
                 std::remove((output + suffix).c_str());
         }
     }
@@ -690,20 +705,25 @@ int main(int argc, char** argv)
     time_t now = time(nullptr);
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%MZ", std::gmtime(&now));
-    std::printf("# CPU: %s, %ld cores, pinned to core %d; kernels: %s; %s\n", CpuName().c_str(), cpus, cpu,
-                sigkit::kernels::Active().name, date);
-    std::printf("# ceiling: %s, %.1f GMAC/s (one core, same run); %%ceil = Msps x MAC/smp / ceiling\n",
-                ceiling.unit, ceiling.macs / 1e9);
-    std::printf("# Msps = input Msamples per thread-CPU second (complex pairs; W-HB real samples; sigrun: frames\n"
-                "#   per CPU second of the whole process), median of %d interleaved rounds; MAC/smp = the\n"
-                "#   multiply-adds per input as the processing defines them.\n",
-                options.rounds);
+    std::printf("# CPU: %s, %ld cores, pinned to core %d; kernels: %s; %s\n", CpuName().c_str(),
+                cpus, cpu, sigkit::kernels::Active().name, date);
+    std::printf(
+        "# ceiling: %s, %.1f GMAC/s (one core, same run); %%ceil = Msps x MAC/smp / ceiling\n",
+        ceiling.unit, ceiling.macs / 1e9);
+    std::printf(
+        "# Msps = input Msamples per thread-CPU second (complex pairs; W-HB real samples; sigrun: "
+        "frames\n"
+        "#   per CPU second of the whole process), median of %d interleaved rounds; MAC/smp = the\n"
+        "#   multiply-adds per input as the processing defines them.\n",
+        options.rounds);
     if (havePeers)
-        std::printf("# peers from %s: GNU Radio direct-form kernels (SoX default rate for sigrun rows)\n",
-                    options.peers.c_str());
+        std::printf(
+            "# peers from %s: GNU Radio direct-form kernels (SoX default rate for sigrun rows)\n",
+            options.peers.c_str());
     else
-        std::printf("# no peer figures in %s (run ../shared/peers/run.sh first for the ratio columns)\n",
-                    options.peers.c_str());
+        std::printf(
+            "# no peer figures in %s (run ../shared/peers/run.sh first for the ratio columns)\n",
+            options.peers.c_str());
     std::printf("%-15s %5s %-7s %-25s %9s %8s %7s %8s %8s %7s\n", "workload", "N", "quality", "run",
                 "Msps", "MAC/smp", "%ceil", "RSS MiB", "peer", "ratio");
     std::string section;
@@ -712,10 +732,11 @@ int main(int argc, char** argv)
         if (row.section != section)
         {
             section = row.section;
-            std::printf("%s\n", section == "stage"   ? "# stages in process, from memory"
-                                : section == "start" ? "# Start: filter design time, ms (median)"
-                                                     : "# whole process: sigrun on a generated 16-bit WAV file "
-                                                       "(60 s at 240 kHz, 300 s at 44.1 kHz, 6 s at 2.4 MHz)");
+            std::printf("%s\n", section == "stage" ? "# stages in process, from memory"
+                                : section == "start"
+                                    ? "# Start: filter design time, ms (median)"
+                                    : "# whole process: sigrun on a generated 16-bit WAV file "
+                                      "(60 s at 240 kHz, 300 s at 44.1 kHz, 6 s at 2.4 MHz)");
         }
         const double figure = Median(row.figures);
         std::string share = "-";
@@ -741,8 +762,8 @@ int main(int argc, char** argv)
         std::printf("%-15s %5d %-7s %-25s %9s %8s %7s %8s %8s %7s\n", row.workload.c_str(), row.N,
                     row.quality.c_str(), row.what.c_str(),
                     Format(row.section == "start" ? "%.3f" : "%.2f", figure).c_str(),
-                    row.section == "start" ? "-" : Format("%.1f", row.macsPerInput).c_str(), share.c_str(),
-                    rss.c_str(), peer.c_str(), ratio.c_str());
+                    row.section == "start" ? "-" : Format("%.1f", row.macsPerInput).c_str(),
+                    share.c_str(), rss.c_str(), peer.c_str(), ratio.c_str());
     }
     if (!bigNote.empty())
         std::printf("%s\n", bigNote.c_str());

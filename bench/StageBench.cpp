@@ -27,9 +27,9 @@ void StageThroughput(benchmark::State& state, const Workload* w, int quality)
     }
     state.counters["samples/s"] = benchmark::Counter(
         static_cast<double>(state.iterations()) * kBlockSamples, benchmark::Counter::kIsRate);
-    state.counters["MAC/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kBlockSamples * MacsPerInput(*w, quality),
-        benchmark::Counter::kIsRate);
+    state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(state.iterations()) *
+                                                     kBlockSamples * MacsPerInput(*w, quality),
+                                                 benchmark::Counter::kIsRate);
 }
 
 void StartTime(benchmark::State& state, const Workload* w, int quality)
@@ -44,7 +44,8 @@ void RegisterAll()
     for (const Workload& w : Workloads())
         for (int q = 0; q < (w.qualities ? 3 : 1); ++q)
         {
-            const std::string suffix = std::string(w.key) + "/" + (w.qualities ? QualityWord(q) : "301");
+            const std::string suffix =
+                std::string(w.key) + "/" + (w.qualities ? QualityWord(q) : "301");
             benchmark::RegisterBenchmark(("BM_Stage/" + suffix).c_str(), StageThroughput, &w, q);
             if (w.kind != Kind::Hilbert)
                 benchmark::RegisterBenchmark(("BM_Start/" + suffix).c_str(), StartTime, &w, q)

@@ -31,10 +31,10 @@ struct Workload
 {
     const char* key; // the peers' name
     Kind kind;
-    double Fd;       // Hz, input rate
-    double FdOut;    // Hz, output rate (W-RS, W-AM, W-FM)
-    double Fn;       // Hz, shifted to 0 Hz
-    bool qualities;  // run at Low, Medium and High (W-HB has one filter)
+    double Fd;      // Hz, input rate
+    double FdOut;   // Hz, output rate (W-RS, W-AM, W-FM)
+    double Fn;      // Hz, shifted to 0 Hz
+    bool qualities; // run at Low, Medium and High (W-HB has one filter)
 };
 
 // The peers' workloads plus the resampling stage's 240k -> 12k (two steps of 4 and 5).
@@ -118,13 +118,14 @@ inline double MacsPerInput(const Workload& w, int quality)
     {
     case Kind::FreqConv:
         return 2 * N;
-    case Kind::ReSampl:
-    {
+    case Kind::ReSampl: {
         if (R < 8)
             return 4 * (N + 7) / R;
         // Two steps: M = trunc(sqrt(R)), then R / M; a step of 8 to 32 takes two sums of N taps.
         const double M = std::trunc(std::sqrt(R));
-        const auto stepCost = [&](double ratio) { return ratio < 8 ? 4 * (N + 7) : ratio < 32 ? 4 * N : 2 * N; };
+        const auto stepCost = [&](double ratio) {
+            return ratio < 8 ? 4 * (N + 7) : ratio < 32 ? 4 * N : 2 * N;
+        };
         return stepCost(M) / M + stepCost(R / M) / R;
     }
     case Kind::Am:
@@ -146,8 +147,10 @@ inline std::vector<float> ComplexSignal(std::size_t pairs)
         state = state * 1664525u + 1013904223u;
         const float noise = (static_cast<float>(state >> 8) / 16777216.0f - 0.5f) * 0.02f;
         const auto t = static_cast<double>(i);
-        x[2 * i] = static_cast<float>(0.3 * std::cos(0.0523 * t) + 0.2 * std::cos(0.3111 * t)) + noise;
-        x[2 * i + 1] = static_cast<float>(0.3 * std::sin(0.0523 * t) + 0.2 * std::sin(0.3111 * t)) - noise;
+        x[2 * i] =
+            static_cast<float>(0.3 * std::cos(0.0523 * t) + 0.2 * std::cos(0.3111 * t)) + noise;
+        x[2 * i + 1] =
+            static_cast<float>(0.3 * std::sin(0.0523 * t) + 0.2 * std::sin(0.3111 * t)) - noise;
     }
     return x;
 }

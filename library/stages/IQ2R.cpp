@@ -151,8 +151,8 @@ void IQ2R::ComplexToReal()
         }
         // Interpolation by 2 with zero insertion: the gate passes each pair and one inserted
         // zero, then refuses the second zero, which is not stored.
-        const int32_t outputs = complexResampler->GatedBlock(partI.data(), partQ.data(), pairs,
-                                                             2.0f, 1.0f, halfI.data(), halfQ.data());
+        const int32_t outputs = complexResampler->GatedBlock(
+            partI.data(), partQ.data(), pairs, 2.0f, 1.0f, halfI.data(), halfQ.data());
         int32_t first = 0;
         while (first < outputs && !Warm())
             ++first;

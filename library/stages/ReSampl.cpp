@@ -93,8 +93,8 @@ void ReSampl::Process(float* I, float* Q, int32_t pairs)
         // Both steps decimate: at most one output per input each.
         const int32_t middle =
             first->ResampleBlock(I, Q, pairs, Fd, Fi, firstI.data(), firstQ.data());
-        const int32_t count = second->ResampleBlock(firstI.data(), firstQ.data(), middle, Fi,
-                                                    FdOut, lastI.data(), lastQ.data());
+        const int32_t count = second->ResampleBlock(firstI.data(), firstQ.data(), middle, Fi, FdOut,
+                                                    lastI.data(), lastQ.data());
         Deliver(lastI.data(), lastQ.data(), count);
         return;
     }

@@ -128,8 +128,7 @@ int32_t StreamStage::Get(int32_t port, const void** block, int32_t* bytes)
     *bytes = 0;
     switch (port)
     {
-    case 0:
-    {
+    case 0: {
         if (inputPresent == 0)
             return 0;
         overflowed = false;
@@ -164,7 +163,8 @@ int32_t StreamStage::Get(int32_t port, const void** block, int32_t* bytes)
     case 2:
         if (block != nullptr)
             *block = outBuffer.data();
-        *bytes = static_cast<int32_t>(4 * std::min(outCount, static_cast<std::size_t>(INT32_MAX / 4)));
+        *bytes =
+            static_cast<int32_t>(4 * std::min(outCount, static_cast<std::size_t>(INT32_MAX / 4)));
         outCount = 0;
         return *bytes;
     default:

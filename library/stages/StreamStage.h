@@ -122,7 +122,7 @@ private:
     std::vector<float> outBuffer; // grows when a block needs more, never shrinks
     std::vector<float> workI;     // the part's complex pairs, kGatherPairs each
     std::vector<float> workQ;
-    std::vector<double> phases;   // the oscillator's phases, sines and cosines of a part
+    std::vector<double> phases; // the oscillator's phases, sines and cosines of a part
     std::vector<float> sines;
     std::vector<float> cosines;
     StreamInfo report;

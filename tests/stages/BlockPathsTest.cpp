@@ -215,9 +215,9 @@ Stream StepAll(PolyphaseResampler& r, const std::vector<float>& I, const std::ve
 
 enum class Parts
 {
-    Complex,  // I and Q in, both out
-    RealIn,   // Q null: a real stream
-    OnlyI,    // Q null and no Q outputs (the demodulator's use)
+    Complex, // I and Q in, both out
+    RealIn,  // Q null: a real stream
+    OnlyI,   // Q null and no Q outputs (the demodulator's use)
 };
 
 void CompareResampler(float rateIn, float rateOut, int32_t taps, const std::vector<float>& I,
@@ -236,9 +236,9 @@ void CompareResampler(float rateIn, float rateOut, int32_t taps, const std::vect
     {
         const std::size_t room = PolyphaseResampler::MaxOutputs(piece, rateIn, rateOut);
         std::vector<float> pI(room + 1), pQ(room + 1);
-        const int32_t got = block->ResampleBlock(
-            I.data() + at, complexIn ? Q.data() + at : nullptr, piece, rateIn, rateOut, pI.data(),
-            parts == Parts::OnlyI ? nullptr : pQ.data());
+        const int32_t got =
+            block->ResampleBlock(I.data() + at, complexIn ? Q.data() + at : nullptr, piece, rateIn,
+                                 rateOut, pI.data(), parts == Parts::OnlyI ? nullptr : pQ.data());
         ASSERT_LE(static_cast<std::size_t>(got), room);
         outI.insert(outI.end(), pI.begin(), pI.begin() + got);
         outQ.insert(outQ.end(), pQ.begin(), pQ.begin() + got);
@@ -253,10 +253,9 @@ void CompareResampler(float rateIn, float rateOut, int32_t taps, const std::vect
 // Ratios of every path: R = 1, the phase pairs below 8 (integral, so that t is 0, and
 // fractional), the neighbouring windows from 8 to 32 and the single window beyond, and
 // interpolation.
-constexpr float kRatios[][2] = {{48000, 48000},  {96000, 48000},  {120000, 48000},
-                                {240000, 48000}, {44100, 8000},   {336000, 48000},
-                                {342857, 48000}, {384000, 48000}, {480000, 48000},
-                                {240000, 12000}, {1920000, 48000}, {8000, 16000},
+constexpr float kRatios[][2] = {{48000, 48000},  {96000, 48000},  {120000, 48000},  {240000, 48000},
+                                {44100, 8000},   {336000, 48000}, {342857, 48000},  {384000, 48000},
+                                {480000, 48000}, {240000, 12000}, {1920000, 48000}, {8000, 16000},
                                 {8000, 48000}};
 
 TEST(BlockPaths, ResamplerBlocksGiveTheStepsBitsAtEveryRatio)
@@ -355,7 +354,8 @@ Stream GateAll(PolyphaseResampler& r, const std::vector<float>& I, const std::ve
     {
         float oI = 0.0f;
         float oQ = 0.0f;
-        int32_t result = r.GatedFilterStep(I[i], Q != nullptr ? (*Q)[i] : 0.0f, rateIn, rateOut, oI, oQ);
+        int32_t result =
+            r.GatedFilterStep(I[i], Q != nullptr ? (*Q)[i] : 0.0f, rateIn, rateOut, oI, oQ);
         while (result != 0)
         {
             out.I.push_back(oI);
@@ -374,7 +374,8 @@ TEST(BlockPaths, GatedBlocksGiveTheGateStepsBitsAcrossTheHistoryWrap)
     for (const auto& rates : {std::array<float, 2>{2, 1}, {5, 2}, {3, 1}, {1, 1}, {1, 3}})
         for (bool withQ : {true, false})
         {
-            SCOPED_TRACE(testing::Message() << "R = " << rates[0] / rates[1] << (withQ ? " I/Q" : " I"));
+            SCOPED_TRACE(testing::Message()
+                         << "R = " << rates[0] / rates[1] << (withQ ? " I/Q" : " I"));
             auto single = std::make_unique<PolyphaseResampler>();
             auto block = std::make_unique<PolyphaseResampler>();
             single->DesignBank(rates[0], rates[1], 0.0f, kWindowBlackman, 301);
@@ -384,10 +385,12 @@ TEST(BlockPaths, GatedBlocksGiveTheGateStepsBitsAcrossTheHistoryWrap)
             std::size_t at = 0;
             for (int32_t piece : Pieces(I.size(), 43))
             {
-                const std::size_t room = PolyphaseResampler::MaxGatedOutputs(piece, rates[0], rates[1]);
+                const std::size_t room =
+                    PolyphaseResampler::MaxGatedOutputs(piece, rates[0], rates[1]);
                 std::vector<float> pI(room), pQ(room);
-                const int32_t n = block->GatedBlock(I.data() + at, withQ ? Q.data() + at : nullptr,
-                                                    piece, rates[0], rates[1], pI.data(), pQ.data());
+                const int32_t n =
+                    block->GatedBlock(I.data() + at, withQ ? Q.data() + at : nullptr, piece,
+                                      rates[0], rates[1], pI.data(), pQ.data());
                 ASSERT_LE(static_cast<std::size_t>(n), room);
                 got.I.insert(got.I.end(), pI.begin(), pI.begin() + n);
                 got.Q.insert(got.Q.end(), pQ.begin(), pQ.begin() + n);

@@ -6,12 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 #include <limits>
 #include <random>
 #include <vector>
@@ -136,9 +136,9 @@ TEST(OscillatorSinCos, VectorVariantsEqualTheStandardLibraryOverMillionsOfPhases
 TEST(OscillatorSinCos, SpecialPhasesGiveTheStandardLibraryResults)
 {
     const double inf = std::numeric_limits<double>::infinity();
-    std::vector<double> phases = {0.0,     -0.0,    inf,     -inf,   std::nan(""), 1e-310,
-                                  -1e-310, 1e-30,   16.0,    -16.0,  16.000000001, 1e10,
-                                  1e300,   -1e300,  M_PI,    -M_PI,  M_PI / 2,     kTwoPi,
+    std::vector<double> phases = {0.0,     -0.0,       inf,  -inf,          std::nan(""), 1e-310,
+                                  -1e-310, 1e-30,      16.0, -16.0,         16.000000001, 1e10,
+                                  1e300,   -1e300,     M_PI, -M_PI,         M_PI / 2,     kTwoPi,
                                   -kTwoPi, kTwoPi / 4, 1e-8, 3 * kTwoPi / 4};
     // Every length up to 2 full rounds, so that each tail path is taken.
     for (std::size_t length = 1; length <= phases.size(); ++length)
@@ -209,9 +209,18 @@ TEST(OscillatorSinCos, EveryVariantOscillatesThroughTheDefinedPhases)
 {
     // Increments small and large, both signs, a whole turn and beyond (the phase then leaves
     // the wrap range and stays outside), zero and not finite; starts inside and outside.
-    const double increments[] = {0.0,         1e-12,        2.6e-4,     0.3141592741012573,
-                                 -0.0523,     kTwoPi / 4,   -kTwoPi / 4, 3.0,
-                                 kTwoPi - 1e-9, kTwoPi,     7.5,         -20.0,
+    const double increments[] = {0.0,
+                                 1e-12,
+                                 2.6e-4,
+                                 0.3141592741012573,
+                                 -0.0523,
+                                 kTwoPi / 4,
+                                 -kTwoPi / 4,
+                                 3.0,
+                                 kTwoPi - 1e-9,
+                                 kTwoPi,
+                                 7.5,
+                                 -20.0,
                                  std::numeric_limits<double>::infinity(),
                                  std::numeric_limits<double>::quiet_NaN()};
     std::vector<const KernelTable*> variants = VectorVariants();
@@ -226,7 +235,8 @@ TEST(OscillatorSinCos, EveryVariantOscillatesThroughTheDefinedPhases)
                     double phase = start;
                     std::vector<double> phases(n);
                     std::vector<float> s(n), c(n);
-                    variant->oscillate(&phase, increment, kTwoPi, n, phases.data(), s.data(), c.data());
+                    variant->oscillate(&phase, increment, kTwoPi, n, phases.data(), s.data(),
+                                       c.data());
                     for (int32_t i = 0; i < n; ++i)
                     {
                         const double e = expected[static_cast<std::size_t>(i)];
@@ -245,7 +255,8 @@ std::vector<float> ReferenceAm(const std::vector<float>& I, const std::vector<fl
                                double increment, double& phase, float kamp, float& mean)
 {
     std::vector<float> y;
-    const std::vector<double> phases = ReferencePhases(increment, static_cast<int32_t>(I.size()), phase);
+    const std::vector<double> phases =
+        ReferencePhases(increment, static_cast<int32_t>(I.size()), phase);
     for (std::size_t i = 0; i < I.size(); ++i)
     {
         const auto s = static_cast<float>(std::sin(phases[i]));
@@ -256,7 +267,8 @@ std::vector<float> ReferenceAm(const std::vector<float>& I, const std::vector<fl
         mean = static_cast<float>(0.01 * m + 0.99 * static_cast<double>(mean));
         if (mean == 0.0f)
             mean = 1.0f;
-        y.push_back(static_cast<float>((static_cast<double>(m / mean) - 1.0) * static_cast<double>(kamp)));
+        y.push_back(
+            static_cast<float>((static_cast<double>(m / mean) - 1.0) * static_cast<double>(kamp)));
     }
     if (!phases.empty())
         phase = phases.back();
@@ -283,7 +295,8 @@ TEST(OscillatorSinCos, AmDemodulationOfEveryVariantGivesTheDefinedValuesInPieces
         ASSERT_EQ(std::fesetround(mode), 0);
         double referencePhase = 0.0;
         float referenceMean = 0.0f;
-        const std::vector<float> expected = ReferenceAm(I, Q, increment, referencePhase, 2.0f, referenceMean);
+        const std::vector<float> expected =
+            ReferenceAm(I, Q, increment, referencePhase, 2.0f, referenceMean);
         for (const KernelTable* variant : variants)
             for (int32_t piece : {1, 7, 8, 23, 24, 25, 333, 2000})
             {
@@ -294,8 +307,8 @@ TEST(OscillatorSinCos, AmDemodulationOfEveryVariantGivesTheDefinedValuesInPieces
                 for (int32_t at = 0; at < 2000; at += piece)
                 {
                     const int32_t n = std::min(piece, 2000 - at);
-                    variant->amDemodulate(I.data() + at, Q.data() + at, n, &phase, increment, kTwoPi,
-                                          2.0f, &mean, phases.data() + at, y.data() + at);
+                    variant->amDemodulate(I.data() + at, Q.data() + at, n, &phase, increment,
+                                          kTwoPi, 2.0f, &mean, phases.data() + at, y.data() + at);
                 }
                 for (std::size_t i = 0; i < y.size(); ++i)
                     ASSERT_EQ(Bits(y[i]), Bits(expected[i]))
@@ -309,8 +322,8 @@ TEST(OscillatorSinCos, AmDemodulationOfEveryVariantGivesTheDefinedValuesInPieces
 
 TEST(PhaseOscillator, BlockStepsGiveTheSingleStepsPhasesAndRoundedValues)
 {
-    const double rates[][2] = {{240000.0, 12000.0}, {44100.0, -1850.0}, {1.0, 0.25},
-                               {48000.0, 100000.0}};
+    const double rates[][2] = {
+        {240000.0, 12000.0}, {44100.0, -1850.0}, {1.0, 0.25}, {48000.0, 100000.0}};
     for (const auto& rate : rates)
     {
         PhaseOscillator single;

@@ -288,14 +288,14 @@ std::vector<float> Signal(std::size_t floats, uint32_t seed)
 
 // Blocks of the given sizes in turn (one Put and one port-0 Get each), everything handed out.
 std::vector<float> RunInBlocks(Stage& stage, const std::vector<float>& input,
-                       const std::vector<int32_t>& sizes)
+                               const std::vector<int32_t>& sizes)
 {
     std::vector<float> output;
     std::size_t at = 0;
     for (std::size_t k = 0; at < input.size(); ++k)
     {
-        const std::size_t n =
-            std::min<std::size_t>(static_cast<std::size_t>(sizes[k % sizes.size()]), input.size() - at);
+        const std::size_t n = std::min<std::size_t>(
+            static_cast<std::size_t>(sizes[k % sizes.size()]), input.size() - at);
         stage.Put(0, input.data() + at, static_cast<int32_t>(4 * n));
         const void* block = nullptr;
         int32_t bytes = 0;
@@ -354,8 +354,8 @@ TEST(StageBlocks, FreqConvGivesThePerSampleBits)
         for (const char* quality : kQualities)
             for (float Fn : {12000.0f, -31000.0f, 0.0f})
             {
-                SCOPED_TRACE(testing::Message() << (complexInput ? "complex " : "real ") << quality
-                                                << " Fn " << Fn);
+                SCOPED_TRACE(testing::Message()
+                             << (complexInput ? "complex " : "real ") << quality << " Fn " << Fn);
                 const std::vector<float> input = Signal(Length(quality), 1);
                 auto stage = std::make_unique<FreqConv>();
                 stage->SetParam("ModeInp", complexInput ? "Complex" : "Simpl");
@@ -376,7 +376,7 @@ TEST(StageBlocks, FreqConvGivesThePerSampleBits)
 
 // Ratios of every path: one step with t = 0 (240k -> 48k) and with a varying phase (44.1k ->
 // 8k), two steps (2.4M -> 48k, 240k -> 12k), equal rates, and an output rate above the input's.
-constexpr float kResampleRates[][2] = {{240000, 48000}, {44100, 8000}, {2400000, 48000},
+constexpr float kResampleRates[][2] = {{240000, 48000}, {44100, 8000},  {2400000, 48000},
                                        {240000, 12000}, {48000, 48000}, {8000, 48000}};
 
 TEST(StageBlocks, ReSamplGivesThePerSampleBits)
@@ -385,8 +385,9 @@ TEST(StageBlocks, ReSamplGivesThePerSampleBits)
         for (bool complexInput : {true, false})
             for (const char* quality : kQualities)
             {
-                SCOPED_TRACE(testing::Message() << rates[0] << " -> " << rates[1] << " "
-                                                << (complexInput ? "complex " : "real ") << quality);
+                SCOPED_TRACE(testing::Message()
+                             << rates[0] << " -> " << rates[1] << " "
+                             << (complexInput ? "complex " : "real ") << quality);
                 // One stage, started again for every run (a Start clears everything).
                 auto stage = std::make_unique<ReSampl>();
                 stage->SetParam("ModeInp", complexInput ? "Complex" : "Simpl");
@@ -397,8 +398,8 @@ TEST(StageBlocks, ReSamplGivesThePerSampleBits)
                 stage->SetParam("Quality", quality);
                 ASSERT_GT(stage->Start(), 0);
                 // Enough input to pass the start-up and give 200 outputs more.
-                const auto pairs = static_cast<std::size_t>(
-                    (stage->Discard() + 200) * std::max(1.0f, rates[0] / rates[1]));
+                const auto pairs = static_cast<std::size_t>((stage->Discard() + 200) *
+                                                            std::max(1.0f, rates[0] / rates[1]));
                 const std::vector<float> input = Signal(std::max(Length(quality), 2 * pairs), 2);
                 const std::vector<float> expected = ReferenceReSampl(*stage, input);
                 for (const auto& sizes : BlockSizes(quality))
@@ -418,14 +419,15 @@ TEST(StageBlocks, DemodulatorGivesThePerSampleBitsForAmAndFm)
             for (bool complexInput : {true, false})
                 for (const char* quality : kQualities)
                 {
-                    SCOPED_TRACE(testing::Message() << mode << " " << rates[0] << " -> " << rates[1]
-                                                    << (complexInput ? " complex " : " real ")
-                                                    << quality);
+                    SCOPED_TRACE(testing::Message()
+                                 << mode << " " << rates[0] << " -> " << rates[1]
+                                 << (complexInput ? " complex " : " real ") << quality);
                     // Past the start-up (AM drops (N + 999) / 2 outputs), and 200 outputs more.
-                    const auto pairs = static_cast<std::size_t>(
-                        ((QualityToDesign(quality).taps + 999) / 2 + 200) *
-                        std::max(1.0f, rates[0] / rates[1]));
-                    const std::vector<float> input = Signal(std::max(Length(quality), 2 * pairs), 3);
+                    const auto pairs =
+                        static_cast<std::size_t>(((QualityToDesign(quality).taps + 999) / 2 + 200) *
+                                                 std::max(1.0f, rates[0] / rates[1]));
+                    const std::vector<float> input =
+                        Signal(std::max(Length(quality), 2 * pairs), 3);
                     std::vector<float> expected;
                     for (const auto& sizes : BlockSizes(quality))
                     {
@@ -494,8 +496,8 @@ TEST(StageBlocks, NonFiniteAndHugeInputGiveThePerSampleBits)
     // Infinities, NaN and values near the float limit: the shortcuts that hold only for finite,
     // moderate samples (skipped zero taps, a neighbouring sum of weight 0) must step aside.
     std::vector<float> input = Signal(40000, 4);
-    const float wild[] = {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
-                          -3e38f, 1e30f};
+    const float wild[] = {std::numeric_limits<float>::infinity(),
+                          std::numeric_limits<float>::quiet_NaN(), -3e38f, 1e30f};
     for (std::size_t i = 3000, k = 0; i < input.size(); i += 3331, ++k)
         input[i] = wild[k % 4];
     for (bool complexInput : {true, false})

@@ -86,7 +86,8 @@ void AM_Demod::Process(float* I, float* Q, int32_t pairs)
     }
     else
     {
-        ShiftDown(Fd, FnWork, I, Q, pairs); // "PM": consumed (the oscillator runs), nothing produced
+        ShiftDown(Fd, FnWork, I, Q,
+                  pairs); // "PM": consumed (the oscillator runs), nothing produced
         return;
     }
 

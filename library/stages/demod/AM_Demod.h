@@ -35,12 +35,12 @@ public:
 
     int32_t mode = kNone;
     int32_t quality = 0;
-    float Fd = 44100.0f;     // Hz, input rate
-    float FdOut = 44100.0f;  // Hz, output rate
-    float Fn = 1850.0f;      // Hz, carrier
-    float FnWork = 1850.0f;  // Hz, the copy the oscillator runs at, taken from Fn by Start
-    float Fp = 3400.0f;      // Hz, kept, no effect
-    float Kamp = 1.0f;       // gain inside the demodulation formulas
+    float Fd = 44100.0f;    // Hz, input rate
+    float FdOut = 44100.0f; // Hz, output rate
+    float Fn = 1850.0f;     // Hz, carrier
+    float FnWork = 1850.0f; // Hz, the copy the oscillator runs at, taken from Fn by Start
+    float Fp = 3400.0f;     // Hz, kept, no effect
+    float Kamp = 1.0f;      // gain inside the demodulation formulas
 
     float EnvelopeMean() const { return envelopeMean; }
     int32_t Discard() const { return discard; }

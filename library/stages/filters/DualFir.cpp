@@ -85,10 +85,12 @@ void DualFir::StepBlock(const float* a, const float* b, int32_t n, float* ya, fl
             const int32_t newest = w - count + 1;
             const int32_t span = count - 1 + N;
             table.firBlock(taps.data(), N,
-                           HistoryWindow(historyA.data(), newest, span, scratchA.data()) + count - 1,
+                           HistoryWindow(historyA.data(), newest, span, scratchA.data()) + count -
+                               1,
                            1, count, ya + done);
             table.firBlock(taps.data(), N,
-                           HistoryWindow(historyB.data(), newest, span, scratchB.data()) + count - 1,
+                           HistoryWindow(historyB.data(), newest, span, scratchB.data()) + count -
+                               1,
                            1, count, yb + done);
         }
         else

@@ -43,8 +43,8 @@ bool PolyphaseResampler::UsableRatio(float R)
     return std::isfinite(R) && R > 0.0f && R * kMaxUpRatio >= 1.0f;
 }
 
-int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
-                                       FilterWindow window, int32_t length)
+int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta, FilterWindow window,
+                                       int32_t length)
 {
     // Only what was written can be other than zero: the coefficients of the last design (the
     // arrays were zeroed at construction). Of the history, only the entries that the first
@@ -54,8 +54,8 @@ int32_t PolyphaseResampler::DesignBank(float rateIn, float rateOut, float beta,
     for (int32_t p = 0; p < 10; ++p)
         std::fill(Bank(p), Bank(p) + bankExtent, 0.0f);
     bankExtent = 0;
-    const auto cleared = static_cast<int32_t>(
-        std::clamp<int64_t>(int64_t{length} + 8, 0, kHistoryCapacity));
+    const auto cleared =
+        static_cast<int32_t>(std::clamp<int64_t>(int64_t{length} + 8, 0, kHistoryCapacity));
     std::fill(historyI.begin(), historyI.begin() + cleared, 0.0f);
     std::fill(historyQ.begin(), historyQ.begin() + cleared, 0.0f);
     state = 0;
@@ -146,17 +146,15 @@ void PolyphaseResampler::Sum(const float* taps, int32_t from, int32_t length, fl
 void PolyphaseResampler::Interpolate(int32_t p, float t, float& outI, float& outQ)
 {
     float sums[4];
-    table.dotPair(Bank(p),
-                  Bank(p + 1),
-                  HistoryWindow(historyI.data(), w, NT, scratchI),
+    table.dotPair(Bank(p), Bank(p + 1), HistoryWindow(historyI.data(), w, NT, scratchI),
                   HistoryWindow(historyQ.data(), w, NT, scratchQ), NT, sums);
     // sums: A.I, B.I, A.Q, B.Q.
     outI = sums[0] + (sums[1] - sums[0]) * t;
     outQ = sums[2] + (sums[3] - sums[2]) * t;
 }
 
-int32_t PolyphaseResampler::ResampleStep(float I, float Q, float rateIn, float rateOut,
-                                         float& outI, float& outQ)
+int32_t PolyphaseResampler::ResampleStep(float I, float Q, float rateIn, float rateOut, float& outI,
+                                         float& outQ)
 {
     const float R = rateIn / rateOut;
     if (designed == 0 || !UsableRatio(R))
@@ -284,8 +282,7 @@ void PolyphaseResampler::FullOutput(const OutputPlan& plan, int32_t position, fl
         float sums[4];
         const float* windowQ =
             outQ != nullptr ? HistoryWindow(historyQ.data(), position, NT, scratchQ) : nullptr;
-        table.dotPair(Bank(plan.phase),
-                      Bank(plan.phase + 1),
+        table.dotPair(Bank(plan.phase), Bank(plan.phase + 1),
                       HistoryWindow(historyI.data(), position, NT, scratchI), windowQ, NT, sums);
         *outI = sums[0] + (sums[1] - sums[0]) * t;
         if (outQ != nullptr)
@@ -351,8 +348,7 @@ void PolyphaseResampler::Outputs(const Due* list, int32_t count, float R, bool s
             const OutputPlan next = Plan(R, list[end].frac);
             const int32_t gap = list[end - 1].position - list[end].position;
             if (list[end].formed || !firstAlone(next) || next.phase != plan.phase ||
-                next.length != plan.length ||
-                (stride != 0 && gap != stride) ||
+                next.length != plan.length || (stride != 0 && gap != stride) ||
                 list[k].position - list[end].position + plan.length > kHistoryCapacity)
                 break;
             stride = gap;

@@ -17,8 +17,8 @@ namespace sigkit {
 class PolyphaseResampler
 {
 public:
-    static constexpr int32_t kPhases = 9;       // phase filters c_0 .. c_8
-    static constexpr int32_t kPrototype = 9;    // bank array holding the prototype h
+    static constexpr int32_t kPhases = 9;    // phase filters c_0 .. c_8
+    static constexpr int32_t kPrototype = 9; // bank array holding the prototype h
     // Interpolation by more than this (R below its inverse) gives no output: each input would
     // yield more outputs than a block can carry.
     static constexpr float kMaxUpRatio = 4096.0f;
@@ -53,7 +53,8 @@ public:
     // The prototype alone behind a rate gate: stores and filters while the accumulator is below
     // R, otherwise refuses the input (not stored) and lowers the accumulator by R. With R = 2 the
     // gate gives 1, 1, 0, 1, 1, 0, ... Result: 0 or 1.
-    int32_t GatedFilterStep(float I, float Q, float rateIn, float rateOut, float& outI, float& outQ);
+    int32_t GatedFilterStep(float I, float Q, float rateIn, float rateOut, float& outI,
+                            float& outQ);
 
     // n inputs through the gate as interpolation by zero insertion feeds it: each input, then
     // zeros (0, 0) until the gate refuses one; the outputs of every stored sample, in order, with
@@ -85,7 +86,7 @@ private:
         int32_t phase;
         int32_t length;
         float weight;
-        bool interpolates; // false: the output is the first sum alone
+        bool interpolates;     // false: the output is the first sum alone
         bool neighbourIsPhase; // R < 8: the neighbour is phase + 1; else the window one older
     };
     OutputPlan Plan(float R, float frac) const;
@@ -117,20 +118,20 @@ private:
     int32_t bankExtent = 0; // coefficients of each array that may be other than zero
     float* Bank(int32_t p) const { return bank + static_cast<std::size_t>(p) * kHistoryCapacity; }
     int32_t designed = 0;
-    float acc = 0.0f;  // rate accumulator, in input samples
-    int32_t N = 0;     // prototype taps
-    int32_t NT = 0;    // taps of a phase filter taking part in the sums: N + 7
+    float acc = 0.0f;            // rate accumulator, in input samples
+    int32_t N = 0;               // prototype taps
+    int32_t NT = 0;              // taps of a phase filter taking part in the sums: N + 7
     std::vector<float> historyI; // kHistoryCapacity each: the I and Q parts of the samples
     std::vector<float> historyQ;
-    int32_t state = 0;           // result of the last ResampleStep
-    float* scratch = nullptr;    // kHistoryCapacity (I, Q) pairs, aligned: windows that wrap
-    float* scratchI = nullptr;   // its first half for I, second half for Q
+    int32_t state = 0;         // result of the last ResampleStep
+    float* scratch = nullptr;  // kHistoryCapacity (I, Q) pairs, aligned: windows that wrap
+    float* scratchI = nullptr; // its first half for I, second half for Q
     float* scratchQ = nullptr;
     // Samples at most this large in magnitude keep every sum of the bank below a quarter of the
     // float range, so an output whose neighbouring sum has weight 0 is the first sum exactly.
     float tameLimit = 0.0f;
-    int32_t tameRun = 0;         // newest consecutive samples within tameLimit
-    std::vector<Due> due;        // outputs of one chunk
+    int32_t tameRun = 0;  // newest consecutive samples within tameLimit
+    std::vector<Due> due; // outputs of one chunk
     const kernels::KernelTable& table;
 };
 

@@ -193,7 +193,7 @@ void OddTapGroup(const float* taps, int32_t n, const float* x, int32_t base, int
     const __m256 s7 = _mm256_add_ps(acc[3], acc[7]);
     s1 = _mm256_add_ps(s1, s5); // s[k] += s[k + 4]
     s3 = _mm256_add_ps(s3, s7);
-    s1 = _mm256_add_ps(s1, s3);                               // s[k] += s[k + 2]
+    s1 = _mm256_add_ps(s1, s3);                                // s[k] += s[k + 2]
     const __m256 sum = _mm256_add_ps(_mm256_setzero_ps(), s1); // s0 + s1
     const __m256 inOrder = _mm256_permutevar8x32_ps(sum, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
     const int32_t have = count - base;
@@ -262,8 +262,8 @@ __m256d Abs(__m256d v)
 __m256i FarFromBoundary(__m256d v)
 {
     using namespace sincos;
-    const __m256i t = _mm256_and_si256(_mm256_sub_epi64(_mm256_castpd_si256(v), Splat64(kNearStart)),
-                                       Splat64(kLowBits));
+    const __m256i t = _mm256_and_si256(
+        _mm256_sub_epi64(_mm256_castpd_si256(v), Splat64(kNearStart)), Splat64(kLowBits));
     return _mm256_cmpgt_epi64(t, Splat64(2 * kMarginUlps));
 }
 
@@ -294,18 +294,23 @@ int SinCos4(__m256d x, __m128& sOut, __m128& cOut)
     const __m256d cosR = _mm256_add_pd(_mm256_sub_pd(Splat(1.0), _mm256_mul_pd(Splat(0.5), z)),
                                        _mm256_mul_pd(_mm256_mul_pd(z, z), pc));
 
-    // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR, sinR)[q].
+    // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR,
+    // sinR)[q].
     const __m256i q = _mm256_castpd_si256(_mm256_add_pd(k, Splat(kRoundingShift)));
-    const __m256d swap = _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(q, Splat64(1)), Splat64(1)));
+    const __m256d swap =
+        _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(q, Splat64(1)), Splat64(1)));
     const __m256i sinSign = _mm256_slli_epi64(_mm256_and_si256(q, Splat64(2)), 62);
-    const __m256i cosSign = _mm256_slli_epi64(_mm256_and_si256(_mm256_add_epi64(q, Splat64(1)), Splat64(2)), 62);
+    const __m256i cosSign =
+        _mm256_slli_epi64(_mm256_and_si256(_mm256_add_epi64(q, Splat64(1)), Splat64(2)), 62);
     __m256d s = _mm256_xor_pd(_mm256_blendv_pd(sinR, cosR, swap), _mm256_castsi256_pd(sinSign));
     __m256d c = _mm256_xor_pd(_mm256_blendv_pd(cosR, sinR, swap), _mm256_castsi256_pd(cosSign));
 
-    const __m256d ok = _mm256_castsi256_pd(_mm256_and_si256(FarFromBoundary(s), FarFromBoundary(c)));
+    const __m256d ok =
+        _mm256_castsi256_pd(_mm256_and_si256(FarFromBoundary(s), FarFromBoundary(c)));
     const __m256d magnitude = Abs(x);
-    const __m256d inRange = _mm256_and_pd(_mm256_cmp_pd(magnitude, Splat(kSinCosLimit), _CMP_LE_OQ),
-                                          _mm256_cmp_pd(magnitude, Splat(kSmallestPhase), _CMP_GE_OQ));
+    const __m256d inRange =
+        _mm256_and_pd(_mm256_cmp_pd(magnitude, Splat(kSinCosLimit), _CMP_LE_OQ),
+                      _mm256_cmp_pd(magnitude, Splat(kSmallestPhase), _CMP_GE_OQ));
     const __m256d zero = _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_EQ_OQ);
     s = _mm256_blendv_pd(s, x, zero);
     c = _mm256_blendv_pd(c, Splat(1.0), zero);
@@ -362,8 +367,8 @@ int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
     return fromLibrary;
 }
 
-int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases,
-                  float* s, float* c)
+int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases, float* s,
+                  float* c)
 {
     // Round r: the phases of group r + 1, then the sines and cosines of group r beside them.
     constexpr int32_t kGroup = 16;
@@ -451,7 +456,8 @@ void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
     {
         const __m256 a = _mm256_loadu_ps(iq + 2 * k);     // I0 Q0 I1 Q1 I2 Q2 I3 Q3
         const __m256 b = _mm256_loadu_ps(iq + 2 * k + 8); // I4 Q4 ... I7 Q7
-        const __m256 even = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)); // I0 I1 I4 I5 I2 I3 I6 I7
+        const __m256 even =
+            _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)); // I0 I1 I4 I5 I2 I3 I6 I7
         const __m256 odd = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
         const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
         _mm256_storeu_ps(I + k, _mm256_permutevar8x32_ps(even, order));
@@ -499,14 +505,16 @@ void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float
         const __m256 in = _mm256_loadu_ps(I + i);
         const __m256 quad = _mm256_loadu_ps(Q + i);
         __m256 m = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(in, in), _mm256_mul_ps(quad, quad)));
-        m = _mm256_blendv_ps(m, _mm256_set1_ps(1.0f), _mm256_cmp_ps(m, _mm256_setzero_ps(), _CMP_EQ_OQ));
+        m = _mm256_blendv_ps(m, _mm256_set1_ps(1.0f),
+                             _mm256_cmp_ps(m, _mm256_setzero_ps(), _CMP_EQ_OQ));
         const __m256 u = _mm256_div_ps(in, m);
         const __m256 v = _mm256_div_ps(quad, m);
         const __m256 pu = _mm256_blend_ps(_mm256_permutevar8x32_ps(u, back),
                                           _mm256_permutevar8x32_ps(prevU, back), 0x01);
         const __m256 pv = _mm256_blend_ps(_mm256_permutevar8x32_ps(v, back),
                                           _mm256_permutevar8x32_ps(prevV, back), 0x01);
-        _mm256_storeu_ps(y + i, _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(pv, u), _mm256_mul_ps(pu, v)), gain));
+        _mm256_storeu_ps(
+            y + i, _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(pv, u), _mm256_mul_ps(pu, v)), gain));
         prevU = u;
         prevV = v;
     }

@@ -260,7 +260,9 @@ void OddTapGroups(const float* taps, int32_t n, const float* x, int32_t base, in
         // Lanes whose output lies beyond count are not loaded (they would read before x).
         const int32_t first = base + 16 * g;
         const int32_t missing = first + 16 - count; // lanes l < missing have no output
-        valid[g] = missing <= 0 ? kAll : missing >= 16 ? 0 : static_cast<__mmask16>(kAll << missing);
+        valid[g] = missing <= 0    ? kAll
+                   : missing >= 16 ? 0
+                                   : static_cast<__mmask16>(kAll << missing);
         start[g] = x - (first + 15);
     }
     __m512 acc[G][8];
@@ -288,7 +290,7 @@ void OddTapGroups(const float* taps, int32_t n, const float* x, int32_t base, in
         const __m512 s7 = _mm512_add_ps(acc[g][3], acc[g][7]);
         s1 = _mm512_add_ps(s1, s5); // s[k] += s[k + 4]
         s3 = _mm512_add_ps(s3, s7);
-        s1 = _mm512_add_ps(s1, s3);                                  // s[k] += s[k + 2]
+        s1 = _mm512_add_ps(s1, s3);                                   // s[k] += s[k + 2]
         const __m512 sum = Permute(reverse, _mm512_add_ps(zero, s1)); // s0 + s1
         const int32_t first = base + 16 * g;
         const int32_t have = count - first;
@@ -373,8 +375,8 @@ __m512d Splat(double value)
 __attribute__((always_inline)) inline __mmask8 SinCos8(__m512d x, __m256& sOut, __m256& cOut)
 {
     using namespace sincos;
-    const __m512d k =
-        _mm512_roundscale_pd(_mm512_mul_pd(x, Splat(kTwoOverPi)), _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    const __m512d k = _mm512_roundscale_pd(_mm512_mul_pd(x, Splat(kTwoOverPi)),
+                                           _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
     __m512d r = _mm512_sub_pd(x, _mm512_mul_pd(k, Splat(kHalfPi1)));
     r = _mm512_sub_pd(r, _mm512_mul_pd(k, Splat(kHalfPi2)));
     r = _mm512_sub_pd(r, _mm512_mul_pd(k, Splat(kHalfPi3)));
@@ -396,7 +398,8 @@ __attribute__((always_inline)) inline __mmask8 SinCos8(__m512d x, __m256& sOut, 
     const __m512d cosR = _mm512_add_pd(_mm512_sub_pd(Splat(1.0), _mm512_mul_pd(Splat(0.5), z)),
                                        _mm512_mul_pd(_mm512_mul_pd(z, z), pc));
 
-    // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR, sinR)[q].
+    // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR,
+    // sinR)[q].
     const __m512i q = _mm512_castpd_si512(_mm512_add_pd(k, Splat(kRoundingShift)));
     const __mmask8 swap = _mm512_test_epi64_mask(q, _mm512_set1_epi64(1));
     const __m512i two = _mm512_set1_epi64(2);
@@ -469,8 +472,8 @@ int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
         __m256 sv;
         __m256 cv;
         const __mmask8 ok = SinCos8(_mm512_maskz_loadu_pd(lanes, phase + i), sv, cv);
-        const __m256i store = _mm256_cmpgt_epi32(_mm256_set1_epi32(count),
-                                                 _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+        const __m256i store =
+            _mm256_cmpgt_epi32(_mm256_set1_epi32(count), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
         _mm256_maskstore_ps(s + i, store, sv);
         _mm256_maskstore_ps(c + i, store, cv);
         fromLibrary += Redo(static_cast<unsigned>(lanes & ~ok), phase + i, s + i, c + i);
@@ -478,8 +481,8 @@ int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
     return fromLibrary;
 }
 
-int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases,
-                  float* s, float* c)
+int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases, float* s,
+                  float* c)
 {
     if (!DefaultFloatEnvironment())
     {
@@ -555,9 +558,9 @@ uint32_t StoreReversed(const float* x, int32_t n, float* top)
         const int32_t count = n - i;
         const __mmask16 mask = TailMask(count);
         const __m512 v = _mm512_maskz_loadu_ps(mask, x + i);
-        const __m512i backwards = _mm512_sub_epi32(_mm512_set1_epi32(count - 1),
-                                                   _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9,
-                                                                     10, 11, 12, 13, 14, 15));
+        const __m512i backwards = _mm512_sub_epi32(
+            _mm512_set1_epi32(count - 1),
+            _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
         _mm512_mask_storeu_ps(top - n + 1, mask, Permute(backwards, v));
         largest = _mm512_max_epu32(largest, _mm512_and_si512(_mm512_castps_si512(v), magnitude));
     }
@@ -566,8 +569,10 @@ uint32_t StoreReversed(const float* x, int32_t n, float* top)
 
 void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
 {
-    const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-    const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+    const __m512i even =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odd =
+        _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
     for (int32_t k = 0; k < pairs; k += 16)
     {
         const int32_t count = pairs - k < 16 ? pairs - k : 16;
@@ -688,8 +693,8 @@ int32_t AmDemodulate(const float* I, const float* Q, int32_t n, double* phase, d
         if (r >= 2)
         {
             const int32_t g = r - 2;
-            const __m256 ratio = _mm256_div_ps(_mm256_load_ps(magnitude[g % 3]),
-                                               _mm256_load_ps(means[g % 3]));
+            const __m256 ratio =
+                _mm256_div_ps(_mm256_load_ps(magnitude[g % 3]), _mm256_load_ps(means[g % 3]));
             const __m512d value =
                 _mm512_mul_pd(_mm512_sub_pd(_mm512_cvtps_pd(ratio), _mm512_set1_pd(1.0)), gain);
             _mm256_storeu_ps(y + g * kGroup, _mm512_cvtpd_ps(value));
@@ -740,7 +745,8 @@ void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float
             _mm512_alignr_epi32(_mm512_castps_si512(u), _mm512_castps_si512(prevU), 15));
         const __m512 pv = _mm512_castsi512_ps(
             _mm512_alignr_epi32(_mm512_castps_si512(v), _mm512_castps_si512(prevV), 15));
-        const __m512 value = _mm512_mul_ps(_mm512_sub_ps(_mm512_mul_ps(pv, u), _mm512_mul_ps(pu, v)), gain);
+        const __m512 value =
+            _mm512_mul_ps(_mm512_sub_ps(_mm512_mul_ps(pv, u), _mm512_mul_ps(pu, v)), gain);
         _mm512_mask_storeu_ps(y + i, mask, value);
         if (count < 16)
         {

@@ -71,7 +71,8 @@ struct KernelTable
     // never changes it, and the result has firBlock's bits, provided every x in the windows is
     // finite (0·inf is NaN) and the floating-point environment is the default one (round to
     // nearest, no flushing of tiny values). Callers check both.
-    void (*firBlockOddTaps)(const float* taps, int32_t n, const float* x, int32_t count, float* out);
+    void (*firBlockOddTaps)(const float* taps, int32_t n, const float* x, int32_t count,
+                            float* out);
     // Two filters over the same window, each summed as `dot`: out[0] = Σ a[j]·x[j],
     // out[1] = Σ b[j]·x[j]; when y is not null also out[2] = Σ a[j]·y[j], out[3] = Σ b[j]·y[j].
     // (Neighbouring phases of the resampler over its I and Q histories share every load.)
@@ -100,8 +101,8 @@ struct KernelTable
     // Result: as sinCos. (The running mean is a chain from sample to sample; the vector variants
     // work on the sines, cosines and magnitudes of the next samples beside it.)
     int32_t (*amDemodulate)(const float* I, const float* Q, int32_t n, double* phase,
-                            double increment, double wrap, float kamp, float* mean,
-                            double* phases, float* y);
+                            double increment, double wrap, float kamp, float* mean, double* phases,
+                            float* y);
     // Multiplication by the conjugate phasor, element by element in single precision:
     // outI = c·I + Q·s, outQ = Q·c - I·s. The outputs may be the inputs.
     void (*mix)(const float* I, const float* Q, const float* s, const float* c, int32_t n,

@@ -99,8 +99,8 @@ void DotPair(const float* a, const float* b, const float* x, const float* y, int
     }
 }
 
-int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases,
-                  float* s, float* c)
+int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases, float* s,
+                  float* c)
 {
     *phase = AdvancePhases(*phase, increment, wrap, n, phases);
     return LibmSinCos(phases, n, s, c);

@@ -14,9 +14,9 @@
 // The float that a caller keeps is the double rounded to nearest. Two doubles that differ by less
 // than their distance to the nearest float rounding boundary round to the same float; a result
 // within kMarginUlps units of a boundary (or a phase so small that the sine could be below the
-// normal float range) is therefore taken from the standard library instead, which makes every float equal to the standard library's rounded
-// one as long as both doubles lie within kMarginUlps / 2 units of the true value - a hundred times
-// the error seen.
+// normal float range) is therefore taken from the standard library instead, which makes every float
+// equal to the standard library's rounded one as long as both doubles lie within kMarginUlps / 2
+// units of the true value - a hundred times the error seen.
 namespace sigkit::kernels::sincos {
 
 inline constexpr double kSinCosLimit = 16.0; // |phase| above this goes to the standard library
@@ -30,9 +30,9 @@ inline constexpr double kHalfPi4 = 8.47842766036889956997e-32;
 inline constexpr double kSin[6] = {-1.66666666666666324348e-01, 8.33333333332248946124e-03,
                                    -1.98412698298579493134e-04, 2.75573137070700676789e-06,
                                    -2.50507602534068634195e-08, 1.58969099521155010221e-10};
-inline constexpr double kCos[6] = {4.16666666666666019037e-02,  -1.38888888888741095749e-03,
-                                   2.48015872894767294178e-05,  -2.75573143513906633035e-07,
-                                   2.08757232129817482790e-09,  -1.13596475577881948265e-11};
+inline constexpr double kCos[6] = {4.16666666666666019037e-02, -1.38888888888741095749e-03,
+                                   2.48015872894767294178e-05, -2.75573143513906633035e-07,
+                                   2.08757232129817482790e-09, -1.13596475577881948265e-11};
 
 // A double rounds to float on its low 29 mantissa bits; a midpoint between two floats has them
 // at exactly kMidpoint. With t those bits, (t - kMidpoint + kMarginUlps) mod 2^29 exceeds
@@ -86,9 +86,8 @@ inline double AdvancePhases(double phase, double increment, double wrap, int32_t
             const double safe = (room - kMargin) / step - 2.0;
             if (safe >= 1.0)
             {
-                const auto run = static_cast<int32_t>(
-                    std::min(std::min(safe, static_cast<double>(kLongestRun)),
-                             static_cast<double>(n - i)));
+                const auto run = static_cast<int32_t>(std::min(
+                    std::min(safe, static_cast<double>(kLongestRun)), static_cast<double>(n - i)));
                 for (int32_t k = 0; k < run; ++k)
                 {
                     p = increment + p;
