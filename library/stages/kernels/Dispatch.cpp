@@ -1,10 +1,9 @@
 #include "stages/kernels/Variants.h"
 
 #include <cfenv>
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <new>
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
 #endif
@@ -113,23 +112,26 @@ bool DefaultFloatEnvironment()
 float* AllocateComplex(std::size_t pairs)
 {
     constexpr std::size_t pairBytes = 2 * sizeof(float);
-    if (pairs == 0 ||
-        pairs > std::numeric_limits<std::size_t>::max() / pairBytes - kComplexAlignment)
+    constexpr std::size_t extra = kComplexAlignment + sizeof(void*);
+    if (pairs == 0 || pairs > (std::numeric_limits<std::size_t>::max() - extra) / pairBytes)
         return nullptr;
-    // Rounded up to whole alignment units, as aligned allocation requires.
-    const std::size_t bytes =
-        (pairs * pairBytes + kComplexAlignment - 1) / kComplexAlignment * kComplexAlignment;
-    void* block = ::operator new (bytes, std::align_val_t{kComplexAlignment}, std::nothrow);
-    if (block == nullptr)
+    // calloc: a large block comes as zero pages from the system, so the parts that are never
+    // used (most of a resampler's bank) cost nothing. The block is aligned inside the
+    // allocation; the allocation's own address is kept just before it.
+    void* allocation = std::calloc(pairs * pairBytes + extra, 1);
+    if (allocation == nullptr)
         return nullptr;
-    std::memset(block, 0, bytes);
-    return static_cast<float*>(block);
+    const auto start = reinterpret_cast<std::uintptr_t>(allocation) + sizeof(void*);
+    const std::uintptr_t aligned = (start + kComplexAlignment - 1) & ~(kComplexAlignment - 1);
+    void** before = reinterpret_cast<void**>(aligned) - 1;
+    *before = allocation;
+    return reinterpret_cast<float*>(aligned);
 }
 
 void FreeComplex(float* block)
 {
     if (block != nullptr)
-        ::operator delete (block, std::align_val_t{kComplexAlignment});
+        std::free(*(reinterpret_cast<void**>(block) - 1));
 }
 
 } // namespace sigkit::kernels
