@@ -319,8 +319,8 @@ void PolyphaseResampler::FirstSums(const OutputPlan& plan, const Due* first, int
                        count, outQ);
 }
 
-void PolyphaseResampler::Outputs(const Due* list, int32_t count, float R, bool skipNeighbour,
-                                 float* outI, float* outQ)
+void PolyphaseResampler::Outputs(const Due* list, int32_t count, bool skipNeighbour, float* outI,
+                                 float* outQ)
 {
     // With weight 0 the output A + (B - A)·0 is A itself, provided B - A is finite and A is not
     // -0.0: skipNeighbour vouches for both (tame samples, default floating-point environment).
@@ -332,7 +332,7 @@ void PolyphaseResampler::Outputs(const Due* list, int32_t count, float R, bool s
             ++k;
             continue;
         }
-        const OutputPlan plan = Plan(R, list[k].frac);
+        const OutputPlan& plan = list[k].plan;
         if (!firstAlone(plan))
         {
             FullOutput(plan, list[k].position, outI + k, outQ != nullptr ? outQ + k : nullptr);
@@ -345,7 +345,7 @@ void PolyphaseResampler::Outputs(const Due* list, int32_t count, float R, bool s
         int32_t stride = 0;
         while (end < count)
         {
-            const OutputPlan next = Plan(R, list[end].frac);
+            const OutputPlan& next = list[end].plan;
             const int32_t gap = list[end - 1].position - list[end].position;
             if (list[end].formed || !firstAlone(next) || next.phase != plan.phase ||
                 next.length != plan.length || (stride != 0 && gap != stride) ||
@@ -390,6 +390,11 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
     }
 
     const bool quiet = kernels::DefaultFloatEnvironment();
+    // A whole ratio (R = 5 or 20 exactly) from an accumulator at 0 repeats one pattern: an output
+    // every R inputs, each with frac 0 and so one plan.
+    const bool whole = R <= 16777216.0f && static_cast<float>(static_cast<int32_t>(R)) == R;
+    const int32_t period = whole ? static_cast<int32_t>(R) : 0;
+    const OutputPlan atZero = Plan(R, 0.0f);
     for (int32_t done = 0; done < n;)
     {
         // The chunk's samples go to w, w - 1, ... without passing 0, and no window of its outputs
@@ -416,6 +421,30 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
         int32_t result = state;
         for (int32_t i = 0; i < count;)
         {
+            if (whole && a == 0.0f)
+            {
+                // The adds 1, 2, ..., R are exact: outputs at every R-th input, then the rest
+                // of the chunk (fewer than R inputs) leaves the accumulator at their count.
+                const int32_t outputs = (count - i) / period;
+                const bool formed = !FirstAlone(atZero, skipNeighbour);
+                for (int32_t m = 1; m <= outputs; ++m)
+                {
+                    const int32_t position = w - (i + m * period - 1);
+                    if (formed)
+                        FullOutput(atZero, position, chunkI + dueCount,
+                                   chunkQ != nullptr ? chunkQ + dueCount : nullptr);
+                    due[static_cast<std::size_t>(dueCount++)] = {position, atZero, formed};
+                }
+                i += outputs * period;
+                result = outputs > 0 ? 1 : result;
+                if (i < count)
+                {
+                    a = static_cast<float>(count - i);
+                    i = count;
+                    result = 0;
+                }
+                continue;
+            }
             // From an accumulator value, the inputs up to the next output are taken in one add
             // when every one of those adds is exact: the last sum, a + J, is a float (below
             // 2^24, where the unit in the last place is at most 1, so every smaller sum is a
@@ -454,13 +483,13 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
             if (formed)
                 FullOutput(plan, position, chunkI + dueCount,
                            chunkQ != nullptr ? chunkQ + dueCount : nullptr);
-            due[static_cast<std::size_t>(dueCount++)] = {position, frac, formed};
+            due[static_cast<std::size_t>(dueCount++)] = {position, plan, formed};
             result = 1;
         }
         acc = a;
         state = result;
 
-        Outputs(due.data(), dueCount, R, skipNeighbour, chunkI, chunkQ);
+        Outputs(due.data(), dueCount, skipNeighbour, chunkI, chunkQ);
         produced += dueCount;
 
         if (tame)

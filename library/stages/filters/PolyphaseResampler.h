@@ -72,13 +72,6 @@ public:
     static bool UsableRatio(float R);
 
 private:
-    // An output due at history position `position`, frac input samples before the newest input.
-    struct Due
-    {
-        int32_t position;
-        float frac;
-        bool formed; // already computed (an output that needs both sums)
-    };
     // How one decimated output is formed: the filter (a phase, or phase 0 over N taps when R is
     // 8 or more), its length, and its weight against the neighbouring sum (t or frac).
     struct OutputPlan
@@ -88,6 +81,13 @@ private:
         float weight;
         bool interpolates;     // false: the output is the first sum alone
         bool neighbourIsPhase; // R < 8: the neighbour is phase + 1; else the window one older
+    };
+    // An output due at history position `position`, and how it is formed.
+    struct Due
+    {
+        int32_t position;
+        OutputPlan plan;
+        bool formed; // already computed (an output that needs both sums)
     };
     OutputPlan Plan(float R, float frac) const;
     // True when every sample's magnitude is within tameLimit (and none is infinite or NaN).
@@ -99,8 +99,7 @@ private:
     // Output between phases p and p + 1 at the fraction t, over NT taps.
     void Interpolate(int32_t p, float t, float& outI, float& outQ);
     // The outputs due in one stored chunk that are not formed yet, in order.
-    void Outputs(const Due* due, int32_t count, float R, bool skipNeighbour, float* outI,
-                 float* outQ);
+    void Outputs(const Due* due, int32_t count, bool skipNeighbour, float* outI, float* outQ);
     // True when the output of this plan is its first sum alone (see Outputs).
     static bool FirstAlone(const OutputPlan& plan, bool skipNeighbour)
     {
