@@ -448,7 +448,7 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
             // From an accumulator value, the inputs up to the next output are taken in one add
             // when every one of those adds is exact: the last sum, a + J, is a float (below
             // 2^24, where the unit in the last place is at most 1, so every smaller sum is a
-            // float as well). Otherwise one add per input.
+            // float as well). Otherwise one add per input up to the output.
             const double steps = std::ceil(static_cast<double>(R) - static_cast<double>(a));
             const double last = static_cast<double>(a) + steps;
             if (steps >= 1.0 && steps <= count - i && last < 16777216.0 &&
@@ -459,18 +459,16 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
             }
             else
             {
-                a = a + 1.0f;
-                ++i;
+                do
+                {
+                    a = a + 1.0f;
+                    ++i;
+                } while (a < R && i < count);
                 if (a < R)
                 {
                     result = 0;
                     continue;
                 }
-            }
-            if (a < R)
-            {
-                result = 0;
-                continue;
             }
             const float frac = a - R;
             a = frac;
