@@ -448,10 +448,13 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
             // From an accumulator value, the inputs up to the next output are taken in one add
             // when every one of those adds is exact: the last sum, a + J, is a float (below
             // 2^24, where the unit in the last place is at most 1, so every smaller sum is a
-            // float as well). Otherwise one add per input up to the output.
+            // float as well). J is the first count of adds that reaches R (R - a may round in
+            // double precision and J come out one short: then a + J stays below R and the adds
+            // go one by one). Otherwise one add per input up to the output.
             const double steps = std::ceil(static_cast<double>(R) - static_cast<double>(a));
             const double last = static_cast<double>(a) + steps;
             if (steps >= 1.0 && steps <= count - i && last < 16777216.0 &&
+                last >= static_cast<double>(R) &&
                 static_cast<double>(static_cast<float>(last)) == last)
             {
                 a = static_cast<float>(last);
