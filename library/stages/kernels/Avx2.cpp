@@ -211,33 +211,71 @@ void FirBlockOddTaps(const float* taps, int32_t n, const float* x, int32_t count
 
 void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
 {
-    // acc[0..1]: a·x (partial sums 0..7, 8..15), acc[2..3]: b·x, acc[4..5]: a·y, acc[6..7]: b·y.
-    __m256 acc[8];
-    for (__m256& v : acc)
-        v = _mm256_setzero_ps();
+    // a·x, b·x (and a·y, b·y): partial sums 0..7 in the first register of each, 8..15 in the
+    // second.
+    __m256 ax0 = _mm256_setzero_ps(), ax1 = ax0, bx0 = ax0, bx1 = ax0;
+    __m256 ay0 = ax0, ay1 = ax0, by0 = ax0, by1 = ax0;
     const bool both = y != nullptr;
-    for (int32_t j = 0; j < n; j += 8)
+    int32_t j = 0;
+    for (; j + 16 <= n; j += 16)
     {
-        const int32_t count = n - j;
-        const int half = (j / 8) % 2; // the register of these 8 partial sums
-        const __m256 av = LoadPart(a + j, count);
-        const __m256 bv = LoadPart(b + j, count);
-        const __m256 xv = LoadPart(x + j, count);
-        acc[half] = _mm256_add_ps(acc[half], _mm256_mul_ps(av, xv));
-        acc[2 + half] = _mm256_add_ps(acc[2 + half], _mm256_mul_ps(bv, xv));
+        const __m256 a0 = _mm256_loadu_ps(a + j);
+        const __m256 a1 = _mm256_loadu_ps(a + j + 8);
+        const __m256 b0 = _mm256_loadu_ps(b + j);
+        const __m256 b1 = _mm256_loadu_ps(b + j + 8);
+        const __m256 x0 = _mm256_loadu_ps(x + j);
+        const __m256 x1 = _mm256_loadu_ps(x + j + 8);
+        ax0 = _mm256_add_ps(ax0, _mm256_mul_ps(a0, x0));
+        ax1 = _mm256_add_ps(ax1, _mm256_mul_ps(a1, x1));
+        bx0 = _mm256_add_ps(bx0, _mm256_mul_ps(b0, x0));
+        bx1 = _mm256_add_ps(bx1, _mm256_mul_ps(b1, x1));
         if (both)
         {
-            const __m256 yv = LoadPart(y + j, count);
-            acc[4 + half] = _mm256_add_ps(acc[4 + half], _mm256_mul_ps(av, yv));
-            acc[6 + half] = _mm256_add_ps(acc[6 + half], _mm256_mul_ps(bv, yv));
+            const __m256 y0 = _mm256_loadu_ps(y + j);
+            const __m256 y1 = _mm256_loadu_ps(y + j + 8);
+            ay0 = _mm256_add_ps(ay0, _mm256_mul_ps(a0, y0));
+            ay1 = _mm256_add_ps(ay1, _mm256_mul_ps(a1, y1));
+            by0 = _mm256_add_ps(by0, _mm256_mul_ps(b0, y0));
+            by1 = _mm256_add_ps(by1, _mm256_mul_ps(b1, y1));
         }
     }
-    out[0] = Reduce(acc[0], acc[1]);
-    out[1] = Reduce(acc[2], acc[3]);
+    if (j < n)
+    {
+        // The last 1..15 taps; lanes past them read as +0.0, which leaves the sums unchanged.
+        const int32_t rest = n - j;
+        const int32_t second = rest > 8 ? rest - 8 : 0;
+        const __m256 a0 = LoadPart(a + j, rest);
+        const __m256 b0 = LoadPart(b + j, rest);
+        const __m256 x0 = LoadPart(x + j, rest);
+        const __m256 a1 = second > 0 ? LoadPart(a + j + 8, second) : _mm256_setzero_ps();
+        const __m256 b1 = second > 0 ? LoadPart(b + j + 8, second) : _mm256_setzero_ps();
+        const __m256 x1 = second > 0 ? LoadPart(x + j + 8, second) : _mm256_setzero_ps();
+        ax0 = _mm256_add_ps(ax0, _mm256_mul_ps(a0, x0));
+        bx0 = _mm256_add_ps(bx0, _mm256_mul_ps(b0, x0));
+        if (second > 0)
+        {
+            ax1 = _mm256_add_ps(ax1, _mm256_mul_ps(a1, x1));
+            bx1 = _mm256_add_ps(bx1, _mm256_mul_ps(b1, x1));
+        }
+        if (both)
+        {
+            const __m256 y0 = LoadPart(y + j, rest);
+            ay0 = _mm256_add_ps(ay0, _mm256_mul_ps(a0, y0));
+            by0 = _mm256_add_ps(by0, _mm256_mul_ps(b0, y0));
+            if (second > 0)
+            {
+                const __m256 y1 = LoadPart(y + j + 8, second);
+                ay1 = _mm256_add_ps(ay1, _mm256_mul_ps(a1, y1));
+                by1 = _mm256_add_ps(by1, _mm256_mul_ps(b1, y1));
+            }
+        }
+    }
+    out[0] = Reduce(ax0, ax1);
+    out[1] = Reduce(bx0, bx1);
     if (both)
     {
-        out[2] = Reduce(acc[4], acc[5]);
-        out[3] = Reduce(acc[6], acc[7]);
+        out[2] = Reduce(ay0, ay1);
+        out[3] = Reduce(by0, by1);
     }
 }
 
