@@ -271,6 +271,31 @@ TEST(Kernels, PairedDotProductsGiveTheDotProductBitsWithAndWithoutTheSecondWindo
             }
 }
 
+TEST(Kernels, TwoPairedDotProductsAtOnceGiveEachPairsBits)
+{
+    const std::vector<float> taps = MixedValues(4 * 1010, 39);
+    const std::vector<float> data = MixedValues(4 * 1013, 40);
+    const float* a[2] = {taps.data(), taps.data() + 1010};
+    const float* b[2] = {taps.data() + 2020, taps.data() + 3030};
+    const float* x[2] = {data.data() + 1, data.data() + 1014};
+    const float* y[2] = {data.data() + 2027, data.data() + 3040};
+    for (const KernelTable* variant : AllVariants())
+        for (int32_t n : {1, 15, 16, 17, 108, 308, 1008})
+            for (bool both : {true, false})
+            {
+                float out[8] = {7, 7, 7, 7, 7, 7, 7, 7};
+                variant->dotPairTwice(a, b, x, both ? y : nullptr, n, out);
+                for (int k = 0; k < 2; ++k)
+                {
+                    float expected[4] = {7, 7, 7, 7};
+                    Scalar().dotPair(a[k], b[k], x[k], both ? y[k] : nullptr, n, expected);
+                    for (int m = 0; m < 4; ++m)
+                        ASSERT_EQ(Bits(out[4 * k + m]), Bits(expected[m]))
+                            << variant->name << " n=" << n << " output " << k << " sum " << m;
+                }
+            }
+}
+
 // ---- Mixer and FM discriminator: element-wise single precision, the same in every variant.
 
 TEST(Kernels, MixerOfEveryVariantGivesTheScalarBitsAlsoInPlace)

@@ -13,6 +13,8 @@ namespace {
 constexpr float kBankPi = 3.1415927f; // the interpolation's pi, single precision
 // Inputs stored and scheduled per round of the block step (a block of any size goes in rounds).
 constexpr int32_t kChunk = 2048;
+// Outputs between phases are formed two at a time up to this many taps.
+constexpr int32_t kPairedTaps = 512;
 
 } // namespace
 
@@ -303,6 +305,24 @@ void PolyphaseResampler::FullOutput(const OutputPlan& plan, int32_t position, fl
     }
 }
 
+void PolyphaseResampler::TwoOutputs(const Due* pair, float* outI, float* outQ)
+{
+    const float* a[2] = {Bank(pair[0].plan.phase), Bank(pair[1].plan.phase)};
+    const float* b[2] = {Bank(pair[0].plan.phase + 1), Bank(pair[1].plan.phase + 1)};
+    const float* x[2] = {historyI.data() + pair[0].position, historyI.data() + pair[1].position};
+    const float* y[2] = {historyQ.data() + pair[0].position, historyQ.data() + pair[1].position};
+    float sums[8];
+    table.dotPairTwice(a, b, x, outQ != nullptr ? y : nullptr, NT, sums);
+    for (int k = 0; k < 2; ++k)
+    {
+        // sums[4k ..]: A.I, B.I, A.Q, B.Q of output k.
+        const float t = pair[k].plan.weight;
+        outI[k] = sums[4 * k] + (sums[4 * k + 1] - sums[4 * k]) * t;
+        if (outQ != nullptr)
+            outQ[k] = sums[4 * k + 2] + (sums[4 * k + 3] - sums[4 * k + 2]) * t;
+    }
+}
+
 void PolyphaseResampler::FirstSums(const OutputPlan& plan, const Due* first, int32_t count,
                                    int32_t stride, float* outI, float* outQ)
 {
@@ -335,6 +355,17 @@ void PolyphaseResampler::Outputs(const Due* list, int32_t count, bool skipNeighb
         const OutputPlan& plan = list[k].plan;
         if (!firstAlone(plan))
         {
+            // Two neighbouring outputs that both interpolate between phases are formed together
+            // (unless a window wraps: each would need the scratch).
+            if (k + 1 < count && !list[k + 1].formed && !firstAlone(list[k + 1].plan) &&
+                plan.neighbourIsPhase && list[k + 1].plan.neighbourIsPhase &&
+                list[k].position + NT <= kHistoryCapacity &&
+                list[k + 1].position + NT <= kHistoryCapacity)
+            {
+                TwoOutputs(list + k, outI + k, outQ != nullptr ? outQ + k : nullptr);
+                k += 2;
+                continue;
+            }
             FullOutput(plan, list[k].position, outI + k, outQ != nullptr ? outQ + k : nullptr);
             ++k;
             continue;
@@ -475,12 +506,12 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
             }
             const float frac = a - R;
             a = frac;
-            // An output that needs both sums is formed at once: its work overlaps the
-            // accumulator's chain of adds that goes on. First sums alone wait, to be formed
-            // together.
+            // Short filters wait, to be formed two at a time (the work of one beside the
+            // other's); a long one that needs both sums is formed at once, beside the
+            // accumulator's chain of adds that goes on (two of them would crowd the cache).
             const int32_t position = w - (i - 1);
             const OutputPlan plan = Plan(R, frac);
-            const bool formed = !FirstAlone(plan, skipNeighbour);
+            const bool formed = NT > kPairedTaps && !FirstAlone(plan, skipNeighbour);
             if (formed)
                 FullOutput(plan, position, chunkI + dueCount,
                            chunkQ != nullptr ? chunkQ + dueCount : nullptr);

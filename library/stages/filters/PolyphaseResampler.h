@@ -107,6 +107,8 @@ private:
     }
     // One output of a plan that needs both sums (or any plan, without a shortcut).
     void FullOutput(const OutputPlan& plan, int32_t position, float* outI, float* outQ);
+    // Two outputs between phases whose windows lie in the history as they are.
+    void TwoOutputs(const Due* pair, float* outI, float* outQ);
     // Outputs that are each the first sum alone, with one filter and windows `stride` apart.
     void FirstSums(const OutputPlan& plan, const Due* due, int32_t count, int32_t stride,
                    float* outI, float* outQ);

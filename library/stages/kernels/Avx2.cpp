@@ -279,6 +279,13 @@ void DotPair(const float* a, const float* b, const float* x, const float* y, int
     }
 }
 
+void DotPairTwice(const float* const* a, const float* const* b, const float* const* x,
+                  const float* const* y, int32_t n, float* out)
+{
+    for (int k = 0; k < 2; ++k)
+        DotPair(a[k], b[k], x[k], y != nullptr ? y[k] : nullptr, n, out + 4 * k);
+}
+
 // ---- Sine and cosine of 4 phases at a time, in double precision (see SinCosCheck.h).
 
 __m256d Splat(double value)
@@ -842,6 +849,7 @@ KernelTable Avx2Kernels()
         FirBlock,
         FirBlockOddTaps,
         DotPair,
+        DotPairTwice,
         SinCos,
         Oscillate,
         AmDemodulate,

@@ -79,6 +79,11 @@ struct KernelTable
     void (*dotPair)(const float* a, const float* b, const float* x, const float* y, int32_t n,
                     float* out);
 
+    // Two dotPair at once, independent of each other (so that the work of one runs beside the
+    // other's): out[4k + m] is what dotPair gives as out[m] for (a[k], b[k], x[k], y[k]),
+    // k = 0, 1. When y is null only the x sums are formed (out[4k] and out[4k + 1]).
+    void (*dotPairTwice)(const float* const* a, const float* const* b, const float* const* x,
+                         const float* const* y, int32_t n, float* out);
     // s[i] = (float)sin(phase[i]), c[i] = (float)cos(phase[i]) with the standard library's
     // double-precision sin and cos: every variant gives exactly those floats. The vector variants
     // evaluate their own polynomials and hand the few elements whose result lies too close to a

@@ -144,6 +144,13 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
     }
 }
 
+void DotPairTwice(const float* const* a, const float* const* b, const float* const* x,
+                  const float* const* y, int32_t n, float* out)
+{
+    for (int k = 0; k < 2; ++k)
+        DotPair(a[k], b[k], x[k], y != nullptr ? y[k] : nullptr, n, out + 4 * k);
+}
+
 uint32_t StoreReversed(const float* x, int32_t n, float* top)
 {
     uint32_t largest = 0;
@@ -354,6 +361,7 @@ KernelTable ScalarKernels()
         FirBlock,
         FirBlockOddTaps,
         DotPair,
+        DotPairTwice,
         LibmSinCos,
         Oscillate,
         AmDemodulate,
