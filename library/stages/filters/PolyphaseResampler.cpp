@@ -426,6 +426,7 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
     const bool whole = R <= 16777216.0f && static_cast<float>(static_cast<int32_t>(R)) == R;
     const int32_t period = whole ? static_cast<int32_t>(R) : 0;
     const OutputPlan atZero = Plan(R, 0.0f);
+    bool jumps = true;
     for (int32_t done = 0; done < n;)
     {
         // The chunk's samples go to w, w - 1, ... without passing 0, and no window of its outputs
@@ -482,7 +483,10 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
             // float as well). J is the first count of adds that reaches R (R - a may round in
             // double precision and J come out one short: then a + J stays below R and the adds
             // go one by one). Otherwise one add per input up to the output.
-            const double steps = std::ceil(static_cast<double>(R) - static_cast<double>(a));
+            // (Where a jump fails once - a fraction with more bits than the sums can keep - it
+            // fails again: the rest of the call goes add by add.)
+            const double steps =
+                jumps ? std::ceil(static_cast<double>(R) - static_cast<double>(a)) : 0.0;
             const double last = static_cast<double>(a) + steps;
             if (steps >= 1.0 && steps <= count - i && last < 16777216.0 &&
                 last >= static_cast<double>(R) &&
@@ -493,6 +497,7 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
             }
             else
             {
+                jumps = jumps && steps > count - i; // only the end of the chunk stopped it
                 do
                 {
                     a = a + 1.0f;
