@@ -118,8 +118,9 @@ void IQ2R::RealToComplex()
 void IQ2R::ComplexToReal()
 {
     const kernels::KernelTable& table = kernels::Active();
-    // Pairs per part: the gate gives two outputs per pair (R = 2), which the part arrays hold.
-    constexpr int32_t kPairs = kPart / 2;
+    // Pairs per part: at R = 2 the gate gives at most ceil(R) + 1 = 3 outputs per pair (two, in
+    // fact, from an accumulator at 0), which the part arrays hold.
+    constexpr int32_t kPairs = kPart / 3;
     while (inIndex + 1 < inCount)
     {
         int32_t pairs = 0;
