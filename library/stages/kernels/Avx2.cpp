@@ -166,15 +166,16 @@ void FirBlock(const float* taps, int32_t n, const float* x, int32_t stride, int3
         FirGroup<1>(taps, n, x - i * step, step, out + i);
 }
 
-// Outputs in the lanes: lane l holds output base + 7 - l, whose window at tap j starts at
-// x[j - (base + 7) + l]; acc[m] is partial sum 2m + 1 (odd j), the even ones stay +0.0.
+// Outputs in the lanes: with `have` outputs in the group (8, or fewer in the last), lane l holds
+// output base + have - 1 - l, whose window at tap j starts at x[j - (base + have - 1) + l] (lanes
+// l >= have are not loaded); acc[m] is partial sum 2m + 1 (odd j), the even ones stay +0.0.
 void OddTapGroup(const float* taps, int32_t n, const float* x, int32_t base, int32_t count,
                  float* out)
 {
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    // Lanes whose output lies beyond count are not loaded: l >= base + 8 - count.
-    const __m256i valid = _mm256_cmpgt_epi32(lanes, _mm256_set1_epi32(base + 8 - count - 1));
-    const float* start = x - (base + 7);
+    const int32_t have = count - base < 8 ? count - base : 8;
+    const __m256i valid = TailMask(have);
+    const float* start = x - (base + have - 1);
     __m256 acc[8];
     for (int m = 0; m < 8; ++m)
         acc[m] = _mm256_setzero_ps();
@@ -195,12 +196,9 @@ void OddTapGroup(const float* taps, int32_t n, const float* x, int32_t base, int
     s3 = _mm256_add_ps(s3, s7);
     s1 = _mm256_add_ps(s1, s3);                                // s[k] += s[k + 2]
     const __m256 sum = _mm256_add_ps(_mm256_setzero_ps(), s1); // s0 + s1
-    const __m256 inOrder = _mm256_permutevar8x32_ps(sum, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
-    const int32_t have = count - base;
-    if (have >= 8)
-        _mm256_storeu_ps(out + base, inOrder);
-    else
-        _mm256_maskstore_ps(out + base, TailMask(have), inOrder);
+    // Output base + k is lane have - 1 - k (indices below 0 wrap into lanes not stored).
+    const __m256i order = _mm256_sub_epi32(_mm256_set1_epi32(have - 1), lanes);
+    _mm256_maskstore_ps(out + base, valid, _mm256_permutevar8x32_ps(sum, order));
 }
 
 void FirBlockOddTaps(const float* taps, int32_t n, const float* x, int32_t count, float* out)

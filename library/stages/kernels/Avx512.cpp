@@ -244,26 +244,25 @@ void FirBlock(const float* taps, int32_t n, const float* x, int32_t stride, int3
         FirGroup<1>(taps, n, x - i * step, step, out + i);
 }
 
-// Outputs in the lanes: lane l of group g holds output base + 16g + 15 - l, whose window at tap
-// j starts at x[j - (base + 16g + 15) + l], so one load gives tap j's samples for 16 outputs.
-// acc[g][m] is partial sum 2m + 1 (the odd j); the even partial sums stay +0.0 and enter the
-// reduction as constants, which keeps the shared order.
+// Outputs in the lanes: with `have` outputs in group g (16, or fewer in the last), lane l holds
+// output first + have - 1 - l, whose window at tap j starts at x[j - (first + have - 1) + l], so
+// one load gives tap j's samples for the group (lanes l >= have are not loaded). acc[g][m] is
+// partial sum 2m + 1 (the odd j); the even partial sums stay +0.0 and enter the reduction as
+// constants, which keeps the shared order.
 template <int G>
 void OddTapGroups(const float* taps, int32_t n, const float* x, int32_t base, int32_t count,
                   float* out)
 {
-    const __m512i reverse = _mm512_setr_epi32(15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+    const __m512i lanes = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     __mmask16 valid[G];
+    int32_t have[G];
     const float* start[G];
     for (int g = 0; g < G; ++g)
     {
-        // Lanes whose output lies beyond count are not loaded (they would read before x).
         const int32_t first = base + 16 * g;
-        const int32_t missing = first + 16 - count; // lanes l < missing have no output
-        valid[g] = missing <= 0    ? kAll
-                   : missing >= 16 ? 0
-                                   : static_cast<__mmask16>(kAll << missing);
-        start[g] = x - (first + 15);
+        have[g] = count - first < 16 ? count - first : 16;
+        valid[g] = have[g] == 16 ? kAll : TailMask(have[g]);
+        start[g] = x - (first + have[g] - 1);
     }
     __m512 acc[G][8];
     for (int g = 0; g < G; ++g)
@@ -290,14 +289,11 @@ void OddTapGroups(const float* taps, int32_t n, const float* x, int32_t base, in
         const __m512 s7 = _mm512_add_ps(acc[g][3], acc[g][7]);
         s1 = _mm512_add_ps(s1, s5); // s[k] += s[k + 4]
         s3 = _mm512_add_ps(s3, s7);
-        s1 = _mm512_add_ps(s1, s3);                                   // s[k] += s[k + 2]
-        const __m512 sum = Permute(reverse, _mm512_add_ps(zero, s1)); // s0 + s1
-        const int32_t first = base + 16 * g;
-        const int32_t have = count - first;
-        if (have >= 16)
-            _mm512_storeu_ps(out + first, sum);
-        else if (have > 0)
-            _mm512_mask_storeu_ps(out + first, TailMask(have), sum);
+        s1 = _mm512_add_ps(s1, s3); // s[k] += s[k + 2]
+        // s0 + s1, then into output order: output first + k is lane have - 1 - k.
+        const __m512i order = _mm512_sub_epi32(_mm512_set1_epi32(have[g] - 1), lanes);
+        const __m512 sum = Permute(order, _mm512_add_ps(zero, s1));
+        _mm512_mask_storeu_ps(out + base + 16 * g, valid[g], sum);
     }
 }
 
@@ -640,7 +636,8 @@ void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
         const __mmask16 first = count >= 8 ? kAll : TailMask(2 * count);
         const __mmask16 second = count > 8 ? TailMask(2 * count - 16) : 0;
         const __m512 a = _mm512_maskz_loadu_ps(first, iq + 2 * k);
-        const __m512 b = _mm512_maskz_loadu_ps(second, iq + 2 * k + 16);
+        const __m512 b =
+            second != 0 ? _mm512_maskz_loadu_ps(second, iq + 2 * k + 16) : _mm512_setzero_ps();
         const __mmask16 mask = count == 16 ? kAll : TailMask(count);
         _mm512_mask_storeu_ps(I + k, mask, _mm512_permutex2var_ps(a, even, b));
         _mm512_mask_storeu_ps(Q + k, mask, _mm512_permutex2var_ps(a, odd, b));
