@@ -1,5 +1,7 @@
-// Speed of every kernel variant this processor can run: dot products in multiply-adds per
-// second at the three filter lengths, conversions in samples per second.
+// Speed of every kernel variant this processor can run: dot products, block filters and paired
+// dot products in multiply-adds per second at the three filter lengths, the oscillator's sine and
+// cosine and the conversions in samples per second.
+#include "stages/filters/PhaseOscillator.h"
 #include "stages/kernels/Kernels.h"
 
 #include <benchmark/benchmark.h>
@@ -48,7 +50,63 @@ void DotProductComplex(benchmark::State& state, const KernelTable* table, int32_
                                                  benchmark::Counter::kIsRate);
 }
 
+// A block filter over 1024 consecutive outputs (stride 1), as the frequency converter runs it.
+void BlockFilter(benchmark::State& state, const KernelTable* table, int32_t taps)
+{
+    constexpr int32_t kOutputs = 1024;
+    const std::vector<float> a = RandomFloats(taps, 1.0f);
+    const std::vector<float> x = RandomFloats(kOutputs + taps, 1.0f);
+    std::vector<float> out(kOutputs);
+    for (auto _ : state)
+    {
+        table->firBlock(a.data(), taps, x.data() + kOutputs - 1, 1, kOutputs, out.data());
+        benchmark::DoNotOptimize(out.data());
+    }
+    state.counters["MAC/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * taps * kOutputs, benchmark::Counter::kIsRate);
+}
+
+// The resampler's neighbouring phases over its I and Q windows: four sums of N + 7 taps.
+void PairedDots(benchmark::State& state, const KernelTable* table, int32_t taps)
+{
+    const std::vector<float> a = RandomFloats(taps, 1.0f);
+    const std::vector<float> b = RandomFloats(taps, 1.0f);
+    const std::vector<float> x = RandomFloats(taps + 1, 1.0f);
+    const std::vector<float> y = RandomFloats(taps + 1, 1.0f);
+    float out[4];
+    for (auto _ : state)
+    {
+        table->dotPair(a.data(), b.data(), x.data() + 1, y.data() + 1, taps, out);
+        benchmark::DoNotOptimize(out);
+    }
+    state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * 4 * taps,
+                                                 benchmark::Counter::kIsRate);
+}
+
 constexpr int32_t kSamples = 4096;
+
+// The oscillator's sine and cosine of a block of phases (12 kHz at 240 kHz).
+void SinCos(benchmark::State& state, const KernelTable* table)
+{
+    std::vector<double> phases(kSamples);
+    double phase = 0.0;
+    for (double& p : phases)
+    {
+        phase += 0.3141592741012573;
+        if (phase >= 6.2831854820251465)
+            phase -= 6.2831854820251465;
+        p = phase;
+    }
+    std::vector<float> s(kSamples), c(kSamples);
+    for (auto _ : state)
+    {
+        table->sinCos(phases.data(), kSamples, s.data(), c.data());
+        benchmark::DoNotOptimize(s.data());
+        benchmark::DoNotOptimize(c.data());
+    }
+    state.counters["samples/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
+}
 // The converter's own mode words, in StoredFormat order.
 constexpr const char* kToFloatNames[kStoredFormatCount] = {
     "Char2Float", "UChar2Float", "Short2Float", "UShort2Float", "24Int2Float", "32Int2Float"};
@@ -86,8 +144,42 @@ void FromFloat(benchmark::State& state, const KernelTable* table, int format)
         static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
 }
 
+// The oscillator over a block: its phases one after the other, their sines and cosines.
+void OscillatorSteps(benchmark::State& state)
+{
+    sigkit::PhaseOscillator oscillator;
+    std::vector<double> phases(kSamples);
+    std::vector<float> s(kSamples), c(kSamples);
+    for (auto _ : state)
+    {
+        oscillator.Steps(240000.0, 12000.0, kSamples, phases.data(), s.data(), c.data());
+        benchmark::DoNotOptimize(s.data());
+        benchmark::DoNotOptimize(c.data());
+    }
+    state.counters["samples/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
+}
+
+// The oscillator kernel alone: phases, sines and cosines of a block (12 kHz at 240 kHz).
+void Oscillate(benchmark::State& state, const KernelTable* table, double fs, double f)
+{
+    double phase = 0.0;
+    const double increment = (f * 6.2831854820251465) / fs;
+    std::vector<double> phases(kSamples);
+    std::vector<float> s(kSamples), c(kSamples);
+    for (auto _ : state)
+    {
+        table->oscillate(&phase, increment, 6.2831854820251465, kSamples, phases.data(), s.data(),
+                         c.data());
+        benchmark::DoNotOptimize(s.data());
+    }
+    state.counters["samples/s"] = benchmark::Counter(
+        static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
+}
+
 void RegisterAll()
 {
+    benchmark::RegisterBenchmark("BM_OscillatorSteps", OscillatorSteps);
     for (Isa isa : {Isa::Scalar, Isa::Avx2, Isa::Avx512})
     {
         const KernelTable* table = TableFor(isa);
@@ -101,7 +193,19 @@ void RegisterAll()
                                          table, taps);
             benchmark::RegisterBenchmark(("BM_DotProductComplex/" + size + "/" + name).c_str(),
                                          DotProductComplex, table, taps);
+            benchmark::RegisterBenchmark(("BM_BlockFilter/" + size + "/" + name).c_str(),
+                                         BlockFilter, table, taps);
+            benchmark::RegisterBenchmark(
+                ("BM_PairedDots/" + std::to_string(taps + 7) + "/" + name).c_str(), PairedDots,
+                table, taps + 7);
         }
+        benchmark::RegisterBenchmark(("BM_SinCos/" + name).c_str(), SinCos, table);
+        // The workloads' shifts: 12 kHz at 240 kHz (a wrap every 20 steps), 10 kHz at 44.1 kHz
+        // (every 4.4).
+        benchmark::RegisterBenchmark(("BM_Oscillate/240k/" + name).c_str(), Oscillate, table,
+                                     240000.0, 12000.0);
+        benchmark::RegisterBenchmark(("BM_Oscillate/44.1k/" + name).c_str(), Oscillate, table,
+                                     44100.0, 10000.0);
         for (int format = 0; format < kStoredFormatCount; ++format)
         {
             benchmark::RegisterBenchmark(

@@ -1,6 +1,7 @@
 #include "interface/BlockHandle.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -31,6 +32,23 @@ void ProcessingBlock::PumpOnce(const void* in, int32_t inBytes)
     converter->Put(0, in, inBytes);
     convBytes = 0;
     converter->Get(0, &convBlock, &convBytes);
+    // Float samples pass the converter as the caller's own block, which may sit at any address;
+    // the stages read whole floats, so such a block is first copied to float alignment.
+    if (convBytes > 0 && reinterpret_cast<std::uintptr_t>(convBlock) % alignof(float) != 0)
+    {
+        const std::size_t floats = static_cast<std::size_t>(convBytes) / sizeof(float);
+        try
+        {
+            if (aligned.size() < floats)
+                aligned.resize(floats);
+            std::memcpy(aligned.data(), convBlock, floats * sizeof(float));
+            convBlock = aligned.data();
+        }
+        catch (const std::bad_alloc&)
+        {
+            convBytes = 0;
+        }
+    }
     stage->Put(0, convBlock, convBytes);
     stageBytes = 0;
     stage->Get(0, &stageBlock, &stageBytes);

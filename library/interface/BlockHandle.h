@@ -26,6 +26,8 @@ struct ProcessingBlock
     char valueText[SIGKIT_TEXT_SIZE] = "";
     // Output gathered when a large input block is pumped in slices.
     std::vector<uint8_t> gathered;
+    // Float input that did not sit at float alignment, copied there (at most one slice).
+    std::vector<float> aligned;
 
     ProcessingBlock();
     virtual ~ProcessingBlock();

@@ -1,13 +1,14 @@
 #include "stages/FreqConv.h"
 
 #include "Text.h"
-#include "stages/filters/ComplexMixer.h"
 
 #include <cmath>
 
 namespace sigkit {
 
-FreqConv::FreqConv() : filter(std::make_unique<DualFir>())
+FreqConv::FreqConv()
+    : filter(std::make_unique<DualFir>()), filteredI(kGatherPairs, 0.0f),
+      filteredQ(kGatherPairs, 0.0f)
 {
     const FilterDesignChoice design = QualityToDesign(1);
     filter->DesignLow(Fd, Fp, 0.0f, design.window, design.taps);
@@ -43,25 +44,20 @@ int32_t FreqConv::Start()
     return usable ? filter->TapCount() : 0;
 }
 
-void FreqConv::Process(const float* iq, int32_t pairs)
+void FreqConv::Process(float* I, float* Q, int32_t pairs)
 {
     if (!usable || !Reserve(2 * static_cast<std::size_t>(pairs)))
         return;
-    for (int32_t n = 0; n < pairs; ++n)
+    ShiftDown(Fd, Fn, I, Q, pairs);
+    filter->StepBlock(I, Q, pairs, filteredI.data(), filteredQ.data());
+    const int32_t first = DropWarmupOf(pairs, discard);
+    float* out = Claim(2 * static_cast<std::size_t>(pairs - first));
+    if (out == nullptr)
+        return;
+    for (int32_t n = first; n < pairs; ++n)
     {
-        double s = 0.0;
-        double c = 0.0;
-        oscillator.Step(Fd, Fn, s, c);
-        float I = 0.0f;
-        float Q = 0.0f;
-        ComplexMixer::Mix(iq[2 * n], iq[2 * n + 1], static_cast<float>(c), static_cast<float>(s), I, Q);
-        float yI = 0.0f;
-        float yQ = 0.0f;
-        filter->Step(I, Q, yI, yQ);
-        if (DropWarmup(discard))
-            continue;
-        Emit(yI * Kamp);
-        Emit(yQ * Kamp);
+        *out++ = filteredI[static_cast<std::size_t>(n)] * Kamp;
+        *out++ = filteredQ[static_cast<std::size_t>(n)] * Kamp;
     }
 }
 

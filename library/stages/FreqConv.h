@@ -4,6 +4,7 @@
 #include "stages/filters/DualFir.h"
 
 #include <memory>
+#include <vector>
 
 namespace sigkit {
 
@@ -33,13 +34,15 @@ public:
     int32_t Discard() const { return discard; }
 
 private:
-    void Process(const float* iq, int32_t pairs) override;
+    void Process(float* I, float* Q, int32_t pairs) override;
     float ReportFrequency() const override { return Fn; }
     float ReportRate() const override { return Fd; }
 
     bool usable = false;
     int32_t discard = 0;
     std::unique_ptr<DualFir> filter;
+    std::vector<float> filteredI; // the filter's outputs of a part, kGatherPairs each
+    std::vector<float> filteredQ;
 };
 
 } // namespace sigkit

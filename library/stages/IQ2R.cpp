@@ -2,6 +2,7 @@
 
 #include "Text.h"
 #include "stages/filters/ComplexMixer.h"
+#include "stages/kernels/Kernels.h"
 
 #include <algorithm>
 #include <new>
@@ -11,13 +12,16 @@ namespace sigkit {
 namespace {
 
 constexpr std::size_t kInitialOutput = 153600; // floats
+constexpr int32_t kPart = 4096;                // real samples processed together
 
 } // namespace
 
 IQ2R::IQ2R()
     : splitter(std::make_unique<HilbertSplitter>()),
       realResampler(std::make_unique<PolyphaseResampler>()),
-      complexResampler(std::make_unique<PolyphaseResampler>()), outBuffer(kInitialOutput, 0.0f)
+      complexResampler(std::make_unique<PolyphaseResampler>()), outBuffer(kInitialOutput, 0.0f),
+      partI(kPart, 0.0f), partQ(kPart, 0.0f), sines(kPart, 0.0f), cosines(kPart, 0.0f),
+      halfI(kPart, 0.0f), halfQ(kPart, 0.0f), phases(kPart, 0.0)
 {
 }
 
@@ -59,7 +63,7 @@ int32_t IQ2R::Put(int32_t /*port*/, const void* block, int32_t bytes)
 {
     if (stopped != 0)
         return 0;
-    inBlock = static_cast<const unsigned char*>(block);
+    inBlock = static_cast<const float*>(block);
     inCount = (block != nullptr && bytes > 0) ? bytes / 4 : 0;
     inIndex = -1;
     outCount = 0;
@@ -89,73 +93,78 @@ void IQ2R::Keep(float value)
 
 void IQ2R::RealToComplex()
 {
-    while (++inIndex < inCount)
+    const kernels::KernelTable& table = kernels::Active();
+    while (inIndex + 1 < inCount)
     {
-        float I = 0.0f;
-        float Q = 0.0f;
-        splitter->Step(InputAt(inIndex), I, Q);
-        double s = 0.0;
-        double c = 0.0;
-        oscillator.Step(1.0, 0.25, s, c);
-        float mI = 0.0f;
-        float mQ = 0.0f;
-        ComplexMixer::Mix(I, Q, static_cast<float>(c), static_cast<float>(s), mI, mQ);
-        float oI = 0.0f;
-        float oQ = 0.0f;
-        if (realResampler->ResampleStep(mI, mQ, 2.0f, 1.0f, oI, oQ) != 0 && Warm())
-        {
-            Keep(oI);
-            Keep(oQ);
-        }
+        // The analytic pairs of a part, shifted down by a quarter of the rate and decimated by 2.
+        const int32_t n = std::min(inCount - (inIndex + 1), kPart);
+        splitter->StepBlock(inBlock + inIndex + 1, n, partI.data(), partQ.data());
+        oscillator.Steps(1.0, 0.25, n, phases.data(), sines.data(), cosines.data());
+        table.mix(partI.data(), partQ.data(), sines.data(), cosines.data(), n, partI.data(),
+                  partQ.data());
+        const int32_t outputs = realResampler->ResampleBlock(partI.data(), partQ.data(), n, 2.0f,
+                                                             1.0f, halfI.data(), halfQ.data());
+        for (int32_t k = 0; k < outputs; ++k)
+            if (Warm())
+            {
+                Keep(halfI[static_cast<std::size_t>(k)]);
+                Keep(halfQ[static_cast<std::size_t>(k)]);
+            }
+        inIndex += n;
     }
     inIndex = inCount;
 }
 
 void IQ2R::ComplexToReal()
 {
-    while (++inIndex < inCount)
+    const kernels::KernelTable& table = kernels::Active();
+    // Pairs per part: at R = 2 the gate gives at most ceil(R) + 1 = 3 outputs per pair (two, in
+    // fact, from an accumulator at 0), which the part arrays hold.
+    constexpr int32_t kPairs = kPart / 3;
+    while (inIndex + 1 < inCount)
     {
-        float a = 0.0f;
-        float b = 0.0f;
-        if (pendingHalf != 0)
+        int32_t pairs = 0;
+        while (pairs < kPairs && ++inIndex < inCount)
         {
-            a = pendingValue;
-            b = InputAt(inIndex);
-            pendingHalf = 0;
-        }
-        else
-        {
-            a = InputAt(inIndex);
-            if (++inIndex >= inCount)
+            float a = 0.0f;
+            float b = 0.0f;
+            if (pendingHalf != 0)
             {
-                // The pair is completed by the first value of the next block.
-                pendingValue = a;
-                pendingHalf = 1;
-                break;
+                a = pendingValue;
+                b = inBlock[inIndex];
+                pendingHalf = 0;
             }
-            b = InputAt(inIndex);
-        }
-        const float I = revIQ != 0 ? b : a;
-        const float Q = revIQ != 0 ? a : b;
-        // Interpolation by 2 with zero insertion: the gate passes the pair and one inserted zero,
-        // then refuses the second zero, which is not stored.
-        float oI = 0.0f;
-        float oQ = 0.0f;
-        int32_t r = complexResampler->GatedFilterStep(I, Q, 2.0f, 1.0f, oI, oQ);
-        while (r != 0)
-        {
-            if (Warm())
+            else
             {
-                double s = 0.0;
-                double c = 0.0;
-                oscillator.Step(1.0, -0.25, s, c);
-                float mI = 0.0f;
-                float mQ = 0.0f;
-                ComplexMixer::Mix(oI, oQ, static_cast<float>(c), static_cast<float>(s), mI, mQ);
-                Keep(2.0f * mI);
+                a = inBlock[inIndex];
+                if (++inIndex >= inCount)
+                {
+                    // The pair is completed by the first value of the next block.
+                    pendingValue = a;
+                    pendingHalf = 1;
+                    break;
+                }
+                b = inBlock[inIndex];
             }
-            r = complexResampler->GatedFilterStep(0.0f, 0.0f, 2.0f, 1.0f, oI, oQ);
+            partI[static_cast<std::size_t>(pairs)] = revIQ != 0 ? b : a;
+            partQ[static_cast<std::size_t>(pairs)] = revIQ != 0 ? a : b;
+            ++pairs;
         }
+        // Interpolation by 2 with zero insertion: the gate passes each pair and one inserted
+        // zero, then refuses the second zero, which is not stored.
+        const int32_t outputs = complexResampler->GatedBlock(
+            partI.data(), partQ.data(), pairs, 2.0f, 1.0f, halfI.data(), halfQ.data());
+        int32_t first = 0;
+        while (first < outputs && !Warm())
+            ++first;
+        // The oscillator steps once per kept output: up by a quarter of the output rate.
+        const int32_t kept = outputs - first;
+        oscillator.Steps(1.0, -0.25, kept, phases.data(), sines.data(), cosines.data());
+        float* I = halfI.data() + first;
+        float* Q = halfQ.data() + first;
+        table.mix(I, Q, sines.data(), cosines.data(), kept, I, Q);
+        for (int32_t k = 0; k < kept; ++k)
+            Keep(2.0f * I[k]);
     }
     inIndex = inCount;
 }

@@ -6,7 +6,6 @@
 #include "stages/filters/PolyphaseResampler.h"
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -36,12 +35,6 @@ public:
 
 private:
     void RealToComplex();
-    float InputAt(int32_t index) const
-    {
-        float value;
-        std::memcpy(&value, inBlock + 4 * static_cast<std::size_t>(index), 4);
-        return value;
-    }
     void ComplexToReal();
     void Keep(float value);
     bool Warm();
@@ -53,7 +46,7 @@ private:
     int32_t revIQ = 0;
     int32_t resamplFlag = 0;
     int32_t qualityLevel = 0;
-    const unsigned char* inBlock = nullptr; // the caller's floats, any alignment
+    const float* inBlock = nullptr; // the caller's block (aligned to its floats), not copied
     int32_t inCount = 0;
     int32_t inIndex = -1;
     std::unique_ptr<HilbertSplitter> splitter;
@@ -65,6 +58,10 @@ private:
     int32_t discard = 0;
     std::size_t outCount = 0;
     std::vector<float> outBuffer; // grows when a block needs more, never shrinks
+    // A part of real input on its way: analytic pairs, the oscillator's phases, sines and
+    // cosines, the resampler's outputs.
+    std::vector<float> partI, partQ, sines, cosines, halfI, halfQ;
+    std::vector<double> phases;
     bool overflowed = false;
     int32_t pendingHalf = 0;
     float pendingValue = 0.0f;

@@ -1,14 +1,16 @@
 #include "stages/ReSampl.h"
 
 #include "Text.h"
-#include "stages/filters/ComplexMixer.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace sigkit {
 
 ReSampl::ReSampl()
-    : first(std::make_unique<PolyphaseResampler>()), second(std::make_unique<PolyphaseResampler>())
+    : first(std::make_unique<PolyphaseResampler>()), second(std::make_unique<PolyphaseResampler>()),
+      firstI(kGatherPairs, 0.0f), firstQ(kGatherPairs, 0.0f), lastI(kGatherPairs, 0.0f),
+      lastQ(kGatherPairs, 0.0f)
 {
     // The steps are designed by Start, from the rates and quality set by then; a stopped stage
     // takes no input, so nothing runs through an undesigned step.
@@ -67,48 +69,44 @@ int32_t ReSampl::Start()
     return first->TapCount();
 }
 
-void ReSampl::Deliver(float I, float Q)
+void ReSampl::Deliver(const float* I, const float* Q, int32_t count)
 {
-    if (DropWarmup(discard))
+    const int32_t dropped = DropWarmupOf(count, discard);
+    float* out = Claim(2 * static_cast<std::size_t>(count - dropped));
+    if (out == nullptr)
         return;
-    Emit(I * Kamp);
-    Emit(Q * Kamp);
+    for (int32_t n = dropped; n < count; ++n)
+    {
+        *out++ = I[n] * Kamp;
+        *out++ = Q[n] * Kamp;
+    }
 }
 
-void ReSampl::Process(const float* iq, int32_t pairs)
+void ReSampl::Process(float* I, float* Q, int32_t pairs)
 {
     if (!usable || !Reserve(2 * outputsPerInput * static_cast<std::size_t>(pairs)))
         return;
-    for (int32_t n = 0; n < pairs; ++n)
+    ShiftDown(Fd, Fn, I, Q, pairs);
+    if (twoSteps)
     {
-        double s = 0.0;
-        double c = 0.0;
-        oscillator.Step(Fd, Fn, s, c);
-        float I = 0.0f;
-        float Q = 0.0f;
-        ComplexMixer::Mix(iq[2 * n], iq[2 * n + 1], static_cast<float>(c), static_cast<float>(s), I, Q);
-
-        float oI = 0.0f;
-        float oQ = 0.0f;
-        if (!twoSteps)
-        {
-            int32_t r = first->ResampleStep(I, Q, Fd, FdOut, oI, oQ);
-            while (r != 0)
-            {
-                Deliver(oI, oQ);
-                if (r != 2)
-                    break;
-                // Another output is due for this same input.
-                r = first->ResampleStep(I, Q, Fd, FdOut, oI, oQ);
-            }
-        }
-        else if (first->ResampleStep(I, Q, Fd, Fi, oI, oQ) != 0)
-        {
-            float tI = 0.0f;
-            float tQ = 0.0f;
-            if (second->ResampleStep(oI, oQ, Fi, FdOut, tI, tQ) != 0)
-                Deliver(tI, tQ);
-        }
+        // Both steps decimate: at most one output per input each.
+        const int32_t middle =
+            first->ResampleBlock(I, Q, pairs, Fd, Fi, firstI.data(), firstQ.data());
+        const int32_t count = second->ResampleBlock(firstI.data(), firstQ.data(), middle, Fi, FdOut,
+                                                    lastI.data(), lastQ.data());
+        Deliver(lastI.data(), lastQ.data(), count);
+        return;
+    }
+    // An output rate above the input rate gives several outputs per input: the part goes
+    // through in pieces whose outputs fit the arrays.
+    const auto piece = static_cast<int32_t>(
+        std::max<std::size_t>(1, static_cast<std::size_t>(kGatherPairs) / outputsPerInput));
+    for (int32_t at = 0; at < pairs; at += piece)
+    {
+        const int32_t n = std::min(piece, pairs - at);
+        const int32_t count =
+            first->ResampleBlock(I + at, Q + at, n, Fd, FdOut, lastI.data(), lastQ.data());
+        Deliver(lastI.data(), lastQ.data(), count);
     }
 }
 

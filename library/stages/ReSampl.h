@@ -4,6 +4,7 @@
 #include "stages/filters/PolyphaseResampler.h"
 
 #include <memory>
+#include <vector>
 
 namespace sigkit {
 
@@ -37,10 +38,11 @@ public:
     int32_t Discard() const { return discard; }
 
 private:
-    void Process(const float* iq, int32_t pairs) override;
+    void Process(float* I, float* Q, int32_t pairs) override;
     float ReportFrequency() const override { return Fn; }
     float ReportRate() const override { return Fd; }
-    void Deliver(float I, float Q);
+    // The outputs of the last step: start-up discarding, gain, interleaving.
+    void Deliver(const float* I, const float* Q, int32_t count);
 
     int32_t ratio = 1;
     bool twoSteps = false;
@@ -49,6 +51,8 @@ private:
     std::size_t outputsPerInput = 1;
     std::unique_ptr<PolyphaseResampler> first;
     std::unique_ptr<PolyphaseResampler> second;
+    std::vector<float> firstI, firstQ; // outputs of the steps for a part, kGatherPairs each
+    std::vector<float> lastI, lastQ;
 };
 
 } // namespace sigkit

@@ -9,8 +9,15 @@
 
 namespace sigkit {
 
+namespace {
+
+constexpr int32_t kPart = 4096; // real samples split at a time
+
+} // namespace
+
 SpInv::SpInv(int32_t outLimitFloats)
-    : outBuffer(kOutBufferFloats, 0.0f),
+    : realIn(kPart, 0.0f), delayed(kPart, 0.0f), shifted(kPart, 0.0f),
+      outBuffer(kOutBufferFloats, 0.0f),
       outLimit(std::max(2, std::min(outLimitFloats, kMaxOutFloats) / 2 * 2))
 {
 }
@@ -103,10 +110,19 @@ void SpInv::ProcessReal(int32_t limit)
 {
     while (outCount + 2 <= limit && inIndex + 1 < inCount)
     {
-        float delayed = 0.0f;
-        float shifted = 0.0f;
-        splitter.Step(InputAt(++inIndex), delayed, shifted);
-        Append(shifted, delayed);
+        const int32_t n = std::min({inCount - (inIndex + 1), (limit - outCount) / 2, kPart});
+        // The caller's floats may lie at any alignment.
+        std::memcpy(realIn.data(), inBlock + static_cast<std::size_t>(inIndex + 1) * 4,
+                    static_cast<std::size_t>(n) * 4);
+        splitter.StepBlock(realIn.data(), n, delayed.data(), shifted.data());
+        float* out = outBuffer.data() + outCount;
+        for (int32_t i = 0; i < n; ++i)
+        {
+            out[2 * i] = shifted[static_cast<std::size_t>(i)];
+            out[2 * i + 1] = delayed[static_cast<std::size_t>(i)];
+        }
+        outCount += 2 * n;
+        inIndex += n;
     }
 }
 

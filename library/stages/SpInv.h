@@ -58,6 +58,9 @@ private:
     int32_t inCount = 0;                    // floats in it
     int32_t inIndex = 0;                    // last float consumed; -1 after Put
     HilbertSplitter splitter;
+    std::vector<float> realIn; // a part of real input, copied aligned, and its analytic pairs
+    std::vector<float> delayed;
+    std::vector<float> shifted;
     int32_t outCount = 0; // floats in outBuffer for the current Get
     std::vector<float> outBuffer;
     int32_t outLimit;

@@ -1,5 +1,6 @@
 #include "stages/StreamStage.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdlib>
@@ -10,9 +11,6 @@ namespace sigkit {
 namespace {
 
 constexpr std::size_t kInitialOutput = 102400; // floats
-// Larger blocks are turned into complex pairs a part at a time, so that the work array stays
-// small whatever the caller hands in.
-constexpr int32_t kGatherPairs = 8192;
 
 } // namespace
 
@@ -29,8 +27,9 @@ float ReadNumber(const char* value)
 }
 
 StreamStage::StreamStage()
-    : splitter(std::make_unique<HilbertSplitter>()), outBuffer(kInitialOutput, 0.0f),
-      work(2 * static_cast<std::size_t>(kGatherPairs), 0.0f)
+    : splitter(std::make_unique<HilbertSplitter>()), table(kernels::Active()),
+      outBuffer(kInitialOutput, 0.0f), workI(kGatherPairs, 0.0f), workQ(kGatherPairs, 0.0f),
+      phases(kGatherPairs, 0.0), sines(kGatherPairs, 0.0f), cosines(kGatherPairs, 0.0f)
 {
 }
 
@@ -52,7 +51,7 @@ int32_t StreamStage::Put(int32_t /*port*/, const void* block, int32_t bytes)
 {
     if (stopped != 0)
         return 0;
-    inBlock = static_cast<const unsigned char*>(block);
+    inBlock = static_cast<const float*>(block);
     inCount = (block != nullptr && bytes > 0) ? bytes / 4 : 0;
     inIndex = -1;
     outCount = 0;
@@ -76,44 +75,49 @@ bool StreamStage::Reserve(std::size_t floats)
     }
 }
 
+void StreamStage::ShiftDown(double fs, double f, float* I, float* Q, int32_t pairs)
+{
+    oscillator.Steps(fs, f, pairs, phases.data(), sines.data(), cosines.data());
+    table.mix(I, Q, sines.data(), cosines.data(), pairs, I, Q);
+}
+
 int32_t StreamStage::Gather()
 {
-    float* out = work.data();
-    int32_t pairs = 0;
-    while (pairs < kGatherPairs)
+    float* I = workI.data();
+    float* Q = workQ.data();
+    const float* next = inBlock + (inIndex + 1);
+    const int32_t left = inCount - (inIndex + 1);
+    if (complexInput == 0)
     {
-        if (++inIndex >= inCount)
-        {
-            inIndex = inCount;
-            break;
-        }
-        float I = 0.0f;
-        float Q = 0.0f;
-        if (complexInput == 0)
-            splitter->Step(InputAt(inIndex), I, Q);
-        else if (pendingHalf != 0)
-        {
-            I = pendingValue;
-            Q = InputAt(inIndex);
-            pendingHalf = 0;
-        }
-        else
-        {
-            I = InputAt(inIndex);
-            if (++inIndex >= inCount)
-            {
-                // The pair is completed by the first value of the next block.
-                pendingValue = I;
-                pendingHalf = 1;
-                inIndex = inCount;
-                break;
-            }
-            Q = InputAt(inIndex);
-        }
-        out[2 * pairs] = I;
-        out[2 * pairs + 1] = Q;
-        ++pairs;
+        // Real input: the analytic pair of every sample.
+        const int32_t pairs = std::min(left, kGatherPairs);
+        splitter->StepBlock(next, pairs, I, Q);
+        inIndex += pairs;
+        return pairs;
     }
+    int32_t pairs = 0;
+    int32_t used = 0;
+    if (pendingHalf != 0 && left > 0)
+    {
+        // The first value of this block completes the pair the last one began.
+        I[0] = pendingValue;
+        Q[0] = next[0];
+        pendingHalf = 0;
+        pairs = 1;
+        used = 1;
+    }
+    const int32_t whole = std::min((left - used) / 2, kGatherPairs - pairs);
+    table.deinterleave(next + used, whole, I + pairs, Q + pairs);
+    pairs += whole;
+    used += 2 * whole;
+    if (left - used == 1 && pairs < kGatherPairs)
+    {
+        // The pair is completed by the first value of the next block.
+        pendingValue = next[used];
+        pendingHalf = 1;
+        ++used;
+    }
+    inIndex += used;
     return pairs;
 }
 
@@ -124,8 +128,7 @@ int32_t StreamStage::Get(int32_t port, const void** block, int32_t* bytes)
     *bytes = 0;
     switch (port)
     {
-    case 0:
-    {
+    case 0: {
         if (inputPresent == 0)
             return 0;
         overflowed = false;
@@ -133,7 +136,7 @@ int32_t StreamStage::Get(int32_t port, const void** block, int32_t* bytes)
         {
             const int32_t pairs = Gather();
             if (pairs > 0)
-                Process(work.data(), pairs);
+                Process(workI.data(), workQ.data(), pairs);
         }
         // A block whose output could not be held yields nothing rather than a part of it.
         if (overflowed)
@@ -160,7 +163,8 @@ int32_t StreamStage::Get(int32_t port, const void** block, int32_t* bytes)
     case 2:
         if (block != nullptr)
             *block = outBuffer.data();
-        *bytes = static_cast<int32_t>(4 * std::min(outCount, static_cast<std::size_t>(INT32_MAX / 4)));
+        *bytes =
+            static_cast<int32_t>(4 * std::min(outCount, static_cast<std::size_t>(INT32_MAX / 4)));
         outCount = 0;
         return *bytes;
     default:

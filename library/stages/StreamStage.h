@@ -6,7 +6,6 @@
 #include "stages/filters/PhaseOscillator.h"
 
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -31,10 +30,13 @@ public:
     bool IsComplexInput() const { return complexInput != 0; }
     int32_t WarmDone() const { return warmDone; }
 
+    // Complex samples handed to Process at most at a time.
+    static constexpr int32_t kGatherPairs = 8192;
+
 protected:
-    // Turns the complex samples of one block (count pairs, interleaved) into output floats with
-    // Emit. Called by Get on port 0.
-    virtual void Process(const float* iq, int32_t pairs) = 0;
+    // Turns the complex samples of a part of the block (pairs of them, I and Q apart; the stage
+    // may overwrite both arrays) into output floats with Emit or Claim. Called by Get on port 0.
+    virtual void Process(float* I, float* Q, int32_t pairs) = 0;
     // False while the stage takes no input at all (the block stays unread).
     virtual bool TakesInput() const { return true; }
     // The frequency and rate written into the report.
@@ -56,8 +58,36 @@ protected:
         warmDone = 1;
         return false;
     }
+    // Moves the pairs down in frequency by f at the rate fs, in place: the oscillator's phases
+    // for the whole part (one after the other, as it steps), their sines and cosines rounded to
+    // float, and the mixer, element by element.
+    void ShiftDown(double fs, double f, float* I, float* Q, int32_t pairs);
+    // Room for the oscillator's phases of a part (kGatherPairs), for stages that step it in
+    // their own kernels.
+    double* PhaseScratch() { return phases.data(); }
     // Makes room for `floats` more output values; false when the buffer could not grow.
     bool Reserve(std::size_t floats);
+    // The next `floats` output values to be written, or nullptr (and this block's output is
+    // dropped) when they do not fit.
+    float* Claim(std::size_t floats)
+    {
+        if (outBuffer.size() - outCount < floats)
+        {
+            overflowed = true;
+            return nullptr;
+        }
+        float* at = outBuffer.data() + outCount;
+        outCount += floats;
+        return at;
+    }
+    // Start-up discarding over a run of outputs: how many of the first `count` are dropped.
+    int32_t DropWarmupOf(int32_t count, int32_t discard)
+    {
+        int32_t dropped = 0;
+        while (dropped < count && DropWarmup(discard))
+            ++dropped;
+        return dropped;
+    }
     void Emit(float value)
     {
         if (outCount < outBuffer.size())
@@ -72,20 +102,16 @@ protected:
     std::unique_ptr<HilbertSplitter> splitter;
     PhaseOscillator oscillator;
 
+    const kernels::KernelTable& table;
+
 private:
-    // The put block as complex pairs, in `work`; result: pairs.
+    // The next part of the put block as complex pairs, in workI and workQ; result: pairs.
     int32_t Gather();
-    float InputAt(int32_t index) const
-    {
-        float value;
-        std::memcpy(&value, inBlock + 4 * static_cast<std::size_t>(index), 4);
-        return value;
-    }
 
     int32_t stopped = 1;
     int32_t inputPresent = 0;
     int32_t reportReady = 0;
-    const unsigned char* inBlock = nullptr; // the caller's floats, any alignment
+    const float* inBlock = nullptr; // the caller's block (aligned to its floats), not copied
     int32_t inCount = 0;
     int32_t inIndex = -1;
     int32_t pendingHalf = 0;
@@ -94,7 +120,11 @@ private:
     int32_t warmDone = 0;
     std::size_t outCount = 0;
     std::vector<float> outBuffer; // grows when a block needs more, never shrinks
-    std::vector<float> work;      // the block's complex pairs
+    std::vector<float> workI;     // the part's complex pairs, kGatherPairs each
+    std::vector<float> workQ;
+    std::vector<double> phases; // the oscillator's phases, sines and cosines of a part
+    std::vector<float> sines;
+    std::vector<float> cosines;
     StreamInfo report;
 };
 

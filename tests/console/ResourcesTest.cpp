@@ -6,11 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fcntl.h>
 #include <regex>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 using namespace sigtest;
 
@@ -90,6 +92,43 @@ TEST(Resources, NoDescriptorLeftOpenAtExit)
             EXPECT_EQ((*it)[2].str(), "<inherited from parent>") << (*it)[0].str();
         // And every allocation was released.
         EXPECT_NE(r.err.find("All heap blocks were freed"), std::string::npos) << r.err;
+    }
+}
+
+// Under valgrind the processor offers no AVX-512, so the program runs other kernel variants (and
+// must not touch an instruction it lacks); the output file must still be the same to the bit.
+TEST(Resources, OutputIsTheSameWithOtherKernelVariants)
+{
+#ifdef SIGKIT_SANITIZED
+    GTEST_SKIP() << "valgrind does not run sanitized programs";
+#endif
+    if (access("/usr/bin/valgrind", X_OK) != 0)
+        GTEST_SKIP() << "valgrind is not installed";
+    TempDir dir;
+    std::vector<int32_t> samples;
+    for (int n = 0; n < 12000; ++n)
+    {
+        const double envelope = 8000.0 * (1.0 + 0.5 * std::sin(n * 0.13));
+        samples.push_back(static_cast<int32_t>(envelope * std::cos(n * 0.9)));
+        samples.push_back(static_cast<int32_t>(envelope * std::sin(n * 0.9)));
+    }
+    const std::string input = dir.File("in.wav");
+    WriteFileBytes(input, PcmWav(2, 48000, 16, StoreSamples(samples, 16)));
+    ProcessOptions options;
+    options.timeoutSeconds = 300;
+    for (const std::string answers : {"5\n6875\n12000\n20000\n2\n", "3\n-3000\n8000\n1\n3\n",
+                                      "6\n6875\n11025\n9000\n1\n"})
+    {
+        SCOPED_TRACE(answers);
+        const std::string output = dir.File(answers[0] == '5' ? "in_amdem.wav"
+                                            : answers[0] == '3' ? "in_if.wav" : "in_fmdem.wav");
+        ASSERT_EQ(RunSigrun({input}, answers).status, 0);
+        const std::string native = ReadFileBytes(output);
+        const ProcessResult r = RunProcess("/usr/bin/valgrind", {"--error-exitcode=99", SIGRUN_PATH, input},
+                                           answers, options);
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_GT(native.size(), 1000u);
+        EXPECT_TRUE(ReadFileBytes(output) == native);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cfenv>
 #include <cmath>
 #include <cstdint>
@@ -160,6 +162,243 @@ TEST(Kernels, ComplexAllocationIsAlignedAndZeroedAndRefusesImpossibleSizes)
     FreeComplex(nullptr);
     EXPECT_EQ(AllocateComplex(0), nullptr);
     EXPECT_EQ(AllocateComplex(std::numeric_limits<std::size_t>::max() / 4), nullptr);
+}
+
+// ---- Block filters and paired dot products: the same sums, several at a time.
+
+std::vector<const KernelTable*> AllVariants()
+{
+    std::vector<const KernelTable*> all = VectorVariants();
+    all.push_back(&Scalar());
+    return all;
+}
+
+TEST(Kernels, BlockFilterGivesEachOutputTheDotProductBitsForAnyCountStrideAndLength)
+{
+    const std::vector<float> taps = MixedValues(1010, 21);
+    const std::vector<float> samples = MixedValues(8000, 22);
+    for (const KernelTable* variant : AllVariants())
+        for (int32_t n : {1, 2, 7, 15, 16, 17, 31, 101, 108, 301, 308, 1001, 1008})
+            for (int32_t stride : {1, 2, 5, 20})
+                for (int32_t count : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 33})
+                {
+                    // The windows reach down to x - (count - 1) * stride.
+                    const float* x = samples.data() + 33 * 20 + (n % 3);
+                    std::vector<float> out(count + 1, 7.0f);
+                    variant->firBlock(taps.data(), n, x, stride, count, out.data());
+                    for (int32_t i = 0; i < count; ++i)
+                        ASSERT_EQ(Bits(out[i]), Bits(Scalar().dot(taps.data(), x - i * stride, n)))
+                            << variant->name << " n=" << n << " stride=" << stride << " i=" << i;
+                    ASSERT_EQ(out[count], 7.0f) << "written past the last output";
+                }
+}
+
+// Hilbert-like taps: zero at every even index.
+std::vector<float> OddOnlyTaps(int32_t n, uint32_t seed)
+{
+    std::vector<float> taps = MixedValues(static_cast<std::size_t>(n), seed);
+    for (int32_t j = 0; j < n; j += 2)
+        taps[static_cast<std::size_t>(j)] = 0.0f;
+    return taps;
+}
+
+TEST(Kernels, OddTapBlockFilterGivesTheFullBlockFilterBitsOnFiniteSamples)
+{
+    const std::vector<float> samples = MixedValues(2000, 23);
+    for (int32_t n : {1, 2, 3, 16, 17, 33, 301})
+    {
+        const std::vector<float> taps = OddOnlyTaps(n, 24);
+        for (int32_t count : {1, 5, 8, 15, 16, 17, 31, 32, 33, 64, 100})
+        {
+            const float* x = samples.data() + 120;
+            std::vector<float> expected(count);
+            Scalar().firBlock(taps.data(), n, x, 1, count, expected.data());
+            for (const KernelTable* variant : AllVariants())
+            {
+                std::vector<float> actual(count + 1, 7.0f);
+                variant->firBlockOddTaps(taps.data(), n, x, count, actual.data());
+                for (int32_t i = 0; i < count; ++i)
+                    ASSERT_EQ(Bits(actual[i]), Bits(expected[i]))
+                        << variant->name << " n=" << n << " count=" << count << " i=" << i;
+                ASSERT_EQ(actual[count], 7.0f);
+            }
+        }
+    }
+}
+
+TEST(Kernels, OddTapBlockFilterLeavesOutTheEvenProductsInEveryVariant)
+{
+    // With infinities and NaN at even distances the skipped products would have been NaN: every
+    // variant leaves them out alike.
+    std::vector<float> samples = MixedValues(1200, 25);
+    for (std::size_t i = 0; i < samples.size(); i += 97)
+        samples[i] = (i / 97) % 2 == 0 ? std::numeric_limits<float>::infinity()
+                                       : std::numeric_limits<float>::quiet_NaN();
+    const std::vector<float> taps = OddOnlyTaps(301, 26);
+    const float* x = samples.data() + 400;
+    std::vector<float> expected(200);
+    Scalar().firBlockOddTaps(taps.data(), 301, x, 200, expected.data());
+    for (const KernelTable* variant : VectorVariants())
+    {
+        std::vector<float> actual(200);
+        variant->firBlockOddTaps(taps.data(), 301, x, 200, actual.data());
+        for (int32_t i = 0; i < 200; ++i)
+            ASSERT_EQ(Bits(actual[i]), Bits(expected[i])) << variant->name << " i=" << i;
+    }
+}
+
+TEST(Kernels, PairedDotProductsGiveTheDotProductBitsWithAndWithoutTheSecondWindow)
+{
+    const std::vector<float> a = MixedValues(1010, 27);
+    const std::vector<float> b = MixedValues(1010, 28);
+    const std::vector<float> x = MixedValues(1013, 29);
+    const std::vector<float> y = MixedValues(1013, 30);
+    for (const KernelTable* variant : AllVariants())
+        for (int32_t n = 1; n <= 1008; n += (n < 40 ? 1 : 37))
+            for (int offset = 0; offset < 3; ++offset)
+            {
+                float out[4] = {7.0f, 7.0f, 7.0f, 7.0f};
+                variant->dotPair(a.data(), b.data(), x.data() + offset, nullptr, n, out);
+                ASSERT_EQ(Bits(out[0]), Bits(Scalar().dot(a.data(), x.data() + offset, n))) << n;
+                ASSERT_EQ(Bits(out[1]), Bits(Scalar().dot(b.data(), x.data() + offset, n))) << n;
+                ASSERT_EQ(out[2], 7.0f) << "the second window's results are left alone";
+                variant->dotPair(a.data(), b.data(), x.data() + offset, y.data() + offset, n, out);
+                ASSERT_EQ(Bits(out[0]), Bits(Scalar().dot(a.data(), x.data() + offset, n))) << n;
+                ASSERT_EQ(Bits(out[1]), Bits(Scalar().dot(b.data(), x.data() + offset, n))) << n;
+                ASSERT_EQ(Bits(out[2]), Bits(Scalar().dot(a.data(), y.data() + offset, n))) << n;
+                ASSERT_EQ(Bits(out[3]), Bits(Scalar().dot(b.data(), y.data() + offset, n)))
+                    << variant->name << " n=" << n;
+            }
+}
+
+TEST(Kernels, TwoPairedDotProductsAtOnceGiveEachPairsBits)
+{
+    const std::vector<float> taps = MixedValues(4 * 1010, 39);
+    const std::vector<float> data = MixedValues(4 * 1013, 40);
+    const float* a[2] = {taps.data(), taps.data() + 1010};
+    const float* b[2] = {taps.data() + 2020, taps.data() + 3030};
+    const float* x[2] = {data.data() + 1, data.data() + 1014};
+    const float* y[2] = {data.data() + 2027, data.data() + 3040};
+    for (const KernelTable* variant : AllVariants())
+        for (int32_t n : {1, 15, 16, 17, 108, 308, 1008})
+            for (bool both : {true, false})
+            {
+                float out[8] = {7, 7, 7, 7, 7, 7, 7, 7};
+                variant->dotPairTwice(a, b, x, both ? y : nullptr, n, out);
+                for (int k = 0; k < 2; ++k)
+                {
+                    float expected[4] = {7, 7, 7, 7};
+                    Scalar().dotPair(a[k], b[k], x[k], both ? y[k] : nullptr, n, expected);
+                    for (int m = 0; m < 4; ++m)
+                        ASSERT_EQ(Bits(out[4 * k + m]), Bits(expected[m]))
+                            << variant->name << " n=" << n << " output " << k << " sum " << m;
+                }
+            }
+}
+
+// ---- Mixer and FM discriminator: element-wise single precision, the same in every variant.
+
+TEST(Kernels, MixerOfEveryVariantGivesTheScalarBitsAlsoInPlace)
+{
+    const std::vector<float> I = MixedValues(100, 31);
+    const std::vector<float> Q = MixedValues(100, 32);
+    const std::vector<float> s = MixedValues(100, 33);
+    const std::vector<float> c = MixedValues(100, 34);
+    for (int32_t n : {0, 1, 7, 8, 9, 15, 16, 17, 100})
+    {
+        std::vector<float> eI(n), eQ(n);
+        Scalar().mix(I.data(), Q.data(), s.data(), c.data(), n, eI.data(), eQ.data());
+        for (int32_t i = 0; i < n; ++i)
+        {
+            ASSERT_EQ(Bits(eI[i]), Bits(c[i] * I[i] + Q[i] * s[i]));
+            ASSERT_EQ(Bits(eQ[i]), Bits(Q[i] * c[i] - I[i] * s[i]));
+        }
+        for (const KernelTable* variant : VectorVariants())
+        {
+            std::vector<float> aI(I.begin(), I.begin() + n), aQ(Q.begin(), Q.begin() + n);
+            variant->mix(aI.data(), aQ.data(), s.data(), c.data(), n, aI.data(), aQ.data());
+            for (int32_t i = 0; i < n; ++i)
+            {
+                ASSERT_EQ(Bits(aI[i]), Bits(eI[i])) << variant->name << " n=" << n;
+                ASSERT_EQ(Bits(aQ[i]), Bits(eQ[i])) << variant->name << " n=" << n;
+            }
+        }
+    }
+}
+
+TEST(Kernels, ReversedStoreOfEveryVariantWritesNewestFirstAndFindsTheLargestMagnitude)
+{
+    std::vector<float> x = MixedValues(70, 38);
+    x[33] = -5e30f; // the largest, negative
+    for (const KernelTable* variant : AllVariants())
+        for (int32_t n = 0; n <= 70; ++n)
+        {
+            std::vector<float> history(n + 2, 7.0f);
+            const uint32_t largest = variant->storeReversed(x.data(), n, history.data() + n);
+            uint32_t expected = 0;
+            for (int32_t i = 0; i < n; ++i)
+            {
+                ASSERT_EQ(Bits(history[n - i]), Bits(x[i])) << variant->name << " n=" << n;
+                expected = std::max(expected, Bits(x[i]) & 0x7FFFFFFFu);
+            }
+            ASSERT_EQ(history[0], 7.0f); // nothing before the oldest
+            ASSERT_EQ(history[n + 1], 7.0f);
+            ASSERT_EQ(largest, expected) << variant->name << " n=" << n;
+        }
+    // Infinities and NaN lie above every finite magnitude.
+    const float special[] = {1.0f, -std::numeric_limits<float>::infinity(), 3e38f,
+                             std::numeric_limits<float>::quiet_NaN()};
+    for (const KernelTable* variant : AllVariants())
+    {
+        float history[4];
+        EXPECT_EQ(variant->storeReversed(special, 3, history + 2), 0x7F800000u) << variant->name;
+        EXPECT_GT(variant->storeReversed(special, 4, history + 3), 0x7F800000u) << variant->name;
+    }
+}
+
+TEST(Kernels, DeinterleavingOfEveryVariantSeparatesIAndQAtAnyLength)
+{
+    const std::vector<float> iq = MixedValues(2 * 70 + 1, 37);
+    for (const KernelTable* variant : AllVariants())
+        for (int32_t pairs = 0; pairs <= 70; ++pairs)
+        {
+            std::vector<float> I(pairs + 1, 7.0f), Q(pairs + 1, 7.0f);
+            variant->deinterleave(iq.data() + 1, pairs, I.data(), Q.data());
+            for (int32_t k = 0; k < pairs; ++k)
+            {
+                ASSERT_EQ(Bits(I[k]), Bits(iq[1 + 2 * k])) << variant->name << " " << pairs;
+                ASSERT_EQ(Bits(Q[k]), Bits(iq[2 + 2 * k])) << variant->name << " " << pairs;
+            }
+            ASSERT_EQ(I[pairs], 7.0f);
+            ASSERT_EQ(Q[pairs], 7.0f);
+        }
+}
+
+TEST(Kernels, FmDiscriminatorOfEveryVariantGivesTheScalarBitsInOneCallOrInPieces)
+{
+    std::vector<float> I = MixedValues(300, 35);
+    std::vector<float> Q = MixedValues(300, 36);
+    I[5] = Q[5] = 0.0f; // magnitude 0 divides by 1
+    I[40] = std::numeric_limits<float>::infinity();
+    Q[77] = std::numeric_limits<float>::quiet_NaN();
+    std::vector<float> expected(300);
+    float prev[2] = {0.25f, -0.5f};
+    Scalar().fmDiscriminate(I.data(), Q.data(), 300, 3.0f, prev, expected.data());
+    const float last[2] = {prev[0], prev[1]};
+    for (const KernelTable* variant : AllVariants())
+        for (int32_t piece : {1, 7, 8, 16, 17, 300})
+        {
+            std::vector<float> actual(300);
+            float state[2] = {0.25f, -0.5f};
+            for (int32_t at = 0; at < 300; at += piece)
+                variant->fmDiscriminate(I.data() + at, Q.data() + at, std::min(piece, 300 - at),
+                                        3.0f, state, actual.data() + at);
+            for (int32_t i = 0; i < 300; ++i)
+                ASSERT_EQ(Bits(actual[i]), Bits(expected[i]))
+                    << variant->name << " piece=" << piece << " i=" << i;
+            EXPECT_EQ(Bits(state[0]), Bits(last[0]));
+            EXPECT_EQ(Bits(state[1]), Bits(last[1]));
+        }
 }
 
 // ---- Sample conversions.

@@ -1,13 +1,15 @@
 #include "stages/demod/AM_Demod.h"
 
 #include "Text.h"
-#include "stages/filters/ComplexMixer.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace sigkit {
 
-AM_Demod::AM_Demod() : resampler(std::make_unique<PolyphaseResampler>())
+AM_Demod::AM_Demod()
+    : resampler(std::make_unique<PolyphaseResampler>()), demodulated(kGatherPairs, 0.0f),
+      resampled(kGatherPairs, 0.0f)
 {
 }
 
@@ -59,56 +61,51 @@ int32_t AM_Demod::Start()
     return usable ? N : 0;
 }
 
-void AM_Demod::Process(const float* iq, int32_t pairs)
+void AM_Demod::Process(float* I, float* Q, int32_t pairs)
 {
     if (!usable || !Reserve(outputsPerInput * static_cast<std::size_t>(pairs)))
         return;
-    for (int32_t n = 0; n < pairs; ++n)
+    float* y = demodulated.data();
+    if (mode == kAm)
     {
-        double s = 0.0;
-        double c = 0.0;
-        oscillator.Step(Fd, FnWork, s, c);
-        float I = 0.0f;
-        float Q = 0.0f;
-        ComplexMixer::Mix(iq[2 * n], iq[2 * n + 1], static_cast<float>(c), static_cast<float>(s), I, Q);
+        // The oscillator, the mixer and the envelope in one pass: the running mean is a chain
+        // from sample to sample, and the kernel works on the next samples beside it.
+        table.amDemodulate(I, Q, pairs, oscillator.PhaseState(),
+                           PhaseOscillator::Increment(Fd, FnWork), kTwoPi, Kamp, &envelopeMean,
+                           PhaseScratch(), y);
+    }
+    else if (mode == kFm)
+    {
+        ShiftDown(Fd, FnWork, I, Q, pairs);
+        // Minus the sine of the phase step from the previous sample: a carrier above the
+        // working frequency gives a negative value.
+        float previous[2] = {prevI, prevQ};
+        table.fmDiscriminate(I, Q, pairs, Kamp, previous, y);
+        prevI = previous[0];
+        prevQ = previous[1];
+    }
+    else
+    {
+        ShiftDown(Fd, FnWork, I, Q,
+                  pairs); // "PM": consumed (the oscillator runs), nothing produced
+        return;
+    }
 
-        float y = 0.0f;
-        if (mode == kAm)
-        {
-            const float m = std::sqrt(I * I + Q * Q);
-            envelopeMean = static_cast<float>(0.01 * m + 0.99 * static_cast<double>(envelopeMean));
-            if (envelopeMean == 0.0f)
-                envelopeMean = 1.0f;
-            const float ratio = m / envelopeMean;
-            y = static_cast<float>((static_cast<double>(ratio) - 1.0) * static_cast<double>(Kamp));
-        }
-        else if (mode == kFm)
-        {
-            float m = std::sqrt(I * I + Q * Q);
-            if (m == 0.0f)
-                m = 1.0f;
-            const float u = I / m;
-            const float v = Q / m;
-            // Minus the sine of the phase step from the previous sample: a carrier above the
-            // working frequency gives a negative value.
-            y = (prevQ * u - prevI * v) * Kamp;
-            prevI = u;
-            prevQ = v;
-        }
-        else
-            continue; // "PM": consumed, nothing produced
-
-        float outI = 0.0f;
-        float outQ = 0.0f;
-        int32_t r = resampler->ResampleStep(y, 0.0f, Fd, FdOut, outI, outQ);
-        while (r != 0)
-        {
-            if (!DropWarmup(discard))
-                Emit(outI);
-            if (r != 2)
-                break;
-            r = resampler->ResampleStep(y, 0.0f, Fd, FdOut, outI, outQ);
-        }
+    // The input Q of the resampler is 0 and its output Q is not used: only the I sums are formed.
+    // An output rate above the input rate gives several outputs per input: pieces whose outputs
+    // fit the array.
+    const auto piece = static_cast<int32_t>(
+        std::max<std::size_t>(1, static_cast<std::size_t>(kGatherPairs) / outputsPerInput));
+    for (int32_t at = 0; at < pairs; at += piece)
+    {
+        const int32_t n = std::min(piece, pairs - at);
+        const int32_t count =
+            resampler->ResampleBlock(y + at, nullptr, n, Fd, FdOut, resampled.data(), nullptr);
+        const int32_t dropped = DropWarmupOf(count, discard);
+        float* out = Claim(static_cast<std::size_t>(count - dropped));
+        if (out == nullptr)
+            return;
+        std::copy(resampled.begin() + dropped, resampled.begin() + count, out);
     }
 }
 

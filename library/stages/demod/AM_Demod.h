@@ -4,6 +4,7 @@
 #include "stages/filters/PolyphaseResampler.h"
 
 #include <memory>
+#include <vector>
 
 namespace sigkit {
 
@@ -34,19 +35,19 @@ public:
 
     int32_t mode = kNone;
     int32_t quality = 0;
-    float Fd = 44100.0f;     // Hz, input rate
-    float FdOut = 44100.0f;  // Hz, output rate
-    float Fn = 1850.0f;      // Hz, carrier
-    float FnWork = 1850.0f;  // Hz, the copy the oscillator runs at, taken from Fn by Start
-    float Fp = 3400.0f;      // Hz, kept, no effect
-    float Kamp = 1.0f;       // gain inside the demodulation formulas
+    float Fd = 44100.0f;    // Hz, input rate
+    float FdOut = 44100.0f; // Hz, output rate
+    float Fn = 1850.0f;     // Hz, carrier
+    float FnWork = 1850.0f; // Hz, the copy the oscillator runs at, taken from Fn by Start
+    float Fp = 3400.0f;     // Hz, kept, no effect
+    float Kamp = 1.0f;      // gain inside the demodulation formulas
 
     float EnvelopeMean() const { return envelopeMean; }
     int32_t Discard() const { return discard; }
 
 private:
     bool TakesInput() const override { return mode != kNone; }
-    void Process(const float* iq, int32_t pairs) override;
+    void Process(float* I, float* Q, int32_t pairs) override;
     float ReportFrequency() const override { return FnWork; }
     float ReportRate() const override { return Fd; }
 
@@ -57,6 +58,8 @@ private:
     int32_t discard = 0;
     std::size_t outputsPerInput = 1;
     std::unique_ptr<PolyphaseResampler> resampler;
+    std::vector<float> demodulated; // a part's demodulated values, kGatherPairs
+    std::vector<float> resampled;   // the resampler's outputs for a piece of them, kGatherPairs
 };
 
 } // namespace sigkit

@@ -4,6 +4,12 @@
 
 namespace sigkit {
 
+namespace {
+
+constexpr int32_t kRound = 1024; // samples stored and filtered together by StepBlock
+
+} // namespace
+
 DualFir::DualFir()
     : taps(kHistoryCapacity, 0.0f), historyA(kHistoryCapacity, 0.0f),
       historyB(kHistoryCapacity, 0.0f), scratchA(kHistoryCapacity, 0.0f),
@@ -26,7 +32,9 @@ int32_t DualFir::DesignHigh(float rateIn, float rateEdge, float beta, FilterWind
 int32_t DualFir::Design(bool highPass, float rateIn, float rateEdge, float beta,
                         FilterWindow window, int32_t length)
 {
-    std::fill(taps.begin(), taps.end(), 0.0f);
+    // Only the last design's taps can be other than zero (the arrays were zeroed at
+    // construction).
+    std::fill(taps.begin(), taps.begin() + N, 0.0f);
     const bool valid = length >= 1 && length <= kHistoryCapacity && length % 2 == 1;
     N = valid ? length : 0;
     if (valid)
@@ -39,10 +47,10 @@ int32_t DualFir::Design(bool highPass, float rateIn, float rateEdge, float beta,
     }
     designed = valid ? 1 : 0;
     w = 0;
-    std::fill(historyA.begin(), historyA.end(), 0.0f);
-    std::fill(historyB.begin(), historyB.end(), 0.0f);
-    std::fill(scratchA.begin(), scratchA.end(), 0.0f);
-    std::fill(scratchB.begin(), scratchB.end(), 0.0f);
+    // The first windows reach [0, N) before the new samples do (w starts at 0 and moves down
+    // from the top); every other entry is overwritten before a window reaches it.
+    std::fill(historyA.begin(), historyA.begin() + N, 0.0f);
+    std::fill(historyB.begin(), historyB.begin() + N, 0.0f);
     return N;
 }
 
@@ -59,6 +67,40 @@ int32_t DualFir::Step(float a, float b, float& ya, float& yb)
     }
     w = NextWritePosition(w);
     return 1;
+}
+
+void DualFir::StepBlock(const float* a, const float* b, int32_t n, float* ya, float* yb)
+{
+    for (int32_t done = 0; done < n;)
+    {
+        // The round's samples go to w, w - 1, ... without passing 0, and no window reaches round
+        // the history into them.
+        const int32_t count = std::min({n - done, w + 1, kRound, kHistoryCapacity - N});
+        table.storeReversed(a + done, count, historyA.data() + w);
+        table.storeReversed(b + done, count, historyB.data() + w);
+        if (N > 0)
+        {
+            // Output i's window starts at w - i: all of them lie in the run from the newest
+            // sample's window, w - count + 1, to the first one's end.
+            const int32_t newest = w - count + 1;
+            const int32_t span = count - 1 + N;
+            table.firBlock(taps.data(), N,
+                           HistoryWindow(historyA.data(), newest, span, scratchA.data()) + count -
+                               1,
+                           1, count, ya + done);
+            table.firBlock(taps.data(), N,
+                           HistoryWindow(historyB.data(), newest, span, scratchB.data()) + count -
+                               1,
+                           1, count, yb + done);
+        }
+        else
+        {
+            std::fill(ya + done, ya + done + count, 0.0f);
+            std::fill(yb + done, yb + done + count, 0.0f);
+        }
+        w = w - count < 0 ? kHistoryCapacity - 1 : w - count;
+        done += count;
+    }
 }
 
 } // namespace sigkit

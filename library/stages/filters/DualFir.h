@@ -23,6 +23,9 @@ public:
     int32_t DesignHigh(float rateIn, float rateEdge, float beta, FilterWindow window, int32_t N);
     // Takes one sample per channel and gives one output per channel. Result: always 1.
     int32_t Step(float a, float b, float& ya, float& yb);
+    // n Steps at once: the outputs of a[i], b[i] in ya[i], yb[i], with Step's values. The
+    // outputs of a round of samples are formed together, each tap load serving several.
+    void StepBlock(const float* a, const float* b, int32_t n, float* ya, float* yb);
 
     bool IsDesigned() const { return designed != 0; }
     int32_t TapCount() const { return N; }

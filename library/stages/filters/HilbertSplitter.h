@@ -20,11 +20,15 @@ public:
     void Reset();
     // Result: always 0.
     int32_t Step(float x, float& delayed, float& shifted);
+    // n Steps at once, with Step's values. While the samples are finite (and the floating-point
+    // environment is the default one) the zero taps at even distances are skipped.
+    void StepBlock(const float* x, int32_t n, float* delayed, float* shifted);
 
 private:
     int32_t w = 0;              // newest sample; moves down before each new one is written
     std::vector<float> history; // kHistoryCapacity, sized once
-    std::vector<float> scratch; // the 301-entry window when it wraps
+    std::vector<float> scratch; // the windows of a round of samples when they wrap
+    int32_t finiteRun = 0;      // newest consecutive finite samples in the history
     const kernels::KernelTable& table;
 };
 

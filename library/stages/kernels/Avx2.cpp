@@ -2,10 +2,13 @@
 // results are the scalar variant's bits.
 #if defined(__x86_64__) || defined(__i386__)
 
+#include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
 
 #include <immintrin.h>
 
+#include <cmath>
+#include <cstddef>
 #include <cstring>
 
 namespace sigkit::kernels {
@@ -106,6 +109,477 @@ void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
     const __m128 s1 = _mm_add_ps(s2, _mm_movehl_ps(s2, s2)); // s0 + s1: I, Q in lanes 0, 1
     iq[0] = _mm_cvtss_f32(s1);
     iq[1] = _mm_cvtss_f32(_mm_shuffle_ps(s1, s1, 1));
+}
+
+// ---- Block filters and paired dot products: 16 partial sums in two registers per output.
+
+// G outputs of FirBlock at once; each round's 16 taps are loaded once for all of them.
+template <int G>
+void FirGroup(const float* taps, int32_t n, const float* x, std::ptrdiff_t stride, float* out)
+{
+    __m256 low[G];
+    __m256 high[G];
+    for (int g = 0; g < G; ++g)
+        low[g] = high[g] = _mm256_setzero_ps();
+    int32_t j = 0;
+    for (; j + 16 <= n; j += 16)
+    {
+        const __m256 t0 = _mm256_loadu_ps(taps + j);
+        const __m256 t1 = _mm256_loadu_ps(taps + j + 8);
+        for (int g = 0; g < G; ++g)
+        {
+            const float* window = x - g * stride + j;
+            low[g] = _mm256_add_ps(low[g], _mm256_mul_ps(t0, _mm256_loadu_ps(window)));
+            high[g] = _mm256_add_ps(high[g], _mm256_mul_ps(t1, _mm256_loadu_ps(window + 8)));
+        }
+    }
+    if (j < n)
+    {
+        const int32_t rest = n - j;
+        const __m256 t0 = LoadPart(taps + j, rest);
+        const __m256 t1 = rest > 8 ? LoadPart(taps + j + 8, rest - 8) : _mm256_setzero_ps();
+        for (int g = 0; g < G; ++g)
+        {
+            const float* window = x - g * stride + j;
+            low[g] = _mm256_add_ps(low[g], _mm256_mul_ps(t0, LoadPart(window, rest)));
+            if (rest > 8)
+                high[g] = _mm256_add_ps(high[g], _mm256_mul_ps(t1, LoadPart(window + 8, rest - 8)));
+        }
+    }
+    for (int g = 0; g < G; ++g)
+        out[g] = Reduce(low[g], high[g]);
+}
+
+void FirBlock(const float* taps, int32_t n, const float* x, int32_t stride, int32_t count,
+              float* out)
+{
+    const std::ptrdiff_t step = stride;
+    int32_t i = 0;
+    for (; i + 4 <= count; i += 4)
+        FirGroup<4>(taps, n, x - i * step, step, out + i);
+    if (i + 2 <= count)
+    {
+        FirGroup<2>(taps, n, x - i * step, step, out + i);
+        i += 2;
+    }
+    if (i < count)
+        FirGroup<1>(taps, n, x - i * step, step, out + i);
+}
+
+// Outputs in the lanes: with `have` outputs in the group (8, or fewer in the last), lane l holds
+// output base + have - 1 - l, whose window at tap j starts at x[j - (base + have - 1) + l] (lanes
+// l >= have are not loaded); acc[m] is partial sum 2m + 1 (odd j), the even ones stay +0.0.
+void OddTapGroup(const float* taps, int32_t n, const float* x, int32_t base, int32_t count,
+                 float* out)
+{
+    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+    const int32_t have = count - base < 8 ? count - base : 8;
+    const __m256i valid = TailMask(have);
+    const float* start = x - (base + have - 1);
+    __m256 acc[8];
+    for (int m = 0; m < 8; ++m)
+        acc[m] = _mm256_setzero_ps();
+    for (int32_t j0 = 0; j0 < n; j0 += 16)
+        for (int m = 0; m < 8; ++m)
+        {
+            const int32_t j = j0 + 2 * m + 1;
+            if (j >= n)
+                break;
+            acc[m] = _mm256_add_ps(acc[m], _mm256_mul_ps(_mm256_broadcast_ss(taps + j),
+                                                         _mm256_maskload_ps(start + j, valid)));
+        }
+    __m256 s1 = _mm256_add_ps(acc[0], acc[4]); // s[k] += s[k + 8] for k = 1, 3, 5, 7
+    __m256 s3 = _mm256_add_ps(acc[1], acc[5]);
+    const __m256 s5 = _mm256_add_ps(acc[2], acc[6]);
+    const __m256 s7 = _mm256_add_ps(acc[3], acc[7]);
+    s1 = _mm256_add_ps(s1, s5); // s[k] += s[k + 4]
+    s3 = _mm256_add_ps(s3, s7);
+    s1 = _mm256_add_ps(s1, s3);                                // s[k] += s[k + 2]
+    const __m256 sum = _mm256_add_ps(_mm256_setzero_ps(), s1); // s0 + s1
+    // Output base + k is lane have - 1 - k (indices below 0 wrap into lanes not stored).
+    const __m256i order = _mm256_sub_epi32(_mm256_set1_epi32(have - 1), lanes);
+    _mm256_maskstore_ps(out + base, valid, _mm256_permutevar8x32_ps(sum, order));
+}
+
+void FirBlockOddTaps(const float* taps, int32_t n, const float* x, int32_t count, float* out)
+{
+    for (int32_t i = 0; i < count; i += 8)
+        OddTapGroup(taps, n, x, i, count, out);
+}
+
+void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
+{
+    // a·x, b·x (and a·y, b·y): partial sums 0..7 in the first register of each, 8..15 in the
+    // second.
+    __m256 ax0 = _mm256_setzero_ps(), ax1 = ax0, bx0 = ax0, bx1 = ax0;
+    __m256 ay0 = ax0, ay1 = ax0, by0 = ax0, by1 = ax0;
+    const bool both = y != nullptr;
+    int32_t j = 0;
+    for (; j + 16 <= n; j += 16)
+    {
+        const __m256 a0 = _mm256_loadu_ps(a + j);
+        const __m256 a1 = _mm256_loadu_ps(a + j + 8);
+        const __m256 b0 = _mm256_loadu_ps(b + j);
+        const __m256 b1 = _mm256_loadu_ps(b + j + 8);
+        const __m256 x0 = _mm256_loadu_ps(x + j);
+        const __m256 x1 = _mm256_loadu_ps(x + j + 8);
+        ax0 = _mm256_add_ps(ax0, _mm256_mul_ps(a0, x0));
+        ax1 = _mm256_add_ps(ax1, _mm256_mul_ps(a1, x1));
+        bx0 = _mm256_add_ps(bx0, _mm256_mul_ps(b0, x0));
+        bx1 = _mm256_add_ps(bx1, _mm256_mul_ps(b1, x1));
+        if (both)
+        {
+            const __m256 y0 = _mm256_loadu_ps(y + j);
+            const __m256 y1 = _mm256_loadu_ps(y + j + 8);
+            ay0 = _mm256_add_ps(ay0, _mm256_mul_ps(a0, y0));
+            ay1 = _mm256_add_ps(ay1, _mm256_mul_ps(a1, y1));
+            by0 = _mm256_add_ps(by0, _mm256_mul_ps(b0, y0));
+            by1 = _mm256_add_ps(by1, _mm256_mul_ps(b1, y1));
+        }
+    }
+    if (j < n)
+    {
+        // The last 1..15 taps; lanes past them read as +0.0, which leaves the sums unchanged.
+        const int32_t rest = n - j;
+        const int32_t second = rest > 8 ? rest - 8 : 0;
+        const __m256 a0 = LoadPart(a + j, rest);
+        const __m256 b0 = LoadPart(b + j, rest);
+        const __m256 x0 = LoadPart(x + j, rest);
+        const __m256 a1 = second > 0 ? LoadPart(a + j + 8, second) : _mm256_setzero_ps();
+        const __m256 b1 = second > 0 ? LoadPart(b + j + 8, second) : _mm256_setzero_ps();
+        const __m256 x1 = second > 0 ? LoadPart(x + j + 8, second) : _mm256_setzero_ps();
+        ax0 = _mm256_add_ps(ax0, _mm256_mul_ps(a0, x0));
+        bx0 = _mm256_add_ps(bx0, _mm256_mul_ps(b0, x0));
+        if (second > 0)
+        {
+            ax1 = _mm256_add_ps(ax1, _mm256_mul_ps(a1, x1));
+            bx1 = _mm256_add_ps(bx1, _mm256_mul_ps(b1, x1));
+        }
+        if (both)
+        {
+            const __m256 y0 = LoadPart(y + j, rest);
+            ay0 = _mm256_add_ps(ay0, _mm256_mul_ps(a0, y0));
+            by0 = _mm256_add_ps(by0, _mm256_mul_ps(b0, y0));
+            if (second > 0)
+            {
+                const __m256 y1 = LoadPart(y + j + 8, second);
+                ay1 = _mm256_add_ps(ay1, _mm256_mul_ps(a1, y1));
+                by1 = _mm256_add_ps(by1, _mm256_mul_ps(b1, y1));
+            }
+        }
+    }
+    out[0] = Reduce(ax0, ax1);
+    out[1] = Reduce(bx0, bx1);
+    if (both)
+    {
+        out[2] = Reduce(ay0, ay1);
+        out[3] = Reduce(by0, by1);
+    }
+}
+
+void DotPairTwice(const float* const* a, const float* const* b, const float* const* x,
+                  const float* const* y, int32_t n, float* out)
+{
+    for (int k = 0; k < 2; ++k)
+        DotPair(a[k], b[k], x[k], y != nullptr ? y[k] : nullptr, n, out + 4 * k);
+}
+
+// ---- Sine and cosine of 4 phases at a time, in double precision (see SinCosCheck.h).
+
+__m256d Splat(double value)
+{
+    return _mm256_set1_pd(value);
+}
+
+__m256i Splat64(int64_t value)
+{
+    return _mm256_set1_epi64x(value);
+}
+
+__m256d Abs(__m256d v)
+{
+    return _mm256_andnot_pd(Splat(-0.0), v);
+}
+
+// All-ones lanes where the double's low 29 bits lie more than the margin from a float midpoint.
+__m256i FarFromBoundary(__m256d v)
+{
+    using namespace sincos;
+    const __m256i t = _mm256_and_si256(
+        _mm256_sub_epi64(_mm256_castpd_si256(v), Splat64(kNearStart)), Splat64(kLowBits));
+    return _mm256_cmpgt_epi64(t, Splat64(2 * kMarginUlps));
+}
+
+// Four lanes; result: bit l set when lane l's floats are final.
+int SinCos4(__m256d x, __m128& sOut, __m128& cOut)
+{
+    using namespace sincos;
+    const __m256d k = _mm256_round_pd(_mm256_mul_pd(x, Splat(kTwoOverPi)),
+                                      _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    __m256d r = _mm256_sub_pd(x, _mm256_mul_pd(k, Splat(kHalfPi1)));
+    r = _mm256_sub_pd(r, _mm256_mul_pd(k, Splat(kHalfPi2)));
+    r = _mm256_sub_pd(r, _mm256_mul_pd(k, Splat(kHalfPi3)));
+    r = _mm256_sub_pd(r, _mm256_mul_pd(k, Splat(kHalfPi4)));
+    const __m256d z = _mm256_mul_pd(r, r);
+
+    __m256d ps = _mm256_add_pd(Splat(kSin[4]), _mm256_mul_pd(z, Splat(kSin[5])));
+    ps = _mm256_add_pd(Splat(kSin[3]), _mm256_mul_pd(z, ps));
+    ps = _mm256_add_pd(Splat(kSin[2]), _mm256_mul_pd(z, ps));
+    ps = _mm256_add_pd(Splat(kSin[1]), _mm256_mul_pd(z, ps));
+    ps = _mm256_add_pd(Splat(kSin[0]), _mm256_mul_pd(z, ps));
+    const __m256d sinR = _mm256_add_pd(r, _mm256_mul_pd(_mm256_mul_pd(r, z), ps));
+
+    __m256d pc = _mm256_add_pd(Splat(kCos[4]), _mm256_mul_pd(z, Splat(kCos[5])));
+    pc = _mm256_add_pd(Splat(kCos[3]), _mm256_mul_pd(z, pc));
+    pc = _mm256_add_pd(Splat(kCos[2]), _mm256_mul_pd(z, pc));
+    pc = _mm256_add_pd(Splat(kCos[1]), _mm256_mul_pd(z, pc));
+    pc = _mm256_add_pd(Splat(kCos[0]), _mm256_mul_pd(z, pc));
+    const __m256d cosR = _mm256_add_pd(_mm256_sub_pd(Splat(1.0), _mm256_mul_pd(Splat(0.5), z)),
+                                       _mm256_mul_pd(_mm256_mul_pd(z, z), pc));
+
+    // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR,
+    // sinR)[q].
+    const __m256i q = _mm256_castpd_si256(_mm256_add_pd(k, Splat(kRoundingShift)));
+    const __m256d swap =
+        _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(q, Splat64(1)), Splat64(1)));
+    const __m256i sinSign = _mm256_slli_epi64(_mm256_and_si256(q, Splat64(2)), 62);
+    const __m256i cosSign =
+        _mm256_slli_epi64(_mm256_and_si256(_mm256_add_epi64(q, Splat64(1)), Splat64(2)), 62);
+    __m256d s = _mm256_xor_pd(_mm256_blendv_pd(sinR, cosR, swap), _mm256_castsi256_pd(sinSign));
+    __m256d c = _mm256_xor_pd(_mm256_blendv_pd(cosR, sinR, swap), _mm256_castsi256_pd(cosSign));
+
+    const __m256d ok =
+        _mm256_castsi256_pd(_mm256_and_si256(FarFromBoundary(s), FarFromBoundary(c)));
+    const __m256d magnitude = Abs(x);
+    const __m256d inRange =
+        _mm256_and_pd(_mm256_cmp_pd(magnitude, Splat(kSinCosLimit), _CMP_LE_OQ),
+                      _mm256_cmp_pd(magnitude, Splat(kSmallestPhase), _CMP_GE_OQ));
+    const __m256d zero = _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_EQ_OQ);
+    s = _mm256_blendv_pd(s, x, zero);
+    c = _mm256_blendv_pd(c, Splat(1.0), zero);
+    sOut = _mm256_cvtpd_ps(s);
+    cOut = _mm256_cvtpd_ps(c);
+    return _mm256_movemask_pd(_mm256_or_pd(_mm256_and_pd(inRange, ok), zero));
+}
+
+int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
+{
+    if (!DefaultFloatEnvironment())
+        return LibmSinCos(phase, n, s, c);
+    int32_t fromLibrary = 0;
+    int32_t i = 0;
+    for (; i + 4 <= n; i += 4)
+    {
+        __m128 sv;
+        __m128 cv;
+        unsigned redo = static_cast<unsigned>(~SinCos4(_mm256_loadu_pd(phase + i), sv, cv)) & 0xFu;
+        _mm_storeu_ps(s + i, sv);
+        _mm_storeu_ps(c + i, cv);
+        fromLibrary += __builtin_popcount(redo);
+        while (redo != 0)
+        {
+            const int l = __builtin_ctz(redo);
+            redo &= redo - 1;
+            LibmSinCos(phase + i + l, 1, s + i + l, c + i + l);
+        }
+    }
+    if (i < n)
+    {
+        alignas(32) double rest[4] = {};
+        alignas(16) float sv[4];
+        alignas(16) float cv[4];
+        const int32_t count = n - i;
+        for (int32_t l = 0; l < count; ++l)
+            rest[l] = phase[i + l];
+        __m128 sr;
+        __m128 cr;
+        const int ok = SinCos4(_mm256_load_pd(rest), sr, cr);
+        _mm_store_ps(sv, sr);
+        _mm_store_ps(cv, cr);
+        for (int32_t l = 0; l < count; ++l)
+        {
+            if ((ok >> l) & 1)
+            {
+                s[i + l] = sv[l];
+                c[i + l] = cv[l];
+            }
+            else
+                fromLibrary += LibmSinCos(phase + i + l, 1, s + i + l, c + i + l);
+        }
+    }
+    return fromLibrary;
+}
+
+int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases, float* s,
+                  float* c)
+{
+    // Round r: the phases of group r + 1, then the sines and cosines of group r beside them.
+    constexpr int32_t kGroup = 16;
+    if (!DefaultFloatEnvironment())
+    {
+        *phase = AdvancePhases(*phase, increment, wrap, n, phases);
+        return LibmSinCos(phases, n, s, c);
+    }
+    int32_t fromLibrary = 0;
+    const int32_t whole = n / kGroup * kGroup;
+    if (whole > 0)
+        *phase = AdvancePhases(*phase, increment, wrap, kGroup, phases);
+    for (int32_t i = 0; i < whole; i += kGroup)
+    {
+        if (i + kGroup < whole)
+            *phase = AdvancePhases(*phase, increment, wrap, kGroup, phases + i + kGroup);
+        fromLibrary += SinCos(phases + i, kGroup, s + i, c + i);
+    }
+    if (whole < n)
+    {
+        *phase = AdvancePhases(*phase, increment, wrap, n - whole, phases + whole);
+        fromLibrary += SinCos(phases + whole, n - whole, s + whole, c + whole);
+    }
+    return fromLibrary;
+}
+
+// ---- The mixer and the FM discriminator: 8 elements per round, the rest one by one with the
+// same operations.
+
+void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
+         float* outQ)
+{
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8)
+    {
+        const __m256 in = _mm256_loadu_ps(I + i);
+        const __m256 quad = _mm256_loadu_ps(Q + i);
+        const __m256 sv = _mm256_loadu_ps(s + i);
+        const __m256 cv = _mm256_loadu_ps(c + i);
+        _mm256_storeu_ps(outI + i, _mm256_add_ps(_mm256_mul_ps(cv, in), _mm256_mul_ps(quad, sv)));
+        _mm256_storeu_ps(outQ + i, _mm256_sub_ps(_mm256_mul_ps(quad, cv), _mm256_mul_ps(in, sv)));
+    }
+    for (; i < n; ++i)
+    {
+        const float in = I[i];
+        const float quad = Q[i];
+        outI[i] = c[i] * in + quad * s[i];
+        outQ[i] = quad * c[i] - in * s[i];
+    }
+}
+
+uint32_t StoreReversed(const float* x, int32_t n, float* top)
+{
+    const __m256i reverse = _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0);
+    const __m256i magnitude = _mm256_set1_epi32(0x7FFFFFFF);
+    __m256i largest = _mm256_setzero_si256();
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8)
+    {
+        const __m256 v = _mm256_loadu_ps(x + i);
+        _mm256_storeu_ps(top - i - 7, _mm256_permutevar8x32_ps(v, reverse));
+        largest = _mm256_max_epu32(largest, _mm256_and_si256(_mm256_castps_si256(v), magnitude));
+    }
+    alignas(32) uint32_t lanes[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), largest);
+    uint32_t result = 0;
+    for (uint32_t lane : lanes)
+        result = lane > result ? lane : result;
+    for (; i < n; ++i)
+    {
+        top[-i] = x[i];
+        uint32_t bits = 0;
+        std::memcpy(&bits, x + i, sizeof bits);
+        bits &= 0x7FFFFFFFu;
+        result = bits > result ? bits : result;
+    }
+    return result;
+}
+
+void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
+{
+    // Within each 128-bit half: I0 I1 Q0 Q1 | ...; then the halves' 64-bit parts in order.
+    int32_t k = 0;
+    for (; k + 8 <= pairs; k += 8)
+    {
+        const __m256 a = _mm256_loadu_ps(iq + 2 * k);     // I0 Q0 I1 Q1 I2 Q2 I3 Q3
+        const __m256 b = _mm256_loadu_ps(iq + 2 * k + 8); // I4 Q4 ... I7 Q7
+        const __m256 even =
+            _mm256_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)); // I0 I1 I4 I5 I2 I3 I6 I7
+        const __m256 odd = _mm256_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1));
+        const __m256i order = _mm256_setr_epi32(0, 1, 4, 5, 2, 3, 6, 7);
+        _mm256_storeu_ps(I + k, _mm256_permutevar8x32_ps(even, order));
+        _mm256_storeu_ps(Q + k, _mm256_permutevar8x32_ps(odd, order));
+    }
+    for (; k < pairs; ++k)
+    {
+        I[k] = iq[2 * k];
+        Q[k] = iq[2 * k + 1];
+    }
+}
+
+// The oscillator, the mixer, the magnitude and the envelope, a piece at a time.
+int32_t AmDemodulate(const float* I, const float* Q, int32_t n, double* phase, double increment,
+                     double wrap, float kamp, float* mean, double* phases, float* y)
+{
+    constexpr int32_t kPiece = 256;
+    alignas(32) float s[kPiece];
+    alignas(32) float c[kPiece];
+    alignas(32) float mI[kPiece];
+    alignas(32) float mQ[kPiece];
+    alignas(32) float m[kPiece];
+    int32_t fromLibrary = 0;
+    for (int32_t at = 0; at < n; at += kPiece)
+    {
+        const int32_t count = n - at < kPiece ? n - at : kPiece;
+        fromLibrary += Oscillate(phase, increment, wrap, count, phases + at, s, c);
+        Mix(I + at, Q + at, s, c, count, mI, mQ);
+        for (int32_t i = 0; i < count; ++i)
+            m[i] = std::sqrt(mI[i] * mI[i] + mQ[i] * mQ[i]);
+        AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + at);
+    }
+    return fromLibrary;
+}
+
+void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
+{
+    const __m256i back = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6); // lane l takes lane l - 1
+    __m256 prevU = _mm256_set1_ps(prev[0]); // lane 7: the previous element's u
+    __m256 prevV = _mm256_set1_ps(prev[1]);
+    const __m256 gain = _mm256_set1_ps(kamp);
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8)
+    {
+        const __m256 in = _mm256_loadu_ps(I + i);
+        const __m256 quad = _mm256_loadu_ps(Q + i);
+        __m256 m = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(in, in), _mm256_mul_ps(quad, quad)));
+        m = _mm256_blendv_ps(m, _mm256_set1_ps(1.0f),
+                             _mm256_cmp_ps(m, _mm256_setzero_ps(), _CMP_EQ_OQ));
+        const __m256 u = _mm256_div_ps(in, m);
+        const __m256 v = _mm256_div_ps(quad, m);
+        const __m256 pu = _mm256_blend_ps(_mm256_permutevar8x32_ps(u, back),
+                                          _mm256_permutevar8x32_ps(prevU, back), 0x01);
+        const __m256 pv = _mm256_blend_ps(_mm256_permutevar8x32_ps(v, back),
+                                          _mm256_permutevar8x32_ps(prevV, back), 0x01);
+        _mm256_storeu_ps(
+            y + i, _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(pv, u), _mm256_mul_ps(pu, v)), gain));
+        prevU = u;
+        prevV = v;
+    }
+    alignas(32) float lastU[8];
+    alignas(32) float lastV[8];
+    _mm256_store_ps(lastU, prevU);
+    _mm256_store_ps(lastV, prevV);
+    float prevI = lastU[7];
+    float prevQ = lastV[7];
+    for (; i < n; ++i)
+    {
+        float m = std::sqrt(I[i] * I[i] + Q[i] * Q[i]);
+        if (m == 0.0f)
+            m = 1.0f;
+        const float u = I[i] / m;
+        const float v = Q[i] / m;
+        y[i] = (prevQ * u - prevI * v) * kamp;
+        prevI = u;
+        prevQ = v;
+    }
+    prev[0] = prevI;
+    prev[1] = prevQ;
 }
 
 // ---- Stored samples to floats: 8 per round, the rest by the scalar variant.
@@ -370,6 +844,17 @@ KernelTable Avx2Kernels()
         "avx2",
         Dot,
         DotComplex,
+        FirBlock,
+        FirBlockOddTaps,
+        DotPair,
+        DotPairTwice,
+        SinCos,
+        Oscillate,
+        AmDemodulate,
+        Mix,
+        StoreReversed,
+        Deinterleave,
+        FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
         {FloatToInt8, FloatToUInt8, FloatToInt16, FloatToUInt16, FloatToInt24, FloatToInt32},
     };

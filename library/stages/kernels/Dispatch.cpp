@@ -1,9 +1,12 @@
 #include "stages/kernels/Variants.h"
 
+#include <cfenv>
+#include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <limits>
-#include <new>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
 
 namespace sigkit::kernels {
 
@@ -15,8 +18,8 @@ struct Tables
 {
     KernelTable scalar = ScalarKernels();
 #if defined(__x86_64__) || defined(__i386__)
-    KernelTable avx2 = Avx2Kernels();
-    KernelTable avx512 = Avx512Kernels();
+    KernelTable avx2{};
+    KernelTable avx512{};
     bool hasAvx2 = false;
     bool hasAvx512 = false;
 
@@ -26,6 +29,12 @@ struct Tables
         __builtin_cpu_init();
         hasAvx2 = __builtin_cpu_supports("avx2") != 0;
         hasAvx512 = hasAvx2 && __builtin_cpu_supports("avx512f") != 0;
+        // The tables are built by code compiled for their instruction sets: only on a processor
+        // that has them.
+        if (hasAvx2)
+            avx2 = Avx2Kernels();
+        if (hasAvx512)
+            avx512 = Avx512Kernels();
     }
 #endif
 };
@@ -94,26 +103,41 @@ int32_t DotProductComplex(const float* taps, const float* x, int32_t n, float* o
     return 0;
 }
 
+bool DefaultFloatEnvironment()
+{
+#if defined(__SSE2__)
+    // The SSE control word governs float and double arithmetic here: rounding control (bits 13
+    // and 14), flush to zero (15) and denormals are zero (6) must all be clear.
+    constexpr unsigned kNonDefault = 0x6000u | 0x8000u | 0x0040u;
+    return (_mm_getcsr() & kNonDefault) == 0;
+#else
+    return std::fegetround() == FE_TONEAREST;
+#endif
+}
+
 float* AllocateComplex(std::size_t pairs)
 {
     constexpr std::size_t pairBytes = 2 * sizeof(float);
-    if (pairs == 0 ||
-        pairs > std::numeric_limits<std::size_t>::max() / pairBytes - kComplexAlignment)
+    constexpr std::size_t extra = kComplexAlignment + sizeof(void*);
+    if (pairs == 0 || pairs > (std::numeric_limits<std::size_t>::max() - extra) / pairBytes)
         return nullptr;
-    // Rounded up to whole alignment units, as aligned allocation requires.
-    const std::size_t bytes =
-        (pairs * pairBytes + kComplexAlignment - 1) / kComplexAlignment * kComplexAlignment;
-    void* block = ::operator new (bytes, std::align_val_t{kComplexAlignment}, std::nothrow);
-    if (block == nullptr)
+    // calloc: a large block comes as zero pages from the system, so the parts that are never
+    // used (most of a resampler's bank) cost nothing. The block is aligned inside the
+    // allocation; the allocation's own address is kept just before it.
+    void* allocation = std::calloc(pairs * pairBytes + extra, 1);
+    if (allocation == nullptr)
         return nullptr;
-    std::memset(block, 0, bytes);
-    return static_cast<float*>(block);
+    const auto start = reinterpret_cast<std::uintptr_t>(allocation) + sizeof(void*);
+    const std::uintptr_t aligned = (start + kComplexAlignment - 1) & ~(kComplexAlignment - 1);
+    void** before = reinterpret_cast<void**>(aligned) - 1;
+    *before = allocation;
+    return reinterpret_cast<float*>(aligned);
 }
 
 void FreeComplex(float* block)
 {
     if (block != nullptr)
-        ::operator delete (block, std::align_val_t{kComplexAlignment});
+        std::free(*(reinterpret_cast<void**>(block) - 1));
 }
 
 } // namespace sigkit::kernels

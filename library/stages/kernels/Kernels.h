@@ -59,6 +59,72 @@ struct KernelTable
     // iq[0] = Σ taps[j]·x[2j], iq[1] = Σ taps[j]·x[2j+1], j = 0 .. n-1.
     void (*dotComplex)(const float* taps, const float* x, int32_t n, float* iq);
 
+    // Several outputs of one filter at once, each summed exactly as `dot` sums it:
+    // out[i] = Σ taps[j]·x[j - i·stride], j = 0 .. n-1, for i = 0 .. count-1. The windows lie
+    // `stride` entries apart and each later output's window starts lower in memory, as in the
+    // sample history (newest first). One load of the taps serves several outputs.
+    void (*firBlock)(const float* taps, int32_t n, const float* x, int32_t stride, int32_t count,
+                     float* out);
+    // firBlock with stride 1 for taps that are zero at every even j (the Hilbert transformer):
+    // those products are not formed. A partial sum never holds -0.0 (it starts at +0.0 and only
+    // an exact cancellation brings it back to zero, which gives +0.0), so adding a zero product
+    // never changes it, and the result has firBlock's bits, provided every x in the windows is
+    // finite (0·inf is NaN) and the floating-point environment is the default one (round to
+    // nearest, no flushing of tiny values). Callers check both.
+    void (*firBlockOddTaps)(const float* taps, int32_t n, const float* x, int32_t count,
+                            float* out);
+    // Two filters over the same window, each summed as `dot`: out[0] = Σ a[j]·x[j],
+    // out[1] = Σ b[j]·x[j]; when y is not null also out[2] = Σ a[j]·y[j], out[3] = Σ b[j]·y[j].
+    // (Neighbouring phases of the resampler over its I and Q histories share every load.)
+    void (*dotPair)(const float* a, const float* b, const float* x, const float* y, int32_t n,
+                    float* out);
+
+    // Two dotPair at once, independent of each other (so that the work of one runs beside the
+    // other's): out[4k + m] is what dotPair gives as out[m] for (a[k], b[k], x[k], y[k]),
+    // k = 0, 1. When y is null only the x sums are formed (out[4k] and out[4k + 1]).
+    void (*dotPairTwice)(const float* const* a, const float* const* b, const float* const* x,
+                         const float* const* y, int32_t n, float* out);
+    // s[i] = (float)sin(phase[i]), c[i] = (float)cos(phase[i]) with the standard library's
+    // double-precision sin and cos: every variant gives exactly those floats. The vector variants
+    // evaluate their own polynomials and hand the few elements whose result lies too close to a
+    // float rounding boundary (and phases beyond a few turns, non-finite ones, and any call made
+    // in a floating-point environment other than the default) to the standard library.
+    // Result: the number of elements that the standard library computed.
+    int32_t (*sinCos)(const double* phase, int32_t n, float* s, float* c);
+    // An oscillator over n steps: each step p = increment + p, then p - wrap if p >= wrap, or
+    // else p + wrap if p <= -wrap (double precision); phases[i] gets the new phase and s[i], c[i]
+    // its sine and cosine exactly as sinCos gives them; *phase holds the phase before the first
+    // step and gets the last. Result: as sinCos. (The vector variants overlap the chain of
+    // additions with the sines and cosines of the steps before.)
+    int32_t (*oscillate)(double* phase, double increment, double wrap, int32_t n, double* phases,
+                         float* s, float* c);
+    // AM demodulation of complex samples with the oscillator's shift: the oscillator steps as in
+    // `oscillate` (its phases go to phases[0..n-1]), each sample is mixed as `mix` does with the
+    // rounded sine and cosine, then m = sqrt(I² + Q²) in single precision,
+    // mean = (float)(0.01·m + 0.99·mean) in double precision (1 where that is 0), and
+    // y[i] = (float)(((double)(m / mean) - 1)·kamp). *phase and *mean carry from call to call.
+    // Result: as sinCos. (The running mean is a chain from sample to sample; the vector variants
+    // work on the sines, cosines and magnitudes of the next samples beside it.)
+    int32_t (*amDemodulate)(const float* I, const float* Q, int32_t n, double* phase,
+                            double increment, double wrap, float kamp, float* mean, double* phases,
+                            float* y);
+    // Multiplication by the conjugate phasor, element by element in single precision:
+    // outI = c·I + Q·s, outQ = Q·c - I·s. The outputs may be the inputs.
+    void (*mix)(const float* I, const float* Q, const float* s, const float* c, int32_t n,
+                float* outI, float* outQ);
+    // Samples into a history, newest first: top[-i] = x[i], i = 0 .. n-1. Result: the largest
+    // magnitude among them as a bit pattern without the sign (the bit patterns of non-negative
+    // floats order as their values, and infinities and NaN lie above every finite value), 0 for
+    // n < 1.
+    uint32_t (*storeReversed)(const float* x, int32_t n, float* top);
+    // Interleaved (I, Q) pairs apart: I[k] = iq[2k], Q[k] = iq[2k + 1], k = 0 .. pairs-1.
+    void (*deinterleave)(const float* iq, int32_t pairs, float* I, float* Q);
+    // The FM discriminator: m = sqrt(I² + Q²) (1 where that is 0), u = I/m, v = Q/m and
+    // y[i] = (prevQ·u - prevI·v)·kamp, all in single precision, with (prevI, prevQ) the previous
+    // element's (u, v); prev holds the last (u, v) of the previous call and gets this call's.
+    void (*fmDiscriminate)(const float* I, const float* Q, int32_t n, float kamp, float* prev,
+                           float* y);
+
     // Stored samples to floats, indexed by StoredFormat: n samples (n * StoredBytes bytes, any
     // alignment) to n floats. Floats keep the integer scale; the unsigned formats lose their
     // offset. A 32-bit value becomes the nearest float, halves to even, in any rounding mode.
@@ -78,6 +144,11 @@ const KernelTable* TableFor(Isa isa);
 // pointer, -6 for a length below 1 (out untouched).
 int32_t DotProduct(const float* a, const float* b, int32_t n, float* out);
 int32_t DotProductComplex(const float* taps, const float* x, int32_t n, float* outIQ);
+
+// True when the thread's floating-point environment is the default one: rounding to nearest, no
+// flushing of tiny values to zero. Exact shortcuts that rely on the properties of that
+// environment (skipped zero products) check it once per block.
+bool DefaultFloatEnvironment();
 
 // Aligned storage of n (I, Q) float pairs (64-byte alignment), zeroed; nullptr on failure.
 float* AllocateComplex(std::size_t pairs);

@@ -1,5 +1,7 @@
+#include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
 
+#include <cmath>
 #include <cstring>
 
 namespace sigkit::kernels {
@@ -61,6 +63,134 @@ void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
     }
     iq[0] = Reduce(si);
     iq[1] = Reduce(sq);
+}
+
+void FirBlock(const float* taps, int32_t n, const float* x, int32_t stride, int32_t count,
+              float* out)
+{
+    for (int32_t i = 0; i < count; ++i)
+        out[i] = Dot(taps, x - static_cast<std::ptrdiff_t>(i) * stride, n);
+}
+
+// The partial sums of Dot over the odd j alone: the even partial sums stay +0.0.
+void FirBlockOddTaps(const float* taps, int32_t n, const float* x, int32_t count, float* out)
+{
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const float* window = x - i;
+        float s[kPartialSums] = {};
+        for (int32_t j = 1; j < n; j += 2)
+        {
+            const float product = taps[j] * window[j];
+            s[j % kPartialSums] += product;
+        }
+        out[i] = Reduce(s);
+    }
+}
+
+void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
+{
+    out[0] = Dot(a, x, n);
+    out[1] = Dot(b, x, n);
+    if (y != nullptr)
+    {
+        out[2] = Dot(a, y, n);
+        out[3] = Dot(b, y, n);
+    }
+}
+
+int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases, float* s,
+                  float* c)
+{
+    *phase = AdvancePhases(*phase, increment, wrap, n, phases);
+    return LibmSinCos(phases, n, s, c);
+}
+
+void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
+         float* outQ);
+
+// The oscillator, the mixer, the magnitude and the envelope, a piece at a time.
+int32_t AmDemodulate(const float* I, const float* Q, int32_t n, double* phase, double increment,
+                     double wrap, float kamp, float* mean, double* phases, float* y)
+{
+    constexpr int32_t kPiece = 256;
+    float s[kPiece];
+    float c[kPiece];
+    float mI[kPiece];
+    float mQ[kPiece];
+    float m[kPiece];
+    int32_t fromLibrary = 0;
+    for (int32_t at = 0; at < n; at += kPiece)
+    {
+        const int32_t count = n - at < kPiece ? n - at : kPiece;
+        fromLibrary += Oscillate(phase, increment, wrap, count, phases + at, s, c);
+        Mix(I + at, Q + at, s, c, count, mI, mQ);
+        for (int32_t i = 0; i < count; ++i)
+            m[i] = std::sqrt(mI[i] * mI[i] + mQ[i] * mQ[i]);
+        AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + at);
+    }
+    return fromLibrary;
+}
+
+void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
+         float* outQ)
+{
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const float in = I[i];
+        const float quad = Q[i];
+        outI[i] = c[i] * in + quad * s[i];
+        outQ[i] = quad * c[i] - in * s[i];
+    }
+}
+
+void DotPairTwice(const float* const* a, const float* const* b, const float* const* x,
+                  const float* const* y, int32_t n, float* out)
+{
+    for (int k = 0; k < 2; ++k)
+        DotPair(a[k], b[k], x[k], y != nullptr ? y[k] : nullptr, n, out + 4 * k);
+}
+
+uint32_t StoreReversed(const float* x, int32_t n, float* top)
+{
+    uint32_t largest = 0;
+    for (int32_t i = 0; i < n; ++i)
+    {
+        top[-i] = x[i];
+        uint32_t bits = 0;
+        std::memcpy(&bits, x + i, sizeof bits);
+        bits &= 0x7FFFFFFFu;
+        largest = bits > largest ? bits : largest;
+    }
+    return largest;
+}
+
+void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
+{
+    for (int32_t k = 0; k < pairs; ++k)
+    {
+        I[k] = iq[2 * k];
+        Q[k] = iq[2 * k + 1];
+    }
+}
+
+void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
+{
+    float prevI = prev[0];
+    float prevQ = prev[1];
+    for (int32_t i = 0; i < n; ++i)
+    {
+        float m = std::sqrt(I[i] * I[i] + Q[i] * Q[i]);
+        if (m == 0.0f)
+            m = 1.0f;
+        const float u = I[i] / m;
+        const float v = Q[i] / m;
+        y[i] = (prevQ * u - prevI * v) * kamp;
+        prevI = u;
+        prevQ = v;
+    }
+    prev[0] = prevI;
+    prev[1] = prevQ;
 }
 
 // ---- Stored samples to floats. Every integer here has at most 24 significant bits, so its
@@ -228,6 +358,17 @@ KernelTable ScalarKernels()
         "scalar",
         Dot,
         DotComplex,
+        FirBlock,
+        FirBlockOddTaps,
+        DotPair,
+        DotPairTwice,
+        LibmSinCos,
+        Oscillate,
+        AmDemodulate,
+        Mix,
+        StoreReversed,
+        Deinterleave,
+        FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
         {FloatToInt8, FloatToUInt8, FloatToInt16, FloatToUInt16, FloatToInt24, FloatToInt32},
     };
