@@ -34,7 +34,8 @@ void ProcessingBlock::PumpOnce(const void* in, int32_t inBytes)
     converter->Get(0, &convBlock, &convBytes);
     // Float samples pass the converter as the caller's own block, which may sit at any address;
     // the stages read whole floats, so such a block is first copied to float alignment.
-    if (convBytes > 0 && reinterpret_cast<std::uintptr_t>(convBlock) % alignof(float) != 0)
+    if (convBytes >= static_cast<int32_t>(sizeof(float)) &&
+        reinterpret_cast<std::uintptr_t>(convBlock) % alignof(float) != 0)
     {
         const std::size_t floats = static_cast<std::size_t>(convBytes) / sizeof(float);
         try
