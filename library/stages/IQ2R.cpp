@@ -29,17 +29,7 @@ IQ2R::~IQ2R() = default;
 
 void IQ2R::SetParam(const char* name, const char* value)
 {
-    const bool on = TextIs(value, "On");
-    if (TextIs(name, "RevIQ"))
-        revIQ = on ? 1 : 0;
-    else if (TextIs(name, "ModeInp"))
-        complexInput = TextIs(value, "Complex") ? 1 : 0;
-    else if (TextIs(name, "ReSampl"))
-        resamplFlag = on ? 1 : 0;
-    else if (TextIs(name, "Quality"))
-        qualityLevel = QualityLevel(value);
-    else if (TextIs(name, "Test"))
-        testFlag = on ? 1 : 0;
+    params.Set(name, value);
 }
 
 int32_t IQ2R::Start()
@@ -48,8 +38,8 @@ int32_t IQ2R::Start()
     pendingHalf = 0;
     splitter->Reset();
     oscillator.Reset();
-    const FilterDesignChoice design = QualityToDesign(qualityLevel);
-    PolyphaseResampler& used = complexInput == 0 ? *realResampler : *complexResampler;
+    const FilterDesignChoice design = QualityToDesign(params.qualityLevel);
+    PolyphaseResampler& used = params.complexInput == 0 ? *realResampler : *complexResampler;
     const int32_t N = used.DesignBank(2.0f, 1.0f, 0.0f, design.window, design.taps);
     discard = (N - 1) / 2;
     warmDone = 0;
@@ -146,8 +136,8 @@ void IQ2R::ComplexToReal()
                 }
                 b = inBlock[inIndex];
             }
-            partI[static_cast<std::size_t>(pairs)] = revIQ != 0 ? b : a;
-            partQ[static_cast<std::size_t>(pairs)] = revIQ != 0 ? a : b;
+            partI[static_cast<std::size_t>(pairs)] = params.revIQ != 0 ? b : a;
+            partQ[static_cast<std::size_t>(pairs)] = params.revIQ != 0 ? a : b;
             ++pairs;
         }
         // Interpolation by 2 with zero insertion: the gate passes each pair and one inserted
@@ -192,7 +182,7 @@ int32_t IQ2R::Get(int32_t port, const void** block, int32_t* bytes)
     }
     if (!overflowed)
     {
-        if (complexInput == 0)
+        if (params.complexInput == 0)
             RealToComplex();
         else
             ComplexToReal();

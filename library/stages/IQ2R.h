@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stages/SpectrumParams.h"
 #include "stages/Stage.h"
 #include "stages/filters/HilbertSplitter.h"
 #include "stages/filters/PhaseOscillator.h"
@@ -39,13 +40,9 @@ private:
     void Keep(float value);
     bool Warm();
 
-    int32_t testFlag = 0;
-    int32_t complexInput = 1;
+    SpectrumParams params;
     int32_t stopped = 1;
     int32_t inputPresent = 0;
-    int32_t revIQ = 0;
-    int32_t resamplFlag = 0;
-    int32_t qualityLevel = 0;
     const float* inBlock = nullptr; // the caller's block (aligned to its floats), not copied
     int32_t inCount = 0;
     int32_t inIndex = -1;

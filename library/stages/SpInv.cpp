@@ -24,16 +24,7 @@ SpInv::SpInv(int32_t outLimitFloats)
 
 void SpInv::SetParam(const char* name, const char* value)
 {
-    if (TextIs(name, "ModeInp"))
-        complexInput = TextIs(value, "Complex") ? 1 : 0;
-    else if (TextIs(name, "RevIQ"))
-        revIQ = TextIs(value, "On") ? 1 : 0;
-    else if (TextIs(name, "ReSampl"))
-        resamplFlag = TextIs(value, "On") ? 1 : 0;
-    else if (TextIs(name, "Quality"))
-        qualityLevel = QualityLevel(value);
-    else if (TextIs(name, "Test"))
-        testFlag = TextIs(value, "On") ? 1 : 0;
+    params.Set(name, value);
 }
 
 int32_t SpInv::Start()
@@ -99,7 +90,7 @@ void SpInv::ProcessComplex(int32_t limit)
         else
             a = InputAt(++inIndex);
         const float b = InputAt(++inIndex);
-        if (revIQ != 0)
+        if (params.revIQ != 0)
             Append(a, b);
         else
             Append(b, a);
@@ -136,7 +127,7 @@ int32_t SpInv::Get(int32_t port, const void** block, int32_t* bytes)
     // Output floats of what remains of the block, within one Get's limit; the buffer grows
     // (once, to exactly that) when it is too small.
     const int64_t remaining = int64_t{inCount} - (inIndex + 1);
-    const int64_t pairs = complexInput != 0 ? (remaining + pendingHalf) / 2 : remaining;
+    const int64_t pairs = params.complexInput != 0 ? (remaining + pendingHalf) / 2 : remaining;
     const int64_t needed = std::min<int64_t>(2 * pairs, outLimit);
     if (needed > static_cast<int64_t>(outBuffer.size()))
     {
@@ -152,7 +143,7 @@ int32_t SpInv::Get(int32_t port, const void** block, int32_t* bytes)
     const auto limit = static_cast<int32_t>(std::min<int64_t>(needed, outBuffer.size()) / 2 * 2);
 
     outCount = 0;
-    if (complexInput != 0)
+    if (params.complexInput != 0)
         ProcessComplex(limit);
     else
         ProcessReal(limit);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stages/SpectrumParams.h"
 #include "stages/Stage.h"
 #include "stages/filters/HilbertSplitter.h"
 
@@ -47,13 +48,9 @@ private:
     void ProcessComplex(int32_t limit);
     void ProcessReal(int32_t limit);
 
-    int32_t testFlag = 0;
-    int32_t complexInput = 1;
+    SpectrumParams params;
     int32_t stopped = 1;
     int32_t inputPresent = 0;
-    int32_t revIQ = 0;
-    int32_t resamplFlag = 0;
-    int32_t qualityLevel = 0;
     const unsigned char* inBlock = nullptr; // the caller's, not owned
     int32_t inCount = 0;                    // floats in it
     int32_t inIndex = 0;                    // last float consumed; -1 after Put
