@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang and runs each for a bounded time.
+# Builds the libFuzzer targets with clang and runs each for a bounded time, one per core at once.
 #
 #   fuzz/run.sh [SECONDS_PER_TARGET] [TARGET...]     (default: 60 seconds, every target)
 #
@@ -21,14 +21,46 @@ declare -A seeds=(
 )
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${!seeds[@]}")
+for target in "${targets[@]}"; do
+    [ -n "${seeds[$target]:-}" ] || { echo "fuzz/run.sh: unknown target '$target' (${!seeds[*]})" >&2; exit 1; }
+done
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-for target in $(printf '%s\n' "${targets[@]}" | sort); do
-    corpus="build-fuzz/corpus/$target"
+
+# One target per core at a time; each writes its own log, printed (filtered) when it ends.
+jobs="${FUZZ_JOBS:-$(nproc)}"
+logs="build-fuzz/logs"
+mkdir -p "$logs"
+run_target() {
+    local target="$1" corpus="build-fuzz/corpus/$1"
     mkdir -p "$corpus"
-    echo "== $target: ${seconds}s =="
     "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
         -artifact_prefix=build-fuzz/ -print_final_stats=1 \
-        "$corpus" "fuzz/corpus/${seeds[$target]}" 2>&1 |
-        grep -E '^(Done|stat::number_of_executed_units|stat::average_exec_per_sec)|ERROR|SUMMARY|crash-|timeout-|leak-'
+        "$corpus" "fuzz/corpus/${seeds[$target]}" >"$logs/$target.log" 2>&1
+}
+report() {
+    echo "== $1: ${seconds}s =="
+    grep -E '^(Done|stat::number_of_executed_units|stat::average_exec_per_sec)|ERROR|SUMMARY|crash-|timeout-|leak-' \
+        "$logs/$1.log" || true
+}
+
+declare -A pids=()
+failed=0
+finish_one() {
+    local pid target
+    wait -n "${!pids[@]}" || true
+    for pid in "${!pids[@]}"; do
+        if ! kill -0 "$pid" 2>/dev/null; then
+            target="${pids[$pid]}"
+            unset "pids[$pid]"
+            if wait "$pid"; then report "$target"; else report "$target"; echo "!! $target failed"; failed=1; fi
+        fi
+    done
+}
+for target in $(printf '%s\n' "${targets[@]}" | sort); do
+    while [ ${#pids[@]} -ge "$jobs" ]; do finish_one; done
+    run_target "$target" &
+    pids[$!]="$target"
 done
+while [ ${#pids[@]} -gt 0 ]; do finish_one; done
+exit "$failed"
