@@ -1,0 +1,329 @@
+#pragma once
+
+// The loops of every FFT variant, written once over a "lanes" type that says how to load, store,
+// add, subtract and multiply W floats side by side (W = 1 for the scalar variant). Lane j of a
+// vector only ever meets lane j of another in arithmetic, and every lane runs the scalar
+// formulas of FftKernels.h, so the variants agree bit for bit; the lane types differ only in
+// how data move between memory and registers.
+//
+// Only the variant files include this header, each compiling it with its own instruction set:
+// everything here has internal linkage, so no copy built for one instruction set can stand in
+// for another's at link time.
+#include "dsp/fft/FftKernels.h"
+
+#include <cstdint>
+
+namespace sigkit::fft {
+namespace {
+
+// One float at a time: the reference, and the fallback of the vector variants for the sizes
+// below one register.
+struct ScalarLanes
+{
+    using T = float;
+    static constexpr int32_t kWidth = 1;
+    static T Load(const float* p) { return *p; }
+    static void Store(float* p, T v) { *p = v; }
+    static T Broadcast(float x) { return x; }
+    static T Add(T a, T b) { return a + b; }
+    static T Sub(T a, T b) { return a - b; }
+    static T Mul(T a, T b) { return a * b; }
+    static T Reverse(T v) { return v; }
+    static void Spread1(const T (&y)[4], float* out)
+    {
+        for (int32_t k = 0; k < 4; ++k)
+            out[k] = y[k];
+    }
+    static void Spread4(const T (&)[4], float*) {} // never called: stride 4 >= 1 lane
+    static void Deinterleave(const float* x, T& even, T& odd)
+    {
+        even = x[0];
+        odd = x[1];
+    }
+    static void Interleave(T even, T odd, float* x)
+    {
+        x[0] = even;
+        x[1] = odd;
+    }
+};
+
+template <class L> struct Outputs
+{
+    typename L::T r[4], i[4];
+};
+
+// The radix-4 butterfly of elements e .. e + W - 1 (legs a quarter apart), with or without the
+// twiddles w (w^p re, im, w^2p re, im, w^3p re, im).
+template <class L, bool kTwiddled>
+inline void Butterfly(const float* xr, const float* xi, int32_t e, int32_t quarter,
+                      const typename L::T (&w)[6], Outputs<L>& y)
+{
+    using T = typename L::T;
+    const T ar = L::Load(xr + e), ai = L::Load(xi + e);
+    const T br = L::Load(xr + e + quarter), bi = L::Load(xi + e + quarter);
+    const T cr = L::Load(xr + e + 2 * quarter), ci = L::Load(xi + e + 2 * quarter);
+    const T dr = L::Load(xr + e + 3 * quarter), di = L::Load(xi + e + 3 * quarter);
+    const T apcR = L::Add(ar, cr), apcI = L::Add(ai, ci);
+    const T amcR = L::Sub(ar, cr), amcI = L::Sub(ai, ci);
+    const T bpdR = L::Add(br, dr), bpdI = L::Add(bi, di);
+    const T bmdR = L::Sub(br, dr), bmdI = L::Sub(bi, di);
+    y.r[0] = L::Add(apcR, bpdR);
+    y.i[0] = L::Add(apcI, bpdI);
+    // (a - c) - i(b - d), (a + c) - (b + d), (a - c) + i(b - d)
+    const T t1r = L::Add(amcR, bmdI), t1i = L::Sub(amcI, bmdR);
+    const T t2r = L::Sub(apcR, bpdR), t2i = L::Sub(apcI, bpdI);
+    const T t3r = L::Sub(amcR, bmdI), t3i = L::Add(amcI, bmdR);
+    if constexpr (kTwiddled)
+    {
+        y.r[1] = L::Sub(L::Mul(w[0], t1r), L::Mul(w[1], t1i));
+        y.i[1] = L::Add(L::Mul(w[0], t1i), L::Mul(w[1], t1r));
+        y.r[2] = L::Sub(L::Mul(w[2], t2r), L::Mul(w[3], t2i));
+        y.i[2] = L::Add(L::Mul(w[2], t2i), L::Mul(w[3], t2r));
+        y.r[3] = L::Sub(L::Mul(w[4], t3r), L::Mul(w[5], t3i));
+        y.i[3] = L::Add(L::Mul(w[4], t3i), L::Mul(w[5], t3r));
+    }
+    else
+    {
+        y.r[1] = t1r;
+        y.i[1] = t1i;
+        y.r[2] = t2r;
+        y.i[2] = t2i;
+        y.r[3] = t3r;
+        y.i[3] = t3i;
+    }
+}
+
+// Outputs k of elements c .. c + W - 1 of one group go to out + c + stride·k.
+template <class L>
+inline void StoreLegs(const Outputs<L>& y, float* outR, float* outI, int32_t stride)
+{
+    for (int32_t k = 0; k < 4; ++k)
+    {
+        L::Store(outR + k * stride, y.r[k]);
+        L::Store(outI + k * stride, y.i[k]);
+    }
+}
+
+// A radix-4 pass (see Radix4Pass) with W lanes: needs size / 4 >= W.
+template <class L>
+void Radix4Loop(const Radix4Pass& pass, int32_t size, const float* xr, const float* xi, float* yr,
+                float* yi)
+{
+    using T = typename L::T;
+    constexpr int32_t W = L::kWidth;
+    const int32_t quarter = size / 4;
+    const int32_t s = pass.stride;
+    const int32_t m = pass.groups;
+    Outputs<L> y;
+    T w[6] = {};
+    if (m == 1)
+    {
+        // The last pass: one group, no twiddles.
+        for (int32_t c = 0; c < s; c += W)
+        {
+            Butterfly<L, false>(xr, xi, c, quarter, w, y);
+            StoreLegs<L>(y, yr + c, yi + c, s);
+        }
+    }
+    else if (s >= W)
+    {
+        // Whole registers within one group: its twiddles broadcast.
+        for (int32_t p = 0; p < m; ++p)
+        {
+            for (int32_t j = 0; j < 6; ++j)
+                w[j] = L::Broadcast(pass.twiddles[j * m + p]);
+            float* outR = yr + 4 * s * p;
+            float* outI = yi + 4 * s * p;
+            for (int32_t c = 0; c < s; c += W)
+            {
+                Butterfly<L, true>(xr, xi, s * p + c, quarter, w, y);
+                StoreLegs<L>(y, outR + c, outI + c, s);
+            }
+        }
+    }
+    else
+    {
+        // Several groups in one register (stride 1 or 4): twiddles element by element, and the
+        // four outputs of each group interleaved on the way out. The W elements from e land on
+        // the 4·W outputs from 4·e.
+        for (int32_t e = 0; e < quarter; e += W)
+        {
+            for (int32_t j = 0; j < 6; ++j)
+                w[j] = L::Load(pass.spread + j * quarter + e);
+            Butterfly<L, true>(xr, xi, e, quarter, w, y);
+            if (s == 1)
+            {
+                L::Spread1(y.r, yr + 4 * e);
+                L::Spread1(y.i, yi + 4 * e);
+            }
+            else
+            {
+                L::Spread4(y.r, yr + 4 * e);
+                L::Spread4(y.i, yi + 4 * e);
+            }
+        }
+    }
+}
+
+// The last radix-2 pass with W lanes: needs size / 2 >= W.
+template <class L>
+void Radix2Loop(int32_t size, const float* xr, const float* xi, float* yr, float* yi)
+{
+    const int32_t h = size / 2;
+    for (int32_t c = 0; c < h; c += L::kWidth)
+    {
+        const auto ar = L::Load(xr + c), ai = L::Load(xi + c);
+        const auto br = L::Load(xr + c + h), bi = L::Load(xi + c + h);
+        L::Store(yr + c, L::Add(ar, br));
+        L::Store(yi + c, L::Add(ai, bi));
+        L::Store(yr + c + h, L::Sub(ar, br));
+        L::Store(yi + c + h, L::Sub(ai, bi));
+    }
+}
+
+// Element-wise complex products of elements i .. i + W - 1.
+template <class L>
+inline void MultiplyAt(const float* ar, const float* ai, const float* br, const float* bi,
+                       int32_t i, float* yr, float* yi)
+{
+    const auto xr = L::Load(ar + i), xi = L::Load(ai + i);
+    const auto vr = L::Load(br + i), vi = L::Load(bi + i);
+    L::Store(yr + i, L::Sub(L::Mul(xr, vr), L::Mul(xi, vi)));
+    L::Store(yi + i, L::Add(L::Mul(xr, vi), L::Mul(xi, vr)));
+}
+
+template <class L>
+void MultiplyLoop(const float* ar, const float* ai, const float* br, const float* bi, int32_t n,
+                  float* yr, float* yi)
+{
+    int32_t i = 0;
+    for (; i + L::kWidth <= n; i += L::kWidth)
+        MultiplyAt<L>(ar, ai, br, bi, i, yr, yi);
+    for (; i < n; ++i)
+        MultiplyAt<ScalarLanes>(ar, ai, br, bi, i, yr, yi);
+}
+
+// Bins k .. k + W - 1 of the real forward transform (0 < k, k + W <= half); their partners
+// n - k come from one load, reversed.
+template <class L>
+inline void RealForwardAt(const float* zr, const float* zi, const float* wr, const float* wi,
+                          int32_t half, int32_t k, float* re, float* im)
+{
+    const auto half5 = L::Broadcast(0.5f);
+    const int32_t partner = half - k - (L::kWidth - 1);
+    const auto ar = L::Load(zr + k), ai = L::Load(zi + k);
+    const auto br = L::Reverse(L::Load(zr + partner)), bi = L::Reverse(L::Load(zi + partner));
+    const auto er = L::Mul(half5, L::Add(ar, br));
+    const auto ei = L::Mul(half5, L::Sub(ai, bi));
+    const auto orr = L::Mul(half5, L::Add(ai, bi));
+    const auto oi = L::Mul(half5, L::Sub(br, ar));
+    const auto cr = L::Load(wr + k), ci = L::Load(wi + k);
+    L::Store(re + k, L::Add(er, L::Sub(L::Mul(cr, orr), L::Mul(ci, oi))));
+    L::Store(im + k, L::Add(ei, L::Add(L::Mul(cr, oi), L::Mul(ci, orr))));
+}
+
+template <class L>
+void RealForwardLoop(const float* zr, const float* zi, const float* wr, const float* wi,
+                     int32_t half, float* re, float* im)
+{
+    re[0] = zr[0] + zi[0];
+    im[0] = 0.0f;
+    re[half] = zr[0] - zi[0];
+    im[half] = 0.0f;
+    int32_t k = 1;
+    for (; k + L::kWidth <= half; k += L::kWidth)
+        RealForwardAt<L>(zr, zi, wr, wi, half, k, re, im);
+    for (; k < half; ++k)
+        RealForwardAt<ScalarLanes>(zr, zi, wr, wi, half, k, re, im);
+}
+
+template <class L>
+inline void RealInverseAt(const float* re, const float* im, const float* wr, const float* wi,
+                          int32_t half, int32_t k, float* zr, float* zi)
+{
+    const int32_t partner = half - k - (L::kWidth - 1);
+    const auto xr = L::Load(re + k), xi = L::Load(im + k);
+    const auto br = L::Reverse(L::Load(re + partner)), bi = L::Reverse(L::Load(im + partner));
+    const auto er = L::Add(xr, br);
+    const auto ei = L::Sub(xi, bi);
+    const auto dr = L::Sub(xr, br);
+    const auto di = L::Add(xi, bi);
+    const auto cr = L::Load(wr + k), ci = L::Load(wi + k);
+    const auto tr = L::Add(L::Mul(cr, dr), L::Mul(ci, di));
+    const auto ti = L::Sub(L::Mul(cr, di), L::Mul(ci, dr));
+    L::Store(zr + k, L::Sub(er, ti));
+    L::Store(zi + k, L::Add(ei, tr));
+}
+
+template <class L>
+void RealInverseLoop(const float* re, const float* im, const float* wr, const float* wi,
+                     int32_t half, float* zr, float* zi)
+{
+    zr[0] = re[0] + re[half];
+    zi[0] = re[0] - re[half];
+    int32_t k = 1;
+    for (; k + L::kWidth <= half; k += L::kWidth)
+        RealInverseAt<L>(re, im, wr, wi, half, k, zr, zi);
+    for (; k < half; ++k)
+        RealInverseAt<ScalarLanes>(re, im, wr, wi, half, k, zr, zi);
+}
+
+template <class L> void DeinterleaveLoop(const float* x, int32_t pairs, float* even, float* odd)
+{
+    int32_t j = 0;
+    for (; j + L::kWidth <= pairs; j += L::kWidth)
+    {
+        typename L::T e, o;
+        L::Deinterleave(x + 2 * j, e, o);
+        L::Store(even + j, e);
+        L::Store(odd + j, o);
+    }
+    for (; j < pairs; ++j)
+    {
+        even[j] = x[2 * j];
+        odd[j] = x[2 * j + 1];
+    }
+}
+
+template <class L> void InterleaveLoop(const float* even, const float* odd, int32_t pairs, float* x)
+{
+    int32_t j = 0;
+    for (; j + L::kWidth <= pairs; j += L::kWidth)
+        L::Interleave(L::Load(even + j), L::Load(odd + j), x + 2 * j);
+    for (; j < pairs; ++j)
+    {
+        x[2 * j] = even[j];
+        x[2 * j + 1] = odd[j];
+    }
+}
+
+// The table of a variant with lanes L; the passes too small for one register run one float at a
+// time (the same formulas).
+template <class L> FftKernels MakeTable(kernels::Isa isa, const char* name)
+{
+    FftKernels table{};
+    table.isa = isa;
+    table.name = name;
+    table.radix4 = [](const Radix4Pass& pass, int32_t size, const float* xr, const float* xi,
+                      float* yr, float* yi) {
+        if (size / 4 >= L::kWidth)
+            Radix4Loop<L>(pass, size, xr, xi, yr, yi);
+        else
+            Radix4Loop<ScalarLanes>(pass, size, xr, xi, yr, yi);
+    };
+    table.radix2 = [](int32_t size, const float* xr, const float* xi, float* yr, float* yi) {
+        if (size / 2 >= L::kWidth)
+            Radix2Loop<L>(size, xr, xi, yr, yi);
+        else
+            Radix2Loop<ScalarLanes>(size, xr, xi, yr, yi);
+    };
+    table.multiply = MultiplyLoop<L>;
+    table.realForward = RealForwardLoop<L>;
+    table.realInverse = RealInverseLoop<L>;
+    table.deinterleave = DeinterleaveLoop<L>;
+    table.interleave = InterleaveLoop<L>;
+    return table;
+}
+
+} // namespace
+} // namespace sigkit::fft
