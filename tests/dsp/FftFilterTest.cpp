@@ -273,6 +273,9 @@ TEST(FftFilter, ShapeFillsTheTransformForLongBlocksAndDividesTheCallersBlockWher
                 << N << " " << block;
         }
     }
+    // Single samples: direct sums, never a transform per sample (hops of 1).
+    for (int32_t N : {2, 101, 1001})
+        EXPECT_GT(FftFilter::ChooseShape(N, {.block = 1}).hop, 1) << N;
     // The stages' blocks of 2048 with the original kinds' lengths: hops that divide them.
     for (int32_t N : {101, 301, 1001})
         EXPECT_EQ(2048 % FftFilter::ChooseShape(N, {.block = 2048}).hop, 0) << N;

@@ -60,15 +60,45 @@ int32_t LargestDivisor(int32_t block, int32_t limit)
     return best;
 }
 
-// The cost per output of transforms of `size` points with hops of `hop` when every block holds
-// `block` samples (0: long blocks). A block that does not end on a hop boundary cuts one hop,
-// whose outputs then take two transforms.
-double CostPerOutput(int32_t size, int32_t hop, int32_t block)
+// What the outputs of one part of a hop cost when they are not a whole hop: the direct sums
+// (`direct` per output) or a transform, whichever is less. FftFilter::Emit decides the same way.
+double PartCost(int64_t outputs, double direct, double transform)
 {
-    const double transforms =
-        block == 0 ? 1.0 / hop
-                   : (static_cast<double>(block) / hop + (block % hop != 0 ? 1.0 : 0.0)) / block;
-    return TransformCost(size) * transforms;
+    const double sums = static_cast<double>(outputs) * direct;
+    return sums < transform ? sums : transform;
+}
+
+// The cost per output of transforms of `size` points with hops of `hop` when every block holds
+// `block` samples (0: long blocks), following the blocks round the hops until they end on a hop
+// boundary again (or for 64 blocks).
+double CostPerOutput(int32_t size, int32_t hop, int32_t block, double direct)
+{
+    const double transform = TransformCost(size);
+    if (block == 0)
+        return transform / hop;
+    double cost = 0.0;
+    int64_t fill = 0; // samples of the current hop received
+    int32_t blocks = 0;
+    do
+    {
+        int64_t left = block;
+        if (fill > 0)
+        {
+            const int64_t part = std::min<int64_t>(left, hop - fill);
+            cost += PartCost(part, direct, transform);
+            left -= part;
+            fill = (fill + part) % hop;
+        }
+        if (fill == 0)
+        {
+            cost += static_cast<double>(left / hop) * transform;
+            fill = left % hop;
+            if (fill > 0)
+                cost += PartCost(fill, direct, transform);
+        }
+        ++blocks;
+    } while (fill != 0 && blocks < 64);
+    return cost / (static_cast<double>(blocks) * block);
 }
 
 const fft::FftKernels& VariantOrActive(const fft::FftKernels* variant)
@@ -89,7 +119,8 @@ void CopyFloats(float* to, const float* from, int32_t count)
 
 } // namespace
 
-FftFilterShape FftFilter::ChooseShape(int32_t count, const FftFilterOptions& options)
+FftFilterShape FftFilter::ChooseShape(int32_t count, const FftFilterOptions& options,
+                                      bool complexTaps)
 {
     const FftFilterShape none{0, 0};
     if (count < 1 || count > kMaxTaps)
@@ -97,6 +128,7 @@ FftFilterShape FftFilter::ChooseShape(int32_t count, const FftFilterOptions& opt
     if (options.transformSize != 0 && !ValidSize(options.transformSize, count))
         return none;
     const int32_t block = std::max(options.block, 0);
+    const double direct = static_cast<double>(count) * (complexTaps ? 4 : 2);
     // The cheapest shape with the longest hops, and the cheapest whose hops divide the block.
     FftFilterShape longest = none;
     FftFilterShape fitted = none;
@@ -107,7 +139,7 @@ FftFilterShape FftFilter::ChooseShape(int32_t count, const FftFilterOptions& opt
         if (size < count || (options.transformSize != 0 && size != options.transformSize))
             continue;
         const int32_t hop = size - count + 1;
-        const double cost = CostPerOutput(size, hop, block);
+        const double cost = CostPerOutput(size, hop, block, direct);
         if (longest.hop == 0 || cost < longestCost)
         {
             longest = {size, hop};
@@ -116,7 +148,7 @@ FftFilterShape FftFilter::ChooseShape(int32_t count, const FftFilterOptions& opt
         if (block > 0)
         {
             const int32_t divisor = LargestDivisor(block, hop);
-            const double divisorCost = CostPerOutput(size, divisor, block);
+            const double divisorCost = CostPerOutput(size, divisor, block, direct);
             if (fitted.hop == 0 || divisorCost < fittedCost)
             {
                 fitted = {size, divisor};
@@ -136,7 +168,7 @@ FftFilter::FftFilter(const float* taps, int32_t count, const FftFilterOptions& o
 FftFilter::FftFilter(const float* tapsRe, const float* tapsIm, int32_t count,
                      const FftFilterOptions& options)
     : FftFilter(tapsRe, tapsIm, tapsRe != nullptr && tapsIm != nullptr, count, options,
-                ChooseShape(count, options))
+                ChooseShape(count, options, true))
 {
 }
 

@@ -71,9 +71,10 @@ public:
     // New samples per transform, at most TransformSize() - TapCount() + 1.
     int32_t Hop() const { return hop; }
 
-    // The shape a filter of count taps takes with the options' block and transform size; {0, 0}
-    // for a count beyond 1..kMaxTaps or a transform size outside the rule.
-    static FftFilterShape ChooseShape(int32_t count, const FftFilterOptions& options = {});
+    // The shape a filter of count taps (real, or complex) takes with the options' block and
+    // transform size; {0, 0} for a count beyond 1..kMaxTaps or a transform size outside the rule.
+    static FftFilterShape ChooseShape(int32_t count, const FftFilterOptions& options = {},
+                                      bool complexTaps = false);
 
 private:
     FftFilter(const float* tapsRe, const float* tapsIm, bool given, int32_t count,
