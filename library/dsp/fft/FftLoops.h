@@ -52,44 +52,47 @@ template <class L> struct Outputs
     typename L::T r[4], i[4];
 };
 
-// The radix-4 butterfly of elements e .. e + W - 1 (legs a quarter apart), with or without the
-// twiddles w (w^p re, im, w^2p re, im, w^3p re, im).
-template <class L, bool kTwiddled>
-inline void Butterfly(const float* xr, const float* xi, int32_t e, int32_t quarter,
-                      const typename L::T (&w)[6], Outputs<L>& y)
+// The radix-4 butterfly without twiddles on values held:
+//   y0 = (a + c) + (b + d), y1 = (a - c) - i(b - d), y2 = (a + c) - (b + d), y3 = (a - c) + i(b -
+//   d).
+template <class L>
+inline void Dft4(typename L::T ar, typename L::T ai, typename L::T br, typename L::T bi,
+                 typename L::T cr, typename L::T ci, typename L::T dr, typename L::T di,
+                 Outputs<L>& y)
 {
     using T = typename L::T;
-    const T ar = L::Load(xr + e), ai = L::Load(xi + e);
-    const T br = L::Load(xr + e + quarter), bi = L::Load(xi + e + quarter);
-    const T cr = L::Load(xr + e + 2 * quarter), ci = L::Load(xi + e + 2 * quarter);
-    const T dr = L::Load(xr + e + 3 * quarter), di = L::Load(xi + e + 3 * quarter);
     const T apcR = L::Add(ar, cr), apcI = L::Add(ai, ci);
     const T amcR = L::Sub(ar, cr), amcI = L::Sub(ai, ci);
     const T bpdR = L::Add(br, dr), bpdI = L::Add(bi, di);
     const T bmdR = L::Sub(br, dr), bmdI = L::Sub(bi, di);
     y.r[0] = L::Add(apcR, bpdR);
     y.i[0] = L::Add(apcI, bpdI);
-    // (a - c) - i(b - d), (a + c) - (b + d), (a - c) + i(b - d)
-    const T t1r = L::Add(amcR, bmdI), t1i = L::Sub(amcI, bmdR);
-    const T t2r = L::Sub(apcR, bpdR), t2i = L::Sub(apcI, bpdI);
-    const T t3r = L::Sub(amcR, bmdI), t3i = L::Add(amcI, bmdR);
+    y.r[1] = L::Add(amcR, bmdI);
+    y.i[1] = L::Sub(amcI, bmdR);
+    y.r[2] = L::Sub(apcR, bpdR);
+    y.i[2] = L::Sub(apcI, bpdI);
+    y.r[3] = L::Sub(amcR, bmdI);
+    y.i[3] = L::Add(amcI, bmdR);
+}
+
+// The radix-4 butterfly of elements e .. e + W - 1 (legs a quarter apart), with or without the
+// twiddles w (w^p re, im, w^2p re, im, w^3p re, im) on outputs 1, 2, 3.
+template <class L, bool kTwiddled>
+inline void Butterfly(const float* xr, const float* xi, int32_t e, int32_t quarter,
+                      const typename L::T (&w)[6], Outputs<L>& y)
+{
+    Dft4<L>(L::Load(xr + e), L::Load(xi + e), L::Load(xr + e + quarter), L::Load(xi + e + quarter),
+            L::Load(xr + e + 2 * quarter), L::Load(xi + e + 2 * quarter),
+            L::Load(xr + e + 3 * quarter), L::Load(xi + e + 3 * quarter), y);
     if constexpr (kTwiddled)
     {
-        y.r[1] = L::Sub(L::Mul(w[0], t1r), L::Mul(w[1], t1i));
-        y.i[1] = L::Add(L::Mul(w[0], t1i), L::Mul(w[1], t1r));
-        y.r[2] = L::Sub(L::Mul(w[2], t2r), L::Mul(w[3], t2i));
-        y.i[2] = L::Add(L::Mul(w[2], t2i), L::Mul(w[3], t2r));
-        y.r[3] = L::Sub(L::Mul(w[4], t3r), L::Mul(w[5], t3i));
-        y.i[3] = L::Add(L::Mul(w[4], t3i), L::Mul(w[5], t3r));
-    }
-    else
-    {
-        y.r[1] = t1r;
-        y.i[1] = t1i;
-        y.r[2] = t2r;
-        y.i[2] = t2i;
-        y.r[3] = t3r;
-        y.i[3] = t3i;
+        for (int32_t k = 1; k < 4; ++k)
+        {
+            const auto tr = y.r[k];
+            const auto ti = y.i[k];
+            y.r[k] = L::Sub(L::Mul(w[2 * k - 2], tr), L::Mul(w[2 * k - 1], ti));
+            y.i[k] = L::Add(L::Mul(w[2 * k - 2], ti), L::Mul(w[2 * k - 1], tr));
+        }
     }
 }
 
@@ -165,19 +168,46 @@ void Radix4Loop(const Radix4Pass& pass, int32_t size, const float* xr, const flo
     }
 }
 
-// The last radix-2 pass with W lanes: needs size / 2 >= W.
+// √½ rounded to float, the factor of the eighth-turn twiddles.
+constexpr float kHalfSqrt2 = 0.70710678118654752f;
+
+// The last radix-8 pass (see FftKernels::radix8) with W lanes: needs size / 8 >= W.
 template <class L>
-void Radix2Loop(int32_t size, const float* xr, const float* xi, float* yr, float* yi)
+void Radix8Loop(int32_t size, const float* xr, const float* xi, float* yr, float* yi)
 {
-    const int32_t h = size / 2;
-    for (int32_t c = 0; c < h; c += L::kWidth)
+    const int32_t s = size / 8;
+    const auto h = L::Broadcast(kHalfSqrt2);
+    Outputs<L> e, o;
+    for (int32_t c = 0; c < s; c += L::kWidth)
     {
-        const auto ar = L::Load(xr + c), ai = L::Load(xi + c);
-        const auto br = L::Load(xr + c + h), bi = L::Load(xi + c + h);
-        L::Store(yr + c, L::Add(ar, br));
-        L::Store(yi + c, L::Add(ai, bi));
-        L::Store(yr + c + h, L::Sub(ar, br));
-        L::Store(yi + c + h, L::Sub(ai, bi));
+        Dft4<L>(L::Load(xr + c), L::Load(xi + c), L::Load(xr + c + 2 * s), L::Load(xi + c + 2 * s),
+                L::Load(xr + c + 4 * s), L::Load(xi + c + 4 * s), L::Load(xr + c + 6 * s),
+                L::Load(xi + c + 6 * s), e);
+        Dft4<L>(L::Load(xr + c + s), L::Load(xi + c + s), L::Load(xr + c + 3 * s),
+                L::Load(xi + c + 3 * s), L::Load(xr + c + 5 * s), L::Load(xi + c + 5 * s),
+                L::Load(xr + c + 7 * s), L::Load(xi + c + 7 * s), o);
+        // o_k times e^(-2πik/8): o_0; ((or + oi)·h, (oi - or)·h); (oi, -or);
+        // ((oi - or)·h, -(or + oi)·h).
+        const auto t1r = L::Mul(L::Add(o.r[1], o.i[1]), h);
+        const auto t1i = L::Mul(L::Sub(o.i[1], o.r[1]), h);
+        const auto u3 = L::Mul(L::Sub(o.i[3], o.r[3]), h);
+        const auto v3 = L::Mul(L::Add(o.r[3], o.i[3]), h);
+        L::Store(yr + c, L::Add(e.r[0], o.r[0]));
+        L::Store(yi + c, L::Add(e.i[0], o.i[0]));
+        L::Store(yr + c + 4 * s, L::Sub(e.r[0], o.r[0]));
+        L::Store(yi + c + 4 * s, L::Sub(e.i[0], o.i[0]));
+        L::Store(yr + c + s, L::Add(e.r[1], t1r));
+        L::Store(yi + c + s, L::Add(e.i[1], t1i));
+        L::Store(yr + c + 5 * s, L::Sub(e.r[1], t1r));
+        L::Store(yi + c + 5 * s, L::Sub(e.i[1], t1i));
+        L::Store(yr + c + 2 * s, L::Add(e.r[2], o.i[2]));
+        L::Store(yi + c + 2 * s, L::Sub(e.i[2], o.r[2]));
+        L::Store(yr + c + 6 * s, L::Sub(e.r[2], o.i[2]));
+        L::Store(yi + c + 6 * s, L::Add(e.i[2], o.r[2]));
+        L::Store(yr + c + 3 * s, L::Add(e.r[3], u3));
+        L::Store(yi + c + 3 * s, L::Sub(e.i[3], v3));
+        L::Store(yr + c + 7 * s, L::Sub(e.r[3], u3));
+        L::Store(yi + c + 7 * s, L::Add(e.i[3], v3));
     }
 }
 
@@ -311,11 +341,11 @@ template <class L> FftKernels MakeTable(kernels::Isa isa, const char* name)
         else
             Radix4Loop<ScalarLanes>(pass, size, xr, xi, yr, yi);
     };
-    table.radix2 = [](int32_t size, const float* xr, const float* xi, float* yr, float* yi) {
-        if (size / 2 >= L::kWidth)
-            Radix2Loop<L>(size, xr, xi, yr, yi);
+    table.radix8 = [](int32_t size, const float* xr, const float* xi, float* yr, float* yi) {
+        if (size / 8 >= L::kWidth)
+            Radix8Loop<L>(size, xr, xi, yr, yi);
         else
-            Radix2Loop<ScalarLanes>(size, xr, xi, yr, yi);
+            Radix8Loop<ScalarLanes>(size, xr, xi, yr, yi);
     };
     table.multiply = MultiplyLoop<L>;
     table.realForward = RealForwardLoop<L>;

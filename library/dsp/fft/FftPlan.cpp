@@ -13,6 +13,14 @@ bool ValidSize(int32_t size)
     return size >= FftPlan::kMinSize && size <= FftPlan::kMaxSize && (size & (size - 1)) == 0;
 }
 
+// Whether the pass of this stride is a radix-4 one: sub-transforms of 4 or more points, except
+// the last 8 of the odd powers, which take one radix-8 pass.
+bool Radix4(int32_t size, int32_t stride)
+{
+    const int32_t span = size / stride;
+    return span >= 4 && span != 8;
+}
+
 // w^(k·p), w = e^(-2πi/span), rounded from double precision.
 void Twiddle(int64_t kp, int64_t span, float& re, float& im)
 {
@@ -37,7 +45,7 @@ FftPlan::FftPlan(int32_t size, const fft::FftKernels* variant)
     // 6 floats per group, and those of strides 4 .. kSpreadStrides - 1 6 per element as well.
     std::size_t floats = 0;
     int32_t stride = 1;
-    for (; 4 * stride <= n; stride *= 4)
+    for (; Radix4(n, stride); stride *= 4)
     {
         const int32_t groups = n / (4 * stride);
         if (groups > 1)
@@ -45,13 +53,13 @@ FftPlan::FftPlan(int32_t size, const fft::FftKernels* variant)
         if (groups > 1 && stride > 1 && stride < fft::kSpreadStrides)
             floats += 6 * static_cast<std::size_t>(quarter);
     }
-    lastRadix2 = stride < n;
+    lastRadix8 = stride < n;
     twiddles = fft::AlignedFloats(floats);
     scratchRe = fft::AlignedFloats(static_cast<std::size_t>(n));
     scratchIm = fft::AlignedFloats(static_cast<std::size_t>(n));
 
     float* next = twiddles.data();
-    for (stride = 1; 4 * stride <= n; stride *= 4)
+    for (stride = 1; Radix4(n, stride); stride *= 4)
     {
         const int32_t span = n / stride;
         const int32_t groups = span / 4;
@@ -85,7 +93,7 @@ void FftPlan::Forward(const float* inRe, const float* inIm, float* outRe, float*
 {
     if (n == 0)
         return;
-    const int32_t count = static_cast<int32_t>(passes.size()) + (lastRadix2 ? 1 : 0);
+    const int32_t count = static_cast<int32_t>(passes.size()) + (lastRadix8 ? 1 : 0);
     // The passes go back and forth between the output and the scratch arrays, the last one into
     // the output; in place, the first must not write over its own input, and then the last
     // lands in the scratch arrays and is copied.
@@ -100,7 +108,7 @@ void FftPlan::Forward(const float* inRe, const float* inIm, float* outRe, float*
         if (t < static_cast<int32_t>(passes.size()))
             kernels->radix4(passes[t], n, xr, xi, yr, yi);
         else
-            kernels->radix2(n, xr, xi, yr, yi);
+            kernels->radix8(n, xr, xi, yr, yi);
         xr = yr;
         xi = yi;
         toOutput = !toOutput;

@@ -9,7 +9,7 @@
 namespace sigkit {
 
 // A complex single-precision transform of one power-of-two size: radix-4 Stockham passes (and a
-// last radix-2 pass for the odd powers), natural order in and out. The twiddles are computed
+// last radix-8 pass for the odd powers), natural order in and out. The twiddles are computed
 // once, in double precision, and rounded to float; the scratch arrays are taken when the plan is
 // made, so a transform takes no memory. One plan serves one thread at a time.
 //
@@ -41,7 +41,7 @@ private:
     int32_t n = 0;
     const fft::FftKernels* kernels;
     std::vector<fft::Radix4Pass> passes;
-    bool lastRadix2 = false; // odd powers of two end with a radix-2 pass
+    bool lastRadix8 = false; // odd powers of two end with a radix-8 pass
     fft::AlignedFloats twiddles;
     fft::AlignedFloats scratchRe, scratchIm;
 };
