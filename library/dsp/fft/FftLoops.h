@@ -107,6 +107,33 @@ inline void StoreLegs(const Outputs<L>& y, float* outR, float* outI, int32_t str
     }
 }
 
+// The passes of stride 1 or 4 below one register: several groups in each register, twiddles
+// element by element, and the four outputs of each group interleaved on the way out. The W
+// elements from e land on the 4·W outputs from 4·e.
+template <class L, int32_t kStride>
+void SpreadLoop(const float* spread, int32_t quarter, const float* xr, const float* xi, float* yr,
+                float* yi)
+{
+    typename L::T w[6];
+    Outputs<L> y;
+    for (int32_t e = 0; e < quarter; e += L::kWidth)
+    {
+        for (int32_t j = 0; j < 6; ++j)
+            w[j] = L::Load(spread + j * quarter + e);
+        Butterfly<L, true>(xr, xi, e, quarter, w, y);
+        if constexpr (kStride == 1)
+        {
+            L::Spread1(y.r, yr + 4 * e);
+            L::Spread1(y.i, yi + 4 * e);
+        }
+        else
+        {
+            L::Spread4(y.r, yr + 4 * e);
+            L::Spread4(y.i, yi + 4 * e);
+        }
+    }
+}
+
 // A radix-4 pass (see Radix4Pass) with W lanes: needs size / 4 >= W.
 template <class L>
 void Radix4Loop(const Radix4Pass& pass, int32_t size, const float* xr, const float* xi, float* yr,
@@ -117,6 +144,7 @@ void Radix4Loop(const Radix4Pass& pass, int32_t size, const float* xr, const flo
     const int32_t quarter = size / 4;
     const int32_t s = pass.stride;
     const int32_t m = pass.groups;
+    const float* twiddles = pass.twiddles;
     Outputs<L> y;
     T w[6] = {};
     if (m == 1)
@@ -134,7 +162,7 @@ void Radix4Loop(const Radix4Pass& pass, int32_t size, const float* xr, const flo
         for (int32_t p = 0; p < m; ++p)
         {
             for (int32_t j = 0; j < 6; ++j)
-                w[j] = L::Broadcast(pass.twiddles[j * m + p]);
+                w[j] = L::Broadcast(twiddles[j * m + p]);
             float* outR = yr + 4 * s * p;
             float* outI = yi + 4 * s * p;
             for (int32_t c = 0; c < s; c += W)
@@ -144,28 +172,10 @@ void Radix4Loop(const Radix4Pass& pass, int32_t size, const float* xr, const flo
             }
         }
     }
+    else if (s == 1)
+        SpreadLoop<L, 1>(pass.spread, quarter, xr, xi, yr, yi);
     else
-    {
-        // Several groups in one register (stride 1 or 4): twiddles element by element, and the
-        // four outputs of each group interleaved on the way out. The W elements from e land on
-        // the 4·W outputs from 4·e.
-        for (int32_t e = 0; e < quarter; e += W)
-        {
-            for (int32_t j = 0; j < 6; ++j)
-                w[j] = L::Load(pass.spread + j * quarter + e);
-            Butterfly<L, true>(xr, xi, e, quarter, w, y);
-            if (s == 1)
-            {
-                L::Spread1(y.r, yr + 4 * e);
-                L::Spread1(y.i, yi + 4 * e);
-            }
-            else
-            {
-                L::Spread4(y.r, yr + 4 * e);
-                L::Spread4(y.i, yi + 4 * e);
-            }
-        }
-    }
+        SpreadLoop<L, 4>(pass.spread, quarter, xr, xi, yr, yi);
 }
 
 // √½ rounded to float, the factor of the eighth-turn twiddles.
