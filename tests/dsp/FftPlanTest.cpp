@@ -266,6 +266,32 @@ TEST(FftPlan, InPlaceGivesTheSameBitsAsSeparateArraysForOddAndEvenPassCounts)
     }
 }
 
+TEST(FftPlan, ForwardTimesGivesTheBitsOfForwardThenMultiplyInEveryVariant)
+{
+    std::vector<const fft::FftKernels*> variants = sigtest::VectorVariants();
+    variants.push_back(fft::TableFor(kernels::Isa::Scalar));
+    for (const fft::FftKernels* variant : variants)
+        for (int32_t n = FftPlan::kMinSize; n <= 1 << 16; n *= 2)
+        {
+            const Complex x = RandomComplex(n, 21);
+            const Complex h = RandomComplex(n, 22);
+            FftPlan plan(n, variant);
+            Complex expected = Forward(plan, x);
+            variant->multiply(expected.re.data(), expected.im.data(), h.re.data(), h.im.data(), n,
+                              expected.re.data(), expected.im.data());
+            Complex actual{std::vector<float>(n), std::vector<float>(n)};
+            plan.ForwardTimes(x.re.data(), x.im.data(), h.re.data(), h.im.data(), actual.re.data(),
+                              actual.im.data());
+            ASSERT_EQ(FirstDifference(expected.re, actual.re), -1) << variant->name << " " << n;
+            ASSERT_EQ(FirstDifference(expected.im, actual.im), -1) << variant->name << " " << n;
+            Complex inPlace = x;
+            plan.ForwardTimes(inPlace.re.data(), inPlace.im.data(), h.re.data(), h.im.data(),
+                              inPlace.re.data(), inPlace.im.data());
+            ASSERT_EQ(FirstDifference(expected.re, inPlace.re), -1) << variant->name << " " << n;
+            ASSERT_EQ(FirstDifference(expected.im, inPlace.im), -1) << variant->name << " " << n;
+        }
+}
+
 // ---- Same bits on every processor.
 
 TEST(FftPlan, EveryVariantGivesTheScalarBitsForwardAndInverseAtEverySize)

@@ -42,17 +42,20 @@ struct FftKernels
     kernels::Isa isa;
     const char* name; // "scalar", "avx2", "avx512"
 
-    // One radix-4 pass as above; size >= 4.
+    // One radix-4 pass as above; size >= 4. When hr is not null (only for the last pass, one
+    // group), each output y[j] is multiplied by (hr[j], hi[j]) before it is stored, exactly as
+    // `multiply` would multiply it afterwards (y as a, h as b).
     void (*radix4)(const Radix4Pass& pass, int32_t size, const float* xr, const float* xi,
-                   float* yr, float* yi);
+                   const float* hr, const float* hi, float* yr, float* yi);
     // The last pass of the odd powers of two, radix 8 without twiddles between passes: with
     // s = size / 8 and legs x_j = x[c + j·s], the radix-4 butterflies above (no twiddles) give
     // e = DFT4(x_0, x_2, x_4, x_6) and o = DFT4(x_1, x_3, x_5, x_7), and with h = √½ in float,
     //   t_0 = o_0, t_1 = ((or + oi)·h, (oi - or)·h), t_2 = (oi, -or), t_3 = ((oi - or)·h, -(or +
     //   oi)·h)
     // (of o_1, o_2, o_3: o_k times e^(-2πik/8)), y[c + k·s] = e_k + t_k, y[c + (k + 4)·s] = e_k -
-    // t_k, each sum with a negated part written as the difference; size >= 8.
-    void (*radix8)(int32_t size, const float* xr, const float* xi, float* yr, float* yi);
+    // t_k, each sum with a negated part written as the difference; size >= 8. hr, hi as for radix4.
+    void (*radix8)(int32_t size, const float* xr, const float* xi, const float* hr, const float* hi,
+                   float* yr, float* yi);
     // Element-wise products y = a·b: yr = ar·br - ai·bi, yi = ar·bi + ai·br. y may be a or b.
     void (*multiply)(const float* ar, const float* ai, const float* br, const float* bi, int32_t n,
                      float* yr, float* yi);

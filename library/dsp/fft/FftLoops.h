@@ -134,10 +134,24 @@ void SpreadLoop(const float* spread, int32_t quarter, const float* xr, const flo
     }
 }
 
+// Outputs k of elements c .. c + W - 1 times h at the indices they are stored at, c + stride·k,
+// as MultiplyAt forms the products.
+template <class L>
+inline void Times(Outputs<L>& y, const float* hr, const float* hi, int32_t c, int32_t stride)
+{
+    for (int32_t k = 0; k < 4; ++k)
+    {
+        const auto br = L::Load(hr + c + k * stride), bi = L::Load(hi + c + k * stride);
+        const auto ar = y.r[k], ai = y.i[k];
+        y.r[k] = L::Sub(L::Mul(ar, br), L::Mul(ai, bi));
+        y.i[k] = L::Add(L::Mul(ar, bi), L::Mul(ai, br));
+    }
+}
+
 // A radix-4 pass (see Radix4Pass) with W lanes: needs size / 4 >= W.
 template <class L>
-void Radix4Loop(const Radix4Pass& pass, int32_t size, const float* xr, const float* xi, float* yr,
-                float* yi)
+void Radix4Loop(const Radix4Pass& pass, int32_t size, const float* xr, const float* xi,
+                const float* hr, const float* hi, float* yr, float* yi)
 {
     using T = typename L::T;
     constexpr int32_t W = L::kWidth;
@@ -149,10 +163,12 @@ void Radix4Loop(const Radix4Pass& pass, int32_t size, const float* xr, const flo
     T w[6] = {};
     if (m == 1)
     {
-        // The last pass: one group, no twiddles.
+        // The last pass: one group, no twiddles; the products with h, if any.
         for (int32_t c = 0; c < s; c += W)
         {
             Butterfly<L, false>(xr, xi, c, quarter, w, y);
+            if (hr != nullptr)
+                Times<L>(y, hr, hi, c, s);
             StoreLegs<L>(y, yr + c, yi + c, s);
         }
     }
@@ -183,11 +199,12 @@ constexpr float kHalfSqrt2 = 0.70710678118654752f;
 
 // The last radix-8 pass (see FftKernels::radix8) with W lanes: needs size / 8 >= W.
 template <class L>
-void Radix8Loop(int32_t size, const float* xr, const float* xi, float* yr, float* yi)
+void Radix8Loop(int32_t size, const float* xr, const float* xi, const float* hr, const float* hi,
+                float* yr, float* yi)
 {
     const int32_t s = size / 8;
     const auto h = L::Broadcast(kHalfSqrt2);
-    Outputs<L> e, o;
+    Outputs<L> e, o, lo, hi4;
     for (int32_t c = 0; c < s; c += L::kWidth)
     {
         Dft4<L>(L::Load(xr + c), L::Load(xi + c), L::Load(xr + c + 2 * s), L::Load(xi + c + 2 * s),
@@ -202,22 +219,29 @@ void Radix8Loop(int32_t size, const float* xr, const float* xi, float* yr, float
         const auto t1i = L::Mul(L::Sub(o.i[1], o.r[1]), h);
         const auto u3 = L::Mul(L::Sub(o.i[3], o.r[3]), h);
         const auto v3 = L::Mul(L::Add(o.r[3], o.i[3]), h);
-        L::Store(yr + c, L::Add(e.r[0], o.r[0]));
-        L::Store(yi + c, L::Add(e.i[0], o.i[0]));
-        L::Store(yr + c + 4 * s, L::Sub(e.r[0], o.r[0]));
-        L::Store(yi + c + 4 * s, L::Sub(e.i[0], o.i[0]));
-        L::Store(yr + c + s, L::Add(e.r[1], t1r));
-        L::Store(yi + c + s, L::Add(e.i[1], t1i));
-        L::Store(yr + c + 5 * s, L::Sub(e.r[1], t1r));
-        L::Store(yi + c + 5 * s, L::Sub(e.i[1], t1i));
-        L::Store(yr + c + 2 * s, L::Add(e.r[2], o.i[2]));
-        L::Store(yi + c + 2 * s, L::Sub(e.i[2], o.r[2]));
-        L::Store(yr + c + 6 * s, L::Sub(e.r[2], o.i[2]));
-        L::Store(yi + c + 6 * s, L::Add(e.i[2], o.r[2]));
-        L::Store(yr + c + 3 * s, L::Add(e.r[3], u3));
-        L::Store(yi + c + 3 * s, L::Sub(e.i[3], v3));
-        L::Store(yr + c + 7 * s, L::Sub(e.r[3], u3));
-        L::Store(yi + c + 7 * s, L::Add(e.i[3], v3));
+        lo.r[0] = L::Add(e.r[0], o.r[0]);
+        lo.i[0] = L::Add(e.i[0], o.i[0]);
+        hi4.r[0] = L::Sub(e.r[0], o.r[0]);
+        hi4.i[0] = L::Sub(e.i[0], o.i[0]);
+        lo.r[1] = L::Add(e.r[1], t1r);
+        lo.i[1] = L::Add(e.i[1], t1i);
+        hi4.r[1] = L::Sub(e.r[1], t1r);
+        hi4.i[1] = L::Sub(e.i[1], t1i);
+        lo.r[2] = L::Add(e.r[2], o.i[2]);
+        lo.i[2] = L::Sub(e.i[2], o.r[2]);
+        hi4.r[2] = L::Sub(e.r[2], o.i[2]);
+        hi4.i[2] = L::Add(e.i[2], o.r[2]);
+        lo.r[3] = L::Add(e.r[3], u3);
+        lo.i[3] = L::Sub(e.i[3], v3);
+        hi4.r[3] = L::Sub(e.r[3], u3);
+        hi4.i[3] = L::Add(e.i[3], v3);
+        if (hr != nullptr)
+        {
+            Times<L>(lo, hr, hi, c, s);
+            Times<L>(hi4, hr, hi, c + 4 * s, s);
+        }
+        StoreLegs<L>(lo, yr + c, yi + c, s);
+        StoreLegs<L>(hi4, yr + c + 4 * s, yi + c + 4 * s, s);
     }
 }
 
@@ -345,17 +369,18 @@ template <class L> FftKernels MakeTable(kernels::Isa isa, const char* name)
     table.isa = isa;
     table.name = name;
     table.radix4 = [](const Radix4Pass& pass, int32_t size, const float* xr, const float* xi,
-                      float* yr, float* yi) {
+                      const float* hr, const float* hi, float* yr, float* yi) {
         if (size / 4 >= L::kWidth)
-            Radix4Loop<L>(pass, size, xr, xi, yr, yi);
+            Radix4Loop<L>(pass, size, xr, xi, hr, hi, yr, yi);
         else
-            Radix4Loop<ScalarLanes>(pass, size, xr, xi, yr, yi);
+            Radix4Loop<ScalarLanes>(pass, size, xr, xi, hr, hi, yr, yi);
     };
-    table.radix8 = [](int32_t size, const float* xr, const float* xi, float* yr, float* yi) {
+    table.radix8 = [](int32_t size, const float* xr, const float* xi, const float* hr,
+                      const float* hi, float* yr, float* yi) {
         if (size / 8 >= L::kWidth)
-            Radix8Loop<L>(size, xr, xi, yr, yi);
+            Radix8Loop<L>(size, xr, xi, hr, hi, yr, yi);
         else
-            Radix8Loop<ScalarLanes>(size, xr, xi, yr, yi);
+            Radix8Loop<ScalarLanes>(size, xr, xi, hr, hi, yr, yi);
     };
     table.multiply = MultiplyLoop<L>;
     table.realForward = RealForwardLoop<L>;

@@ -91,6 +91,20 @@ FftPlan::FftPlan(int32_t size, const fft::FftKernels* variant)
 
 void FftPlan::Forward(const float* inRe, const float* inIm, float* outRe, float* outIm)
 {
+    Run(inRe, inIm, nullptr, nullptr, outRe, outIm);
+}
+
+void FftPlan::ForwardTimes(const float* inRe, const float* inIm, const float* hRe, const float* hIm,
+                           float* outRe, float* outIm)
+{
+    if (hRe == nullptr || hIm == nullptr)
+        return;
+    Run(inRe, inIm, hRe, hIm, outRe, outIm);
+}
+
+void FftPlan::Run(const float* inRe, const float* inIm, const float* hRe, const float* hIm,
+                  float* outRe, float* outIm)
+{
     if (n == 0)
         return;
     const int32_t count = static_cast<int32_t>(passes.size()) + (lastRadix8 ? 1 : 0);
@@ -105,10 +119,13 @@ void FftPlan::Forward(const float* inRe, const float* inIm, float* outRe, float*
     {
         float* yr = toOutput ? outRe : scratchRe.data();
         float* yi = toOutput ? outIm : scratchIm.data();
+        // The products with h go with the last pass.
+        const float* hr = t == count - 1 ? hRe : nullptr;
+        const float* hi = t == count - 1 ? hIm : nullptr;
         if (t < static_cast<int32_t>(passes.size()))
-            kernels->radix4(passes[t], n, xr, xi, yr, yi);
+            kernels->radix4(passes[t], n, xr, xi, hr, hi, yr, yi);
         else
-            kernels->radix8(n, xr, xi, yr, yi);
+            kernels->radix8(n, xr, xi, hr, hi, yr, yi);
         xr = yr;
         xi = yi;
         toOutput = !toOutput;

@@ -33,11 +33,19 @@ public:
     // X[k] = Σ_j x[j]·e^(-2πi·jk/N), unscaled. The outputs may be the inputs themselves (in
     // place); otherwise they must not overlap them.
     void Forward(const float* inRe, const float* inIm, float* outRe, float* outIm);
+    // The forward transform multiplied bin by bin by h (h[k] = hRe[k] + i·hIm[k]) in its last
+    // pass: the bits of Forward followed by the variant's multiply(X, h), one pass fewer. h must
+    // not overlap the outputs.
+    void ForwardTimes(const float* inRe, const float* inIm, const float* hRe, const float* hIm,
+                      float* outRe, float* outIm);
     // x[j] = Σ_k X[k]·e^(+2πi·jk/N), unscaled: Inverse(Forward(x)) = N·x. It is the forward
     // transform with real and imaginary parts exchanged on the way in and out.
     void Inverse(const float* inRe, const float* inIm, float* outRe, float* outIm);
 
 private:
+    void Run(const float* inRe, const float* inIm, const float* hRe, const float* hIm, float* outRe,
+             float* outIm);
+
     int32_t n = 0;
     const fft::FftKernels* kernels;
     std::vector<fft::Radix4Pass> passes;

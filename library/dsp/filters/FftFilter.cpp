@@ -301,9 +301,8 @@ void FftFilter::Transformed(int32_t from, int32_t to, float* yI, float* yQ)
         std::fill(windowRe.data() + (N - 1) + to, windowRe.data() + L, 0.0f);
         std::fill(windowIm.data() + (N - 1) + to, windowIm.data() + L, 0.0f);
     }
-    plan.Forward(windowRe.data(), windowIm.data(), workRe.data(), workIm.data());
-    plan.Variant().multiply(workRe.data(), workIm.data(), spectrumRe.data(), spectrumIm.data(), L,
-                            workRe.data(), workIm.data());
+    plan.ForwardTimes(windowRe.data(), windowIm.data(), spectrumRe.data(), spectrumIm.data(),
+                      workRe.data(), workIm.data());
     plan.Inverse(workRe.data(), workIm.data(), outRe.data(), outIm.data());
     // Position N - 1 + r of the circular convolution is output r of the hop (the first N - 1
     // positions wrap round and are not used).
