@@ -15,9 +15,9 @@
 namespace sigkit::fft {
 
 // One radix-4 pass of a Stockham transform of `size` points (input and output in different
-// arrays, both in natural order). With q = size / 4, element e = c + stride·p of each leg
-// (0 <= c < stride, 0 <= p < groups) reads a = x[e], b = x[e + q], c = x[e + 2q], d = x[e + 3q]
-// and writes y[c + stride·(4p + k)], k = 0..3:
+// arrays, both in natural order). With q = size / 4, element e = j + stride·p of each leg
+// (0 <= j < stride, 0 <= p < groups) reads a = x[e], b = x[e + q], c = x[e + 2q], d = x[e + 3q]
+// and writes y[j + stride·(4p + k)], k = 0..3:
 //   k = 0: (a + c) + (b + d)
 //   k = 1: w^p   · ((a - c) - i(b - d))
 //   k = 2: w^2p  · ((a + c) - (b + d))
@@ -49,11 +49,11 @@ struct FftKernels
                    const float* hr, const float* hi, float* yr, float* yi);
     // The last pass of the odd powers of two, radix 8 without twiddles between passes: with
     // s = size / 8 and legs x_j = x[c + j·s], the radix-4 butterflies above (no twiddles) give
-    // e = DFT4(x_0, x_2, x_4, x_6) and o = DFT4(x_1, x_3, x_5, x_7), and with h = √½ in float,
-    //   t_0 = o_0, t_1 = ((or + oi)·h, (oi - or)·h), t_2 = (oi, -or), t_3 = ((oi - or)·h, -(or +
-    //   oi)·h)
-    // (of o_1, o_2, o_3: o_k times e^(-2πik/8)), y[c + k·s] = e_k + t_k, y[c + (k + 4)·s] = e_k -
-    // t_k, each sum with a negated part written as the difference; size >= 8. hr, hi as for radix4.
+    // e = DFT4(x_0, x_2, x_4, x_6) and o = DFT4(x_1, x_3, x_5, x_7); with r = √½ in float,
+    //   t_0 = o_0,  t_1 = ((or + oi)·r, (oi - or)·r),  t_2 = (oi, -or),
+    //   t_3 = ((oi - or)·r, -(or + oi)·r)    (o_k times e^(-2πik/8), of o_1, o_2, o_3),
+    //   y[c + k·s] = e_k + t_k,  y[c + (k + 4)·s] = e_k - t_k,
+    // each sum with a negated part written as the difference; size >= 8. hr, hi as for radix4.
     void (*radix8)(int32_t size, const float* xr, const float* xi, const float* hr, const float* hi,
                    float* yr, float* yi);
     // Element-wise products y = a·b: yr = ar·br - ai·bi, yi = ar·bi + ai·br. y may be a or b.

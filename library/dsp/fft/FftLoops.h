@@ -203,8 +203,8 @@ void Radix8Loop(int32_t size, const float* xr, const float* xi, const float* hr,
                 float* yr, float* yi)
 {
     const int32_t s = size / 8;
-    const auto h = L::Broadcast(kHalfSqrt2);
-    Outputs<L> e, o, lo, hi4;
+    const auto root = L::Broadcast(kHalfSqrt2);
+    Outputs<L> e, o, lower, upper;
     for (int32_t c = 0; c < s; c += L::kWidth)
     {
         Dft4<L>(L::Load(xr + c), L::Load(xi + c), L::Load(xr + c + 2 * s), L::Load(xi + c + 2 * s),
@@ -213,35 +213,35 @@ void Radix8Loop(int32_t size, const float* xr, const float* xi, const float* hr,
         Dft4<L>(L::Load(xr + c + s), L::Load(xi + c + s), L::Load(xr + c + 3 * s),
                 L::Load(xi + c + 3 * s), L::Load(xr + c + 5 * s), L::Load(xi + c + 5 * s),
                 L::Load(xr + c + 7 * s), L::Load(xi + c + 7 * s), o);
-        // o_k times e^(-2πik/8): o_0; ((or + oi)·h, (oi - or)·h); (oi, -or);
-        // ((oi - or)·h, -(or + oi)·h).
-        const auto t1r = L::Mul(L::Add(o.r[1], o.i[1]), h);
-        const auto t1i = L::Mul(L::Sub(o.i[1], o.r[1]), h);
-        const auto u3 = L::Mul(L::Sub(o.i[3], o.r[3]), h);
-        const auto v3 = L::Mul(L::Add(o.r[3], o.i[3]), h);
-        lo.r[0] = L::Add(e.r[0], o.r[0]);
-        lo.i[0] = L::Add(e.i[0], o.i[0]);
-        hi4.r[0] = L::Sub(e.r[0], o.r[0]);
-        hi4.i[0] = L::Sub(e.i[0], o.i[0]);
-        lo.r[1] = L::Add(e.r[1], t1r);
-        lo.i[1] = L::Add(e.i[1], t1i);
-        hi4.r[1] = L::Sub(e.r[1], t1r);
-        hi4.i[1] = L::Sub(e.i[1], t1i);
-        lo.r[2] = L::Add(e.r[2], o.i[2]);
-        lo.i[2] = L::Sub(e.i[2], o.r[2]);
-        hi4.r[2] = L::Sub(e.r[2], o.i[2]);
-        hi4.i[2] = L::Add(e.i[2], o.r[2]);
-        lo.r[3] = L::Add(e.r[3], u3);
-        lo.i[3] = L::Sub(e.i[3], v3);
-        hi4.r[3] = L::Sub(e.r[3], u3);
-        hi4.i[3] = L::Add(e.i[3], v3);
+        // o_k times e^(-2πik/8): o_0; ((or + oi)·r, (oi - or)·r); (oi, -or);
+        // ((oi - or)·r, -(or + oi)·r), r = √½.
+        const auto t1r = L::Mul(L::Add(o.r[1], o.i[1]), root);
+        const auto t1i = L::Mul(L::Sub(o.i[1], o.r[1]), root);
+        const auto u3 = L::Mul(L::Sub(o.i[3], o.r[3]), root);
+        const auto v3 = L::Mul(L::Add(o.r[3], o.i[3]), root);
+        lower.r[0] = L::Add(e.r[0], o.r[0]);
+        lower.i[0] = L::Add(e.i[0], o.i[0]);
+        upper.r[0] = L::Sub(e.r[0], o.r[0]);
+        upper.i[0] = L::Sub(e.i[0], o.i[0]);
+        lower.r[1] = L::Add(e.r[1], t1r);
+        lower.i[1] = L::Add(e.i[1], t1i);
+        upper.r[1] = L::Sub(e.r[1], t1r);
+        upper.i[1] = L::Sub(e.i[1], t1i);
+        lower.r[2] = L::Add(e.r[2], o.i[2]);
+        lower.i[2] = L::Sub(e.i[2], o.r[2]);
+        upper.r[2] = L::Sub(e.r[2], o.i[2]);
+        upper.i[2] = L::Add(e.i[2], o.r[2]);
+        lower.r[3] = L::Add(e.r[3], u3);
+        lower.i[3] = L::Sub(e.i[3], v3);
+        upper.r[3] = L::Sub(e.r[3], u3);
+        upper.i[3] = L::Add(e.i[3], v3);
         if (hr != nullptr)
         {
-            Times<L>(lo, hr, hi, c, s);
-            Times<L>(hi4, hr, hi, c + 4 * s, s);
+            Times<L>(lower, hr, hi, c, s);
+            Times<L>(upper, hr, hi, c + 4 * s, s);
         }
-        StoreLegs<L>(lo, yr + c, yi + c, s);
-        StoreLegs<L>(hi4, yr + c + 4 * s, yi + c + 4 * s, s);
+        StoreLegs<L>(lower, yr + c, yi + c, s);
+        StoreLegs<L>(upper, yr + c + 4 * s, yi + c + 4 * s, s);
     }
 }
 
