@@ -159,7 +159,7 @@ void RegisterAll()
                                              FastFilter, variant, taps, block, shaped);
     }
     for (int32_t taps : {101, 301, 1001})
-        for (int32_t block : {2048, 1 << 16})
+        for (int32_t block : {1, 2048, 1 << 16})
             benchmark::RegisterBenchmark(
                 ("BM_DualFir/W-FC/" + std::to_string(taps) + "/block" + std::to_string(block))
                     .c_str(),
