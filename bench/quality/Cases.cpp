@@ -46,6 +46,7 @@ namespace {
 constexpr double kMaxLag = 0.25; // s: the largest delay or advance of an output looked for
 constexpr double kSweepAmplitude = 0.5;
 const double kFullScaleTone = std::pow(10.0, -1.0 / 20.0); // -1 dBFS
+constexpr double kThdTone = 997.0;                         // Hz
 
 // Where a frequency lands at a rate: in [-rate/2, rate/2] for a complex signal, [0, rate/2] for
 // a real one.
@@ -150,14 +151,17 @@ InputCache& Inputs()
 
 // ---- Rate change.
 
-const std::vector<double> kProbeFractions = {0.07, 0.13, 0.21, 0.33, 0.47, 0.61, 0.74};
+// The probe of a rate change or a channel: sixteen tones from 0.05 to 0.8 of the band.
+const std::vector<double> kProbeFractions = SpreadFractions(16, 0.05, 0.8);
 
-// A probe up to 0.74 of the band's Nyquist frequency B and a 1 kHz tone at -1 dBFS.
+// A probe up to 0.8 of the band's Nyquist frequency B, and the tone of the THD+N figures at
+// -1 dBFS: 997 Hz, which no rate here divides, so that rounding to 16 bits gives noise rather
+// than a few harmonics of its own.
 Plan RateCore(double B, bool complexIn)
 {
     Plan plan;
-    plan.Add("probe", Shape::Probe, ToneSet(kProbeFractions, B, 0.1, complexIn), 0.3);
-    plan.Add("1k", Shape::Steady, {{1000.0, kFullScaleTone, 0.3}}, 0.35);
+    plan.Add("probe", Shape::Probe, ToneSet(kProbeFractions, B, 0.05, complexIn), 0.3);
+    plan.Add("thd", Shape::Steady, {{kThdTone, kFullScaleTone, 0.3}}, 0.35);
     return plan;
 }
 
@@ -206,7 +210,8 @@ void MeasureRate(const Case& c, const Subject& s, const Settings& settings, Row&
 
     Plan plan = RateCore(B, complexIn);
     AddSweep(plan, fin, B, complexIn, settings.quick);
-    const Signal& in = Inputs().Get(c.name, complexIn ? "float iq" : "float real",
+    const std::string sweep = settings.quick ? " quick" : "";
+    const Signal& in = Inputs().Get(c.name, (complexIn ? "float iq" : "float real") + sweep,
                                     [&] { return plan.RenderSignal(fin, complexIn); });
     const Signal out = Checked(s.run(in, c.job), fout, row);
     LengthFigure(row, in, out);
@@ -295,8 +300,9 @@ void MeasureRate(const Case& c, const Subject& s, const Settings& settings, Row&
         }
     }
     Span span;
-    if (SpanOf(plan, *plan.Find("1k"), out, delay, span))
-        row.figures["thdn"] = Value(Db(MeasureDistortion(span, 1000.0, 0.0, out.rate / 2.0).thdN));
+    if (SpanOf(plan, *plan.Find("thd"), out, delay, span))
+        row.figures["thdn"] =
+            Value(Db(MeasureDistortion(span, kThdTone, 0.0, out.rate / 2.0).thdN));
 
     // 16-bit I/O: the input rounded to 16 bits, the output likewise.
     const Plan core = RateCore(B, complexIn);
@@ -307,9 +313,9 @@ void MeasureRate(const Case& c, const Subject& s, const Settings& settings, Row&
     Row scratch;
     const double delay16 =
         DelayFigure(scratch, "delay", out16, core.ProbeExpected(*core.Find("probe")), freedom);
-    if (SpanOf(core, *core.Find("1k"), out16, delay16, span))
+    if (SpanOf(core, *core.Find("thd"), out16, delay16, span))
         row.figures["thdn16"] =
-            Value(Db(MeasureDistortion(span, 1000.0, 0.0, out16.rate / 2.0).thdN));
+            Value(Db(MeasureDistortion(span, kThdTone, 0.0, out16.rate / 2.0).thdN));
 }
 
 // ---- Channel cut.
@@ -320,7 +326,7 @@ void MeasureChannel(const Case& c, const Subject& s, const Settings& settings, R
     const double half = c.job.band / 2.0;
     Plan plan;
     plan.guard = 0.08;
-    plan.Add("probe", Shape::Probe, ToneSet(kProbeFractions, half, 0.05, true), 0.3);
+    plan.Add("probe", Shape::Probe, ToneSet(kProbeFractions, half, 0.02, true), 0.3);
     const std::vector<double> inBand =
         settings.quick ? std::vector<double>{0.03, 0.5, 0.9}
                        : std::vector<double>{0.03, 0.1, 0.3, 0.5, 0.7, 0.8, 0.9};
@@ -331,7 +337,7 @@ void MeasureChannel(const Case& c, const Subject& s, const Settings& settings, R
     plan.Add("neighbour", Shape::Steady, {{-c.neighbour, 0.25, 0.0}}, 0.25);
 
     // The plan as it should come out, moved up to the channel's frequency.
-    const Signal& in = Inputs().Get(c.name, "iq", [&] {
+    const Signal& in = Inputs().Get(c.name, settings.quick ? "iq quick" : "iq", [&] {
         Signal x;
         x.rate = fin;
         x.channels = 2;
@@ -401,12 +407,12 @@ Plan ReceiverPlan(const Case& c)
     plan.tail = 0.3;
     plan.fade = 0.02;
     plan.guard = 0.15;
-    const std::vector<double> fractions = {0.15, 0.23, 0.34, 0.47, 0.6, 0.75, 0.93};
+    const std::vector<double> fractions = SpreadFractions(16, 0.15, 0.93);
     const double sign = c.job.task == Task::Lsb ? -1.0 : 1.0;
     switch (c.scenario)
     {
     case Scenario::Sideband: {
-        std::vector<Tone> probe = ToneSet(fractions, 2700.0, 0.12, false);
+        std::vector<Tone> probe = ToneSet(fractions, 2700.0, 0.05, false);
         for (Tone& t : probe)
             t.freq *= sign;
         plan.Add("probe", Shape::Probe, probe, 0.4);
@@ -414,7 +420,7 @@ Plan ReceiverPlan(const Case& c)
         return plan;
     }
     case Scenario::FmPilot:
-        plan.Add("probe", Shape::Probe, ToneSet(fractions, 15000.0, 0.12, false), 0.4);
+        plan.Add("probe", Shape::Probe, ToneSet(fractions, 15000.0, 0.05, false), 0.4);
         plan.Add("1k", Shape::Steady, {{1000.0, 0.45, 0.0}, {38000.0, 0.45, 0.0}}, 0.5);
         return plan;
     default:
@@ -423,7 +429,7 @@ Plan ReceiverPlan(const Case& c)
     const double top = c.job.task == Task::WideFm     ? 15000.0
                        : c.job.task == Task::NarrowFm ? 2700.0
                                                       : 2500.0;
-    plan.Add("probe", Shape::Probe, ToneSet(fractions, top, 0.12, false), 0.4);
+    plan.Add("probe", Shape::Probe, ToneSet(fractions, top, 0.05, false), 0.4);
     plan.Add("1k", Shape::Steady, {{1000.0, 1.0, 0.0}}, 0.5);
     if (c.scenario != Scenario::AmAdjacent)
         plan.Add("100", Shape::Steady, {{100.0, 1.0, 0.0}}, 0.5);
@@ -526,7 +532,7 @@ void MeasureReceiver(const Case& c, const Subject& s, Row& row)
 
 } // namespace
 
-// The 16-bit limit of THD+N for the 1 kHz tone at -1 dBFS: rounding to 16 bits adds noise of
+// The 16-bit limit of THD+N for the tone at -1 dBFS: rounding to 16 bits adds noise of
 // step^2 / 12 at the input, of which the share Fout / Fin passes a decimation (all of it an
 // interpolation), and as much again at the output. Met within 1 dB.
 Target SixteenBitLimit(double fin, double fout)
@@ -680,7 +686,7 @@ const char* LegendOf(const std::string& group)
         return "gain: at tones up to 0.1 of the band's Nyquist frequency B = min(Fin, Fout) / 2; "
                "ripple: max - min of the swept gain up to 0.9 B; -3dB: where the gain falls 3 dB "
                "below the gain, as a fraction of B; alias: worst spur over the sweep (tones up to "
-               "0.995 B and above B up to Fin / 2), dB against a passing tone; THD+N: 1 kHz at "
+               "0.995 B and above B up to Fin / 2), dB against a passing tone; THD+N: 997 Hz at "
                "-1 dBFS, residual over the whole output band, float and 16-bit I/O; delay: output "
                "time minus input time in output samples (+ late); length: frames out minus "
                "round(N Fout / Fin).";

@@ -157,10 +157,31 @@ Projection Project(const std::vector<Complex>& y, std::size_t y0, bool real, dou
     double rr = 0.0, ri = 0.0, ii = 0.0, yr = 0.0, yi = 0.0;
     Complex ys{};
     double ss = 0.0;
+    // A sum of tones under an envelope: each tone's phasor at the first frame, then turned by
+    // its step per S frames (in double, the turns add an error of about 1e-16 per step).
+    const bool tones = !expected.tones.empty() && expected.envelope;
+    std::vector<Complex> phasor, turn;
+    if (tones)
+        for (const ExpectedTone& tone : expected.tones)
+        {
+            phasor.push_back(tone.coefficient * Phasor(tone.freq, from - delay * rate, rate));
+            turn.push_back(Phasor(tone.freq, static_cast<double>(S), rate));
+        }
     for (double k = from; k <= to; k += static_cast<double>(S))
     {
         const auto index = static_cast<std::size_t>(k) - y0;
-        const Complex s = expected.at(k / rate - delay);
+        Complex s{};
+        if (tones)
+        {
+            for (std::size_t i = 0; i < phasor.size(); ++i)
+            {
+                s += phasor[i];
+                phasor[i] *= turn[i];
+            }
+            s *= expected.envelope(k / rate - delay);
+        }
+        else
+            s = expected.at(k / rate - delay);
         const Complex v = y[index];
         p.total += std::norm(v);
         if (real)
@@ -245,11 +266,14 @@ DelayFit FitDelay(const Signal& out, const Expected& expected, double maxLag, Ga
     for (double m = mb; m <= me; m += 1.0)
     {
         const Complex s = expected.at(m * step / rate);
-        U.push_back(real && freedom == GainFreedom::Real ? Complex(s.real(), 0.0) : s);
+        U.push_back(real ? Complex(s.real(), 0.0) : s);
     }
     if (Y.empty() || U.empty())
         return fit;
-    // r[L] = sum over m of Y[m + L] conj(U[m]), for lags of either sign.
+    // r[L] = sum over m of Y[m + L] conj(U[m]) for lags of either sign; for a real output, of
+    // their analytic signals (the negative frequencies of the product removed). |r| is then the
+    // correlation's envelope, which peaks at the delay whatever the filters in between did to
+    // the phases and amplitudes of the probe's tones.
     const std::size_t P = NextPowerOfTwo(Y.size() + U.size());
     std::vector<Complex> FY(P), FU(P);
     std::copy(Y.begin(), Y.end(), FY.begin());
@@ -257,7 +281,11 @@ DelayFit FitDelay(const Signal& out, const Expected& expected, double maxLag, Ga
     Fft(FY);
     Fft(FU);
     for (std::size_t k = 0; k < P; ++k)
+    {
         FY[k] *= std::conj(FU[k]);
+        if (real && k > P / 2)
+            FY[k] = 0.0;
+    }
     Fft(FY, true);
     double bestScore = -1.0;
     double coarse = 0.0;
@@ -278,12 +306,12 @@ DelayFit FitDelay(const Signal& out, const Expected& expected, double maxLag, Ga
     if (!(bestScore > 0.0))
         return fit;
 
-    // Grid over the coarse step either side, then golden sections around the grid's best.
+    // Grid over three coarse steps either side, then golden sections around the grid's best.
     const auto energyAt = [&](double delay) {
         return Project(y, k0, real, rate, expected, freedom, delay, S).energy;
     };
     const double grid = 1.0 / (16.0 * expected.highest);
-    const double reach = 1.5 * step / rate;
+    const double reach = 3.0 * step / rate;
     double best = coarse;
     double bestEnergy = energyAt(coarse);
     for (double d = coarse - reach; d <= coarse + reach; d += grid)

@@ -51,6 +51,13 @@ struct Spur
 // 1.5 main lobes of a fitted frequency or of 0 Hz.
 Spur WorstSpur(const Span& span, const std::vector<double>& freqs, double lo, double hi);
 
+// One tone of an expected signal: coefficient e^(j 2 pi freq t).
+struct ExpectedTone
+{
+    double freq = 0.0; // Hz
+    Complex coefficient{};
+};
+
 // What a probe should look like at the output: its analytic form s(t) (a real output is the
 // real part), zero outside [begin, end].
 struct Expected
@@ -59,6 +66,10 @@ struct Expected
     double begin = 0.0;                // s
     double end = 0.0;                  // s
     double highest = 0.0;              // Hz, the largest |frequency| in it
+    // When s(t) is envelope(t) times a sum of tones, both given here: the fit then turns each
+    // tone's phasor from frame to frame instead of evaluating `at` at every frame.
+    std::vector<ExpectedTone> tones;
+    std::function<double(double)> envelope;
 };
 
 // How the output may be scaled against the expected signal: a real factor (a sign included), or

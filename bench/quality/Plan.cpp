@@ -120,7 +120,34 @@ Expected Plan::ProbeExpected(const Segment& probe,
     e.end = probe.start + probe.length;
     e.highest = highest;
     e.at = [plan = *this, weighted](double t) { return plan.SegmentAt(weighted, t); };
+    for (const Tone& tone : weighted.tones)
+        e.tones.push_back({tone.freq, std::polar(tone.amplitude, tone.phase)});
+    e.envelope = [plan = *this, weighted](double t) { return plan.Envelope(weighted, t); };
     return e;
+}
+
+std::vector<double> SpreadFractions(std::size_t count, double lo, double hi)
+{
+    // The fractional parts of the square roots of the primes: irrational, and with no pattern
+    // among them (the multiples of one number would leave only two or three different gaps).
+    std::vector<double> fractions;
+    int candidate = 1;
+    for (std::size_t i = 0; i < count; ++i)
+    {
+        bool prime = false;
+        while (!prime)
+        {
+            ++candidate;
+            prime = true;
+            for (int d = 2; d * d <= candidate; ++d)
+                prime = prime && candidate % d != 0;
+        }
+        const double root = std::sqrt(static_cast<double>(candidate));
+        const double place = root - std::floor(root);
+        fractions.push_back(lo + (hi - lo) * (static_cast<double>(i) + place) /
+                                     static_cast<double>(count));
+    }
+    return fractions;
 }
 
 std::vector<Tone> ToneSet(const std::vector<double>& fractions, double scale, double amplitude,

@@ -77,6 +77,11 @@ private:
     std::vector<Segment> segments;
 };
 
+// `count` fractions of [lo, hi), one in each of `count` equal parts, placed within its part at
+// no common step: a probe made of them does not repeat itself within the lags the delay fit
+// searches, as tones on a common grid would.
+std::vector<double> SpreadFractions(std::size_t count, double lo, double hi);
+
 // Tones at the given fractions of `scale` Hz, each of `amplitude`, with fixed phases spread
 // over the turn (the same on every run); with `alternate`, every second tone has a negative
 // frequency (for complex signals).

@@ -276,6 +276,23 @@ TEST(FitDelay, FollowsAResponseGivenForTheProbe)
     EXPECT_GT(FitDelay(out, plan.ProbeExpected(probe), 0.25, GainFreedom::Real).seconds, 20e-6);
 }
 
+TEST(FitDelay, TonesUnderAnEnvelopeFitAsTheFunctionDoes)
+{
+    // The same expected probe given as tones under an envelope and as a function of time alone.
+    const Plan plan = ProbePlan(10000.0, false);
+    const double rate = 32000.0;
+    const Signal out = RealSignal(rate, static_cast<std::size_t>(plan.Duration() * rate),
+                                  [&](double t) { return 0.7 * plan.At(t - 11.3 / rate).real(); });
+    const Expected withTones = plan.ProbeExpected(*plan.Find("probe"));
+    Expected functionOnly = withTones;
+    functionOnly.tones.clear();
+    const DelayFit a = FitDelay(out, withTones, 0.25, GainFreedom::Real);
+    const DelayFit b = FitDelay(out, functionOnly, 0.25, GainFreedom::Real);
+    EXPECT_NEAR(a.seconds * rate, 11.3, 1e-4);
+    EXPECT_NEAR(a.seconds, b.seconds, 1e-10);
+    EXPECT_NEAR(a.gain.real(), b.gain.real(), 1e-9);
+}
+
 TEST(FitDelay, ReportsNothingForSilence)
 {
     const Plan plan = ProbePlan(3000.0, false);
