@@ -213,6 +213,8 @@ void MeasureRate(const Case& c, const Subject& s, const Settings& settings, Row&
     const std::string sweep = settings.quick ? " quick" : "";
     const Signal& in = Inputs().Get(c.name, (complexIn ? "float iq" : "float real") + sweep,
                                     [&] { return plan.RenderSignal(fin, complexIn); });
+    if (complexIn)
+        row.note = "I/Q";
     const Signal out = Checked(s.run(in, c.job), fout, row);
     LengthFigure(row, in, out);
     const GainFreedom freedom = out.complex ? GainFreedom::Complex : GainFreedom::Real;

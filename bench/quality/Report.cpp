@@ -18,8 +18,10 @@ std::string FigureText(const Figure& f, int decimals)
         return f.text;
     if (std::isnan(f.value))
         return "-";
+    // A value that rounds to zero prints as 0, not as -0.
+    const double shown = std::abs(f.value) < 0.5 * std::pow(10.0, -decimals) ? 0.0 : f.value;
     char text[48];
-    std::snprintf(text, sizeof text, "%.*f", decimals, f.value);
+    std::snprintf(text, sizeof text, "%.*f", decimals, shown);
     return text;
 }
 
