@@ -640,6 +640,7 @@ std::vector<Case> AllCases()
             c.targets["thd"] = AtMost(0.5);
             c.targets["low"] = Within(0.0, 1.0);
             c.targets["level"] = InWords("same all");
+            c.quick = depth == 0.5;
         }
     {
         Case& c =

@@ -48,6 +48,7 @@ struct Case
     double depth = 0.0;     // AM modulation depth
     double neighbour = 0.0; // Hz from the wanted channel or carrier, where the case has one
     std::map<std::string, Target> targets; // by figure key
+    bool quick = true;                     // run by --quick too (unless named with --case)
 };
 
 struct Figure

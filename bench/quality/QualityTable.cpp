@@ -5,9 +5,10 @@
 //   sigkit_quality [--quick] [--case NAME] [--subject NAME] [--json FILE] [--list]
 //                  [--work DIR] [--keep] [--python PATH] [--scripts DIR]
 //
-// --quick sweeps fewer tones; --case and --subject keep the cases or subjects whose name is NAME
-// or contains it (repeatable); --json writes every figure also as JSON; --list prints the cases
-// and subjects; --work keeps the exchanged WAV files in DIR (with --keep, they stay there).
+// --quick sweeps fewer tones and leaves out AM at 30 and 90 %; --case and --subject keep the cases
+// or subjects whose name is NAME or contains it (repeatable); --json writes every figure also as
+// JSON; --list prints the cases and subjects; --work keeps the exchanged WAV files in DIR (with
+// --keep, they stay there).
 //
 // Adding a row for a new kind
 // ---------------------------
@@ -98,6 +99,13 @@ int main(int argc, char** argv)
     {
         const std::string a = argv[i];
         const bool hasValue = i + 1 < argc;
+        if (a == "--help" || a == "-h")
+        {
+            std::printf("usage: sigkit_quality [--quick] [--case NAME] [--subject NAME] "
+                        "[--json FILE] [--list] [--work DIR] [--keep] [--python PATH] "
+                        "[--scripts DIR]\n");
+            return 0;
+        }
         if (a == "--quick")
             options.settings.quick = true;
         else if (a == "--list")
@@ -121,7 +129,8 @@ int main(int argc, char** argv)
     }
     std::vector<Case> cases;
     for (const Case& c : AllCases())
-        if (Selected(c.name, options.cases))
+        if (Selected(c.name, options.cases) &&
+            (c.quick || !options.settings.quick || !options.cases.empty()))
             cases.push_back(c);
     if (cases.empty())
         return Usage("no case matches");
