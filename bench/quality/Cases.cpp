@@ -311,8 +311,8 @@ void MeasureRate(const Case& c, const Subject& s, const Settings& settings, Row&
     const Signal& in16 = Inputs().Get(c.name, complexIn ? "16-bit iq" : "16-bit real", [&] {
         return Quantize16(core.RenderSignal(fin, complexIn));
     });
-    const Signal out16 = Quantize16(Checked(s.run(in16, c.job), fout, row));
-    Row scratch;
+    Row scratch; // the 16-bit run's notes and figures, of which THD+N alone is kept
+    const Signal out16 = Quantize16(Checked(s.run(in16, c.job), fout, scratch));
     const double delay16 =
         DelayFigure(scratch, "delay", out16, core.ProbeExpected(*core.Find("probe")), freedom);
     if (SpanOf(core, *core.Find("thd"), out16, delay16, span))
@@ -423,7 +423,9 @@ Plan ReceiverPlan(const Case& c)
     }
     case Scenario::FmPilot:
         plan.Add("probe", Shape::Probe, ToneSet(fractions, 15000.0, 0.05, false), 0.4);
-        plan.Add("1k", Shape::Steady, {{1000.0, 0.45, 0.0}, {38000.0, 0.45, 0.0}}, 0.5);
+        // The wanted tone at 997 Hz: 38 kHz lands on 10 kHz at 48 kHz, where the tenth harmonic
+        // of 1 kHz would be counted with it.
+        plan.Add("1k", Shape::Steady, {{997.0, 0.45, 0.0}, {38000.0, 0.45, 0.0}}, 0.5);
         return plan;
     default:
         break;
@@ -510,7 +512,8 @@ void MeasureReceiver(const Case& c, const Subject& s, Row& row)
         const double other = c.scenario == Scenario::Sideband  ? 1700.0
                              : c.scenario == Scenario::FmPilot ? Fold(38000.0, out.rate, false)
                                                                : 1300.0;
-        const ToneFitResult fit = FitTones(span, {1000.0, other}, true);
+        const double wanted = c.scenario == Scenario::FmPilot ? 997.0 : 1000.0;
+        const ToneFitResult fit = FitTones(span, {wanted, other}, true);
         level = std::abs(fit.amplitude[0]);
         row.figures["level"] = Value(AmplitudeDb(level));
         row.figures["reject"] = Value(AmplitudeDb(level / std::abs(fit.amplitude[1])));
@@ -700,8 +703,9 @@ const char* LegendOf(const std::string& group)
     return "1kHz: level of the 1 kHz tone (0 dBFS: a full-scale sine); THD: harmonics 2-9; "
            "THD+N and SINAD: residual from 20 Hz to min(Fout / 2, 15 kHz); 100Hz: level of 100 Hz "
            "against 1 kHz at the same modulation (FM: after its de-emphasis); reject: the wanted "
-           "1 kHz over the unwanted tone (38 kHz modulation, the neighbour's 1.3 kHz, the other "
-           "sideband's 1.7 kHz); delay: of the audio against the modulation, in audio samples.";
+           "1 kHz over the unwanted tone (38 kHz modulation where it lands, against 997 Hz; the "
+           "neighbour's 1.3 kHz; the other sideband's 1.7 kHz); delay: of the audio against the "
+           "modulation, in audio samples.";
 }
 
 bool Takes(const Subject& subject, const Case& c)
