@@ -10,6 +10,8 @@
 //   from the fitted tones (aliases and images of a rate change, a neighbour's leak);
 // - the delay: the time offset at which the expected signal, scaled, best fits the output (least
 //   squares over a probe of known shape, searched by cross-correlation, then refined).
+// Tones are fitted at the frequencies they must have: an output whose tone is off frequency (a
+// rate or a carrier not kept exactly) shows it as residual, not as a clean tone elsewhere.
 #include "Signal.h"
 #include "ToneFit.h"
 

@@ -185,7 +185,9 @@ int main(int argc, char** argv)
                 std::fprintf(stderr, "sigkit_quality: %s\n", error.c_str());
         }
     }
-    if (ownFolder && !options.setup.keepFiles)
+    if (options.setup.keepFiles)
+        std::fprintf(stderr, "sigkit_quality: files kept in %s\n", options.setup.work.c_str());
+    else if (ownFolder)
     {
         std::error_code ignored;
         std::filesystem::remove(options.setup.work, ignored);
