@@ -100,15 +100,31 @@ TEST(Plan, ProbeExpectedWeighsEachToneByTheResponse)
         EXPECT_NEAR(std::abs(halved.at(t) - Complex(0.0, 0.5) * plain.at(t)), 0.0, 1e-12);
 }
 
-TEST(ToneSet, SpreadsFractionsWithAlternatingSigns)
+TEST(ToneSet, AlternatesSignsForComplexSignals)
 {
     const std::vector<Tone> tones = ToneSet({0.1, 0.2, 0.3}, 1000.0, 0.25, true);
     ASSERT_EQ(tones.size(), 3u);
     EXPECT_DOUBLE_EQ(tones[0].freq, 100.0);
     EXPECT_DOUBLE_EQ(tones[1].freq, -200.0);
     EXPECT_DOUBLE_EQ(tones[2].freq, 300.0);
-    EXPECT_NE(tones[0].phase, tones[1].phase);
-    EXPECT_DOUBLE_EQ(tones[2].amplitude, 0.25);
+}
+
+TEST(SpreadFractions, OnePerPartAndNoTwoGapsAlike)
+{
+    // Gaps that repeat would make a probe nearly periodic, and its delay ambiguous by a period.
+    const std::vector<double> f = SpreadFractions(16, 0.05, 0.8);
+    ASSERT_EQ(f.size(), 16u);
+    for (std::size_t i = 0; i < f.size(); ++i)
+    {
+        EXPECT_GE(f[i], 0.05 + 0.75 * static_cast<double>(i) / 16);
+        EXPECT_LT(f[i], 0.05 + 0.75 * static_cast<double>(i + 1) / 16);
+    }
+    std::vector<double> gaps;
+    for (std::size_t i = 1; i < f.size(); ++i)
+        gaps.push_back(f[i] - f[i - 1]);
+    for (std::size_t i = 0; i < gaps.size(); ++i)
+        for (std::size_t j = i + 1; j < gaps.size(); ++j)
+            EXPECT_GT(std::abs(gaps[i] - gaps[j]), 1e-4) << i << " " << j;
 }
 
 } // namespace
