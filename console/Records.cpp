@@ -25,13 +25,6 @@ bool IsMono(const WavDescription& input)
     return input.channels == 1;
 }
 
-} // namespace
-
-const char* QualityWord(int level)
-{
-    return level >= 1 && level <= 3 ? kQualityWords[level - 1] : "";
-}
-
 const char* SampleFormatWord(const WavDescription& input)
 {
     if (input.formatTag == 3)
@@ -47,6 +40,13 @@ const char* SampleFormatWord(const WavDescription& input)
     default:
         return "32 bits (signed)";
     }
+}
+
+} // namespace
+
+const char* QualityWord(int level)
+{
+    return level >= 1 && level <= 3 ? kQualityWords[level - 1] : "";
 }
 
 BlockParams MakeBlockParams(const Settings& settings, const WavDescription& input)

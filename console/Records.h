@@ -11,12 +11,9 @@ namespace sigrun {
 // The record's quality word for level 1 (Low), 2 (Medium) or 3 (High).
 const char* QualityWord(int level);
 
-// The sample format word for the input's stored samples: "8 bits  (unsigned)" (8-bit WAV samples
-// are unsigned), "16 bits (signed)", "24 bits (signed)", "32 bits (signed)", "32 bits (float)".
-const char* SampleFormatWord(const WavDescription& input);
-
 // The records of the three record shapes, filled from the settings and the input: every field
-// the shape has, the quality only when one was recognised.
+// the shape has, the quality only when one was recognised. The sample format word follows the
+// input's stored samples ("8 bits  (unsigned)": 8-bit WAV samples are unsigned).
 BlockParams MakeBlockParams(const Settings& settings, const WavDescription& input);
 IqParams MakeIqParams(const Settings& settings, const WavDescription& input);
 InvertParams MakeInvertParams(const Settings& settings, const WavDescription& input);

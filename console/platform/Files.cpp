@@ -22,7 +22,9 @@ bool CheckReadableFile(const char* path, std::string& reason)
         reason = std::strerror(errno);
         return false;
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     const bool stated = fstat(fd, &info) == 0;
     const int error = errno;
     close(fd);
@@ -46,8 +48,12 @@ bool CheckReadableFile(const char* path, std::string& reason)
 
 bool SameFile(const char* a, const char* b)
 {
-    struct stat first{};
-    struct stat second{};
+    struct stat first
+    {
+    };
+    struct stat second
+    {
+    };
     if (stat(a, &first) != 0 || stat(b, &second) != 0)
         return false;
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
@@ -55,19 +61,25 @@ bool SameFile(const char* a, const char* b)
 
 bool IsDirectory(const char* path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool PathExists(const char* path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return lstat(path, &info) == 0;
 }
 
 long long FileSize(const char* path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
         return -1;
     return static_cast<long long>(info.st_size);
@@ -75,7 +87,9 @@ long long FileSize(const char* path)
 
 bool IdentifyFile(const char* path, FileIdentity& identity)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (stat(path, &info) != 0)
         return false;
     identity.device = static_cast<unsigned long long>(info.st_dev);
