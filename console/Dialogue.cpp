@@ -106,13 +106,17 @@ int Dialogue::ReadMenu(long& choice)
         return kExitUsage;
     // The standard decimal reading: leading blanks and a sign, digits up to the first other
     // character, 0 without digits; values beyond the range are kept at its ends.
-    choice = std::strtol(answer, nullptr, 10);
+    char* end = nullptr;
+    choice = std::strtol(answer, &end, 10);
     Say("\n");
     // Looked up for every answer, before the answer is examined.
     if (binding.readData == nullptr)
         return Missing("wav_read_data");
     if (choice != kExitAnswer && ModeByMenu(choice) == 0)
         return Fail(kExitUsage, "menu answer " + Quoted(answer) + " is not a mode from 1 to 7");
+    const std::string warning = IgnoredWarning("menu answer", answer, std::to_string(choice), end);
+    if (!warning.empty())
+        Warn(warning);
     return kExitSuccess;
 }
 
@@ -164,9 +168,12 @@ int Dialogue::RunMode(int mode)
         if (!ReadAnswer())
             return kExitUsage;
         Say("\n");
-        std::string refusal;
-        if (!TakeAnswer(row.values[i], answer, settings, refusal))
-            return Fail(kExitUsage, refusal);
+        const Answer taken =
+            TakeAnswer(row.values[i], answer, input.Description().sampleRate, settings);
+        if (!taken.taken)
+            return Fail(kExitUsage, taken.refusal);
+        if (!taken.warning.empty())
+            Warn(taken.warning);
     }
     char outputName[kTextSize]{};
     if (!MakeOutputName(mode, input.Name(), nullptr, outputName))

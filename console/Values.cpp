@@ -3,6 +3,7 @@
 #include "Messages.h"
 #include "Records.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <climits>
 #include <cmath>
@@ -33,7 +34,7 @@ constexpr ValueSpec kValues[] = {
      "is not a sample rate: give whole Hz from 1 to 2147483647", ", such as 48000 or 48k", 1,
      INT32_MAX},
     {Value::Band, "Band: ", "Band", "--band",
-     "is not a band width: give whole Hz from 0 to 2147483647", ", such as 8000 or 8k", 0,
+     "is not a band width: give whole Hz from 1 to 2147483647", ", such as 8000 or 8k", 1,
      INT32_MAX},
     {Value::Amplify, "Amplify: ", "Amplify", "--amplify",
      "is not a finite number: give a gain such as 1, 0.5 or 20000", "", 0, 0},
@@ -88,6 +89,40 @@ int QualityOfOption(const char* text)
     return 0;
 }
 
+// The library's resampler interpolates by at most this factor: an output rate above it gives no
+// sample.
+constexpr int kMostUpsampling = 4096;
+
+// The rate change as the library's stages test it, in float: a positive, finite ratio of input to
+// output rate that neither interpolates beyond kMostUpsampling nor reaches 2^31.
+bool RatesUsable(uint32_t inputRate, long long outRate)
+{
+    const float R = static_cast<float>(inputRate) / static_cast<float>(outRate);
+    return std::isfinite(R) && R > 0.0f && R * static_cast<float>(kMostUpsampling) >= 1.0f &&
+           R < 2147483648.0f;
+}
+
+// The highest output rate that RatesUsable takes. The float ratio rounds, so the limit lies a
+// little above kMostUpsampling times the input rate (by less than the float spacing there, at
+// most 256 below 2^31).
+long long MostOutRate(uint32_t inputRate)
+{
+    long long most =
+        std::min<long long>(INT32_MAX, kMostUpsampling * static_cast<long long>(inputRate) + 512);
+    while (most > 1 && !RatesUsable(inputRate, most))
+        --most;
+    return most;
+}
+
+// The text a conversion read, from the start of the answer to end, without its leading blanks;
+// "0" when it read no number.
+std::string TextRead(const char* answer, const char* end)
+{
+    const std::string read(answer, end);
+    const std::size_t first = read.find_first_not_of(" \t");
+    return first == std::string::npos ? "0" : read.substr(first);
+}
+
 std::string Refusal(const char* name, const char* text, const ValueSpec& spec, bool option)
 {
     return std::string(name) + " " + Quoted(text) + " " + spec.refusal +
@@ -106,27 +141,48 @@ const char* OptionName(Value value)
     return Spec(value).option;
 }
 
-bool TakeAnswer(Value value, const char* answer, Settings& settings, std::string& refusal)
+Answer TakeAnswer(Value value, const char* answer, uint32_t inputRate, Settings& settings)
 {
     const ValueSpec& spec = Spec(value);
-    bool taken = true;
+    Answer result;
+    char* end = nullptr;
     switch (value)
     {
     case Value::Quality:
         // Never refused: an answer that is none of the three leaves the record's word empty.
         settings.quality = QualityWord(QualityOfAnswer(answer));
-        break;
-    case Value::Amplify:
-        taken = StoreGain(std::strtod(answer, nullptr), settings);
-        break;
-    default:
-        // A number beyond the range of the conversion comes back at its ends, beyond any value's.
-        taken = StoreHertz(value, std::strtoll(answer, nullptr, 10), settings);
+        return {true, "", ""};
+    case Value::Amplify: {
+        const double gain = std::strtod(answer, &end);
+        result.taken = StoreGain(gain, settings);
+        if (result.taken)
+            result.warning = IgnoredWarning(spec.answerName, answer, TextRead(answer, end), end);
         break;
     }
-    if (!taken)
-        refusal = Refusal(spec.answerName, answer, spec, false);
-    return taken;
+    default: {
+        // A number beyond the range of the conversion comes back at its ends, beyond any value's.
+        const long long hertz = std::strtoll(answer, &end, 10);
+        result.taken = StoreHertz(value, hertz, settings);
+        if (result.taken)
+            result.warning = IgnoredWarning(spec.answerName, answer, std::to_string(hertz), end);
+        break;
+    }
+    }
+    const std::string useless = result.taken ? UselessFor(value, settings, inputRate) : "";
+    if (!result.taken)
+        result.refusal = Refusal(spec.answerName, answer, spec, false);
+    else if (!useless.empty())
+        result = {false, std::string(spec.answerName) + " " + Quoted(answer) + " " + useless, ""};
+    return result;
+}
+
+std::string IgnoredWarning(const char* name, const char* answer, const std::string& read,
+                           const char* end)
+{
+    if (end == nullptr || end[std::strspn(end, " \t")] == '\0')
+        return "";
+    return std::string(name) + " " + Quoted(answer) + " read as " + read + ": " + Quoted(end) +
+           " is not part of the number";
 }
 
 bool TakeOption(Value value, const char* text, Settings& settings, std::string& refusal)
@@ -154,6 +210,38 @@ bool TakeOption(Value value, const char* text, Settings& settings, std::string& 
     if (!taken)
         refusal = Refusal(spec.option, text, spec, true);
     return taken;
+}
+
+std::string UselessFor(Value value, const Settings& settings, uint32_t inputRate)
+{
+    const std::string input = " the input rate of " + std::to_string(inputRate) + " Hz";
+    if (value == Value::OutRate && !RatesUsable(inputRate, settings.outRateOrBand))
+    {
+        if (settings.outRateOrBand <= static_cast<long long>(inputRate))
+            return "is too low for" + input + ": no sample would come out";
+        return "is more than " + std::to_string(kMostUpsampling) + " times" + input +
+               ", so no sample would come out: give at most " +
+               std::to_string(MostOutRate(inputRate));
+    }
+    if (value == Value::Band && settings.outRateOrBand > static_cast<long long>(inputRate))
+        return "is wider than" + input + ", the widest band the input holds: give at most " +
+               std::to_string(inputRate);
+    return "";
+}
+
+bool DependsOnInput(Value value)
+{
+    return value == Value::OutRate || value == Value::Band;
+}
+
+std::string OptionUselessFor(Value value, const Settings& settings, const char* inputName,
+                             uint32_t inputRate)
+{
+    const std::string useless = UselessFor(value, settings, inputRate);
+    if (useless.empty())
+        return "";
+    return std::string(Spec(value).option) + " " + std::to_string(settings.outRateOrBand) +
+           " for " + Quoted(inputName) + " " + useless;
 }
 
 bool ParseHertz(const std::string& text, int32_t& hertz)

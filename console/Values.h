@@ -31,15 +31,42 @@ const char* PromptText(Value value);
 // The value's long option, "--rate".
 const char* OptionName(Value value);
 
+// What became of an answer of the dialogue.
+struct Answer
+{
+    bool taken = false;
+    std::string refusal; // not taken: one line naming the value and the text, saying what it takes
+    std::string warning; // taken, but the conversion left characters of it unread
+};
+
 // Takes an answer of the dialogue: the standard decimal conversions (leading blanks and a sign,
 // digits up to the first other character, 0 without a number), the quality as exactly "1", "2"
-// or "3" (anything else leaves it empty). True with the value stored; false with one line that
-// names the value and the text and says what it takes.
-bool TakeAnswer(Value value, const char* answer, Settings& settings, std::string& refusal);
+// or "3" (anything else leaves it empty). A value outside its range, or one that can give no
+// output from an input of inputRate Hz (UselessFor), is refused.
+Answer TakeAnswer(Value value, const char* answer, uint32_t inputRate, Settings& settings);
+
+// The warning for an answer whose conversion to `read` stopped at `end` before the end of the
+// text, leaving more than blanks ("48k" read as 48); empty when nothing was left out.
+std::string IgnoredWarning(const char* name, const char* answer, const std::string& read,
+                           const char* end);
 
 // Takes the text of an option: frequencies and rates by ParseHertz, the gain by ParseGain, the
 // quality as low, medium or high. True with the value stored; false with the refusal.
 bool TakeOption(Value value, const char* text, Settings& settings, std::string& refusal);
+
+// Why the value as the settings hold it can give no output from an input of inputRate Hz, or
+// empty when it can: an output rate beyond what the library's resampler interpolates to (no
+// sample comes out), a band wider than the input rate (the filter would scale the signal by the
+// excess instead of keeping a band). The text follows the value's name and its number.
+std::string UselessFor(Value value, const Settings& settings, uint32_t inputRate);
+
+// True for the values that UselessFor checks against the input.
+bool DependsOnInput(Value value);
+
+// The options' refusal of a value that is useless for one input, naming the option, the value
+// and the input; empty when the value is usable.
+std::string OptionUselessFor(Value value, const Settings& settings, const char* inputName,
+                             uint32_t inputRate);
 
 // A frequency or rate in Hz: an optional sign, decimal digits with an optional fraction, and an
 // optional suffix k (thousands) or M (millions): "48000", "48k", "2.4M", "-12.5k". The value must
