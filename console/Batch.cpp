@@ -1,5 +1,6 @@
 #include "Batch.h"
 
+#include "BatchPlan.h"
 #include "InputFile.h"
 #include "LibraryBinding.h"
 #include "Messages.h"
@@ -10,7 +11,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <string>
 
 namespace sigrun {
@@ -67,15 +67,13 @@ public:
 
 private:
     int CheckOutputFolder();
-    bool NameOutput(char (&outputName)[kTextSize]);
-    int Process(const std::string& name);
+    int Process(BatchPlan& plan, std::size_t i);
     int Describe(const std::string& name);
 
     const CommandLine& line;
     LibraryBinding binding;
     InputFile input{binding};
     bool folder = false; // the output option names a folder
-    std::set<platform::FileIdentity> written;
 };
 
 int Batch::Run()
@@ -96,14 +94,25 @@ int Batch::Run()
             return Missing(name);
 
     int status = kExitSuccess;
-    for (const std::string& name : line.inputs)
+    if (line.action == Action::Info)
     {
-        const int one = line.action == Action::Info ? Describe(name) : Process(name);
-        if (one != kExitSuccess)
+        for (const std::string& name : line.inputs)
+            if (Describe(name) != kExitSuccess)
+                status = kExitFailed;
+        input.Close();
+        std::fflush(stdout);
+        return status;
+    }
+    BatchPlan plan(line, folder);
+    const int usable = plan.Check(input);
+    if (usable != kExitSuccess)
+        return usable;
+    for (std::size_t i = 0; i < line.inputs.size(); ++i)
+    {
+        if (Process(plan, i) != kExitSuccess)
             status = kExitFailed;
         input.Close();
     }
-    std::fflush(stdout);
     return status;
 }
 
@@ -127,36 +136,23 @@ int Batch::CheckOutputFolder()
     return kExitSuccess;
 }
 
-// The output of the open input: the usual name beside it or in the folder of -o, or -o itself.
-bool Batch::NameOutput(char (&outputName)[kTextSize])
+int Batch::Process(BatchPlan& plan, std::size_t i)
 {
-    const int mode = line.settings.mode;
-    if (!line.outputGiven)
-        return MakeOutputName(mode, input.Name(), nullptr, outputName);
-    if (folder)
-        return MakeOutputName(mode, input.Name(), line.output.c_str(), outputName);
-    std::memset(outputName, 0, sizeof outputName);
-    std::memcpy(outputName, line.output.c_str(), line.output.size());
-    return true;
-}
-
-int Batch::Process(const std::string& name)
-{
+    const std::string& name = line.inputs[i];
     std::string failure;
     if (!input.Open(name.c_str(), failure))
         return Fail(kExitFailed, failure);
     if (const char* why = UnsupportedReason(input.Description(), true))
         return Fail(kExitFailed, Quoted(name) + " " + why);
 
-    char outputName[kTextSize]{};
-    if (!NameOutput(outputName))
+    char outputName[kTextSize];
+    if (!plan.OutputName(i, outputName))
         return Fail(kExitFailed, "output name for " + Quoted(name) + " would be longer than " +
                                      std::to_string(kTextSize - 1) + " characters");
     const std::string output = Quoted(outputName);
     if (platform::SameFile(outputName, input.Name()))
         return Fail(kExitFailed, "output " + output + " is the input file itself");
-    platform::FileIdentity identity;
-    if (platform::IdentifyFile(outputName, identity) && written.count(identity) != 0)
+    if (plan.AlreadyWritten(i))
         return Fail(kExitFailed,
                     "output " + output + " was already written by an earlier input of this run");
     if (line.noClobber && platform::PathExists(outputName))
@@ -170,8 +166,7 @@ int Batch::Process(const std::string& name)
     const double seconds = platform::SteadySeconds() - started;
     if (status != kExitSuccess)
         return status;
-    if (platform::IdentifyFile(outputName, identity))
-        written.insert(identity);
+    plan.MarkWritten(i);
     if (!line.quiet)
     {
         std::fprintf(stderr,

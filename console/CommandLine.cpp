@@ -295,12 +295,6 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     if (line.action == Action::Help || line.action == Action::Version)
         return true;
 
-    for (const std::string& input : line.inputs)
-        if (input.size() >= kTextSize)
-        {
-            error = "input name longer than " + std::to_string(kTextSize - 1) + " characters";
-            return false;
-        }
     if (line.action == Action::Info && !CheckInfo(line, reader.given, error))
         return false;
     if (line.action == Action::Process)

@@ -22,7 +22,8 @@ bool InputFile::Open(const char* path, std::string& failure)
     const std::size_t length = std::strlen(path);
     if (length >= sizeof name)
     {
-        failure = "input name longer than " + std::to_string(sizeof name - 1) + " characters";
+        failure = "input name " + Quoted(std::string(path, 40) + "...") + " is longer than " +
+                  std::to_string(sizeof name - 1) + " characters";
         return false;
     }
     std::memset(name, 0, sizeof name);

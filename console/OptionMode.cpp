@@ -40,8 +40,10 @@ const char* const kHelp =
     "  -m, --mode MODE       iq, resample, convert, invert, am or fm\n"
     "  -f, --frequency HZ    frequency moved to 0 Hz, from the recording's centre\n"
     "                        (negative below it)\n"
-    "  -r, --rate HZ         output sample rate of resample, am and fm (above 0)\n"
-    "  -b, --band HZ         band width kept by convert (0 or more)\n"
+    "  -r, --rate HZ         output sample rate of resample, am and fm (above 0,\n"
+    "                        at most 4096 times the input's rate)\n"
+    "  -b, --band HZ         band width kept by convert (above 0, at most the\n"
+    "                        input's rate)\n"
     "  -a, --amplify X       gain; samples keep the file's scale (its integer range,\n"
     "                        or full scale 1 for float files)\n"
     "  -q, --quality Q       low, medium or high (default): 101, 301 or 1001 taps\n"
@@ -61,8 +63,9 @@ const char* const kHelp =
     "rec_amdem.wav. The summary counts the output samples at full scale, which\n"
     "the conversion back to integers clipped.\n"
     "\n"
-    "Exit status: 0 every file processed, 1 unusable options (nothing done),\n"
-    "2 a file could not be processed.\n"
+    "Exit status: 0 every file processed, 1 unusable options (nothing done: also\n"
+    "a value that gives no output from an input, or an output that is another\n"
+    "input of the run), 2 a file could not be processed.\n"
     "\n"
     "Examples:\n"
     "  sigrun -m iq rec.wav\n"
@@ -76,11 +79,14 @@ const char* const kHelp =
 
 } // namespace
 
-int RunWithOptions(const std::vector<std::string>& args)
+int RunWithOptions(std::vector<std::string> args)
 {
     CommandLine line;
     std::string error;
-    if (!ParseCommandLine(args, line, error))
+    const bool parsed = ParseCommandLine(args, line, error);
+    // What the batch needs is in `line` now: the copies go before the first file is processed.
+    std::vector<std::string>().swap(args);
+    if (!parsed)
         return Fail(kExitUsage, error + " (sigrun --help lists the options)");
     switch (line.action)
     {

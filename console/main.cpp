@@ -4,6 +4,7 @@
 #include "Dialogue.h"
 #include "OptionMode.h"
 #include "platform/Files.h"
+#include "platform/Memory.h"
 
 #include <cstdio>
 #include <string>
@@ -12,6 +13,7 @@
 int main(int argc, char** argv)
 {
     sigrun::platform::IgnoreFileSizeSignal();
+    sigrun::platform::KeepFreedBlocksForReuse();
     bool options = false;
     for (int i = 1; i < argc; ++i)
         options = options || sigrun::IsOption(argv[i]);

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -95,6 +96,26 @@ bool IdentifyFile(const char* path, FileIdentity& identity)
     identity.device = static_cast<unsigned long long>(info.st_dev);
     identity.inode = static_cast<unsigned long long>(info.st_ino);
     return true;
+}
+
+FileKey KeyOf(const std::string& path)
+{
+    FileKey key;
+    if (IdentifyFile(path.c_str(), key.identity))
+        return key;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    key.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!key.name.empty() && IdentifyFile(folder.c_str(), key.identity))
+        return key;
+    std::error_code error;
+    key.identity = FileIdentity{};
+    key.name = std::filesystem::absolute(path, error).lexically_normal().string();
+    if (error)
+        key.name = std::filesystem::path(path).lexically_normal().string();
+    return key;
 }
 
 void IgnoreFileSizeSignal()
