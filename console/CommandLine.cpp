@@ -192,8 +192,7 @@ bool Reader::Apply(const OptionSpec& o, const char* value)
         line.settings.mode = ModeByWord(value);
         if (line.settings.mode == 0)
         {
-            error = "--mode " + Quoted(value) +
-                    " is not a mode: give iq, resample, convert, invert, am or fm";
+            error = "--mode " + Quoted(value) + " is not a mode: give " + ModeWords(", ", " or ");
             return false;
         }
         given.mode = true;
@@ -301,7 +300,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     {
         if (!reader.given.mode)
         {
-            error = "no mode given: choose one with --mode iq|resample|convert|invert|am|fm";
+            error = "no mode given: choose one with --mode " + ModeWords("|", "|");
             return false;
         }
         if (!CheckMode(line, reader.given, error))

@@ -86,6 +86,18 @@ const char* ModeWord(int mode)
     return Known(mode) ? kModes[mode - 1].word : "";
 }
 
+std::string ModeWords(const char* separator, const char* lastSeparator)
+{
+    std::string words;
+    for (int mode = 1; mode <= kModeCount; ++mode)
+    {
+        if (mode > 1)
+            words += mode == kModeCount ? lastSeparator : separator;
+        words += kModes[mode - 1].word;
+    }
+    return words;
+}
+
 bool ModeTakes(int mode, Value value)
 {
     if (!Known(mode))

@@ -6,6 +6,7 @@
 #include "sigkit.h"
 
 #include <cstdint>
+#include <string>
 
 namespace sigrun {
 
@@ -41,6 +42,9 @@ int ModeByMenu(long answer);
 int ModeByWord(const char* word);
 // The option word of a mode ("" for a number outside the table).
 const char* ModeWord(int mode);
+// The option words of every mode in table order, joined by separator, the last by lastSeparator:
+// "iq, resample, ... am or fm".
+std::string ModeWords(const char* separator, const char* lastSeparator);
 // True when the mode takes the value.
 bool ModeTakes(int mode, Value value);
 

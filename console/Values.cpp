@@ -102,9 +102,9 @@ bool RatesUsable(uint32_t inputRate, long long outRate)
            R < 2147483648.0f;
 }
 
-// The highest output rate that RatesUsable takes. The float ratio rounds, so the limit lies a
-// little above kMostUpsampling times the input rate (by less than the float spacing there, at
-// most 256 below 2^31).
+// The highest output rate that RatesUsable takes. The rates are rounded to floats, so the limit
+// lies a little above kMostUpsampling times the input rate: by less than the spacing of floats
+// there, which is at most 256 below 2^31.
 long long MostOutRate(uint32_t inputRate)
 {
     long long most =
