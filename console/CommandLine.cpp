@@ -21,7 +21,7 @@ enum class Option
     Version,
 };
 
-struct OptionSpec
+struct OptionEntry
 {
     char shortName; // '\0': long name only
     const char* longName;
@@ -30,7 +30,7 @@ struct OptionSpec
     Value value; // of Option::Value
 };
 
-const OptionSpec kOptions[] = {
+const OptionEntry kOptions[] = {
     {'m', "mode", true, Option::Mode, {}},
     {'f', "frequency", true, Option::Value, Value::Frequency},
     {'r', "rate", true, Option::Value, Value::OutRate},
@@ -49,23 +49,23 @@ const OptionSpec kOptions[] = {
 constexpr Value kModeValues[] = {Value::Frequency, Value::OutRate, Value::Band, Value::Amplify,
                                  Value::Quality};
 
-const OptionSpec* FindShort(char name)
+const OptionEntry* FindShort(char name)
 {
-    for (const OptionSpec& o : kOptions)
+    for (const OptionEntry& o : kOptions)
         if (o.shortName != '\0' && o.shortName == name)
             return &o;
     return nullptr;
 }
 
-const OptionSpec* FindLong(const std::string& name)
+const OptionEntry* FindLong(const std::string& name)
 {
-    for (const OptionSpec& o : kOptions)
+    for (const OptionEntry& o : kOptions)
         if (name == o.longName)
             return &o;
     return nullptr;
 }
 
-std::string Named(const OptionSpec& o)
+std::string Named(const OptionEntry& o)
 {
     return std::string("--") + o.longName;
 }
@@ -94,7 +94,7 @@ public:
 private:
     bool ReadLong(std::size_t& i);
     bool ReadCluster(std::size_t& i);
-    bool Apply(const OptionSpec& o, const char* value);
+    bool Apply(const OptionEntry& o, const char* value);
     bool Ended() const { return line.action == Action::Help || line.action == Action::Version; }
 
     const std::vector<std::string>& args;
@@ -125,7 +125,7 @@ bool Reader::ReadLong(std::size_t& i)
     const std::size_t equals = arg.find('=');
     const std::string name =
         arg.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-    const OptionSpec* o = FindLong(name);
+    const OptionEntry* o = FindLong(name);
     if (o == nullptr)
     {
         error = "unknown option " + Quoted(arg.substr(0, equals));
@@ -159,7 +159,7 @@ bool Reader::ReadCluster(std::size_t& i)
     const std::string& arg = args[i];
     for (std::size_t at = 1; at < arg.size() && !Ended(); ++at)
     {
-        const OptionSpec* o = FindShort(arg[at]);
+        const OptionEntry* o = FindShort(arg[at]);
         if (o == nullptr)
         {
             error = "unknown option " + Quoted(std::string("-") + arg[at]);
@@ -184,7 +184,7 @@ bool Reader::ReadCluster(std::size_t& i)
 }
 
 // Takes one option with its value (null for an option without one).
-bool Reader::Apply(const OptionSpec& o, const char* value)
+bool Reader::Apply(const OptionEntry& o, const char* value)
 {
     switch (o.option)
     {

@@ -14,7 +14,7 @@ namespace sigrun {
 
 namespace {
 
-struct ValueSpec
+struct ValueRule
 {
     Value value;
     const char* prompt;     // the dialogue's question
@@ -26,7 +26,7 @@ struct ValueSpec
     long long most;
 };
 
-constexpr ValueSpec kValues[] = {
+constexpr ValueRule kValues[] = {
     {Value::Frequency, "Frequency: ", "Frequency", "--frequency",
      "is not a frequency: give whole Hz from -2147483648 to 2147483647",
      ", such as 10000, 10k or -12.5k", INT32_MIN, INT32_MAX},
@@ -42,19 +42,19 @@ constexpr ValueSpec kValues[] = {
      "--quality", "is not a quality: give low, medium or high", "", 1, 3},
 };
 
-const ValueSpec& Spec(Value value)
+const ValueRule& RuleOf(Value value)
 {
-    for (const ValueSpec& spec : kValues)
-        if (spec.value == value)
-            return spec;
+    for (const ValueRule& rule : kValues)
+        if (rule.value == value)
+            return rule;
     return kValues[0];
 }
 
 // The rule of the integer values, whichever way they were read.
 bool StoreHertz(Value value, long long hertz, Settings& settings)
 {
-    const ValueSpec& spec = Spec(value);
-    if (hertz < spec.least || hertz > spec.most)
+    const ValueRule& rule = RuleOf(value);
+    if (hertz < rule.least || hertz > rule.most)
         return false;
     int32_t& field = value == Value::Frequency ? settings.frequency : settings.outRateOrBand;
     field = static_cast<int32_t>(hertz);
@@ -123,27 +123,27 @@ std::string TextRead(const char* answer, const char* end)
     return first == std::string::npos ? "0" : read.substr(first);
 }
 
-std::string Refusal(const char* name, const char* text, const ValueSpec& spec, bool option)
+std::string Refusal(const char* name, const char* text, const ValueRule& rule, bool option)
 {
-    return std::string(name) + " " + Quoted(text) + " " + spec.refusal +
-           (option ? spec.optionHint : "");
+    return std::string(name) + " " + Quoted(text) + " " + rule.refusal +
+           (option ? rule.optionHint : "");
 }
 
 } // namespace
 
 const char* PromptText(Value value)
 {
-    return Spec(value).prompt;
+    return RuleOf(value).prompt;
 }
 
 const char* OptionName(Value value)
 {
-    return Spec(value).option;
+    return RuleOf(value).option;
 }
 
 Answer TakeAnswer(Value value, const char* answer, uint32_t inputRate, Settings& settings)
 {
-    const ValueSpec& spec = Spec(value);
+    const ValueRule& rule = RuleOf(value);
     Answer result;
     char* end = nullptr;
     switch (value)
@@ -156,7 +156,7 @@ Answer TakeAnswer(Value value, const char* answer, uint32_t inputRate, Settings&
         const double gain = std::strtod(answer, &end);
         result.taken = StoreGain(gain, settings);
         if (result.taken)
-            result.warning = IgnoredWarning(spec.answerName, answer, TextRead(answer, end), end);
+            result.warning = IgnoredWarning(rule.answerName, answer, TextRead(answer, end), end);
         break;
     }
     default: {
@@ -164,15 +164,15 @@ Answer TakeAnswer(Value value, const char* answer, uint32_t inputRate, Settings&
         const long long hertz = std::strtoll(answer, &end, 10);
         result.taken = StoreHertz(value, hertz, settings);
         if (result.taken)
-            result.warning = IgnoredWarning(spec.answerName, answer, std::to_string(hertz), end);
+            result.warning = IgnoredWarning(rule.answerName, answer, std::to_string(hertz), end);
         break;
     }
     }
     const std::string useless = result.taken ? UselessFor(value, settings, inputRate) : "";
     if (!result.taken)
-        result.refusal = Refusal(spec.answerName, answer, spec, false);
+        result.refusal = Refusal(rule.answerName, answer, rule, false);
     else if (!useless.empty())
-        result = {false, std::string(spec.answerName) + " " + Quoted(answer) + " " + useless, ""};
+        result = {false, std::string(rule.answerName) + " " + Quoted(answer) + " " + useless, ""};
     return result;
 }
 
@@ -187,7 +187,7 @@ std::string IgnoredWarning(const char* name, const char* answer, const std::stri
 
 bool TakeOption(Value value, const char* text, Settings& settings, std::string& refusal)
 {
-    const ValueSpec& spec = Spec(value);
+    const ValueRule& rule = RuleOf(value);
     bool taken = false;
     switch (value)
     {
@@ -208,7 +208,7 @@ bool TakeOption(Value value, const char* text, Settings& settings, std::string& 
     }
     }
     if (!taken)
-        refusal = Refusal(spec.option, text, spec, true);
+        refusal = Refusal(rule.option, text, rule, true);
     return taken;
 }
 
@@ -240,7 +240,7 @@ std::string OptionUselessFor(Value value, const Settings& settings, const char* 
     const std::string useless = UselessFor(value, settings, inputRate);
     if (useless.empty())
         return "";
-    return std::string(Spec(value).option) + " " + std::to_string(settings.outRateOrBand) +
+    return std::string(RuleOf(value).option) + " " + std::to_string(settings.outRateOrBand) +
            " for " + Quoted(inputName) + " " + useless;
 }
 
