@@ -1,7 +1,6 @@
 #include "stages/IQ2R.h"
 
 #include "Text.h"
-#include "stages/filters/ComplexMixer.h"
 #include "stages/kernels/Kernels.h"
 
 #include <algorithm>
@@ -88,7 +87,7 @@ void IQ2R::RealToComplex()
     {
         // The analytic pairs of a part, shifted down by a quarter of the rate and decimated by 2.
         const int32_t n = std::min(inCount - (inIndex + 1), kPart);
-        splitter->StepBlock(inBlock + inIndex + 1, n, partI.data(), partQ.data());
+        splitter->StepBlock(inBlock + inIndex + 1, nullptr, n, partI.data(), partQ.data());
         oscillator.Steps(1.0, 0.25, n, phases.data(), sines.data(), cosines.data());
         table.mix(partI.data(), partQ.data(), sines.data(), cosines.data(), n, partI.data(),
                   partQ.data());

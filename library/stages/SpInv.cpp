@@ -105,7 +105,7 @@ void SpInv::ProcessReal(int32_t limit)
         // The caller's floats may lie at any alignment.
         std::memcpy(realIn.data(), inBlock + static_cast<std::size_t>(inIndex + 1) * 4,
                     static_cast<std::size_t>(n) * 4);
-        splitter.StepBlock(realIn.data(), n, delayed.data(), shifted.data());
+        splitter.StepBlock(realIn.data(), nullptr, n, delayed.data(), shifted.data());
         float* out = outBuffer.data() + outCount;
         for (int32_t i = 0; i < n; ++i)
         {

@@ -91,7 +91,7 @@ int32_t StreamStage::Gather()
     {
         // Real input: the analytic pair of every sample.
         const int32_t pairs = std::min(left, kGatherPairs);
-        splitter->StepBlock(next, pairs, I, Q);
+        splitter->StepBlock(next, nullptr, pairs, I, Q);
         inIndex += pairs;
         return pairs;
     }

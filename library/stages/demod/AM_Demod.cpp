@@ -1,6 +1,7 @@
 #include "stages/demod/AM_Demod.h"
 
 #include "Text.h"
+#include "stages/demod/AmEnvelope.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,7 +10,7 @@ namespace sigkit {
 
 AM_Demod::AM_Demod()
     : resampler(std::make_unique<PolyphaseResampler>()), demodulated(kGatherPairs, 0.0f),
-      resampled(kGatherPairs, 0.0f)
+      resampled(kGatherPairs, 0.0f), demodKernels(demod::ActiveDemod())
 {
 }
 
@@ -56,7 +57,7 @@ int32_t AM_Demod::Start()
                           usable ? design.taps : 0);
     const int32_t N = resampler->TapCount();
     // AM also waits for the envelope mean to settle.
-    discard = mode == kAm ? (N + 999) / 2 : (N - 1) / 2;
+    discard = mode == kAm ? demod::AmStartupOutputs(N) : (N - 1) / 2;
     outputsPerInput = !usable || R >= 1.0f ? 1 : static_cast<std::size_t>(std::ceil(1.0f / R)) + 2;
     return usable ? N : 0;
 }
@@ -70,9 +71,9 @@ void AM_Demod::Process(float* I, float* Q, int32_t pairs)
     {
         // The oscillator, the mixer and the envelope in one pass: the running mean is a chain
         // from sample to sample, and the kernel works on the next samples beside it.
-        table.amDemodulate(I, Q, pairs, oscillator.PhaseState(),
-                           PhaseOscillator::Increment(Fd, FnWork), kTwoPi, Kamp, &envelopeMean,
-                           PhaseScratch(), y);
+        demodKernels.amDemodulate(I, Q, pairs, oscillator.PhaseState(),
+                                  PhaseOscillator::Increment(Fd, FnWork), kTwoPi, Kamp,
+                                  &envelopeMean, PhaseScratch(), y);
     }
     else if (mode == kFm)
     {
@@ -80,7 +81,7 @@ void AM_Demod::Process(float* I, float* Q, int32_t pairs)
         // Minus the sine of the phase step from the previous sample: a carrier above the
         // working frequency gives a negative value.
         float previous[2] = {prevI, prevQ};
-        table.fmDiscriminate(I, Q, pairs, Kamp, previous, y);
+        demodKernels.fmDiscriminate(I, Q, pairs, Kamp, previous, y);
         prevI = previous[0];
         prevQ = previous[1];
     }

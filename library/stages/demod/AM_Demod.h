@@ -1,6 +1,7 @@
 #pragma once
 
 #include "stages/StreamStage.h"
+#include "stages/demod/DemodKernels.h"
 #include "stages/filters/PolyphaseResampler.h"
 
 #include <memory>
@@ -60,6 +61,7 @@ private:
     std::unique_ptr<PolyphaseResampler> resampler;
     std::vector<float> demodulated; // a part's demodulated values, kGatherPairs
     std::vector<float> resampled;   // the resampler's outputs for a piece of them, kGatherPairs
+    const demod::DemodKernels& demodKernels;
 };
 
 } // namespace sigkit
