@@ -23,7 +23,7 @@ inline constexpr int32_t AmStartupOutputs(int32_t taps)
 // The envelope values over their running mean, sample by sample (the chain every vector form
 // keeps): mean as above (1 where it comes out 0), y[i] = (float)(((double)(m[i] / mean) - 1)·gain).
 // `mean` carries from call to call.
-inline void AmEnvelope(const float* m, int32_t n, double gain, float& mean, float* y)
+static inline void AmEnvelope(const float* m, int32_t n, double gain, float& mean, float* y)
 {
     float average = mean;
     for (int32_t i = 0; i < n; ++i)

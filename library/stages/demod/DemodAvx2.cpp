@@ -1,7 +1,9 @@
-// The FM discriminator in AVX2 registers, 8 elements per round, the rest one by one with the same
-// operations. Compiled with -mavx2 only (no FMA): the scalar form's bits.
+// The demodulators' formulas compiled for AVX2: AM from the AVX2 oscillator and mixer a piece at a
+// time, and the FM discriminator in AVX2 registers, 8 elements per round, the rest one by one with
+// the same operations. Compiled with -mavx2 only (no FMA): the scalar forms' bits.
 #if defined(__x86_64__) || defined(__i386__)
 
+#include "stages/demod/AmPieces.h"
 #include "stages/demod/DemodVariants.h"
 
 #include <immintrin.h>
@@ -9,6 +11,13 @@
 #include <cmath>
 
 namespace sigkit::demod {
+
+int32_t AmDemodulateAvx2(const float* I, const float* Q, int32_t n, double* phase, double increment,
+                         double wrap, float kamp, float* mean, double* phases, float* y)
+{
+    static const kernels::KernelTable& table = *kernels::TableFor(kernels::Isa::Avx2);
+    return AmInPieces(table, I, Q, n, phase, increment, wrap, kamp, mean, phases, y);
+}
 
 void FmDiscriminateAvx2(const float* I, const float* Q, int32_t n, float kamp, float* prev,
                         float* y)

@@ -1,6 +1,6 @@
 #include "stages/demod/DemodKernels.h"
 
-#include "stages/demod/AmEnvelope.h"
+#include "stages/demod/AmPieces.h"
 #include "stages/demod/DemodVariants.h"
 
 #include <cmath>
@@ -12,37 +12,11 @@ namespace {
 using kernels::Isa;
 using kernels::KernelTable;
 
-// AM from the kernels' oscillator and mixer, a piece at a time: the magnitudes, then the chain
-// of the running mean.
-int32_t AmInPieces(const KernelTable& table, const float* I, const float* Q, int32_t n,
-                   double* phase, double increment, double wrap, float kamp, float* mean,
-                   double* phases, float* y)
+int32_t AmScalar(const float* I, const float* Q, int32_t n, double* phase, double increment,
+                 double wrap, float kamp, float* mean, double* phases, float* y)
 {
-    constexpr int32_t kPiece = 256;
-    alignas(32) float s[kPiece];
-    alignas(32) float c[kPiece];
-    alignas(32) float mI[kPiece];
-    alignas(32) float mQ[kPiece];
-    alignas(32) float m[kPiece];
-    int32_t fromLibrary = 0;
-    for (int32_t at = 0; at < n; at += kPiece)
-    {
-        const int32_t count = n - at < kPiece ? n - at : kPiece;
-        fromLibrary += table.oscillate(phase, increment, wrap, count, phases + at, s, c);
-        table.mix(I + at, Q + at, s, c, count, mI, mQ);
-        for (int32_t i = 0; i < count; ++i)
-            m[i] = std::sqrt(mI[i] * mI[i] + mQ[i] * mQ[i]);
-        AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + at);
-    }
-    return fromLibrary;
-}
-
-template <Isa kIsa>
-int32_t AmWithKernels(const float* I, const float* Q, int32_t n, double* phase, double increment,
-                      double wrap, float kamp, float* mean, double* phases, float* y)
-{
-    return AmInPieces(*kernels::TableFor(kIsa), I, Q, n, phase, increment, wrap, kamp, mean, phases,
-                      y);
+    return AmInPieces(*kernels::TableFor(Isa::Scalar), I, Q, n, phase, increment, wrap, kamp, mean,
+                      phases, y);
 }
 
 void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
@@ -66,9 +40,9 @@ void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float
 
 struct Forms
 {
-    DemodKernels scalar{Isa::Scalar, "scalar", AmWithKernels<Isa::Scalar>, FmDiscriminate};
+    DemodKernels scalar{Isa::Scalar, "scalar", AmScalar, FmDiscriminate};
 #if defined(__x86_64__) || defined(__i386__)
-    DemodKernels avx2{Isa::Avx2, "avx2", AmWithKernels<Isa::Avx2>, FmDiscriminateAvx2};
+    DemodKernels avx2{Isa::Avx2, "avx2", AmDemodulateAvx2, FmDiscriminateAvx2};
     DemodKernels avx512{Isa::Avx512, "avx512", AmDemodulateAvx512, FmDiscriminateAvx512};
 #endif
 };

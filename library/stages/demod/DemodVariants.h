@@ -7,6 +7,8 @@
 namespace sigkit::demod {
 
 #if defined(__x86_64__) || defined(__i386__)
+int32_t AmDemodulateAvx2(const float* I, const float* Q, int32_t n, double* phase, double increment,
+                         double wrap, float kamp, float* mean, double* phases, float* y);
 void FmDiscriminateAvx2(const float* I, const float* Q, int32_t n, float kamp, float* prev,
                         float* y);
 int32_t AmDemodulateAvx512(const float* I, const float* Q, int32_t n, double* phase,

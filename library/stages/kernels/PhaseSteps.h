@@ -13,7 +13,8 @@ namespace sigkit::kernels {
 // phase by at most |increment| plus half a unit in the last place (below 1e-15 while |p| < 16),
 // so k steps from p stay below p + k·|increment| + k·1e-15.
 // Result: the phase after the last step.
-inline double AdvancePhases(double phase, double increment, double wrap, int32_t n, double* phases)
+static inline double AdvancePhases(double phase, double increment, double wrap, int32_t n,
+                                   double* phases)
 {
     constexpr double kMargin = 1e-9;       // far above the roundings of a run
     constexpr int32_t kLongestRun = 65536; // 65536 roundings stay below 1e-10

@@ -53,7 +53,9 @@ inline constexpr double kRoundingShift = 0x1.8p52;
 namespace sigkit::kernels {
 
 // The reference: the standard library's sine and cosine, rounded to float. Result: n.
-inline int32_t LibmSinCos(const double* phase, int32_t n, float* s, float* c)
+// (Static, as every helper that files of different instruction sets share: each keeps its own
+// copy, compiled for its own instructions.)
+static inline int32_t LibmSinCos(const double* phase, int32_t n, float* s, float* c)
 {
     for (int32_t i = 0; i < n; ++i)
     {
