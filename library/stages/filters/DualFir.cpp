@@ -4,12 +4,6 @@
 
 namespace sigkit {
 
-namespace {
-
-constexpr int32_t kRound = 1024; // samples stored and filtered together by StepBlock
-
-} // namespace
-
 DualFir::DualFir()
     : taps(kHistoryCapacity, 0.0f), historyA(kHistoryCapacity, 0.0f),
       historyB(kHistoryCapacity, 0.0f), scratchA(kHistoryCapacity, 0.0f),
@@ -47,7 +41,7 @@ void DualFir::StepBlock(const float* I, const float* Q, int32_t n, float* yI, fl
     {
         // The round's samples go to w, w - 1, ... without passing 0, and no window reaches round
         // the history into them.
-        const int32_t count = std::min({n - done, w + 1, kRound, kHistoryCapacity - N});
+        const int32_t count = std::min({n - done, w + 1, kPart, kHistoryCapacity - N});
         table.storeReversed(I + done, count, historyA.data() + w);
         table.storeReversed(Q + done, count, historyB.data() + w);
         if (N > 0)

@@ -7,14 +7,8 @@
 
 namespace sigkit {
 
-namespace {
-
-constexpr int32_t kRound = 1024; // samples stored and filtered together by StepBlock
-
-} // namespace
-
 HilbertSplitter::HilbertSplitter()
-    : history(kHistoryCapacity, 0.0f), scratch(kRound + kHilbertTapCount, 0.0f),
+    : history(kHistoryCapacity, 0.0f), scratch(kPart + kHilbertTapCount, 0.0f),
       finiteRun(kHistoryCapacity), table(kernels::Active())
 {
 }
@@ -38,7 +32,7 @@ void HilbertSplitter::StepBlock(const float* x, const float* /*Q*/, int32_t n, f
         // w moves down before each sample is written: the round's samples go to w - 1, w - 2, ...
         // down to 0 at the lowest, then the history wraps.
         const int32_t top = w == 0 ? kHistoryCapacity : w; // first position is top - 1
-        const int32_t count = std::min({n - done, top, kRound});
+        const int32_t count = std::min({n - done, top, kPart});
         // The largest magnitude's bits stay below those of infinity while every sample is finite.
         const bool finite =
             table.storeReversed(x + done, count, history.data() + (top - 1)) < 0x7F800000u;

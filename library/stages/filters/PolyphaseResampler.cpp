@@ -234,15 +234,15 @@ int32_t PolyphaseResampler::ResampleStep(float I, float Q, float rateIn, float r
     return 1;
 }
 
-std::size_t PolyphaseResampler::MaxOutputs(int32_t n, float rateIn, float rateOut)
+std::size_t PolyphaseResampler::MaxOutputs(std::size_t n, float rateIn, float rateOut)
 {
     const float R = rateIn / rateOut;
-    if (n <= 0 || !UsableRatio(R))
+    if (n == 0 || !UsableRatio(R))
         return 0;
     if (!(1.0f > R))
-        return static_cast<std::size_t>(n);
-    // Interpolating: each input gives at most ceil(1 / R) + 1 outputs.
-    return static_cast<std::size_t>(n) * (static_cast<std::size_t>(std::ceil(1.0f / R)) + 2);
+        return n;
+    // Interpolating: each input gives at most ceil(1 / R) + 2 outputs.
+    return n * (static_cast<std::size_t>(std::ceil(1.0f / R)) + 2);
 }
 
 bool PolyphaseResampler::Tame(const float* x, int32_t n) const
@@ -545,14 +545,14 @@ int32_t PolyphaseResampler::ResampleBlock(const float* I, const float* Q, int32_
     return produced;
 }
 
-std::size_t PolyphaseResampler::MaxGatedOutputs(int32_t n, float rateIn, float rateOut)
+std::size_t PolyphaseResampler::MaxGatedOutputs(std::size_t n, float rateIn, float rateOut)
 {
     const float R = rateIn / rateOut;
-    if (n <= 0 || !UsableRatio(R))
+    if (n == 0 || !UsableRatio(R))
         return 0;
     // The gate stores while the accumulator is below R, one more each time: at most ceil(R) + 1
     // samples per input.
-    return static_cast<std::size_t>(n) * (static_cast<std::size_t>(std::ceil(R)) + 1);
+    return n * (static_cast<std::size_t>(std::ceil(R)) + 1);
 }
 
 int32_t PolyphaseResampler::GatedBlock(const float* I, const float* Q, int32_t n, float rateIn,

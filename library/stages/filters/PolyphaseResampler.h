@@ -48,7 +48,7 @@ public:
     int32_t ResampleBlock(const float* I, const float* Q, int32_t n, float rateIn, float rateOut,
                           float* outI, float* outQ);
     // The most outputs that ResampleBlock gives for n inputs at these rates.
-    static std::size_t MaxOutputs(int32_t n, float rateIn, float rateOut);
+    static std::size_t MaxOutputs(std::size_t n, float rateIn, float rateOut);
 
     // The prototype alone behind a rate gate: stores and filters while the accumulator is below
     // R, otherwise refuses the input (not stored) and lowers the accumulator by R. With R = 2 the
@@ -62,7 +62,7 @@ public:
     // MaxGatedOutputs(n, rateIn, rateOut). Result: the number of outputs.
     int32_t GatedBlock(const float* I, const float* Q, int32_t n, float rateIn, float rateOut,
                        float* outI, float* outQ);
-    static std::size_t MaxGatedOutputs(int32_t n, float rateIn, float rateOut);
+    static std::size_t MaxGatedOutputs(std::size_t n, float rateIn, float rateOut);
 
     bool IsDesigned() const { return designed != 0; }
     int32_t TapCount() const { return N; }
