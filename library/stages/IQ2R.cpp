@@ -12,13 +12,13 @@ constexpr std::size_t kInitialOutput = 153600; // floats
 constexpr float kHigh = 2.0f;
 constexpr float kLow = 1.0f;
 // The most outputs of a part, in either direction.
-const std::size_t kPartOutputs = PolyphaseResampler::MaxGatedOutputs(kPart, kHigh, kLow);
+const std::size_t kPartOutputs = GatedInterpolator::MaxGatedOutputs(kPart, kHigh, kLow);
 
 } // namespace
 
 IQ2R::IQ2R()
     : BlockStage(kInitialOutput), realResampler(std::make_unique<PolyphaseResampler>()),
-      complexResampler(std::make_unique<PolyphaseResampler>()), halfI(kPartOutputs, 0.0f),
+      interpolator(std::make_unique<GatedInterpolator>()), halfI(kPartOutputs, 0.0f),
       halfQ(kPartOutputs, 0.0f), sines(kPartOutputs, 0.0f), cosines(kPartOutputs, 0.0f),
       phases(kPartOutputs, 0.0)
 {
@@ -37,8 +37,9 @@ int32_t IQ2R::Start()
 {
     oscillator.Reset();
     const FilterDesignChoice design = QualityToDesign(params.qualityLevel);
-    PolyphaseResampler& used = params.complexInput == 0 ? *realResampler : *complexResampler;
-    const int32_t N = used.DesignBank(kHigh, kLow, 0.0f, design.window, design.taps);
+    const int32_t N = params.complexInput == 0
+                          ? realResampler->DesignBank(kHigh, kLow, 0.0f, design.window, design.taps)
+                          : interpolator->DesignBank(kHigh, kLow, 0.0f, design.window, design.taps);
     StartBlocks((N - 1) / 2);
     return N;
 }
@@ -47,7 +48,7 @@ std::size_t IQ2R::MostOutputs(std::size_t pairs) const
 {
     if (complexInput == 0)
         return 2 * PolyphaseResampler::MaxOutputs(pairs, kHigh, kLow);
-    return PolyphaseResampler::MaxGatedOutputs(pairs, kHigh, kLow);
+    return GatedInterpolator::MaxGatedOutputs(pairs, kHigh, kLow);
 }
 
 void IQ2R::Process(float* I, float* Q, int32_t pairs)
@@ -76,7 +77,7 @@ void IQ2R::ComplexToReal(float* I, float* Q, int32_t pairs)
     // Interpolation by 2 with zero insertion: the gate passes each pair and one inserted zero,
     // then refuses the second zero, which is not stored.
     const int32_t outputs =
-        complexResampler->GatedBlock(I, Q, pairs, kHigh, kLow, halfI.data(), halfQ.data());
+        interpolator->GatedBlock(I, Q, pairs, kHigh, kLow, halfI.data(), halfQ.data());
     const int32_t first = DropStartup(outputs);
     // The oscillator steps once per kept output: up by a quarter of the output rate.
     const int32_t kept = outputs - first;

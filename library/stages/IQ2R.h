@@ -2,6 +2,7 @@
 
 #include "stages/BlockStage.h"
 #include "stages/SpectrumParams.h"
+#include "stages/filters/GatedInterpolator.h"
 #include "stages/filters/PhaseOscillator.h"
 #include "stages/filters/PolyphaseResampler.h"
 
@@ -37,7 +38,7 @@ private:
     SpectrumParams params;
     PhaseOscillator oscillator;
     std::unique_ptr<PolyphaseResampler> realResampler;
-    std::unique_ptr<PolyphaseResampler> complexResampler;
+    std::unique_ptr<GatedInterpolator> interpolator;
     // A part on its way: the resampler's outputs, the oscillator's phases, sines and cosines.
     std::vector<float> halfI, halfQ, sines, cosines;
     std::vector<double> phases;

@@ -3,6 +3,7 @@
 // on blocks of many sizes, across the wrap of the history, with non-finite and huge samples, and
 // in other rounding modes.
 #include "stages/filters/DualFir.h"
+#include "stages/filters/GatedInterpolator.h"
 #include "stages/filters/HilbertSplitter.h"
 #include "stages/filters/PolyphaseResampler.h"
 #include "support/ReferenceSteps.h"
@@ -329,7 +330,7 @@ TEST(BlockPaths, ResamplerStepsAndBlocksMayBeMixed)
 }
 
 // The gate as interpolation by zero insertion drives it, call by call.
-Stream GateAll(PolyphaseResampler& r, const std::vector<float>& I, const std::vector<float>* Q,
+Stream GateAll(GatedInterpolator& r, const std::vector<float>& I, const std::vector<float>* Q,
                float rateIn, float rateOut)
 {
     Stream out;
@@ -359,8 +360,8 @@ TEST(BlockPaths, GatedBlocksGiveTheGateStepsBitsAcrossTheHistoryWrap)
         {
             SCOPED_TRACE(testing::Message()
                          << "R = " << rates[0] / rates[1] << (withQ ? " I/Q" : " I"));
-            auto single = std::make_unique<PolyphaseResampler>();
-            auto block = std::make_unique<PolyphaseResampler>();
+            auto single = std::make_unique<GatedInterpolator>();
+            auto block = std::make_unique<GatedInterpolator>();
             single->DesignBank(rates[0], rates[1], 0.0f, kWindowBlackman, 301);
             block->DesignBank(rates[0], rates[1], 0.0f, kWindowBlackman, 301);
             const Stream expected = GateAll(*single, I, withQ ? &Q : nullptr, rates[0], rates[1]);
@@ -369,7 +370,7 @@ TEST(BlockPaths, GatedBlocksGiveTheGateStepsBitsAcrossTheHistoryWrap)
             for (int32_t piece : Pieces(I.size(), 43))
             {
                 const std::size_t room =
-                    PolyphaseResampler::MaxGatedOutputs(piece, rates[0], rates[1]);
+                    GatedInterpolator::MaxGatedOutputs(piece, rates[0], rates[1]);
                 std::vector<float> pI(room), pQ(room);
                 const int32_t n =
                     block->GatedBlock(I.data() + at, withQ ? Q.data() + at : nullptr, piece,

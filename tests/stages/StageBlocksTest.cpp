@@ -10,6 +10,7 @@
 #include "stages/SpInv.h"
 #include "stages/demod/AM_Demod.h"
 #include "stages/demod/AmEnvelope.h"
+#include "stages/filters/GatedInterpolator.h"
 #include "stages/filters/PolyphaseResampler.h"
 #include "support/ReferenceSteps.h"
 #include "support/Signals.h"
@@ -231,7 +232,7 @@ std::vector<float> ReferenceIQ2RComplex(const IQ2R& stage, int32_t quality, bool
                                         const std::vector<float>& input)
 {
     const FilterDesignChoice design = QualityToDesign(quality);
-    auto resampler = std::make_unique<PolyphaseResampler>();
+    auto resampler = std::make_unique<GatedInterpolator>();
     resampler->DesignBank(2.0f, 1.0f, 0.0f, design.window, design.taps);
     ReferenceOscillator oscillator;
     int32_t dropped = 0;
