@@ -1,6 +1,7 @@
 #pragma once
 
 #include "stages/filters/FilterDesign.h"
+#include "stages/filters/ResampleSchedule.h"
 #include "stages/filters/SampleHistory.h"
 
 #include <cstdint>
@@ -14,10 +15,10 @@ namespace sigkit {
 class PolyphaseBank
 {
 public:
-    static constexpr int32_t kPhases = 9;     // phase filters c_0 .. c_8
-    static constexpr int32_t kPrototype = 9;  // the array holding the prototype h
-    static constexpr int32_t kPhaseSteps = 8; // phases per tap of delay
-    static constexpr int32_t kBankDelay = 4;  // taps of delay of phase 0 beyond the prototype's
+    static constexpr int32_t kPhases = 9;    // phase filters c_0 .. c_8
+    static constexpr int32_t kPrototype = 9; // the array holding the prototype h
+    static constexpr int32_t kPhaseSteps = schedule::kPhaseSteps;
+    static constexpr int32_t kBankDelay = 4; // taps of delay of phase 0 beyond the prototype's
     // Coefficients of a phase beyond the prototype's taps.
     static constexpr int32_t kPhaseExtra = 2 * kBankDelay;
     // Cut-off of the prototype when interpolating, as a fraction of the input band.

@@ -108,8 +108,16 @@ int32_t PolyphaseResampler::InterpolateStep(float I, float Q, float R, float& ou
     }
     const float frac = std::min(1.0f, acc - R);
     acc = frac;
-    // p = 8 comes only with t = 0: the phase-8 sum.
-    FullOutput(schedule::Plan(R, frac, N, NT), history.w, &outI, &outQ);
+    // Between phases p and p + 1 at t; p = 8 comes only with t = 0: the phase-8 sum.
+    int32_t p = 0;
+    float t = 0.0f;
+    schedule::PhaseAndWeight(frac, p, t);
+    float sums[4];
+    table.dotPair(bank.Phase(p), bank.Phase(p + 1), history.WindowI(history.w, NT),
+                  history.WindowQ(history.w, NT), NT, sums);
+    // sums: A.I, B.I, A.Q, B.Q.
+    outI = sums[0] + (sums[1] - sums[0]) * t;
+    outQ = sums[2] + (sums[3] - sums[2]) * t;
     if (acc >= R)
     {
         state = 2;
@@ -285,10 +293,19 @@ int32_t PolyphaseResampler::DecimateChunk(const float* I, const float* Q, int32_
     const int32_t outputs = schedule::Schedule(R, count, accumulator, scheduled.data());
     acc = accumulator.acc;
     state = accumulator.last;
+    // Outputs at the same fraction (all of them, for a whole ratio) share one plan.
+    float planned = -1.0f;
+    OutputPlan plan{};
     for (int32_t k = 0; k < outputs; ++k)
-        due[static_cast<std::size_t>(k)] = {
-            w - scheduled[static_cast<std::size_t>(k)].input,
-            schedule::Plan(R, scheduled[static_cast<std::size_t>(k)].frac, N, NT)};
+    {
+        const schedule::Due& next = scheduled[static_cast<std::size_t>(k)];
+        if (next.frac != planned)
+        {
+            plan = schedule::Plan(R, next.frac, N, NT);
+            planned = next.frac;
+        }
+        due[static_cast<std::size_t>(k)] = {w - next.input, plan};
+    }
     Outputs(due.data(), outputs, skipNeighbour, outI, outQ);
 
     if (tame)

@@ -5,33 +5,6 @@
 
 namespace sigkit::schedule {
 
-namespace {
-
-constexpr int32_t kPhaseSteps = 8; // phases per tap of delay
-
-} // namespace
-
-void PhaseAndWeight(float frac, int32_t& p, float& t)
-{
-    p = static_cast<int32_t>(static_cast<float>(kPhaseSteps) * frac);
-    t = static_cast<float>((static_cast<double>(frac) - p * (1.0 / kPhaseSteps)) *
-                           static_cast<double>(kPhaseSteps));
-}
-
-OutputPlan Plan(float R, float frac, int32_t N, int32_t NT)
-{
-    if (kPhasePairRatio > R)
-    {
-        int32_t p = 0;
-        float t = 0.0f;
-        PhaseAndWeight(frac, p, t);
-        return {p, NT, t, true, true};
-    }
-    if (kNeighbourRatio > R)
-        return {0, N, frac, true, false};
-    return {0, N, 0.0f, false, false};
-}
-
 std::size_t MostDue(std::size_t count, float R)
 {
     // From an accumulator below R, the adds reach R at most floor((count + R) / R) times.

@@ -27,12 +27,33 @@ struct OutputPlan
                            // one older
 };
 
-// The plan of an output at the fraction frac (how far its instant lies before the newest input,
-// in inputs) for a bank of N taps whose phases take part in sums over NT taps.
-OutputPlan Plan(float R, float frac, int32_t N, int32_t NT);
+// Phases of the bank per input of delay.
+inline constexpr int32_t kPhaseSteps = 8;
+
 // The neighbouring phase below frac and the weight between it and the next: p = (int)(8·frac),
 // t = (frac - p/8)·8 in double precision, rounded to float.
-void PhaseAndWeight(float frac, int32_t& p, float& t);
+inline void PhaseAndWeight(float frac, int32_t& p, float& t)
+{
+    p = static_cast<int32_t>(static_cast<float>(kPhaseSteps) * frac);
+    t = static_cast<float>((static_cast<double>(frac) - p * (1.0 / kPhaseSteps)) *
+                           static_cast<double>(kPhaseSteps));
+}
+
+// The plan of an output at the fraction frac (how far its instant lies before the newest input,
+// in inputs) for a bank of N taps whose phases take part in sums over NT taps.
+inline OutputPlan Plan(float R, float frac, int32_t N, int32_t NT)
+{
+    if (kPhasePairRatio > R)
+    {
+        int32_t p = 0;
+        float t = 0.0f;
+        PhaseAndWeight(frac, p, t);
+        return {p, NT, t, true, true};
+    }
+    if (kNeighbourRatio > R)
+        return {0, N, frac, true, false};
+    return {0, N, 0.0f, false, false};
+}
 
 // An output due once input `input` (counted from 0 in the run) is taken, at the fraction frac.
 struct Due
