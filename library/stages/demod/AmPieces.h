@@ -1,6 +1,7 @@
 #pragma once
 
 #include "stages/demod/AmEnvelope.h"
+#include "stages/filters/SampleHistory.h"
 #include "stages/kernels/Kernels.h"
 
 #include <cmath>
@@ -14,7 +15,7 @@ static inline int32_t AmInPieces(const kernels::KernelTable& table, const float*
                                  int32_t n, double* phase, double increment, double wrap,
                                  float kamp, float* mean, double* phases, float* y)
 {
-    constexpr int32_t kPiece = 256; // the piece's five arrays stay in the first-level cache
+    constexpr int32_t kPiece = kPart / 8; // the piece's five arrays stay in the first-level cache
     alignas(32) float s[kPiece];
     alignas(32) float c[kPiece];
     alignas(32) float mI[kPiece];

@@ -59,6 +59,27 @@ double PhasesWithoutBranches(double p, double increment, double wrap, int32_t n,
     return _mm_cvtsd_f64(value);
 }
 
+constexpr int32_t kGroup = 8;
+
+// Up to a group of samples step by step: the oscillator, the mixer, the magnitudes and the
+// envelope.
+int32_t AmGroup(const float* I, const float* Q, int32_t count, double* phase, double increment,
+                double wrap, float kamp, float* mean, double* phases, float* y)
+{
+    float s[kGroup];
+    float c[kGroup];
+    float m[kGroup];
+    const int32_t fromLibrary = Oscillator().oscillate(phase, increment, wrap, count, phases, s, c);
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const float mI = c[i] * I[i] + Q[i] * s[i];
+        const float mQ = Q[i] * c[i] - I[i] * s[i];
+        m[i] = std::sqrt(mI * mI + mQ * mQ);
+    }
+    AmEnvelope(m, count, static_cast<double>(kamp), *mean, y);
+    return fromLibrary;
+}
+
 } // namespace
 
 // A four-stage pipeline over groups of 8 samples. Round r: the phases of group r + 1 (a short
@@ -71,29 +92,14 @@ int32_t AmDemodulateAvx512(const float* I, const float* Q, int32_t n, double* ph
                            double increment, double wrap, float kamp, float* mean, double* phases,
                            float* y)
 {
-    constexpr int32_t kGroup = 8;
     if (!kernels::DefaultFloatEnvironment() || n < 3 * kGroup)
     {
         // The same steps one group at a time (the sines and cosines from the standard library
         // in another floating-point environment).
         int32_t fromLibrary = 0;
         for (int32_t at = 0; at < n; at += kGroup)
-        {
-            const int32_t count = n - at < kGroup ? n - at : kGroup;
-            float s[kGroup];
-            float c[kGroup];
-            float m[kGroup];
-            fromLibrary += Oscillator().oscillate(phase, increment, wrap, count, phases + at, s, c);
-            for (int32_t i = 0; i < count; ++i)
-            {
-                const float in = I[at + i];
-                const float quad = Q[at + i];
-                const float mI = c[i] * in + quad * s[i];
-                const float mQ = quad * c[i] - in * s[i];
-                m[i] = std::sqrt(mI * mI + mQ * mQ);
-            }
-            AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + at);
-        }
+            fromLibrary += AmGroup(I + at, Q + at, n - at < kGroup ? n - at : kGroup, phase,
+                                   increment, wrap, kamp, mean, phases + at, y + at);
         return fromLibrary;
     }
     const int32_t groups = n / kGroup;
@@ -160,22 +166,8 @@ int32_t AmDemodulateAvx512(const float* I, const float* Q, int32_t n, double* ph
     *mean = average;
     const int32_t done = groups * kGroup;
     if (done < n)
-    {
-        float s[kGroup];
-        float c[kGroup];
-        float m[kGroup];
-        const int32_t count = n - done;
-        fromLibrary += Oscillator().oscillate(phase, increment, wrap, count, phases + done, s, c);
-        for (int32_t i = 0; i < count; ++i)
-        {
-            const float in = I[done + i];
-            const float quad = Q[done + i];
-            const float mI = c[i] * in + quad * s[i];
-            const float mQ = quad * c[i] - in * s[i];
-            m[i] = std::sqrt(mI * mI + mQ * mQ);
-        }
-        AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + done);
-    }
+        fromLibrary += AmGroup(I + done, Q + done, n - done, phase, increment, wrap, kamp, mean,
+                               phases + done, y + done);
     return fromLibrary;
 }
 
