@@ -1,6 +1,6 @@
 // Speed of every kernel variant this processor can run: dot products, block filters and paired
-// dot products in multiply-adds per second at the three filter lengths, the oscillator's sine and
-// cosine and the conversions in samples per second.
+// dot products in multiply-adds per second at the three filter lengths, the oscillator (phases,
+// sines and cosines) and the conversions in samples per second.
 #include "stages/filters/PhaseOscillator.h"
 #include "stages/kernels/Kernels.h"
 
@@ -32,21 +32,6 @@ void DotProduct(benchmark::State& state, const KernelTable* table, int32_t taps)
     for (auto _ : state)
         benchmark::DoNotOptimize(table->dot(a.data(), b.data(), taps));
     state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * taps,
-                                                 benchmark::Counter::kIsRate);
-}
-
-void DotProductComplex(benchmark::State& state, const KernelTable* table, int32_t taps)
-{
-    const std::vector<float> a = RandomFloats(taps, 1.0f);
-    const std::vector<float> x = RandomFloats(2 * static_cast<std::size_t>(taps), 1.0f);
-    float iq[2] = {};
-    for (auto _ : state)
-    {
-        table->dotComplex(a.data(), x.data(), taps, iq);
-        benchmark::DoNotOptimize(iq);
-    }
-    // Two multiply-adds per tap: one for I, one for Q.
-    state.counters["MAC/s"] = benchmark::Counter(static_cast<double>(state.iterations()) * 2 * taps,
                                                  benchmark::Counter::kIsRate);
 }
 
@@ -85,28 +70,6 @@ void PairedDots(benchmark::State& state, const KernelTable* table, int32_t taps)
 
 constexpr int32_t kSamples = 4096;
 
-// The oscillator's sine and cosine of a block of phases (12 kHz at 240 kHz).
-void SinCos(benchmark::State& state, const KernelTable* table)
-{
-    std::vector<double> phases(kSamples);
-    double phase = 0.0;
-    for (double& p : phases)
-    {
-        phase += 0.3141592741012573;
-        if (phase >= 6.2831854820251465)
-            phase -= 6.2831854820251465;
-        p = phase;
-    }
-    std::vector<float> s(kSamples), c(kSamples);
-    for (auto _ : state)
-    {
-        table->sinCos(phases.data(), kSamples, s.data(), c.data());
-        benchmark::DoNotOptimize(s.data());
-        benchmark::DoNotOptimize(c.data());
-    }
-    state.counters["samples/s"] = benchmark::Counter(
-        static_cast<double>(state.iterations()) * kSamples, benchmark::Counter::kIsRate);
-}
 // The converter's own mode words, in StoredFormat order.
 constexpr const char* kToFloatNames[kStoredFormatCount] = {
     "Char2Float", "UChar2Float", "Short2Float", "UShort2Float", "24Int2Float", "32Int2Float"};
@@ -191,15 +154,12 @@ void RegisterAll()
             const std::string size = std::to_string(taps);
             benchmark::RegisterBenchmark(("BM_DotProduct/" + size + "/" + name).c_str(), DotProduct,
                                          table, taps);
-            benchmark::RegisterBenchmark(("BM_DotProductComplex/" + size + "/" + name).c_str(),
-                                         DotProductComplex, table, taps);
             benchmark::RegisterBenchmark(("BM_BlockFilter/" + size + "/" + name).c_str(),
                                          BlockFilter, table, taps);
             benchmark::RegisterBenchmark(
                 ("BM_PairedDots/" + std::to_string(taps + 7) + "/" + name).c_str(), PairedDots,
                 table, taps + 7);
         }
-        benchmark::RegisterBenchmark(("BM_SinCos/" + name).c_str(), SinCos, table);
         // The workloads' shifts: 12 kHz at 240 kHz (a wrap every 20 steps), 10 kHz at 44.1 kHz
         // (every 4.4).
         benchmark::RegisterBenchmark(("BM_Oscillate/240k/" + name).c_str(), Oscillate, table,

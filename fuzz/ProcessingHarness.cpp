@@ -22,13 +22,13 @@ namespace {
 //   the rest    the stored samples, handed over block by block
 constexpr std::size_t kHeader = 22;
 
-const char* const kFormats[] = {"8 bits  (signed)",  "8 bits  (unsigned)", "16 bits (signed)",
-                                "16 bits (unsigned)", "24 bits (signed)",  "32 bits (signed)",
-                                "32 bits (float)",   "16 bits  (signed)"};
+const char* const kFormats[] = {"8 bits  (signed)",   "8 bits  (unsigned)", "16 bits (signed)",
+                                "16 bits (unsigned)", "24 bits (signed)",   "32 bits (signed)",
+                                "32 bits (float)",    "16 bits  (signed)"};
 const char* const kModes[] = {"Real", "Complex", "complex"};
 const char* const kIqModes[] = {"Real->Complex", "Complex->Real", "Real"};
 // Most inputs run at the lowest quality: the longer designs cost time and add no paths.
-const char* const kQualities[] = {"Low", "Low", "Low", "Low", "Low", "Low", "Low", "Low",
+const char* const kQualities[] = {"Low", "Low", "Low", "Low", "Low",    "Low",  "Low",  "Low",
                                   "Low", "Low", "Low", "Low", "Medium", "High", "high", ""};
 
 template <std::size_t N, std::size_t M>
@@ -63,7 +63,8 @@ void PumpAll(Data data, Handle* handle, const uint8_t* samples, std::size_t size
         const std::size_t n = std::min(block, size - at);
         const void* out = nullptr;
         int32_t outBytes = -1;
-        Require(data(handle, samples + at, static_cast<int32_t>(n), &out, &outBytes) == 1, "data returns 1");
+        Require(data(handle, samples + at, static_cast<int32_t>(n), &out, &outBytes) == 1,
+                "data returns 1");
         Require(outBytes >= 0, "output count not negative");
         for (int32_t i = 0; i < outBytes; i += 61)
             sink = sink ^ static_cast<const uint8_t*>(out)[i];
@@ -73,7 +74,24 @@ void PumpAll(Data data, Handle* handle, const uint8_t* samples, std::size_t size
     // The same handle takes empty and odd calls too.
     const void* out = nullptr;
     int32_t outBytes = -1;
-    Require(data(handle, samples, 0, &out, &outBytes) == 1 && outBytes == 0, "empty block gives nothing");
+    Require(data(handle, samples, 0, &out, &outBytes) == 1 && outBytes == 0,
+            "empty block gives nothing");
+}
+
+// A record that can never produce output: a rate that is not positive, a gain that is not finite,
+// a negative band, or rates whose ratio lies beyond the resampler's (interpolation by more than
+// 4096, decimation by 2^31 or more).
+bool NeverProduces(const BlockParams& params, bool band)
+{
+    if (params.sampleRate <= 0 || !std::isfinite(params.amplify))
+        return true;
+    if (band)
+        return params.outRateOrBand < 0;
+    if (params.outRateOrBand <= 0)
+        return true;
+    const float ratio =
+        static_cast<float>(params.sampleRate) / static_cast<float>(params.outRateOrBand);
+    return ratio * 4096.0f < 1.0f || ratio >= 2147483648.0f;
 }
 
 } // namespace
@@ -84,7 +102,9 @@ void ProcessingExports(const uint8_t* data, std::size_t size)
         return;
     const int family = data[0] & 7;
     const bool raw = (data[0] & 0x80) != 0;
-    const std::size_t block = 1 + ((static_cast<std::size_t>(data[20]) | (static_cast<std::size_t>(data[21]) << 8)) % 4096);
+    const std::size_t block =
+        1 +
+        ((static_cast<std::size_t>(data[20]) | (static_cast<std::size_t>(data[21]) << 8)) % 4096);
     const uint8_t* samples = data + kHeader;
     std::size_t count = size - kHeader;
 
@@ -112,7 +132,13 @@ void ProcessingExports(const uint8_t* data, std::size_t size)
         BlockInitFn inits[] = {am_demod_init, fm_demod_init, lpflt_init, resampl_init};
         BlockFreeFn frees[] = {am_demod_free, fm_demod_free, lpflt_free, resampl_free};
         BlockHandle* handle = nullptr;
-        Require(inits[family](params, &handle) == 1 && handle != nullptr, "init succeeds");
+        const int32_t made = inits[family](params, &handle);
+        Require((made == 1) == (handle != nullptr), "init result and handle agree");
+        if (made != 1)
+        {
+            Require(NeverProduces(params, family == 2), "init refuses only records without output");
+            return;
+        }
         PumpAll(resampl_data, handle, samples, count, block);
         Require(frees[family](handle) == 1, "free returns 1");
     }

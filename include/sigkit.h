@@ -39,7 +39,8 @@ extern "C" {
 #define SIGKIT_TEXT_SIZE 1024
 
 /* Describes one WAV file: filled by wav_read_init, read by wav_write_init. */
-typedef struct WavDescription {
+typedef struct WavDescription
+{
     char name[SIGKIT_TEXT_SIZE]; /* file name, NUL-terminated */
     uint16_t formatTag;          /* 1 = integer PCM */
     uint16_t channels;           /* 1 = real signal, 2 = complex I/Q */
@@ -51,25 +52,28 @@ typedef struct WavDescription {
 } WavDescription;
 
 /* Settings of the am_demod, fm_demod, lpflt and resampl families. */
-typedef struct BlockParams {
+typedef struct BlockParams
+{
     char inputMode[SIGKIT_TEXT_SIZE];    /* "Real" or "Complex" */
     char sampleFormat[SIGKIT_TEXT_SIZE]; /* one of the seven format words, "16 bits (signed)" ... */
     int32_t sampleRate;                  /* input rate, Hz */
     int32_t frequency;                   /* frequency moved to 0 Hz, Hz */
-    int32_t outRateOrBand;               /* output rate (resampl, demod) or band width (lpflt), Hz */
-    float amplify;                       /* gain */
-    char quality[SIGKIT_TEXT_SIZE];      /* "Low", "Medium" or "High" */
+    int32_t outRateOrBand;          /* output rate (resampl, demod) or band width (lpflt), Hz */
+    float amplify;                  /* gain */
+    char quality[SIGKIT_TEXT_SIZE]; /* "Low", "Medium" or "High" */
 } BlockParams;
 
 /* Settings of the iq2real family. */
-typedef struct IqParams {
+typedef struct IqParams
+{
     char inputMode[SIGKIT_TEXT_SIZE]; /* "Real->Complex" or "Complex->Real" */
     char sampleFormat[SIGKIT_TEXT_SIZE];
     char quality[SIGKIT_TEXT_SIZE];
 } IqParams;
 
 /* Settings of the invert family. */
-typedef struct InvertParams {
+typedef struct InvertParams
+{
     char inputMode[SIGKIT_TEXT_SIZE]; /* "Real" or "Complex" */
     char sampleFormat[SIGKIT_TEXT_SIZE];
 } InvertParams;
@@ -81,7 +85,8 @@ SIGKIT_STATIC_ASSERT(offsetof(WavDescription, channels) == 1026, "WavDescription
 SIGKIT_STATIC_ASSERT(offsetof(WavDescription, sampleRate) == 1028, "WavDescription.sampleRate");
 SIGKIT_STATIC_ASSERT(offsetof(WavDescription, byteRate) == 1032, "WavDescription.byteRate");
 SIGKIT_STATIC_ASSERT(offsetof(WavDescription, blockAlign) == 1036, "WavDescription.blockAlign");
-SIGKIT_STATIC_ASSERT(offsetof(WavDescription, bitsPerSample) == 1038, "WavDescription.bitsPerSample");
+SIGKIT_STATIC_ASSERT(offsetof(WavDescription, bitsPerSample) == 1038,
+                     "WavDescription.bitsPerSample");
 SIGKIT_STATIC_ASSERT(offsetof(WavDescription, valid) == 1040, "WavDescription.valid");
 
 SIGKIT_STATIC_ASSERT(sizeof(BlockParams) == 3088, "BlockParams is 3088 bytes");
@@ -117,8 +122,11 @@ typedef struct WavWriteHandle WavWriteHandle;
  * Function types, one per distinct signature. A caller that binds the library at run time takes
  * its pointer types from here.
  *
- * Results: init 1 = handle built, 0 = failed (handle set to null); free -2 = null handle,
- * 1 = done; processing data functions 1 always ("nothing" is an output count of 0).
+ * Results: init 1 = handle built, 0 = failed (handle set to null), also for a record that can
+ * never produce output (a rate that is not positive, a gain that is not finite, a negative band,
+ * rates whose ratio the processing cannot take); free -2 = null handle, 1 = done; processing data
+ * functions 1 ("nothing" is an output count of 0), or 0 with an output count of 0 and nothing
+ * processed for a block whose output could pass 2^31 - 1 bytes (hand it over in smaller blocks).
  * wav_write_data returns 0 when not all bytes reached the file and wav_write_free returns 0
  * when completing the header or closing the file failed; the file then keeps what was written,
  * with a true header.
@@ -175,8 +183,8 @@ SIGKIT_API int32_t resampl_free(BlockHandle* handle);
 
 /* Real to I/Q of half the rate, and back. */
 SIGKIT_API int32_t iq2real_init(IqParams params, IqHandle** handle);
-SIGKIT_API int32_t iq2real_data(IqHandle* handle, const void* in, int32_t inBytes,
-                                const void** out, int32_t* outBytes);
+SIGKIT_API int32_t iq2real_data(IqHandle* handle, const void* in, int32_t inBytes, const void** out,
+                                int32_t* outBytes);
 SIGKIT_API int32_t iq2real_free(IqHandle* handle);
 
 /* Spectral inversion. */

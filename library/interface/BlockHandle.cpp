@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <new>
 
 namespace sigkit {
@@ -12,7 +11,7 @@ namespace {
 // Blocks larger than this go through the chain a slice at a time, so that no stage ever holds
 // more than a slice's worth. A multiple of every stored sample size (1, 2, 3 and 4 bytes), so no
 // sample is split; a complex pair split between slices is completed by the stage.
-constexpr int32_t kSliceBytes = 12 * 4096;
+constexpr int32_t kSliceBytes = 24 * kPart;
 // The output of one call must be countable in bytes.
 constexpr std::size_t kMaxOutputBytes = static_cast<std::size_t>(INT32_MAX);
 
@@ -27,36 +26,55 @@ ProcessingBlock::~ProcessingBlock()
     stage.reset();
 }
 
-void ProcessingBlock::PumpOnce(const void* in, int32_t inBytes)
+std::size_t ProcessingBlock::MostOutputBytes(int32_t inBytes) const
+{
+    const auto samples =
+        static_cast<std::size_t>(std::max(inBytes, 0) / converter->ForwardSampleBytes());
+    return stage->MostOutputFloats(samples) *
+           static_cast<std::size_t>(converter->ReverseSampleBytes());
+}
+
+void ProcessingBlock::PutSlice(const void* in, int32_t inBytes)
 {
     converter->Put(0, in, inBytes);
     convBytes = 0;
     converter->Get(0, &convBlock, &convBytes);
-    // Float samples pass the converter as the caller's own block, which may sit at any address;
-    // the stages read whole floats, so such a block is first copied to float alignment.
-    if (convBytes >= static_cast<int32_t>(sizeof(float)) &&
-        reinterpret_cast<std::uintptr_t>(convBlock) % alignof(float) != 0)
-    {
-        const std::size_t floats = static_cast<std::size_t>(convBytes) / sizeof(float);
-        try
-        {
-            if (aligned.size() < floats)
-                aligned.resize(floats);
-            std::memcpy(aligned.data(), convBlock, floats * sizeof(float));
-            convBlock = aligned.data();
-        }
-        catch (const std::bad_alloc&)
-        {
-            convBytes = 0;
-        }
-    }
+    // Float samples pass the converter as the caller's own block, at any address: the stage
+    // reads it as it lies.
     stage->Put(0, convBlock, convBytes);
+}
+
+bool ProcessingBlock::StageOutput()
+{
     stageBytes = 0;
-    stage->Get(0, &stageBlock, &stageBytes);
+    return stage->Get(0, &stageBlock, &stageBytes) > 0;
+}
+
+void ProcessingBlock::ConvertOutput()
+{
     converter->Put(1, stageBlock, stageBytes);
     convBytes = 0;
     // Port 0 again: the converter hands out whatever its last Put produced.
     converter->Get(0, &convBlock, &convBytes);
+}
+
+bool ProcessingBlock::Gather()
+{
+    if (convBytes <= 0)
+        return true;
+    const auto n = static_cast<std::size_t>(convBytes);
+    if (gathered.size() + n > kMaxOutputBytes)
+        return false;
+    try
+    {
+        gathered.insert(gathered.end(), static_cast<const uint8_t*>(convBlock),
+                        static_cast<const uint8_t*>(convBlock) + n);
+        return true;
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
 }
 
 int32_t ProcessingBlock::Pump(const void* in, int32_t inBytes, const void** out, int32_t* outBytes)
@@ -68,39 +86,46 @@ int32_t ProcessingBlock::Pump(const void* in, int32_t inBytes, const void** out,
         return 1;
     if (in == nullptr || inBytes < 0)
         inBytes = 0;
+    // Refused whole rather than cut: the caller can hand the block over in smaller pieces.
+    if (MostOutputBytes(inBytes) > kMaxOutputBytes)
+        return 0;
 
-    if (inBytes <= kSliceBytes)
+    // The converter holds one output at a time: it is gathered before the converter runs again,
+    // unless it is the call's only output, which is handed out as it is.
+    gathered.clear();
+    bool held = false;
+    const auto* bytes = static_cast<const uint8_t*>(in);
+    for (int32_t at = 0; at == 0 || at < inBytes; at += kSliceBytes)
     {
-        PumpOnce(in, inBytes);
-        if (convBytes > 0)
+        if (held && !Gather())
+            return 0;
+        held = false;
+        PutSlice(bytes + at, std::min(kSliceBytes, inBytes - at));
+        // A stage hands a slice's output out over several Gets only when it could not hold it
+        // at once. Its output buffer (which the converter may pass on as it is) is reused by its
+        // next Get: what was held is gathered first.
+        for (bool first = true; first || stage->InputLeft(); first = false)
         {
-            if (out != nullptr)
-                *out = convBlock;
-            *outBytes = convBytes;
+            if (held && !Gather())
+                return 0;
+            held = false;
+            if (!StageOutput())
+                break;
+            ConvertOutput();
+            held = convBytes > 0;
         }
+        if (inBytes == 0)
+            break;
+    }
+    if (held && gathered.empty())
+    {
+        if (out != nullptr)
+            *out = convBlock;
+        *outBytes = convBytes;
         return 1;
     }
-
-    gathered.clear();
-    const auto* bytes = static_cast<const uint8_t*>(in);
-    for (int32_t at = 0; at < inBytes; at += kSliceBytes)
-    {
-        PumpOnce(bytes + at, std::min(kSliceBytes, inBytes - at));
-        if (convBytes <= 0)
-            continue;
-        const auto n = static_cast<std::size_t>(convBytes);
-        if (gathered.size() + n > kMaxOutputBytes)
-            break;
-        try
-        {
-            gathered.insert(gathered.end(), static_cast<const uint8_t*>(convBlock),
-                            static_cast<const uint8_t*>(convBlock) + n);
-        }
-        catch (const std::bad_alloc&)
-        {
-            break;
-        }
-    }
+    if (held && !Gather())
+        return 0;
     if (!gathered.empty())
     {
         if (out != nullptr)

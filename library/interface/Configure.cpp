@@ -5,6 +5,8 @@
 #include "stages/ReSampl.h"
 #include "stages/demod/AM_Demod.h"
 
+#include <cmath>
+
 namespace sigkit {
 
 namespace {
@@ -17,15 +19,15 @@ struct WordPair
 
 // The stored sample formats and the converter modes they select, into floats and back.
 constexpr WordPair kForwardModes[] = {
-    {"8 bits  (signed)", "Char2Float"},    {"8 bits  (unsigned)", "UChar2Float"},
-    {"16 bits (signed)", "Short2Float"},   {"16 bits (unsigned)", "UShort2Float"},
-    {"24 bits (signed)", "24Int2Float"},   {"32 bits (signed)", "32Int2Float"},
+    {"8 bits  (signed)", "Char2Float"},   {"8 bits  (unsigned)", "UChar2Float"},
+    {"16 bits (signed)", "Short2Float"},  {"16 bits (unsigned)", "UShort2Float"},
+    {"24 bits (signed)", "24Int2Float"},  {"32 bits (signed)", "32Int2Float"},
     {"32 bits (float)", "32Float2Float"},
 };
 constexpr WordPair kReverseModes[] = {
-    {"8 bits  (signed)", "Float2Char"},    {"8 bits  (unsigned)", "Float2UChar"},
-    {"16 bits (signed)", "Float2Short"},   {"16 bits (unsigned)", "Float2UShort"},
-    {"24 bits (signed)", "Float2Int24"},   {"32 bits (signed)", "Float2Int32"},
+    {"8 bits  (signed)", "Float2Char"},   {"8 bits  (unsigned)", "Float2UChar"},
+    {"16 bits (signed)", "Float2Short"},  {"16 bits (unsigned)", "Float2UShort"},
+    {"24 bits (signed)", "Float2Int24"},  {"32 bits (signed)", "Float2Int32"},
     {"32 bits (float)", "32Float2Float"},
 };
 constexpr WordPair kInputModes[] = {{"Real", "Simpl"}, {"Complex", "Complex"}};
@@ -62,6 +64,14 @@ void ConfigureCommon(ProcessingBlock& handle, const Params& params, const WordPa
     handle.stage->SetParam("RevIQ", handle.valueText);
 }
 
+// The numbers of a record that can produce output: positive rates (the third number a rate, or
+// a band that may be 0), a finite gain.
+bool NumbersUsable(const BlockParams& params, bool thirdIsBand)
+{
+    const bool third = thirdIsBand ? params.outRateOrBand >= 0 : params.outRateOrBand > 0;
+    return params.sampleRate > 0 && third && std::isfinite(params.amplify);
+}
+
 void CopyNumbers(BlockHandle& handle, const BlockParams& params)
 {
     handle.sampleRate = params.sampleRate;
@@ -71,8 +81,7 @@ void CopyNumbers(BlockHandle& handle, const BlockParams& params)
     handle.qualityText = params.quality;
 }
 
-template <std::size_t N>
-void SetQuality(ProcessingBlock& handle, const char (&quality)[N])
+template <std::size_t N> void SetQuality(ProcessingBlock& handle, const char (&quality)[N])
 {
     Translate(handle, quality, kQualities);
     handle.stage->SetParam("Quality", handle.valueText);
@@ -89,7 +98,7 @@ void SetNumbers(StageType& stage, const BlockHandle& handle, float StageType::*t
     stage.Kamp = handle.amplify;
 }
 
-void ConfigureDemod(BlockHandle& handle, const BlockParams& params, const char* mode)
+bool ConfigureDemod(BlockHandle& handle, const BlockParams& params, const char* mode)
 {
     CopyNumbers(handle, params);
     ConfigureCommon(handle, params, kInputModes);
@@ -97,32 +106,32 @@ void ConfigureDemod(BlockHandle& handle, const BlockParams& params, const char* 
     stage.SetParam("Mode", mode);
     SetNumbers(stage, handle, &AM_Demod::FdOut);
     SetQuality(handle, params.quality);
-    stage.Start();
+    return stage.Start() > 0 && NumbersUsable(params, false);
 }
 
 } // namespace
 
-void ConfigureAmDemod(BlockHandle& handle, const BlockParams& params)
+bool ConfigureAmDemod(BlockHandle& handle, const BlockParams& params)
 {
-    ConfigureDemod(handle, params, "AM");
+    return ConfigureDemod(handle, params, "AM");
 }
 
-void ConfigureFmDemod(BlockHandle& handle, const BlockParams& params)
+bool ConfigureFmDemod(BlockHandle& handle, const BlockParams& params)
 {
-    ConfigureDemod(handle, params, "FM");
+    return ConfigureDemod(handle, params, "FM");
 }
 
-void ConfigureResampl(BlockHandle& handle, const BlockParams& params)
+bool ConfigureResampl(BlockHandle& handle, const BlockParams& params)
 {
     CopyNumbers(handle, params);
     ConfigureCommon(handle, params, kInputModes);
     auto& stage = static_cast<ReSampl&>(*handle.stage);
     SetNumbers(stage, handle, &ReSampl::FdOut);
     SetQuality(handle, params.quality);
-    stage.Start();
+    return stage.Start() > 0 && NumbersUsable(params, false);
 }
 
-void ConfigureLpflt(BlockHandle& handle, const BlockParams& params)
+bool ConfigureLpflt(BlockHandle& handle, const BlockParams& params)
 {
     CopyNumbers(handle, params);
     ConfigureCommon(handle, params, kInputModes);
@@ -130,25 +139,25 @@ void ConfigureLpflt(BlockHandle& handle, const BlockParams& params)
     // The record's third number is the band width here.
     SetNumbers(stage, handle, &FreqConv::Fp);
     SetQuality(handle, params.quality);
-    stage.Start();
+    return stage.Start() > 0 && NumbersUsable(params, true);
 }
 
-void ConfigureIq2Real(IqHandle& handle, const IqParams& params)
+bool ConfigureIq2Real(IqHandle& handle, const IqParams& params)
 {
     handle.qualityText = params.quality;
     ConfigureCommon(handle, params, kIqInputModes);
     CopyText(handle.valueText, "Off");
     handle.stage->SetParam("ReSampl", handle.valueText);
     SetQuality(handle, params.quality);
-    handle.stage->Start();
+    return handle.stage->Start() > 0;
 }
 
-void ConfigureInvert(InvertHandle& handle, const InvertParams& params)
+bool ConfigureInvert(InvertHandle& handle, const InvertParams& params)
 {
     ConfigureCommon(handle, params, kInputModes);
     CopyText(handle.valueText, "Off");
     handle.stage->SetParam("ReSampl", handle.valueText);
-    handle.stage->Start();
+    return handle.stage->Start() > 0;
 }
 
 } // namespace sigkit

@@ -15,9 +15,10 @@
 namespace {
 
 // Builds the handle with its converter and stage and runs the configuration on a copy of the
-// record. Anything that cannot be built is released again; the result is then 0, null handle.
+// record. A handle that cannot be built, or whose record can never produce output, is released
+// again; the result is then 0, null handle.
 template <typename Handle, typename StageType, typename Params>
-int32_t InitHandle(const Params& params, Handle** out, void (*configure)(Handle&, const Params&))
+int32_t InitHandle(const Params& params, Handle** out, bool (*configure)(Handle&, const Params&))
 {
     if (out == nullptr)
         return 0;
@@ -28,10 +29,12 @@ int32_t InitHandle(const Params& params, Handle** out, void (*configure)(Handle&
         handle->converter = std::make_unique<sigkit::AudioConvert>();
         handle->stage = std::make_unique<StageType>();
         const Params copy = params;
-        configure(*handle, copy);
+        const bool usable = configure(*handle, copy);
         // The record's texts are init's own copy: not kept past this call.
         handle->modeText = nullptr;
         handle->formatText = nullptr;
+        if (!usable)
+            return 0;
         *out = handle.release();
         return 1;
     }
@@ -42,8 +45,7 @@ int32_t InitHandle(const Params& params, Handle** out, void (*configure)(Handle&
     }
 }
 
-template <typename Handle>
-int32_t FreeHandle(Handle* handle)
+template <typename Handle> int32_t FreeHandle(Handle* handle)
 {
     if (handle == nullptr)
         return -2;
@@ -113,8 +115,8 @@ SIGKIT_API int32_t lpflt_data(BlockHandle* handle, const void* in, int32_t inByt
                               const void** out, int32_t* outBytes)
     __attribute__((alias("resampl_data")));
 
-SIGKIT_API int32_t iq2real_data(IqHandle* handle, const void* in, int32_t inBytes,
-                                const void** out, int32_t* outBytes)
+SIGKIT_API int32_t iq2real_data(IqHandle* handle, const void* in, int32_t inBytes, const void** out,
+                                int32_t* outBytes)
 {
     if (handle == nullptr)
     {

@@ -42,8 +42,15 @@ public:
     // 1 pass-through, 2..7 "Char2Float" .. "32Int2Float" (and the reverse words) in table order.
     int32_t ForwardMode() const { return forwardMode; }
     int32_t ReverseMode() const { return reverseMode; }
+    // Bytes of one sample that port 0 takes and that port 1 gives (a float in pass-through).
+    int32_t ForwardSampleBytes() const { return SampleBytes(forwardMode); }
+    int32_t ReverseSampleBytes() const { return SampleBytes(reverseMode); }
 
 private:
+    static int32_t SampleBytes(int32_t mode)
+    {
+        return mode == 1 ? 4 : kernels::StoredBytes(static_cast<kernels::StoredFormat>(mode - 2));
+    }
     // Replaces the work buffer by a new one of `bytes`; on failure the old one stays.
     bool Reallocate(int32_t bytes);
 

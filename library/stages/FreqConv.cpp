@@ -1,64 +1,48 @@
 #include "stages/FreqConv.h"
 
-#include "Text.h"
+#include "stages/StageParams.h"
 
 #include <cmath>
 
 namespace sigkit {
 
-FreqConv::FreqConv()
-    : filter(std::make_unique<DualFir>()), filteredI(kGatherPairs, 0.0f),
-      filteredQ(kGatherPairs, 0.0f)
+FreqConv::FreqConv() : filteredI(kPart, 0.0f), filteredQ(kPart, 0.0f)
 {
-    const FilterDesignChoice design = QualityToDesign(1);
-    filter->DesignLow(Fd, Fp, 0.0f, design.window, design.taps);
 }
 
 void FreqConv::SetParam(const char* name, const char* value)
 {
-    if (TextIs(name, "ModeInp"))
-        complexInput = TextIs(value, "Complex") ? 1 : 0;
-    else if (TextIs(name, "Fd"))
-        Fd = ReadNumber(value);
-    else if (TextIs(name, "Fc1"))
-        Fc1 = ReadNumber(value);
-    else if (TextIs(name, "Fc2"))
-        Fc2 = ReadNumber(value);
-    else if (TextIs(name, "Fp"))
-        Fp = ReadNumber(value);
-    else if (TextIs(name, "Fn"))
-        Fn = ReadNumber(value);
-    else if (TextIs(name, "Kamp"))
-        Kamp = ReadNumber(value);
-    else if (TextIs(name, "Quality"))
-        quality = QualityLevel(value);
+    SetStreamParam(name, value, {{"Fc1", &Fc1}, {"Fc2", &Fc2}, {"Fp", &Fp}});
+}
+
+int32_t FreqConv::ChooseBandFilter(const FilterDesignChoice& design)
+{
+    if (direct == nullptr)
+    {
+        auto fir = std::make_unique<DualFir>();
+        direct = fir.get();
+        filter = std::move(fir);
+    }
+    return direct->DesignLow(usable ? Fd : 1.0f, usable ? Fp : 0.0f, 0.0f, design.window,
+                             design.taps);
 }
 
 int32_t FreqConv::Start()
 {
-    StartStream();
-    const FilterDesignChoice design = QualityToDesign(quality);
-    usable = std::isfinite(Fd) && Fd > 0.0f && std::isfinite(Fp);
-    filter->DesignLow(usable ? Fd : 1.0f, usable ? Fp : 0.0f, 0.0f, design.window, design.taps);
-    discard = (filter->TapCount() - 1) / 2;
-    return usable ? filter->TapCount() : 0;
+    usable = RateUsable(Fd) && std::isfinite(Fp);
+    const int32_t taps = ChooseBandFilter(QualityToDesign(quality));
+    StartStream(filter->Delay());
+    return usable ? taps : 0;
 }
 
 void FreqConv::Process(float* I, float* Q, int32_t pairs)
 {
-    if (!usable || !Reserve(2 * static_cast<std::size_t>(pairs)))
+    if (!usable)
         return;
     ShiftDown(Fd, Fn, I, Q, pairs);
     filter->StepBlock(I, Q, pairs, filteredI.data(), filteredQ.data());
-    const int32_t first = DropWarmupOf(pairs, discard);
-    float* out = Claim(2 * static_cast<std::size_t>(pairs - first));
-    if (out == nullptr)
-        return;
-    for (int32_t n = first; n < pairs; ++n)
-    {
-        *out++ = filteredI[static_cast<std::size_t>(n)] * Kamp;
-        *out++ = filteredQ[static_cast<std::size_t>(n)] * Kamp;
-    }
+    const int32_t first = DropStartup(pairs);
+    EmitPairs(filteredI.data() + first, filteredQ.data() + first, pairs - first, Kamp);
 }
 
 } // namespace sigkit

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "stages/StreamStage.h"
+#include "stages/filters/BlockFilter.h"
 #include "stages/filters/DualFir.h"
+#include "stages/filters/FilterDesign.h"
 
 #include <memory>
 #include <vector>
@@ -19,29 +21,27 @@ public:
 
     // "ModeInp", "Fd", "Fc1", "Fc2" (kept, no effect), "Fp", "Fn", "Kamp", "Quality".
     void SetParam(const char* name, const char* value) override;
-    // Designs the band filter and clears all history, phase and start-up state. Result: the
-    // taps, or 0 when the rate is not a positive finite number (the stage then hands out nothing).
+    // Chooses and designs the band filter and clears all history, phase and start-up state.
+    // Result: the taps, or 0 when the rate is not a positive finite number (the stage then hands
+    // out nothing).
     int32_t Start() override;
 
-    float Fd = 44100.0f; // Hz, input and output rate
-    float Fn = 1850.0f;  // Hz, moved to 0 Hz
     float Fp = 1800.0f;  // Hz, band kept: the low-pass passes ±Fp/2
     float Fc1 = 3000.0f; // Hz, kept, no effect
     float Fc2 = 5000.0f; // Hz, kept, no effect
-    float Kamp = 1.0f;
-    int32_t quality = 0;
-
-    int32_t Discard() const { return discard; }
 
 private:
     void Process(float* I, float* Q, int32_t pairs) override;
+    std::size_t MostOutputs(std::size_t pairs) const override { return usable ? 2 * pairs : 0; }
     float ReportFrequency() const override { return Fn; }
-    float ReportRate() const override { return Fd; }
+    // The band filter of the design: the direct form, kept from one Start to the next. Result:
+    // its taps.
+    int32_t ChooseBandFilter(const FilterDesignChoice& design);
 
     bool usable = false;
-    int32_t discard = 0;
-    std::unique_ptr<DualFir> filter;
-    std::vector<float> filteredI; // the filter's outputs of a part, kGatherPairs each
+    std::unique_ptr<BlockFilter> filter;
+    DualFir* direct = nullptr;    // the filter, when it is the direct form
+    std::vector<float> filteredI; // the filter's outputs of a part, kPart each
     std::vector<float> filteredQ;
 };
 

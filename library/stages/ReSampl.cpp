@@ -1,16 +1,15 @@
 #include "stages/ReSampl.h"
 
-#include "Text.h"
+#include "stages/StageParams.h"
 
-#include <algorithm>
 #include <cmath>
 
 namespace sigkit {
 
 ReSampl::ReSampl()
     : first(std::make_unique<PolyphaseResampler>()), second(std::make_unique<PolyphaseResampler>()),
-      firstI(kGatherPairs, 0.0f), firstQ(kGatherPairs, 0.0f), lastI(kGatherPairs, 0.0f),
-      lastQ(kGatherPairs, 0.0f)
+      firstI(kPart, 0.0f), firstQ(kPart, 0.0f), lastI(kPieceOutputs, 0.0f),
+      lastQ(kPieceOutputs, 0.0f)
 {
     // The steps are designed by Start, from the rates and quality set by then; a stopped stage
     // takes no input, so nothing runs through an undesigned step.
@@ -18,43 +17,29 @@ ReSampl::ReSampl()
 
 void ReSampl::SetParam(const char* name, const char* value)
 {
-    if (TextIs(name, "ModeInp"))
-        complexInput = TextIs(value, "Complex") ? 1 : 0;
-    else if (TextIs(name, "Fd"))
-        Fd = ReadNumber(value);
-    else if (TextIs(name, "Fp"))
-        Fp = ReadNumber(value);
-    else if (TextIs(name, "Fn"))
-        Fn = ReadNumber(value);
-    else if (TextIs(name, "FdOut"))
-        FdOut = ReadNumber(value);
-    else if (TextIs(name, "Kamp"))
-        Kamp = ReadNumber(value);
-    else if (TextIs(name, "Quality"))
-        quality = QualityLevel(value);
+    SetStreamParam(name, value, {{"Fp", &Fp}, {"FdOut", &FdOut}});
 }
 
 int32_t ReSampl::Start()
 {
-    StartStream();
     const FilterDesignChoice design = QualityToDesign(quality);
     const float R = Fd / FdOut;
-    // Rates that are zero, negative or not finite, and ratios beyond what the steps take, give
-    // no output (and no undefined conversion of the ratio).
-    usable = std::isfinite(Fd) && Fd > 0.0f && std::isfinite(FdOut) && FdOut > 0.0f &&
-             PolyphaseResampler::UsableRatio(R) && R < 2147483648.0f;
+    // Ratios beyond what the steps take, and beyond what the ratio's whole part holds, give no
+    // output (and no undefined conversion of the ratio).
+    usable = RatesUsable(Fd, FdOut) && R < 2147483648.0f;
     ratio = usable ? static_cast<int32_t>(R) : 0;
-    twoSteps = usable && ratio >= 8;
+    twoSteps = usable && ratio >= kTwoStepRatio;
     if (!usable)
     {
         first->DesignBank(1.0f, 1.0f, 0.0f, design.window, 0);
-        discard = 0;
+        StartStream(0);
         return 0;
     }
+    int32_t delay = 0;
     if (!twoSteps)
     {
         first->DesignBank(Fd, FdOut, 0.0f, design.window, design.taps);
-        discard = (first->TapCount() - 1) / 2;
+        delay = (first->TapCount() - 1) / 2;
     }
     else
     {
@@ -62,29 +47,32 @@ int32_t ReSampl::Start()
         Fi = Fd / static_cast<float>(M);
         first->DesignBank(Fd, Fi, 0.0f, design.window, design.taps);
         second->DesignBank(Fi, FdOut, 0.0f, design.window, design.taps);
-        discard = (first->TapCount() + second->TapCount() - 2) / 2;
+        delay = (first->TapCount() + second->TapCount() - 2) / 2;
     }
-    // An output rate above the input rate gives up to ceil(FdOut / Fd) outputs per input.
-    outputsPerInput = R >= 1.0f ? 1 : static_cast<std::size_t>(std::ceil(1.0f / R)) + 2;
+    StartStream(delay);
+    outputsPerInput = PolyphaseResampler::MaxOutputs(1, Fd, FdOut);
     return first->TapCount();
+}
+
+std::size_t ReSampl::MostOutputs(std::size_t pairs) const
+{
+    if (!usable)
+        return 0;
+    if (twoSteps)
+        return 2 * PolyphaseResampler::MaxOutputs(PolyphaseResampler::MaxOutputs(pairs, Fd, Fi), Fi,
+                                                  FdOut);
+    return 2 * PolyphaseResampler::MaxOutputs(pairs, Fd, FdOut);
 }
 
 void ReSampl::Deliver(const float* I, const float* Q, int32_t count)
 {
-    const int32_t dropped = DropWarmupOf(count, discard);
-    float* out = Claim(2 * static_cast<std::size_t>(count - dropped));
-    if (out == nullptr)
-        return;
-    for (int32_t n = dropped; n < count; ++n)
-    {
-        *out++ = I[n] * Kamp;
-        *out++ = Q[n] * Kamp;
-    }
+    const int32_t dropped = DropStartup(count);
+    EmitPairs(I + dropped, Q + dropped, count - dropped, Kamp);
 }
 
 void ReSampl::Process(float* I, float* Q, int32_t pairs)
 {
-    if (!usable || !Reserve(2 * outputsPerInput * static_cast<std::size_t>(pairs)))
+    if (!usable)
         return;
     ShiftDown(Fd, Fn, I, Q, pairs);
     if (twoSteps)
@@ -97,17 +85,12 @@ void ReSampl::Process(float* I, float* Q, int32_t pairs)
         Deliver(lastI.data(), lastQ.data(), count);
         return;
     }
-    // An output rate above the input rate gives several outputs per input: the part goes
-    // through in pieces whose outputs fit the arrays.
-    const auto piece = static_cast<int32_t>(
-        std::max<std::size_t>(1, static_cast<std::size_t>(kGatherPairs) / outputsPerInput));
-    for (int32_t at = 0; at < pairs; at += piece)
-    {
-        const int32_t n = std::min(piece, pairs - at);
+    // An output rate above the input rate gives several outputs per input.
+    InPieces(pairs, outputsPerInput, [&](int32_t at, int32_t n) {
         const int32_t count =
             first->ResampleBlock(I + at, Q + at, n, Fd, FdOut, lastI.data(), lastQ.data());
         Deliver(lastI.data(), lastQ.data(), count);
-    }
+    });
 }
 
 } // namespace sigkit

@@ -21,10 +21,13 @@ public:
     // After Stop, Put refuses input.
     virtual void Stop() = 0;
     // Hands a block to the stage. Processing stages keep a reference to it (no copy) until the
-    // next Get; the converter converts at once. Returns 0 when stopped.
+    // Gets have taken it all or the next Put replaces it; the converter converts at once.
+    // Returns 0 when stopped.
     virtual int32_t Put(int32_t port, const void* block, int32_t bytes) = 0;
     // Sets *bytes to 0 first; hands out the stage's own block for the port, valid until the
-    // stage's next Put or Get. Processing happens in Get on port 0. Returns the byte count.
+    // stage's next Put or Get. Processing happens in Get on port 0 (a processing stage that
+    // cannot hold a block's whole output hands the rest out in the next Gets). Returns the byte
+    // count.
     virtual int32_t Get(int32_t port, const void** block, int32_t* bytes) = 0;
 };
 

@@ -1,10 +1,11 @@
 #include "stages/StreamStage.h"
 
+#include "Text.h"
+#include "stages/StageParams.h"
+#include "stages/filters/FilterDesign.h"
+#include "stages/filters/PolyphaseResampler.h"
+
 #include <algorithm>
-#include <cfloat>
-#include <cmath>
-#include <cstdlib>
-#include <new>
 
 namespace sigkit {
 
@@ -14,65 +15,40 @@ constexpr std::size_t kInitialOutput = 102400; // floats
 
 } // namespace
 
-float ReadNumber(const char* value)
-{
-    const double parsed = std::strtod(value != nullptr ? value : "", nullptr);
-    if (std::isnan(parsed))
-        return NAN;
-    if (parsed > FLT_MAX)
-        return INFINITY;
-    if (parsed < -FLT_MAX)
-        return -INFINITY;
-    return static_cast<float>(parsed);
-}
+const std::size_t StreamStage::kPieceOutputs = std::max<std::size_t>(
+    kPart, PolyphaseResampler::MaxOutputs(1, 1.0f, PolyphaseResampler::kMaxUpRatio));
 
 StreamStage::StreamStage()
-    : splitter(std::make_unique<HilbertSplitter>()), table(kernels::Active()),
-      outBuffer(kInitialOutput, 0.0f), workI(kGatherPairs, 0.0f), workQ(kGatherPairs, 0.0f),
-      phases(kGatherPairs, 0.0), sines(kGatherPairs, 0.0f), cosines(kGatherPairs, 0.0f)
+    : BlockStage(kInitialOutput), phases(kPart, 0.0), sines(kPart, 0.0f), cosines(kPart, 0.0f)
 {
 }
 
 StreamStage::~StreamStage() = default;
 
-void StreamStage::StartStream()
+bool StreamStage::SetStreamParam(const char* name, const char* value,
+                                 std::initializer_list<NumberParam> numbers)
 {
-    stopped = 0;
-    pendingHalf = 0;
-    pendingValue = 0.0f;
-    splitter->Reset();
-    oscillator.Reset();
-    warmDone = 0;
-    warmCount = 0;
-    outCount = 0;
-}
-
-int32_t StreamStage::Put(int32_t /*port*/, const void* block, int32_t bytes)
-{
-    if (stopped != 0)
-        return 0;
-    inBlock = static_cast<const float*>(block);
-    inCount = (block != nullptr && bytes > 0) ? bytes / 4 : 0;
-    inIndex = -1;
-    outCount = 0;
-    inputPresent = 1;
-    return inCount;
-}
-
-bool StreamStage::Reserve(std::size_t floats)
-{
-    if (outBuffer.size() - outCount >= floats)
-        return true;
-    try
+    if (TextIs(name, "ModeInp"))
+        complexInput = TextIs(value, "Complex") ? 1 : 0;
+    else if (TextIs(name, "Quality"))
+        quality = QualityLevel(value);
+    else if (TextIs(name, "Fd"))
+        Fd = ReadNumber(value);
+    else if (TextIs(name, "Fn"))
+        Fn = ReadNumber(value);
+    else if (TextIs(name, "Kamp"))
+        Kamp = ReadNumber(value);
+    else
     {
-        outBuffer.resize(std::max(outBuffer.size() * 2, outCount + floats));
-        return true;
-    }
-    catch (const std::bad_alloc&)
-    {
-        overflowed = true;
+        for (const NumberParam& number : numbers)
+            if (TextIs(name, number.name))
+            {
+                *number.field = ReadNumber(value);
+                return true;
+            }
         return false;
     }
+    return true;
 }
 
 void StreamStage::ShiftDown(double fs, double f, float* I, float* Q, int32_t pairs)
@@ -81,80 +57,22 @@ void StreamStage::ShiftDown(double fs, double f, float* I, float* Q, int32_t pai
     table.mix(I, Q, sines.data(), cosines.data(), pairs, I, Q);
 }
 
-int32_t StreamStage::Gather()
-{
-    float* I = workI.data();
-    float* Q = workQ.data();
-    const float* next = inBlock + (inIndex + 1);
-    const int32_t left = inCount - (inIndex + 1);
-    if (complexInput == 0)
-    {
-        // Real input: the analytic pair of every sample.
-        const int32_t pairs = std::min(left, kGatherPairs);
-        splitter->StepBlock(next, pairs, I, Q);
-        inIndex += pairs;
-        return pairs;
-    }
-    int32_t pairs = 0;
-    int32_t used = 0;
-    if (pendingHalf != 0 && left > 0)
-    {
-        // The first value of this block completes the pair the last one began.
-        I[0] = pendingValue;
-        Q[0] = next[0];
-        pendingHalf = 0;
-        pairs = 1;
-        used = 1;
-    }
-    const int32_t whole = std::min((left - used) / 2, kGatherPairs - pairs);
-    table.deinterleave(next + used, whole, I + pairs, Q + pairs);
-    pairs += whole;
-    used += 2 * whole;
-    if (left - used == 1 && pairs < kGatherPairs)
-    {
-        // The pair is completed by the first value of the next block.
-        pendingValue = next[used];
-        pendingHalf = 1;
-        ++used;
-    }
-    inIndex += used;
-    return pairs;
-}
-
 int32_t StreamStage::Get(int32_t port, const void** block, int32_t* bytes)
 {
-    if (bytes == nullptr)
-        return 0;
-    *bytes = 0;
+    const int32_t result = BlockStage::Get(port, block, bytes);
+    if (port == 0 && bytes != nullptr && HasInput())
+        reportReady = 1;
+    return result;
+}
+
+int32_t StreamStage::GetPort(int32_t port, const void** block, int32_t* bytes)
+{
     switch (port)
     {
-    case 0: {
-        if (inputPresent == 0)
-            return 0;
-        overflowed = false;
-        while (TakesInput() && inIndex + 1 < inCount)
-        {
-            const int32_t pairs = Gather();
-            if (pairs > 0)
-                Process(workI.data(), workQ.data(), pairs);
-        }
-        // A block whose output could not be held yields nothing rather than a part of it.
-        if (overflowed)
-            outCount = 0;
-        const std::size_t maxFloats = static_cast<std::size_t>(INT32_MAX / 4);
-        if (outCount > maxFloats)
-            outCount = 0;
-        if (block != nullptr)
-            *block = outBuffer.data();
-        *bytes = static_cast<int32_t>(4 * outCount);
-        outCount = 0;
-        reportReady = 1;
-        return *bytes;
-    }
     case 1:
         if (reportReady == 0)
             return 0;
-        report.Update(ReportFrequency(), ReportRate(), warmDone);
+        report.Update(ReportFrequency(), ReportRate(), WarmDone());
         reportReady = 0;
         if (block != nullptr)
             *block = report.Bytes();
@@ -162,10 +80,8 @@ int32_t StreamStage::Get(int32_t port, const void** block, int32_t* bytes)
         return *bytes;
     case 2:
         if (block != nullptr)
-            *block = outBuffer.data();
-        *bytes =
-            static_cast<int32_t>(4 * std::min(outCount, static_cast<std::size_t>(INT32_MAX / 4)));
-        outCount = 0;
+            *block = OutputData();
+        *bytes = static_cast<int32_t>(sizeof(float) * TakeOutput());
         return *bytes;
     default:
         return 0;

@@ -20,8 +20,7 @@ using namespace sigtest;
 
 namespace {
 
-template <std::size_t N>
-void Put(char (&field)[N], const char* text)
+template <std::size_t N> void Put(char (&field)[N], const char* text)
 {
     std::snprintf(field, N, "%s", text);
 }
@@ -55,8 +54,10 @@ std::string Inverted(const InvertParams& params, const std::string& bytes)
     EXPECT_EQ(invert_init(params, &handle), 1);
     const void* out = nullptr;
     int32_t outBytes = -1;
-    EXPECT_EQ(invert_data(handle, bytes.data(), static_cast<int32_t>(bytes.size()), &out, &outBytes), 1);
-    std::string result(static_cast<const char*>(out), static_cast<std::size_t>(std::max(outBytes, 0)));
+    EXPECT_EQ(
+        invert_data(handle, bytes.data(), static_cast<int32_t>(bytes.size()), &out, &outBytes), 1);
+    std::string result(static_cast<const char*>(out),
+                       static_cast<std::size_t>(std::max(outBytes, 0)));
     EXPECT_EQ(invert_free(handle), 1);
     return result;
 }
@@ -89,7 +90,9 @@ std::string Samples16(const std::vector<float>& values)
 TEST(ProcessingConfiguration, BlockRecordReachesTheStageAsWordsAndNumbers)
 {
     BlockHandle* handle = nullptr;
-    ASSERT_EQ(resampl_init(Block("Complex", "16 bits (signed)", 48000, 10000, 8000, 2.0f, "High"), &handle), 1);
+    ASSERT_EQ(resampl_init(Block("Complex", "16 bits (signed)", 48000, 10000, 8000, 2.0f, "High"),
+                           &handle),
+              1);
     EXPECT_EQ(handle->converter->ForwardMode(), 4); // "Short2Float"
     EXPECT_EQ(handle->converter->ReverseMode(), 4); // "Float2Short"
     auto& stage = static_cast<sigkit::ReSampl&>(*handle->stage);
@@ -107,7 +110,9 @@ TEST(ProcessingConfiguration, BlockRecordReachesTheStageAsWordsAndNumbers)
 TEST(ProcessingConfiguration, BandGoesToFpAndDemodulatorsGetTheirMode)
 {
     BlockHandle* handle = nullptr;
-    ASSERT_EQ(lpflt_init(Block("Real", "24 bits (signed)", 44100, -500, 3000, 1.0f, "Medium"), &handle), 1);
+    ASSERT_EQ(
+        lpflt_init(Block("Real", "24 bits (signed)", 44100, -500, 3000, 1.0f, "Medium"), &handle),
+        1);
     auto& band = static_cast<sigkit::FreqConv&>(*handle->stage);
     EXPECT_EQ(band.Fp, 3000.0f);
     EXPECT_EQ(band.Fn, -500.0f);
@@ -118,7 +123,9 @@ TEST(ProcessingConfiguration, BandGoesToFpAndDemodulatorsGetTheirMode)
 
     for (auto [init, mode] : {std::pair{&am_demod_init, 1}, {&fm_demod_init, 2}})
     {
-        ASSERT_EQ(init(Block("Complex", "8 bits  (unsigned)", 48000, 100, 12000, 0.5f, "Low"), &handle), 1);
+        ASSERT_EQ(
+            init(Block("Complex", "8 bits  (unsigned)", 48000, 100, 12000, 0.5f, "Low"), &handle),
+            1);
         auto& demod = static_cast<sigkit::AM_Demod&>(*handle->stage);
         EXPECT_EQ(demod.mode, mode);
         EXPECT_EQ(demod.FdOut, 12000.0f);
@@ -133,7 +140,8 @@ TEST(ProcessingConfiguration, UnknownWordsFallBack)
 {
     BlockHandle* handle = nullptr;
     // One blank in the 8-bit word, a lower-case mode and quality.
-    ASSERT_EQ(resampl_init(Block("complex", "8 bits (signed)", 48000, 0, 8000, 1.0f, "low"), &handle), 1);
+    ASSERT_EQ(
+        resampl_init(Block("complex", "8 bits (signed)", 48000, 0, 8000, 1.0f, "low"), &handle), 1);
     auto& stage = static_cast<sigkit::ReSampl&>(*handle->stage);
     EXPECT_EQ(handle->converter->ForwardMode(), 1); // stays pass-through
     EXPECT_FALSE(stage.IsComplexInput());
@@ -143,7 +151,7 @@ TEST(ProcessingConfiguration, UnknownWordsFallBack)
     // Texts without a terminator in their field are compared safely and match nothing.
     BlockParams garbage{};
     std::memset(&garbage, 'x', sizeof garbage);
-    garbage.amplify = NAN;
+    garbage.amplify = 1.0f;
     ASSERT_EQ(am_demod_init(garbage, &handle), 1);
     const std::string block(1200, '\x7f');
     const void* out = nullptr;
@@ -156,8 +164,10 @@ TEST(ProcessingPump, StoredFormatsPassExactlyThroughAnExchange)
 {
     // Complex inversion exchanges I and Q: every format must give its samples back unchanged.
     const std::vector<int32_t> values = {1, 2, -3, 4, 127, -128, 100, 0};
-    for (auto [format, bits] : {std::pair{"16 bits (signed)", 16}, {"24 bits (signed)", 24},
-                                {"32 bits (signed)", 32}, {"8 bits  (unsigned)", 8}})
+    for (auto [format, bits] : {std::pair{"16 bits (signed)", 16},
+                                {"24 bits (signed)", 24},
+                                {"32 bits (signed)", 32},
+                                {"8 bits  (unsigned)", 8}})
     {
         const std::string in = StoreSamples(values, static_cast<uint16_t>(bits));
         std::vector<int32_t> swapped;
@@ -166,7 +176,8 @@ TEST(ProcessingPump, StoredFormatsPassExactlyThroughAnExchange)
             swapped.push_back(values[i + 1]);
             swapped.push_back(values[i]);
         }
-        EXPECT_EQ(Inverted(Invert("Complex", format), in), StoreSamples(swapped, static_cast<uint16_t>(bits)))
+        EXPECT_EQ(Inverted(Invert("Complex", format), in),
+                  StoreSamples(swapped, static_cast<uint16_t>(bits)))
             << format;
     }
     const std::string floats("\x00\x00\x80\x3f\x00\x00\x00\x40", 8); // 1.0f, 2.0f
@@ -197,11 +208,15 @@ TEST(ProcessingPump, EmptyAndPartialBlocks)
 TEST(ProcessingPump, OneDataFunctionServesTheFourBlockFamilies)
 {
     BlockHandle* handle = nullptr;
-    ASSERT_EQ(resampl_init(Block("Complex", "16 bits (signed)", 48000, 0, 48000, 1.0f, "Low"), &handle), 1);
+    ASSERT_EQ(
+        resampl_init(Block("Complex", "16 bits (signed)", 48000, 0, 48000, 1.0f, "Low"), &handle),
+        1);
     const std::string input = Samples16(ComplexTone(2400, 1000, 48000, 1000.0));
     const std::string viaDemodName = Pump(am_demod_data, handle, input, 1200);
     resampl_free(handle);
-    ASSERT_EQ(resampl_init(Block("Complex", "16 bits (signed)", 48000, 0, 48000, 1.0f, "Low"), &handle), 1);
+    ASSERT_EQ(
+        resampl_init(Block("Complex", "16 bits (signed)", 48000, 0, 48000, 1.0f, "Low"), &handle),
+        1);
     EXPECT_EQ(Pump(resampl_data, handle, input, 1200), viaDemodName);
     resampl_free(handle);
     EXPECT_EQ(viaDemodName.size(), input.size() - 4 * 50);
@@ -215,7 +230,8 @@ TEST(ProcessingPump, LargeBlocksGiveTheSameBytesAsSmallOnes)
     for (int32_t& v : values)
         v = sample(random);
     const std::string input = StoreSamples(values, 24);
-    const BlockParams params = Block("Complex", "24 bits (signed)", 96000, 7000, 11025, 1.5f, "Medium");
+    const BlockParams params =
+        Block("Complex", "24 bits (signed)", 96000, 7000, 11025, 1.5f, "Medium");
     BlockHandle* whole = nullptr;
     BlockHandle* pieces = nullptr;
     ASSERT_EQ(resampl_init(params, &whole), 1);
@@ -233,7 +249,8 @@ TEST(ProcessingPump, LargeBlocksGiveTheSameBytesAsSmallOnes)
     Put(iq.quality, "High");
     ASSERT_EQ(iq2real_init(iq, &up), 1);
     ASSERT_EQ(iq2real_init(iq, &upPieces), 1);
-    EXPECT_EQ(Pump(iq2real_data, up, input, input.size()), Pump(iq2real_data, upPieces, input, 999));
+    EXPECT_EQ(Pump(iq2real_data, up, input, input.size()),
+              Pump(iq2real_data, upPieces, input, 999));
     iq2real_free(up);
     iq2real_free(upPieces);
 }
@@ -253,16 +270,89 @@ TEST(ProcessingLifecycle, FreeFunctions)
     EXPECT_EQ(resampl_init(BlockParams{}, nullptr), 0);
 }
 
-TEST(ProcessingLifecycle, UnusableRatesProduceNothing)
+TEST(ProcessingLifecycle, RecordsThatCanNeverProduceOutputAreRefused)
 {
-    for (auto [rate, out] : {std::pair{48000, 0}, {0, 8000}, {-8000, 8000}, {48000, -1}})
+    struct Numbers
     {
-        for (BlockInitFn init : {&resampl_init, &am_demod_init, &fm_demod_init})
+        int32_t rate, third;
+        float gain;
+    };
+    // Rates that are not positive, gains that are not finite, interpolation beyond 4096 times.
+    const Numbers refused[] = {{48000, 0, 1.0f},         {0, 8000, 1.0f},
+                               {-8000, 8000, 1.0f},      {48000, -1, 1.0f},
+                               {48000, 8000, NAN},       {48000, 8000, INFINITY},
+                               {48000, 8000, -INFINITY}, {8000, 8000 * 4097, 1.0f}};
+    for (BlockInitFn init : {&resampl_init, &am_demod_init, &fm_demod_init})
+    {
+        for (const Numbers& n : refused)
         {
-            BlockHandle* handle = nullptr;
-            ASSERT_EQ(init(Block("Complex", "16 bits (signed)", rate, 0, out, 1.0f, "Low"), &handle), 1);
-            EXPECT_EQ(Pump(resampl_data, handle, std::string(24000, '\x10'), 1200), "");
-            resampl_free(handle);
+            auto* handle = reinterpret_cast<BlockHandle*>(0x1);
+            EXPECT_EQ(init(Block("Complex", "16 bits (signed)", n.rate, 0, n.third, n.gain, "Low"),
+                           &handle),
+                      0)
+                << n.rate << " " << n.third << " " << n.gain;
+            EXPECT_EQ(handle, nullptr);
         }
+        // The limits themselves, a negative frequency and a gain of 0 are fine.
+        BlockHandle* handle = nullptr;
+        ASSERT_EQ(init(Block("Complex", "16 bits (signed)", 8000, -100, 8000 * 4096, 0.0f, "Low"),
+                       &handle),
+                  1);
+        EXPECT_GT(Pump(resampl_data, handle, std::string(8, '\x10'), 8).size(), 0u);
+        resampl_free(handle);
     }
+    // A resampling ratio whose whole part does not fit the stage's count.
+    BlockHandle* handle = nullptr;
+    EXPECT_EQ(
+        resampl_init(Block("Complex", "16 bits (signed)", INT32_MAX, 0, 1, 1.0f, "Low"), &handle),
+        0);
+    EXPECT_EQ(handle, nullptr);
+
+    // The band filter: a negative band or rate, a gain that is not finite; a band of 0 is fine.
+    for (const Numbers& n :
+         {Numbers{48000, -1, 1.0f}, Numbers{0, 3000, 1.0f}, Numbers{48000, 3000, NAN}})
+    {
+        EXPECT_EQ(lpflt_init(Block("Real", "16 bits (signed)", n.rate, 0, n.third, n.gain, "Low"),
+                             &handle),
+                  0);
+        EXPECT_EQ(handle, nullptr);
+    }
+    ASSERT_EQ(lpflt_init(Block("Real", "16 bits (signed)", 48000, 0, 0, 1.0f, "Low"), &handle), 1);
+    lpflt_free(handle);
+}
+
+TEST(ProcessingPump, ABlockWhoseOutputCouldPassWhatOneCallCountsIsRefusedWhole)
+{
+    // Interpolation by 4096: 300,000 pairs of 8-bit samples would give 2.46e9 bytes.
+    const BlockParams params =
+        Block("Complex", "8 bits  (signed)", 8000, 0, 8000 * 4096, 1.0f, "Low");
+    BlockHandle* handle = nullptr;
+    BlockHandle* fresh = nullptr;
+    ASSERT_EQ(resampl_init(params, &handle), 1);
+    ASSERT_EQ(resampl_init(params, &fresh), 1);
+    const std::string large(600000, '\x05');
+    const void* out = reinterpret_cast<const void*>(0x1234);
+    int32_t outBytes = -1;
+    EXPECT_EQ(
+        resampl_data(handle, large.data(), static_cast<int32_t>(large.size()), &out, &outBytes), 0);
+    EXPECT_EQ(outBytes, 0);
+    EXPECT_EQ(out, reinterpret_cast<const void*>(0x1234));
+    // Nothing of it was taken: the handle goes on as a fresh one.
+    const std::string small(2001, '\x05');
+    const std::string expected = Pump(resampl_data, fresh, small, small.size());
+    EXPECT_GT(expected.size(), 1000u * 4000 * 2);
+    EXPECT_EQ(Pump(resampl_data, handle, small, small.size()), expected);
+    resampl_free(handle);
+    resampl_free(fresh);
+
+    // Floats: 8 bytes a pair out, 70,000 pairs in.
+    ASSERT_EQ(resampl_init(Block("Complex", "32 bits (float)", 8000, 0, 8000 * 4096, 1.0f, "Low"),
+                           &handle),
+              1);
+    const std::vector<float> floats(140000, 0.25f);
+    EXPECT_EQ(resampl_data(handle, floats.data(), static_cast<int32_t>(4 * floats.size()), &out,
+                           &outBytes),
+              0);
+    EXPECT_EQ(outBytes, 0);
+    resampl_free(handle);
 }

@@ -1,4 +1,7 @@
+// The kernel variants against the scalar one, bit for bit: dot products, block filters, paired
+// sums, the mixer, the history store, the separation of I and Q and the sample conversions.
 #include "stages/kernels/Kernels.h"
+#include "KernelVariants.h"
 
 #include <gtest/gtest.h>
 
@@ -15,39 +18,13 @@
 namespace {
 
 using namespace sigkit::kernels;
-
-std::vector<const KernelTable*> VectorVariants()
-{
-    std::vector<const KernelTable*> variants;
-    for (Isa isa : {Isa::Avx2, Isa::Avx512})
-        if (const KernelTable* table = TableFor(isa))
-            variants.push_back(table);
-    return variants;
-}
+using sigtest::Bits;
+using sigtest::KernelVariants;
+using sigtest::MixedValues;
 
 const KernelTable& Scalar()
 {
     return *TableFor(Isa::Scalar);
-}
-
-uint32_t Bits(float x)
-{
-    uint32_t bits = 0;
-    std::memcpy(&bits, &x, sizeof bits);
-    return bits;
-}
-
-// Values over many magnitudes and both signs, so that any change in the order of the sum shows
-// in the last bits.
-std::vector<float> MixedValues(std::size_t count, uint32_t seed)
-{
-    std::mt19937 random(seed);
-    std::uniform_real_distribution<float> mantissa(-1.0f, 1.0f);
-    std::uniform_int_distribution<int> exponent(-20, 20);
-    std::vector<float> values(count);
-    for (float& v : values)
-        v = std::ldexp(mantissa(random), exponent(random));
-    return values;
 }
 
 TEST(Kernels, ScalarVariantIsAlwaysAvailableAndActiveIsOneOfTheVariants)
@@ -58,57 +35,16 @@ TEST(Kernels, ScalarVariantIsAlwaysAvailableAndActiveIsOneOfTheVariants)
     std::printf("active kernels: %s\n", active.name);
 }
 
-TEST(Kernels, DotProductOfEveryVariantGivesTheScalarBitsForLengths1To1100Unaligned)
+TEST_P(KernelVariants, DotProductGivesTheScalarBitsForLengths1To1100Unaligned)
 {
     const std::vector<float> a = MixedValues(1100 + 3, 1);
     const std::vector<float> b = MixedValues(1100 + 3, 2);
-    for (const KernelTable* variant : VectorVariants())
-        for (int offset = 0; offset < 4; ++offset)
-            for (int32_t n = 1; n <= 1100; ++n)
-            {
-                const float expected = Scalar().dot(a.data() + offset, b.data() + 3 - offset, n);
-                const float actual = variant->dot(a.data() + offset, b.data() + 3 - offset, n);
-                ASSERT_EQ(Bits(expected), Bits(actual))
-                    << variant->name << " n=" << n << " offset=" << offset;
-            }
-}
-
-TEST(Kernels, ComplexDotProductOfEveryVariantGivesTheScalarBitsForLengths1To1100Unaligned)
-{
-    const std::vector<float> taps = MixedValues(1100 + 3, 3);
-    const std::vector<float> x = MixedValues(2 * 1100 + 3, 4);
-    for (const KernelTable* variant : VectorVariants())
-        for (int offset = 0; offset < 4; ++offset)
-            for (int32_t n = 1; n <= 1100; ++n)
-            {
-                float expected[2] = {};
-                float actual[2] = {};
-                Scalar().dotComplex(taps.data() + offset, x.data() + 3 - offset, n, expected);
-                variant->dotComplex(taps.data() + offset, x.data() + 3 - offset, n, actual);
-                ASSERT_EQ(Bits(expected[0]), Bits(actual[0])) << variant->name << " n=" << n;
-                ASSERT_EQ(Bits(expected[1]), Bits(actual[1])) << variant->name << " n=" << n;
-            }
-}
-
-TEST(Kernels, ComplexDotProductSumsIAndQEachLikeTheRealDotProduct)
-{
-    const std::vector<float> taps = MixedValues(1001, 5);
-    const std::vector<float> x = MixedValues(2 * 1001, 6);
-    std::vector<float> onlyI(1001), onlyQ(1001);
-    for (std::size_t j = 0; j < 1001; ++j)
-    {
-        onlyI[j] = x[2 * j];
-        onlyQ[j] = x[2 * j + 1];
-    }
-    std::vector<const KernelTable*> all = VectorVariants();
-    all.push_back(&Scalar());
-    for (const KernelTable* variant : all)
-        for (int32_t n : {1, 15, 16, 17, 101, 301, 1001})
+    for (int offset = 0; offset < 4; ++offset)
+        for (int32_t n = 1; n <= 1100; ++n)
         {
-            float iq[2] = {};
-            variant->dotComplex(taps.data(), x.data(), n, iq);
-            EXPECT_EQ(Bits(iq[0]), Bits(variant->dot(taps.data(), onlyI.data(), n))) << n;
-            EXPECT_EQ(Bits(iq[1]), Bits(variant->dot(taps.data(), onlyQ.data(), n))) << n;
+            const float expected = Scalar().dot(a.data() + offset, b.data() + 3 - offset, n);
+            const float actual = variant->dot(a.data() + offset, b.data() + 3 - offset, n);
+            ASSERT_EQ(Bits(expected), Bits(actual)) << " n=" << n << " offset=" << offset;
         }
 }
 
@@ -129,28 +65,6 @@ TEST(Kernels, DotProductIsCloseToTheExactSum)
     EXPECT_NEAR(Scalar().dot(a.data(), b.data(), 1001), exact, 1e-4);
 }
 
-TEST(Kernels, CheckedEntryPointsRefuseNullPointersAndEmptyLengths)
-{
-    const float a[3] = {1.0f, 2.0f, 3.0f};
-    const float iq[6] = {1.0f, -1.0f, 2.0f, -2.0f, 3.0f, -3.0f};
-    float out = 42.0f;
-    float outIQ[2] = {42.0f, 42.0f};
-    EXPECT_EQ(DotProduct(nullptr, a, 3, &out), -8);
-    EXPECT_EQ(DotProduct(a, a, 3, nullptr), -8);
-    EXPECT_EQ(DotProduct(a, a, 0, &out), -6);
-    EXPECT_EQ(DotProduct(a, a, -5, &out), -6);
-    EXPECT_EQ(out, 42.0f);
-    EXPECT_EQ(DotProduct(a, a, 3, &out), 0);
-    EXPECT_EQ(out, 14.0f);
-
-    EXPECT_EQ(DotProductComplex(a, nullptr, 3, outIQ), -8);
-    EXPECT_EQ(DotProductComplex(a, iq, 0, outIQ), -6);
-    EXPECT_EQ(outIQ[0], 42.0f);
-    EXPECT_EQ(DotProductComplex(a, iq, 3, outIQ), 0);
-    EXPECT_EQ(outIQ[0], 14.0f);
-    EXPECT_EQ(outIQ[1], -14.0f);
-}
-
 TEST(Kernels, ComplexAllocationIsAlignedAndZeroedAndRefusesImpossibleSizes)
 {
     float* block = AllocateComplex(1001);
@@ -166,31 +80,23 @@ TEST(Kernels, ComplexAllocationIsAlignedAndZeroedAndRefusesImpossibleSizes)
 
 // ---- Block filters and paired dot products: the same sums, several at a time.
 
-std::vector<const KernelTable*> AllVariants()
-{
-    std::vector<const KernelTable*> all = VectorVariants();
-    all.push_back(&Scalar());
-    return all;
-}
-
-TEST(Kernels, BlockFilterGivesEachOutputTheDotProductBitsForAnyCountStrideAndLength)
+TEST_P(KernelVariants, BlockFilterGivesEachOutputTheDotProductBitsForAnyCountStrideAndLength)
 {
     const std::vector<float> taps = MixedValues(1010, 21);
     const std::vector<float> samples = MixedValues(8000, 22);
-    for (const KernelTable* variant : AllVariants())
-        for (int32_t n : {1, 2, 7, 15, 16, 17, 31, 101, 108, 301, 308, 1001, 1008})
-            for (int32_t stride : {1, 2, 5, 20})
-                for (int32_t count : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 33})
-                {
-                    // The windows reach down to x - (count - 1) * stride.
-                    const float* x = samples.data() + 33 * 20 + (n % 3);
-                    std::vector<float> out(count + 1, 7.0f);
-                    variant->firBlock(taps.data(), n, x, stride, count, out.data());
-                    for (int32_t i = 0; i < count; ++i)
-                        ASSERT_EQ(Bits(out[i]), Bits(Scalar().dot(taps.data(), x - i * stride, n)))
-                            << variant->name << " n=" << n << " stride=" << stride << " i=" << i;
-                    ASSERT_EQ(out[count], 7.0f) << "written past the last output";
-                }
+    for (int32_t n : {1, 2, 7, 15, 16, 17, 31, 101, 108, 301, 308, 1001, 1008})
+        for (int32_t stride : {1, 2, 5, 20})
+            for (int32_t count : {1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 33})
+            {
+                // The windows reach down to x - (count - 1) * stride.
+                const float* x = samples.data() + 33 * 20 + (n % 3);
+                std::vector<float> out(count + 1, 7.0f);
+                variant->firBlock(taps.data(), n, x, stride, count, out.data());
+                for (int32_t i = 0; i < count; ++i)
+                    ASSERT_EQ(Bits(out[i]), Bits(Scalar().dot(taps.data(), x - i * stride, n)))
+                        << " n=" << n << " stride=" << stride << " i=" << i;
+                ASSERT_EQ(out[count], 7.0f) << "written past the last output";
+            }
 }
 
 // Hilbert-like taps: zero at every even index.
@@ -202,7 +108,7 @@ std::vector<float> OddOnlyTaps(int32_t n, uint32_t seed)
     return taps;
 }
 
-TEST(Kernels, OddTapBlockFilterGivesTheFullBlockFilterBitsOnFiniteSamples)
+TEST_P(KernelVariants, OddTapBlockFilterGivesTheFullBlockFilterBitsOnFiniteSamples)
 {
     const std::vector<float> samples = MixedValues(2000, 23);
     for (int32_t n : {1, 2, 3, 16, 17, 33, 301})
@@ -213,20 +119,19 @@ TEST(Kernels, OddTapBlockFilterGivesTheFullBlockFilterBitsOnFiniteSamples)
             const float* x = samples.data() + 120;
             std::vector<float> expected(count);
             Scalar().firBlock(taps.data(), n, x, 1, count, expected.data());
-            for (const KernelTable* variant : AllVariants())
             {
                 std::vector<float> actual(count + 1, 7.0f);
                 variant->firBlockOddTaps(taps.data(), n, x, count, actual.data());
                 for (int32_t i = 0; i < count; ++i)
                     ASSERT_EQ(Bits(actual[i]), Bits(expected[i]))
-                        << variant->name << " n=" << n << " count=" << count << " i=" << i;
+                        << " n=" << n << " count=" << count << " i=" << i;
                 ASSERT_EQ(actual[count], 7.0f);
             }
         }
     }
 }
 
-TEST(Kernels, OddTapBlockFilterLeavesOutTheEvenProductsInEveryVariant)
+TEST_P(KernelVariants, OddTapBlockFilterLeavesOutTheEvenProducts)
 {
     // With infinities and NaN at even distances the skipped products would have been NaN: every
     // variant leaves them out alike.
@@ -238,40 +143,38 @@ TEST(Kernels, OddTapBlockFilterLeavesOutTheEvenProductsInEveryVariant)
     const float* x = samples.data() + 400;
     std::vector<float> expected(200);
     Scalar().firBlockOddTaps(taps.data(), 301, x, 200, expected.data());
-    for (const KernelTable* variant : VectorVariants())
     {
         std::vector<float> actual(200);
         variant->firBlockOddTaps(taps.data(), 301, x, 200, actual.data());
         for (int32_t i = 0; i < 200; ++i)
-            ASSERT_EQ(Bits(actual[i]), Bits(expected[i])) << variant->name << " i=" << i;
+            ASSERT_EQ(Bits(actual[i]), Bits(expected[i])) << " i=" << i;
     }
 }
 
-TEST(Kernels, PairedDotProductsGiveTheDotProductBitsWithAndWithoutTheSecondWindow)
+TEST_P(KernelVariants, PairedDotProductsGiveTheDotProductBitsWithAndWithoutTheSecondWindow)
 {
     const std::vector<float> a = MixedValues(1010, 27);
     const std::vector<float> b = MixedValues(1010, 28);
     const std::vector<float> x = MixedValues(1013, 29);
     const std::vector<float> y = MixedValues(1013, 30);
-    for (const KernelTable* variant : AllVariants())
-        for (int32_t n = 1; n <= 1008; n += (n < 40 ? 1 : 37))
-            for (int offset = 0; offset < 3; ++offset)
-            {
-                float out[4] = {7.0f, 7.0f, 7.0f, 7.0f};
-                variant->dotPair(a.data(), b.data(), x.data() + offset, nullptr, n, out);
-                ASSERT_EQ(Bits(out[0]), Bits(Scalar().dot(a.data(), x.data() + offset, n))) << n;
-                ASSERT_EQ(Bits(out[1]), Bits(Scalar().dot(b.data(), x.data() + offset, n))) << n;
-                ASSERT_EQ(out[2], 7.0f) << "the second window's results are left alone";
-                variant->dotPair(a.data(), b.data(), x.data() + offset, y.data() + offset, n, out);
-                ASSERT_EQ(Bits(out[0]), Bits(Scalar().dot(a.data(), x.data() + offset, n))) << n;
-                ASSERT_EQ(Bits(out[1]), Bits(Scalar().dot(b.data(), x.data() + offset, n))) << n;
-                ASSERT_EQ(Bits(out[2]), Bits(Scalar().dot(a.data(), y.data() + offset, n))) << n;
-                ASSERT_EQ(Bits(out[3]), Bits(Scalar().dot(b.data(), y.data() + offset, n)))
-                    << variant->name << " n=" << n;
-            }
+    for (int32_t n = 1; n <= 1008; n += (n < 40 ? 1 : 37))
+        for (int offset = 0; offset < 3; ++offset)
+        {
+            float out[4] = {7.0f, 7.0f, 7.0f, 7.0f};
+            variant->dotPair(a.data(), b.data(), x.data() + offset, nullptr, n, out);
+            ASSERT_EQ(Bits(out[0]), Bits(Scalar().dot(a.data(), x.data() + offset, n))) << n;
+            ASSERT_EQ(Bits(out[1]), Bits(Scalar().dot(b.data(), x.data() + offset, n))) << n;
+            ASSERT_EQ(out[2], 7.0f) << "the second window's results are left alone";
+            variant->dotPair(a.data(), b.data(), x.data() + offset, y.data() + offset, n, out);
+            ASSERT_EQ(Bits(out[0]), Bits(Scalar().dot(a.data(), x.data() + offset, n))) << n;
+            ASSERT_EQ(Bits(out[1]), Bits(Scalar().dot(b.data(), x.data() + offset, n))) << n;
+            ASSERT_EQ(Bits(out[2]), Bits(Scalar().dot(a.data(), y.data() + offset, n))) << n;
+            ASSERT_EQ(Bits(out[3]), Bits(Scalar().dot(b.data(), y.data() + offset, n)))
+                << " n=" << n;
+        }
 }
 
-TEST(Kernels, TwoPairedDotProductsAtOnceGiveEachPairsBits)
+TEST_P(KernelVariants, TwoPairedDotProductsAtOnceGiveEachPairsBits)
 {
     const std::vector<float> taps = MixedValues(4 * 1010, 39);
     const std::vector<float> data = MixedValues(4 * 1013, 40);
@@ -279,26 +182,25 @@ TEST(Kernels, TwoPairedDotProductsAtOnceGiveEachPairsBits)
     const float* b[2] = {taps.data() + 2020, taps.data() + 3030};
     const float* x[2] = {data.data() + 1, data.data() + 1014};
     const float* y[2] = {data.data() + 2027, data.data() + 3040};
-    for (const KernelTable* variant : AllVariants())
-        for (int32_t n : {1, 15, 16, 17, 108, 308, 1008})
-            for (bool both : {true, false})
+    for (int32_t n : {1, 15, 16, 17, 108, 308, 1008})
+        for (bool both : {true, false})
+        {
+            float out[8] = {7, 7, 7, 7, 7, 7, 7, 7};
+            variant->dotPairTwice(a, b, x, both ? y : nullptr, n, out);
+            for (int k = 0; k < 2; ++k)
             {
-                float out[8] = {7, 7, 7, 7, 7, 7, 7, 7};
-                variant->dotPairTwice(a, b, x, both ? y : nullptr, n, out);
-                for (int k = 0; k < 2; ++k)
-                {
-                    float expected[4] = {7, 7, 7, 7};
-                    Scalar().dotPair(a[k], b[k], x[k], both ? y[k] : nullptr, n, expected);
-                    for (int m = 0; m < 4; ++m)
-                        ASSERT_EQ(Bits(out[4 * k + m]), Bits(expected[m]))
-                            << variant->name << " n=" << n << " output " << k << " sum " << m;
-                }
+                float expected[4] = {7, 7, 7, 7};
+                Scalar().dotPair(a[k], b[k], x[k], both ? y[k] : nullptr, n, expected);
+                for (int m = 0; m < 4; ++m)
+                    ASSERT_EQ(Bits(out[4 * k + m]), Bits(expected[m]))
+                        << " n=" << n << " output " << k << " sum " << m;
             }
+        }
 }
 
-// ---- Mixer and FM discriminator: element-wise single precision, the same in every variant.
+// ---- The mixer: element-wise single precision, the same in every variant.
 
-TEST(Kernels, MixerOfEveryVariantGivesTheScalarBitsAlsoInPlace)
+TEST_P(KernelVariants, MixerGivesTheScalarBitsAlsoInPlace)
 {
     const std::vector<float> I = MixedValues(100, 31);
     const std::vector<float> Q = MixedValues(100, 32);
@@ -313,92 +215,61 @@ TEST(Kernels, MixerOfEveryVariantGivesTheScalarBitsAlsoInPlace)
             ASSERT_EQ(Bits(eI[i]), Bits(c[i] * I[i] + Q[i] * s[i]));
             ASSERT_EQ(Bits(eQ[i]), Bits(Q[i] * c[i] - I[i] * s[i]));
         }
-        for (const KernelTable* variant : VectorVariants())
         {
             std::vector<float> aI(I.begin(), I.begin() + n), aQ(Q.begin(), Q.begin() + n);
             variant->mix(aI.data(), aQ.data(), s.data(), c.data(), n, aI.data(), aQ.data());
             for (int32_t i = 0; i < n; ++i)
             {
-                ASSERT_EQ(Bits(aI[i]), Bits(eI[i])) << variant->name << " n=" << n;
-                ASSERT_EQ(Bits(aQ[i]), Bits(eQ[i])) << variant->name << " n=" << n;
+                ASSERT_EQ(Bits(aI[i]), Bits(eI[i])) << " n=" << n;
+                ASSERT_EQ(Bits(aQ[i]), Bits(eQ[i])) << " n=" << n;
             }
         }
     }
 }
 
-TEST(Kernels, ReversedStoreOfEveryVariantWritesNewestFirstAndFindsTheLargestMagnitude)
+TEST_P(KernelVariants, ReversedStoreWritesNewestFirstAndFindsTheLargestMagnitude)
 {
     std::vector<float> x = MixedValues(70, 38);
     x[33] = -5e30f; // the largest, negative
-    for (const KernelTable* variant : AllVariants())
-        for (int32_t n = 0; n <= 70; ++n)
+    for (int32_t n = 0; n <= 70; ++n)
+    {
+        std::vector<float> history(n + 2, 7.0f);
+        const uint32_t largest = variant->storeReversed(x.data(), n, history.data() + n);
+        uint32_t expected = 0;
+        for (int32_t i = 0; i < n; ++i)
         {
-            std::vector<float> history(n + 2, 7.0f);
-            const uint32_t largest = variant->storeReversed(x.data(), n, history.data() + n);
-            uint32_t expected = 0;
-            for (int32_t i = 0; i < n; ++i)
-            {
-                ASSERT_EQ(Bits(history[n - i]), Bits(x[i])) << variant->name << " n=" << n;
-                expected = std::max(expected, Bits(x[i]) & 0x7FFFFFFFu);
-            }
-            ASSERT_EQ(history[0], 7.0f); // nothing before the oldest
-            ASSERT_EQ(history[n + 1], 7.0f);
-            ASSERT_EQ(largest, expected) << variant->name << " n=" << n;
+            ASSERT_EQ(Bits(history[n - i]), Bits(x[i])) << " n=" << n;
+            expected = std::max(expected, Bits(x[i]) & 0x7FFFFFFFu);
         }
+        ASSERT_EQ(history[0], 7.0f); // nothing before the oldest
+        ASSERT_EQ(history[n + 1], 7.0f);
+        ASSERT_EQ(largest, expected) << " n=" << n;
+    }
     // Infinities and NaN lie above every finite magnitude.
     const float special[] = {1.0f, -std::numeric_limits<float>::infinity(), 3e38f,
                              std::numeric_limits<float>::quiet_NaN()};
-    for (const KernelTable* variant : AllVariants())
     {
         float history[4];
-        EXPECT_EQ(variant->storeReversed(special, 3, history + 2), 0x7F800000u) << variant->name;
-        EXPECT_GT(variant->storeReversed(special, 4, history + 3), 0x7F800000u) << variant->name;
+        EXPECT_EQ(variant->storeReversed(special, 3, history + 2), 0x7F800000u);
+        EXPECT_GT(variant->storeReversed(special, 4, history + 3), 0x7F800000u);
     }
 }
 
-TEST(Kernels, DeinterleavingOfEveryVariantSeparatesIAndQAtAnyLength)
+TEST_P(KernelVariants, DeinterleavingSeparatesIAndQAtAnyLength)
 {
     const std::vector<float> iq = MixedValues(2 * 70 + 1, 37);
-    for (const KernelTable* variant : AllVariants())
-        for (int32_t pairs = 0; pairs <= 70; ++pairs)
+    for (int32_t pairs = 0; pairs <= 70; ++pairs)
+    {
+        std::vector<float> I(pairs + 1, 7.0f), Q(pairs + 1, 7.0f);
+        variant->deinterleave(iq.data() + 1, pairs, I.data(), Q.data());
+        for (int32_t k = 0; k < pairs; ++k)
         {
-            std::vector<float> I(pairs + 1, 7.0f), Q(pairs + 1, 7.0f);
-            variant->deinterleave(iq.data() + 1, pairs, I.data(), Q.data());
-            for (int32_t k = 0; k < pairs; ++k)
-            {
-                ASSERT_EQ(Bits(I[k]), Bits(iq[1 + 2 * k])) << variant->name << " " << pairs;
-                ASSERT_EQ(Bits(Q[k]), Bits(iq[2 + 2 * k])) << variant->name << " " << pairs;
-            }
-            ASSERT_EQ(I[pairs], 7.0f);
-            ASSERT_EQ(Q[pairs], 7.0f);
+            ASSERT_EQ(Bits(I[k]), Bits(iq[1 + 2 * k])) << " " << pairs;
+            ASSERT_EQ(Bits(Q[k]), Bits(iq[2 + 2 * k])) << " " << pairs;
         }
-}
-
-TEST(Kernels, FmDiscriminatorOfEveryVariantGivesTheScalarBitsInOneCallOrInPieces)
-{
-    std::vector<float> I = MixedValues(300, 35);
-    std::vector<float> Q = MixedValues(300, 36);
-    I[5] = Q[5] = 0.0f; // magnitude 0 divides by 1
-    I[40] = std::numeric_limits<float>::infinity();
-    Q[77] = std::numeric_limits<float>::quiet_NaN();
-    std::vector<float> expected(300);
-    float prev[2] = {0.25f, -0.5f};
-    Scalar().fmDiscriminate(I.data(), Q.data(), 300, 3.0f, prev, expected.data());
-    const float last[2] = {prev[0], prev[1]};
-    for (const KernelTable* variant : AllVariants())
-        for (int32_t piece : {1, 7, 8, 16, 17, 300})
-        {
-            std::vector<float> actual(300);
-            float state[2] = {0.25f, -0.5f};
-            for (int32_t at = 0; at < 300; at += piece)
-                variant->fmDiscriminate(I.data() + at, Q.data() + at, std::min(piece, 300 - at),
-                                        3.0f, state, actual.data() + at);
-            for (int32_t i = 0; i < 300; ++i)
-                ASSERT_EQ(Bits(actual[i]), Bits(expected[i]))
-                    << variant->name << " piece=" << piece << " i=" << i;
-            EXPECT_EQ(Bits(state[0]), Bits(last[0]));
-            EXPECT_EQ(Bits(state[1]), Bits(last[1]));
-        }
+        ASSERT_EQ(I[pairs], 7.0f);
+        ASSERT_EQ(Q[pairs], 7.0f);
+    }
 }
 
 // ---- Sample conversions.
@@ -475,43 +346,41 @@ std::vector<float> AwkwardFloats(std::size_t count, uint32_t seed)
     return values;
 }
 
-TEST(Kernels, ConversionsToFloatOfEveryVariantGiveTheScalarBitsAtAnyLengthAndAlignment)
+TEST_P(KernelVariants, ConversionsToFloatGiveTheScalarBitsAtAnyLengthAndAlignment)
 {
     const std::vector<uint8_t> bytes = RandomBytes(4 * 80 + 3, 11);
-    for (const KernelTable* variant : VectorVariants())
-        for (StoredFormat format : kFormats)
-            for (int offset = 0; offset < 4; ++offset)
-                for (int32_t n = 0; n <= 80; ++n)
-                {
-                    const auto f = static_cast<int>(format);
-                    std::vector<float> expected(n + 1, 7.0f), actual(n + 1, 7.0f);
-                    Scalar().toFloat[f](bytes.data() + offset, n, expected.data());
-                    variant->toFloat[f](bytes.data() + offset, n, actual.data());
-                    for (int32_t i = 0; i <= n; ++i) // the entry after the last is untouched
-                        ASSERT_EQ(Bits(expected[i]), Bits(actual[i]))
-                            << variant->name << " format " << f << " n=" << n << " i=" << i;
-                }
+    for (StoredFormat format : kFormats)
+        for (int offset = 0; offset < 4; ++offset)
+            for (int32_t n = 0; n <= 80; ++n)
+            {
+                const auto f = static_cast<int>(format);
+                std::vector<float> expected(n + 1, 7.0f), actual(n + 1, 7.0f);
+                Scalar().toFloat[f](bytes.data() + offset, n, expected.data());
+                variant->toFloat[f](bytes.data() + offset, n, actual.data());
+                for (int32_t i = 0; i <= n; ++i) // the entry after the last is untouched
+                    ASSERT_EQ(Bits(expected[i]), Bits(actual[i]))
+                        << " format " << f << " n=" << n << " i=" << i;
+            }
 }
 
-TEST(Kernels, ConversionsFromFloatOfEveryVariantGiveTheScalarBytesAtAnyLengthAndAlignment)
+TEST_P(KernelVariants, ConversionsFromFloatGiveTheScalarBytesAtAnyLengthAndAlignment)
 {
     const std::vector<float> values = AwkwardFloats(83, 12);
     std::vector<uint8_t> bytes(4 * values.size() + 3);
-    for (const KernelTable* variant : VectorVariants())
-        for (StoredFormat format : kFormats)
-            for (int offset = 0; offset < 4; ++offset)
+    for (StoredFormat format : kFormats)
+        for (int offset = 0; offset < 4; ++offset)
+        {
+            std::memcpy(bytes.data() + offset, values.data(), 4 * values.size());
+            for (int32_t n = 0; n <= 80; ++n)
             {
-                std::memcpy(bytes.data() + offset, values.data(), 4 * values.size());
-                for (int32_t n = 0; n <= 80; ++n)
-                {
-                    const auto f = static_cast<int>(format);
-                    const std::size_t size = static_cast<std::size_t>(n + 1) * 4;
-                    std::vector<uint8_t> expected(size, 0xA5), actual(size, 0xA5);
-                    Scalar().fromFloat[f](bytes.data() + offset, n, expected.data());
-                    variant->fromFloat[f](bytes.data() + offset, n, actual.data());
-                    ASSERT_EQ(expected, actual) << variant->name << " format " << f << " n=" << n;
-                }
+                const auto f = static_cast<int>(format);
+                const std::size_t size = static_cast<std::size_t>(n + 1) * 4;
+                std::vector<uint8_t> expected(size, 0xA5), actual(size, 0xA5);
+                Scalar().fromFloat[f](bytes.data() + offset, n, expected.data());
+                variant->fromFloat[f](bytes.data() + offset, n, actual.data());
+                ASSERT_EQ(expected, actual) << " format " << f << " n=" << n;
             }
+        }
 }
 
 // Independent reference for one stored value: the double x + offset rounded by the hardware in
@@ -539,27 +408,19 @@ int64_t ReadStored(const uint8_t* p, StoredFormat format)
     return static_cast<int64_t>(bits);
 }
 
-class RoundingModes : public testing::TestWithParam<int>
-{
-protected:
-    void SetUp() override { ASSERT_EQ(std::fesetround(GetParam()), 0); }
-    void TearDown() override { std::fesetround(FE_TONEAREST); }
-};
+constexpr int kRoundingModes[] = {FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO};
 
-TEST_P(RoundingModes, EveryVariantRoundsFloatsToStoredSamplesHalvesToEven)
+TEST_P(KernelVariants, FloatsBecomeStoredSamplesHalvesToEvenInEveryRoundingMode)
 {
     const std::vector<float> values = AwkwardFloats(4000, 13);
-    std::fesetround(FE_TONEAREST);
     std::vector<int64_t> reference[kStoredFormatCount];
     for (StoredFormat format : kFormats)
         for (float x : values)
             reference[static_cast<int>(format)].push_back(ReferenceStored(x, format));
-    std::fesetround(GetParam());
-
-    std::vector<const KernelTable*> all = VectorVariants();
-    all.push_back(&Scalar());
     std::vector<uint8_t> out(4 * values.size());
-    for (const KernelTable* variant : all)
+    for (int mode : kRoundingModes)
+    {
+        ASSERT_EQ(std::fesetround(mode), 0);
         for (StoredFormat format : kFormats)
         {
             const auto f = static_cast<int>(format);
@@ -567,11 +428,13 @@ TEST_P(RoundingModes, EveryVariantRoundsFloatsToStoredSamplesHalvesToEven)
                                   static_cast<int32_t>(values.size()), out.data());
             for (std::size_t i = 0; i < values.size(); ++i)
                 ASSERT_EQ(ReadStored(out.data() + i * StoredBytes(format), format), reference[f][i])
-                    << variant->name << " format " << f << " value " << values[i];
+                    << "mode " << mode << " format " << f << " value " << values[i];
         }
+        std::fesetround(FE_TONEAREST);
+    }
 }
 
-TEST_P(RoundingModes, EveryVariantTurns32BitIntegersIntoTheNearestFloat)
+TEST_P(KernelVariants, ThirtyTwoBitIntegersBecomeTheNearestFloatInEveryRoundingMode)
 {
     std::vector<int32_t> values = {0,          1,         -1,         16777216,        16777217,
                                    16777219,   -16777217, 2147483647, -2147483647 - 1, 2147483583,
@@ -579,26 +442,24 @@ TEST_P(RoundingModes, EveryVariantTurns32BitIntegersIntoTheNearestFloat)
     std::mt19937 random(14);
     for (int i = 0; i < 4000; ++i)
         values.push_back(static_cast<int32_t>(random()));
-    std::fesetround(FE_TONEAREST);
     std::vector<float> reference;
     for (int32_t v : values)
         reference.push_back(static_cast<float>(v)); // the hardware's own nearest, halves to even
-    std::fesetround(GetParam());
-
-    std::vector<const KernelTable*> all = VectorVariants();
-    all.push_back(&Scalar());
     std::vector<float> out(values.size());
-    for (const KernelTable* variant : all)
+    for (int mode : kRoundingModes)
     {
+        ASSERT_EQ(std::fesetround(mode), 0);
         variant->toFloat[static_cast<int>(StoredFormat::Int32)](
             reinterpret_cast<const uint8_t*>(values.data()), static_cast<int32_t>(values.size()),
             out.data());
+        std::fesetround(FE_TONEAREST);
         for (std::size_t i = 0; i < values.size(); ++i)
-            ASSERT_EQ(Bits(out[i]), Bits(reference[i])) << variant->name << " " << values[i];
+            ASSERT_EQ(Bits(out[i]), Bits(reference[i])) << "mode " << mode << " " << values[i];
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Kernels, RoundingModes,
-                         testing::Values(FE_TONEAREST, FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO));
-
 } // namespace
+
+INSTANTIATE_TEST_SUITE_P(Kernels, KernelVariants,
+                         testing::Values(Isa::Scalar, Isa::Avx2, Isa::Avx512),
+                         sigtest::VariantName);

@@ -1,18 +1,18 @@
 // The stages process a block at a time (the oscillator's sines and cosines for a whole part, the
 // filters and the resampler over blocks). These tests keep the per-sample processing the stages
 // are defined by - one splitter step, one oscillator step (the standard library's sin and cos),
-// one mixer and one filter or resampler step per input - and check that the stages give its
-// bits, for every quality, ratio path and input kind, fed in blocks of many sizes.
+// one mixer and one filter or resampler step per input (support/ReferenceSteps.h and the
+// resampler's own steps) - and check that the stages give its bits, for every quality, ratio path
+// and input kind, fed in blocks of many sizes.
 #include "stages/FreqConv.h"
 #include "stages/IQ2R.h"
 #include "stages/ReSampl.h"
 #include "stages/SpInv.h"
 #include "stages/demod/AM_Demod.h"
-#include "stages/filters/ComplexMixer.h"
-#include "stages/filters/DualFir.h"
-#include "stages/filters/HilbertSplitter.h"
-#include "stages/filters/PhaseOscillator.h"
+#include "stages/demod/AmEnvelope.h"
+#include "stages/filters/GatedInterpolator.h"
 #include "stages/filters/PolyphaseResampler.h"
+#include "support/ReferenceSteps.h"
 #include "support/Signals.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +30,8 @@
 namespace {
 
 using namespace sigkit;
+using sigtest::ReferenceOscillator;
+using sigtest::Shift;
 
 // ---- The per-sample processing.
 
@@ -44,43 +46,27 @@ std::vector<std::pair<float, float>> Pairs(bool complexInput, const std::vector<
             pairs.emplace_back(input[i], input[i + 1]);
         return pairs;
     }
-    auto splitter = std::make_unique<HilbertSplitter>();
+    sigtest::ReferenceSplitter splitter;
     for (float x : input)
-    {
-        float delayed = 0.0f;
-        float shifted = 0.0f;
-        splitter->Step(x, delayed, shifted);
-        pairs.emplace_back(delayed, shifted);
-    }
+        pairs.push_back(splitter.Step(x));
     return pairs;
-}
-
-// One oscillator step and the mixer: the pair moved down by f at the rate fs.
-std::pair<float, float> Shift(PhaseOscillator& oscillator, double fs, double f, float I, float Q)
-{
-    double s = 0.0;
-    double c = 0.0;
-    oscillator.Step(fs, f, s, c);
-    float outI = 0.0f;
-    float outQ = 0.0f;
-    ComplexMixer::Mix(I, Q, static_cast<float>(c), static_cast<float>(s), outI, outQ);
-    return {outI, outQ};
 }
 
 std::vector<float> ReferenceFreqConv(const FreqConv& stage, const std::vector<float>& input)
 {
     const FilterDesignChoice design = QualityToDesign(stage.quality);
-    auto filter = std::make_unique<DualFir>();
-    filter->DesignLow(stage.Fd, stage.Fp, 0.0f, design.window, design.taps);
-    PhaseOscillator oscillator;
+    const std::vector<float> taps =
+        sigtest::LowPassTaps(stage.Fd, stage.Fp, design.window, design.taps);
+    sigtest::ReferenceFir filterI(taps);
+    sigtest::ReferenceFir filterQ(taps);
+    ReferenceOscillator oscillator;
     int32_t dropped = 0;
     std::vector<float> out;
     for (const auto& [I, Q] : Pairs(stage.IsComplexInput(), input))
     {
         const auto [mI, mQ] = Shift(oscillator, stage.Fd, stage.Fn, I, Q);
-        float yI = 0.0f;
-        float yQ = 0.0f;
-        filter->Step(mI, mQ, yI, yQ);
+        const float yI = filterI.Step(mI);
+        const float yQ = filterQ.Step(mQ);
         if (dropped < stage.Discard())
         {
             ++dropped;
@@ -104,7 +90,7 @@ std::vector<float> ReferenceReSampl(const ReSampl& stage, const std::vector<floa
     }
     else
         first->DesignBank(stage.Fd, stage.FdOut, 0.0f, design.window, design.taps);
-    PhaseOscillator oscillator;
+    ReferenceOscillator oscillator;
     int32_t dropped = 0;
     std::vector<float> out;
     const auto deliver = [&](float I, float Q) {
@@ -148,7 +134,7 @@ std::vector<float> ReferenceDemod(const AM_Demod& stage, const std::vector<float
     const FilterDesignChoice design = QualityToDesign(stage.quality);
     auto resampler = std::make_unique<PolyphaseResampler>();
     resampler->DesignBank(stage.Fd, stage.FdOut, 0.0f, design.window, design.taps);
-    PhaseOscillator oscillator;
+    ReferenceOscillator oscillator;
     float mean = 0.0f;
     float prevI = 0.0f;
     float prevQ = 0.0f;
@@ -161,7 +147,8 @@ std::vector<float> ReferenceDemod(const AM_Demod& stage, const std::vector<float
         if (stage.mode == AM_Demod::kAm)
         {
             const float m = std::sqrt(mI * mI + mQ * mQ);
-            mean = static_cast<float>(0.01 * m + 0.99 * static_cast<double>(mean));
+            mean = static_cast<float>(demod::kMeanNew * m +
+                                      demod::kMeanKeep * static_cast<double>(mean));
             if (mean == 0.0f)
                 mean = 1.0f;
             const float ratio = m / mean;
@@ -218,7 +205,7 @@ std::vector<float> ReferenceIQ2RReal(const IQ2R& stage, int32_t quality,
     const FilterDesignChoice design = QualityToDesign(quality);
     auto resampler = std::make_unique<PolyphaseResampler>();
     resampler->DesignBank(2.0f, 1.0f, 0.0f, design.window, design.taps);
-    PhaseOscillator oscillator;
+    ReferenceOscillator oscillator;
     int32_t dropped = 0;
     std::vector<float> out;
     for (const auto& [I, Q] : Pairs(false, input))
@@ -245,9 +232,9 @@ std::vector<float> ReferenceIQ2RComplex(const IQ2R& stage, int32_t quality, bool
                                         const std::vector<float>& input)
 {
     const FilterDesignChoice design = QualityToDesign(quality);
-    auto resampler = std::make_unique<PolyphaseResampler>();
+    auto resampler = std::make_unique<GatedInterpolator>();
     resampler->DesignBank(2.0f, 1.0f, 0.0f, design.window, design.taps);
-    PhaseOscillator oscillator;
+    ReferenceOscillator oscillator;
     int32_t dropped = 0;
     std::vector<float> out;
     for (const auto& [a, b] : Pairs(true, input))

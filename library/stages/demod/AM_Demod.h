@@ -1,6 +1,7 @@
 #pragma once
 
 #include "stages/StreamStage.h"
+#include "stages/demod/DemodKernels.h"
 #include "stages/filters/PolyphaseResampler.h"
 
 #include <memory>
@@ -33,33 +34,31 @@ public:
     // taps, or 0 when the rates give no usable ratio (the stage then hands out nothing).
     int32_t Start() override;
 
+    // Fn is the carrier; Kamp is the gain inside the demodulation formulas.
     int32_t mode = kNone;
-    int32_t quality = 0;
-    float Fd = 44100.0f;    // Hz, input rate
     float FdOut = 44100.0f; // Hz, output rate
-    float Fn = 1850.0f;     // Hz, carrier
     float FnWork = 1850.0f; // Hz, the copy the oscillator runs at, taken from Fn by Start
     float Fp = 3400.0f;     // Hz, kept, no effect
-    float Kamp = 1.0f;      // gain inside the demodulation formulas
 
     float EnvelopeMean() const { return envelopeMean; }
-    int32_t Discard() const { return discard; }
 
 private:
     bool TakesInput() const override { return mode != kNone; }
     void Process(float* I, float* Q, int32_t pairs) override;
+    std::size_t MostOutputs(std::size_t pairs) const override;
     float ReportFrequency() const override { return FnWork; }
-    float ReportRate() const override { return Fd; }
+    // The demodulated values of a part; false when the mode gives none.
+    bool Demodulate(float* I, float* Q, int32_t pairs, float* y);
 
     float envelopeMean = 0.0f;
     float prevI = 0.0f; // the previous unit phasor of the FM discriminator
     float prevQ = 0.0f;
     bool usable = false;
-    int32_t discard = 0;
     std::size_t outputsPerInput = 1;
     std::unique_ptr<PolyphaseResampler> resampler;
-    std::vector<float> demodulated; // a part's demodulated values, kGatherPairs
-    std::vector<float> resampled;   // the resampler's outputs for a piece of them, kGatherPairs
+    std::vector<float> demodulated; // a part's demodulated values, kPart
+    std::vector<float> resampled;   // the resampler's outputs for a piece, kPieceOutputs
+    const demod::DemodKernels& demodKernels;
 };
 
 } // namespace sigkit

@@ -4,12 +4,6 @@
 
 namespace sigkit {
 
-namespace {
-
-constexpr int32_t kRound = 1024; // samples stored and filtered together by StepBlock
-
-} // namespace
-
 DualFir::DualFir()
     : taps(kHistoryCapacity, 0.0f), historyA(kHistoryCapacity, 0.0f),
       historyB(kHistoryCapacity, 0.0f), scratchA(kHistoryCapacity, 0.0f),
@@ -20,64 +14,36 @@ DualFir::DualFir()
 int32_t DualFir::DesignLow(float rateIn, float rateEdge, float beta, FilterWindow window,
                            int32_t length)
 {
-    return Design(false, rateIn, rateEdge, beta, window, length);
-}
-
-int32_t DualFir::DesignHigh(float rateIn, float rateEdge, float beta, FilterWindow window,
-                            int32_t length)
-{
-    return Design(true, rateIn, rateEdge, beta, window, length);
-}
-
-int32_t DualFir::Design(bool highPass, float rateIn, float rateEdge, float beta,
-                        FilterWindow window, int32_t length)
-{
     // Only the last design's taps can be other than zero (the arrays were zeroed at
     // construction).
     std::fill(taps.begin(), taps.begin() + N, 0.0f);
     const bool valid = length >= 1 && length <= kHistoryCapacity && length % 2 == 1;
     N = valid ? length : 0;
     if (valid)
-    {
-        const float fc = rateEdge / rateIn;
-        if (highPass)
-            DesignHighPass(fc, beta, window, N, taps.data());
-        else
-            DesignLowPass(fc, beta, window, N, taps.data());
-    }
+        DesignLowPass(rateEdge / rateIn, beta, window, N, taps.data());
     designed = valid ? 1 : 0;
+    Reset();
+    return N;
+}
+
+void DualFir::Reset()
+{
     w = 0;
     // The first windows reach [0, N) before the new samples do (w starts at 0 and moves down
     // from the top); every other entry is overwritten before a window reaches it.
     std::fill(historyA.begin(), historyA.begin() + N, 0.0f);
     std::fill(historyB.begin(), historyB.begin() + N, 0.0f);
-    return N;
 }
 
-int32_t DualFir::Step(float a, float b, float& ya, float& yb)
-{
-    ya = 0.0f;
-    yb = 0.0f;
-    historyA[w] = a;
-    historyB[w] = b;
-    if (N > 0)
-    {
-        ya = table.dot(taps.data(), HistoryWindow(historyA.data(), w, N, scratchA.data()), N);
-        yb = table.dot(taps.data(), HistoryWindow(historyB.data(), w, N, scratchB.data()), N);
-    }
-    w = NextWritePosition(w);
-    return 1;
-}
-
-void DualFir::StepBlock(const float* a, const float* b, int32_t n, float* ya, float* yb)
+void DualFir::StepBlock(const float* I, const float* Q, int32_t n, float* yI, float* yQ)
 {
     for (int32_t done = 0; done < n;)
     {
         // The round's samples go to w, w - 1, ... without passing 0, and no window reaches round
         // the history into them.
-        const int32_t count = std::min({n - done, w + 1, kRound, kHistoryCapacity - N});
-        table.storeReversed(a + done, count, historyA.data() + w);
-        table.storeReversed(b + done, count, historyB.data() + w);
+        const int32_t count = std::min({n - done, w + 1, kPart, kHistoryCapacity - N});
+        table.storeReversed(I + done, count, historyA.data() + w);
+        table.storeReversed(Q + done, count, historyB.data() + w);
         if (N > 0)
         {
             // Output i's window starts at w - i: all of them lie in the run from the newest
@@ -87,16 +53,16 @@ void DualFir::StepBlock(const float* a, const float* b, int32_t n, float* ya, fl
             table.firBlock(taps.data(), N,
                            HistoryWindow(historyA.data(), newest, span, scratchA.data()) + count -
                                1,
-                           1, count, ya + done);
+                           1, count, yI + done);
             table.firBlock(taps.data(), N,
                            HistoryWindow(historyB.data(), newest, span, scratchB.data()) + count -
                                1,
-                           1, count, yb + done);
+                           1, count, yQ + done);
         }
         else
         {
-            std::fill(ya + done, ya + done + count, 0.0f);
-            std::fill(yb + done, yb + done + count, 0.0f);
+            std::fill(yI + done, yI + done + count, 0.0f);
+            std::fill(yQ + done, yQ + done + count, 0.0f);
         }
         w = w - count < 0 ? kHistoryCapacity - 1 : w - count;
         done += count;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "stages/filters/BlockFilter.h"
 #include "stages/filters/FilterDesign.h"
 #include "stages/filters/SampleHistory.h"
 #include "stages/kernels/Kernels.h"
@@ -9,33 +10,29 @@
 
 namespace sigkit {
 
-// One set of taps run over two channels (I and Q); both histories share the write position w.
-class DualFir
+// One set of taps run over I and Q directly (a sum of N products per output); both histories
+// share the write position w. Output k of a channel is Σ taps[j]·x[k - j], j = 0 .. N-1, summed
+// as the kernels' dot product sums, with the samples before the first taken as 0.
+class DualFir final : public BlockFilter
 {
 public:
     DualFir();
 
     // Designs an N-tap low-pass with the cut-off rateEdge / rateIn and clears the histories.
     // Result: N, or 0 when N is not an odd length within 1..kHistoryCapacity (then no filter
-    // is held and Step gives 0).
+    // is held and every output is 0).
     int32_t DesignLow(float rateIn, float rateEdge, float beta, FilterWindow window, int32_t N);
-    // The same with the complementary high-pass.
-    int32_t DesignHigh(float rateIn, float rateEdge, float beta, FilterWindow window, int32_t N);
-    // Takes one sample per channel and gives one output per channel. Result: always 1.
-    int32_t Step(float a, float b, float& ya, float& yb);
-    // n Steps at once: the outputs of a[i], b[i] in ya[i], yb[i], with Step's values. The
-    // outputs of a round of samples are formed together, each tap load serving several.
-    void StepBlock(const float* a, const float* b, int32_t n, float* ya, float* yb);
+    // The outputs of a round of samples are formed together, each tap load serving several.
+    void StepBlock(const float* I, const float* Q, int32_t n, float* yI, float* yQ) override;
+    int32_t Delay() const override { return (N - 1) / 2; }
+    void Reset() override;
 
     bool IsDesigned() const { return designed != 0; }
     int32_t TapCount() const { return N; }
     const float* Taps() const { return taps.data(); }
 
 private:
-    int32_t Design(bool highPass, float rateIn, float rateEdge, float beta, FilterWindow window,
-                   int32_t length);
-
-    int32_t w = 0;                         // newest sample; moves down after each Step
+    int32_t w = 0;                         // newest sample; moves down after each one
     int32_t designed = 0;                  // 1 once a filter is held
     int32_t N = 0;                         // taps in use
     std::vector<float> taps;               // kHistoryCapacity, the first N in use

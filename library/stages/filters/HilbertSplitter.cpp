@@ -7,14 +7,8 @@
 
 namespace sigkit {
 
-namespace {
-
-constexpr int32_t kRound = 1024; // samples stored and filtered together by StepBlock
-
-} // namespace
-
 HilbertSplitter::HilbertSplitter()
-    : history(kHistoryCapacity, 0.0f), scratch(kRound + kHilbertTapCount, 0.0f),
+    : history(kHistoryCapacity, 0.0f), scratch(kPart + kHilbertTapCount, 0.0f),
       finiteRun(kHistoryCapacity), table(kernels::Active())
 {
 }
@@ -28,27 +22,17 @@ void HilbertSplitter::Reset()
     finiteRun = kHistoryCapacity;
 }
 
-int32_t HilbertSplitter::Step(float x, float& delayed, float& shifted)
-{
-    w = NextWritePosition(w);
-    history[w] = x;
-    finiteRun = std::isfinite(x) ? std::min(finiteRun + 1, kHistoryCapacity) : 0;
-    const float* window = HistoryWindow(history.data(), w, kHilbertTapCount, scratch.data());
-    shifted = table.dot(HilbertTaps().data(), window, kHilbertTapCount);
-    delayed = window[kHilbertCentre];
-    return 0;
-}
-
-void HilbertSplitter::StepBlock(const float* x, int32_t n, float* delayed, float* shifted)
+void HilbertSplitter::StepBlock(const float* x, const float* /*Q*/, int32_t n, float* delayed,
+                                float* shifted)
 {
     const bool quiet = kernels::DefaultFloatEnvironment();
     const float* taps = HilbertTaps().data();
     for (int32_t done = 0; done < n;)
     {
-        // Step moves w before writing: the round's samples go to w - 1, w - 2, ... down to 0 at
-        // the lowest, then the history wraps.
+        // w moves down before each sample is written: the round's samples go to w - 1, w - 2, ...
+        // down to 0 at the lowest, then the history wraps.
         const int32_t top = w == 0 ? kHistoryCapacity : w; // first position is top - 1
-        const int32_t count = std::min({n - done, top, kRound});
+        const int32_t count = std::min({n - done, top, kPart});
         // The largest magnitude's bits stay below those of infinity while every sample is finite.
         const bool finite =
             table.storeReversed(x + done, count, history.data() + (top - 1)) < 0x7F800000u;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "stages/filters/BlockFilter.h"
+#include "stages/filters/FilterDesign.h"
 #include "stages/filters/SampleHistory.h"
 #include "stages/kernels/Kernels.h"
 
@@ -9,20 +11,23 @@
 namespace sigkit {
 
 // A real signal into its analytic (I, Q) pair, delayed by 150 samples: I is the input 150
-// samples ago, Q its 90-degree-shifted copy from the 301-tap Hilbert transformer. A tone at a
-// positive frequency stays at that positive frequency.
-class HilbertSplitter
+// samples ago, Q its 90-degree-shifted copy from the 301-tap Hilbert transformer
+// (Σ HilbertTaps()[j]·x[k - j], summed as the kernels' dot product sums). A tone at a positive
+// frequency stays at that positive frequency.
+//
+// As a block filter it takes real samples: the input I is the signal and the input Q is not read
+// (it may be null); the outputs are the pair.
+class HilbertSplitter final : public BlockFilter
 {
 public:
     HilbertSplitter();
 
-    // Clears the history: the next 150 steps give I = 0.
-    void Reset();
-    // Result: always 0.
-    int32_t Step(float x, float& delayed, float& shifted);
-    // n Steps at once, with Step's values. While the samples are finite (and the floating-point
-    // environment is the default one) the zero taps at even distances are skipped.
-    void StepBlock(const float* x, int32_t n, float* delayed, float* shifted);
+    // While the samples are finite (and the floating-point environment is the default one) the
+    // zero taps at even distances are skipped.
+    void StepBlock(const float* I, const float* Q, int32_t n, float* yI, float* yQ) override;
+    int32_t Delay() const override { return kHilbertCentre; }
+    // Clears the history: the next 150 outputs have I = 0.
+    void Reset() override;
 
 private:
     int32_t w = 0;              // newest sample; moves down before each new one is written

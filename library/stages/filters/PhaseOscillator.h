@@ -13,20 +13,15 @@ class PhaseOscillator
 {
 public:
     void Reset() { phase = 0.0; }
-    // Advances by 2π·f/fs (Hz, Hz), wraps at most once by ±kTwoPi, and gives the sine and cosine
-    // of the new phase: the first step after a reset gives the phase 2π·f/fs. Result: 1 when
-    // the phase wrapped in this step, else 0.
-    int32_t Step(double fs, double f, double& sinOut, double& cosOut);
-    // n steps at once: the phases one after the other exactly as Step advances them (into
-    // phases[0..n-1]), then their sines and cosines, rounded to float, for the whole block. Each
-    // value equals what Step gives, rounded to float.
+    // n steps: each advances the phase by Increment(fs, f) (Hz, Hz) and wraps it at most once by
+    // ±kTwoPi, so the first step after a reset gives the phase 2π·f/fs. The phases go to
+    // phases[0..n-1], their sines and cosines (the standard library's, rounded to float) to
+    // sinOut and cosOut.
     void Steps(double fs, double f, int32_t n, double* phases, float* sinOut, float* cosOut);
-    // The phases alone.
-    void Advance(double fs, double f, int32_t n, double* phases);
 
     double Phase() const { return phase; }
     // The phase itself, for kernels that step the oscillator as part of their work, and the
-    // increment a step adds at rate fs and frequency f (as Step computes it).
+    // increment a step adds at rate fs and frequency f.
     double* PhaseState() { return &phase; }
     static double Increment(double fs, double f) { return (f * kTwoPi) / fs; }
 

@@ -12,6 +12,11 @@ namespace sigkit {
 
 inline constexpr int32_t kHistoryCapacity = 102400; // entries; no filter is longer
 
+// Samples (or I/Q pairs) handled together: a stage's part of a block, and the round of samples a
+// filter stores and sums at once. Outputs never depend on it (every path gives the same bits
+// whatever the split); it sizes the working arrays.
+inline constexpr int32_t kPart = 2048;
+
 // The write position after w, one step down, wrapping from 0 to the last entry.
 inline int32_t NextWritePosition(int32_t w)
 {

@@ -2,6 +2,7 @@
 // results are the scalar variant's bits.
 #if defined(__x86_64__) || defined(__i386__)
 
+#include "stages/kernels/PhaseSteps.h"
 #include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
 
@@ -58,57 +59,6 @@ float Dot(const float* a, const float* b, int32_t n)
                 high, _mm256_mul_ps(LoadPart(a + j + 8, rest - 8), LoadPart(b + j + 8, rest - 8)));
     }
     return Reduce(low, high);
-}
-
-// Taps t0..t7 spread over two registers as t0 t0 t1 t1 t2 t2 t3 t3 and t4 t4 ... t7 t7, so that
-// they multiply interleaved (I, Q) samples directly.
-struct SpreadTaps
-{
-    __m256 first, second;
-};
-
-SpreadTaps Spread(__m256 t)
-{
-    const __m256i firstHalf = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3);
-    const __m256i secondHalf = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
-    return {_mm256_permutevar8x32_ps(t, firstHalf), _mm256_permutevar8x32_ps(t, secondHalf)};
-}
-
-// The complex sum keeps (I, Q) of partial sum k side by side: acc[0] holds partial sums 0..3,
-// acc[1] 4..7, acc[2] 8..11, acc[3] 12..15, each as I, Q, I, Q, ...
-void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
-{
-    __m256 acc[4] = {_mm256_setzero_ps(), _mm256_setzero_ps(), _mm256_setzero_ps(),
-                     _mm256_setzero_ps()};
-    int32_t j = 0;
-    for (; j + 16 <= n; j += 16)
-    {
-        const float* samples = x + 2 * j;
-        const SpreadTaps low = Spread(_mm256_loadu_ps(taps + j));
-        const SpreadTaps high = Spread(_mm256_loadu_ps(taps + j + 8));
-        acc[0] = _mm256_add_ps(acc[0], _mm256_mul_ps(low.first, _mm256_loadu_ps(samples)));
-        acc[1] = _mm256_add_ps(acc[1], _mm256_mul_ps(low.second, _mm256_loadu_ps(samples + 8)));
-        acc[2] = _mm256_add_ps(acc[2], _mm256_mul_ps(high.first, _mm256_loadu_ps(samples + 16)));
-        acc[3] = _mm256_add_ps(acc[3], _mm256_mul_ps(high.second, _mm256_loadu_ps(samples + 24)));
-    }
-    // The last 1..15 taps, four at a time into the partial sums they belong to.
-    for (int quarter = 0; quarter < 4 && j + 4 * quarter < n; ++quarter)
-    {
-        const int32_t first = j + 4 * quarter;
-        const int32_t count = n - first < 4 ? n - first : 4;
-        const __m256 t = LoadPart(taps + first, count);
-        const __m256 spread =
-            _mm256_permutevar8x32_ps(t, _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3));
-        const __m256 samples = LoadPart(x + 2 * first, 2 * count);
-        acc[quarter] = _mm256_add_ps(acc[quarter], _mm256_mul_ps(spread, samples));
-    }
-    const __m256 s8a = _mm256_add_ps(acc[0], acc[2]); // k < 8: partial sums 0..3
-    const __m256 s8b = _mm256_add_ps(acc[1], acc[3]); // k < 8: partial sums 4..7
-    const __m256 s4 = _mm256_add_ps(s8a, s8b);        // k < 4: I0 Q0 I1 Q1 | I2 Q2 I3 Q3
-    const __m128 s2 = _mm_add_ps(_mm256_castps256_ps128(s4), _mm256_extractf128_ps(s4, 1));
-    const __m128 s1 = _mm_add_ps(s2, _mm_movehl_ps(s2, s2)); // s0 + s1: I, Q in lanes 0, 1
-    iq[0] = _mm_cvtss_f32(s1);
-    iq[1] = _mm_cvtss_f32(_mm_shuffle_ps(s1, s1, 1));
 }
 
 // ---- Block filters and paired dot products: 16 partial sums in two registers per output.
@@ -438,8 +388,8 @@ int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, doubl
     return fromLibrary;
 }
 
-// ---- The mixer and the FM discriminator: 8 elements per round, the rest one by one with the
-// same operations.
+// ---- The mixer, the history store and the separation of I and Q: 8 elements per round, the
+// rest one by one with the same operations.
 
 void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
          float* outQ)
@@ -511,75 +461,6 @@ void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
         I[k] = iq[2 * k];
         Q[k] = iq[2 * k + 1];
     }
-}
-
-// The oscillator, the mixer, the magnitude and the envelope, a piece at a time.
-int32_t AmDemodulate(const float* I, const float* Q, int32_t n, double* phase, double increment,
-                     double wrap, float kamp, float* mean, double* phases, float* y)
-{
-    constexpr int32_t kPiece = 256;
-    alignas(32) float s[kPiece];
-    alignas(32) float c[kPiece];
-    alignas(32) float mI[kPiece];
-    alignas(32) float mQ[kPiece];
-    alignas(32) float m[kPiece];
-    int32_t fromLibrary = 0;
-    for (int32_t at = 0; at < n; at += kPiece)
-    {
-        const int32_t count = n - at < kPiece ? n - at : kPiece;
-        fromLibrary += Oscillate(phase, increment, wrap, count, phases + at, s, c);
-        Mix(I + at, Q + at, s, c, count, mI, mQ);
-        for (int32_t i = 0; i < count; ++i)
-            m[i] = std::sqrt(mI[i] * mI[i] + mQ[i] * mQ[i]);
-        AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + at);
-    }
-    return fromLibrary;
-}
-
-void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
-{
-    const __m256i back = _mm256_setr_epi32(7, 0, 1, 2, 3, 4, 5, 6); // lane l takes lane l - 1
-    __m256 prevU = _mm256_set1_ps(prev[0]); // lane 7: the previous element's u
-    __m256 prevV = _mm256_set1_ps(prev[1]);
-    const __m256 gain = _mm256_set1_ps(kamp);
-    int32_t i = 0;
-    for (; i + 8 <= n; i += 8)
-    {
-        const __m256 in = _mm256_loadu_ps(I + i);
-        const __m256 quad = _mm256_loadu_ps(Q + i);
-        __m256 m = _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(in, in), _mm256_mul_ps(quad, quad)));
-        m = _mm256_blendv_ps(m, _mm256_set1_ps(1.0f),
-                             _mm256_cmp_ps(m, _mm256_setzero_ps(), _CMP_EQ_OQ));
-        const __m256 u = _mm256_div_ps(in, m);
-        const __m256 v = _mm256_div_ps(quad, m);
-        const __m256 pu = _mm256_blend_ps(_mm256_permutevar8x32_ps(u, back),
-                                          _mm256_permutevar8x32_ps(prevU, back), 0x01);
-        const __m256 pv = _mm256_blend_ps(_mm256_permutevar8x32_ps(v, back),
-                                          _mm256_permutevar8x32_ps(prevV, back), 0x01);
-        _mm256_storeu_ps(
-            y + i, _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(pv, u), _mm256_mul_ps(pu, v)), gain));
-        prevU = u;
-        prevV = v;
-    }
-    alignas(32) float lastU[8];
-    alignas(32) float lastV[8];
-    _mm256_store_ps(lastU, prevU);
-    _mm256_store_ps(lastV, prevV);
-    float prevI = lastU[7];
-    float prevQ = lastV[7];
-    for (; i < n; ++i)
-    {
-        float m = std::sqrt(I[i] * I[i] + Q[i] * Q[i]);
-        if (m == 0.0f)
-            m = 1.0f;
-        const float u = I[i] / m;
-        const float v = Q[i] / m;
-        y[i] = (prevQ * u - prevI * v) * kamp;
-        prevI = u;
-        prevQ = v;
-    }
-    prev[0] = prevI;
-    prev[1] = prevQ;
 }
 
 // ---- Stored samples to floats: 8 per round, the rest by the scalar variant.
@@ -843,18 +724,14 @@ KernelTable Avx2Kernels()
         Isa::Avx2,
         "avx2",
         Dot,
-        DotComplex,
         FirBlock,
         FirBlockOddTaps,
         DotPair,
         DotPairTwice,
-        SinCos,
         Oscillate,
-        AmDemodulate,
         Mix,
         StoreReversed,
         Deinterleave,
-        FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
         {FloatToInt8, FloatToUInt8, FloatToInt16, FloatToUInt16, FloatToInt24, FloatToInt32},
     };

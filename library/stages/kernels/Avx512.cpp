@@ -1,9 +1,10 @@
-// AVX-512 variant of the dot products, the block filters, the oscillator's sine and cosine, the
-// mixer and the FM discriminator: the 16 partial sums fill one register. Compiled with -mavx512f
+// AVX-512 variant of the dot products, the block filters, the oscillator's sine and cosine and the
+// mixer: the 16 partial sums fill one register. Compiled with -mavx512f
 // only (no FMA contraction); the sample conversions are the AVX2 ones.
 #if defined(__x86_64__) || defined(__i386__)
 
-#include "stages/kernels/SinCosCheck.h"
+#include "stages/kernels/PhaseSteps.h"
+#include "stages/kernels/SinCosAvx512.h"
 #include "stages/kernels/Variants.h"
 
 #include <immintrin.h>
@@ -22,6 +23,9 @@
 namespace sigkit::kernels {
 
 namespace {
+
+using avx512::Redo;
+using avx512::SinCos8;
 
 __mmask16 TailMask(int32_t count)
 {
@@ -70,44 +74,6 @@ float Dot(const float* a, const float* b, int32_t n)
                                                _mm512_maskz_loadu_ps(mask, b + j)));
     }
     return ReduceFrom8(_mm256_add_ps(LowHalf(acc), HighHalf(acc))); // k < 8 first
-}
-
-// acc[0] holds the (I, Q) pairs of partial sums 0..7, acc[1] those of 8..15.
-void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
-{
-    const __m512i firstHalf = _mm512_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7);
-    const __m512i secondHalf =
-        _mm512_setr_epi32(8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13, 14, 14, 15, 15);
-    __m512 acc0 = _mm512_setzero_ps();
-    __m512 acc1 = _mm512_setzero_ps();
-    int32_t j = 0;
-    for (; j + 16 <= n; j += 16)
-    {
-        const __m512 t = _mm512_loadu_ps(taps + j);
-        const float* samples = x + 2 * j;
-        acc0 = _mm512_add_ps(acc0, _mm512_mul_ps(Permute(firstHalf, t), _mm512_loadu_ps(samples)));
-        acc1 = _mm512_add_ps(acc1,
-                             _mm512_mul_ps(Permute(secondHalf, t), _mm512_loadu_ps(samples + 16)));
-    }
-    if (j < n)
-    {
-        const int32_t rest = n - j; // 1..15 taps, 2..30 sample floats
-        const float* samples = x + 2 * j;
-        const __m512 t = _mm512_maskz_loadu_ps(TailMask(rest), taps + j);
-        const __mmask16 firstMask = rest >= 8 ? kAll : TailMask(2 * rest);
-        acc0 = _mm512_add_ps(
-            acc0, _mm512_mul_ps(Permute(firstHalf, t), _mm512_maskz_loadu_ps(firstMask, samples)));
-        if (rest > 8)
-            acc1 = _mm512_add_ps(
-                acc1, _mm512_mul_ps(Permute(secondHalf, t),
-                                    _mm512_maskz_loadu_ps(TailMask(2 * rest - 16), samples + 16)));
-    }
-    const __m512 s8 = _mm512_add_ps(acc0, acc1);                // k < 8
-    const __m256 s4 = _mm256_add_ps(LowHalf(s8), HighHalf(s8)); // k < 4: I0 Q0 .. I3 Q3
-    const __m128 s2 = _mm_add_ps(_mm256_castps256_ps128(s4), _mm256_extractf128_ps(s4, 1));
-    const __m128 s1 = _mm_add_ps(s2, _mm_movehl_ps(s2, s2)); // s0 + s1: I, Q in lanes 0, 1
-    iq[0] = _mm_cvtss_f32(s1);
-    iq[1] = _mm_cvtss_f32(_mm_shuffle_ps(s1, s1, 1));
 }
 
 // One output's 16 partial sums reduced in the shared order.
@@ -418,88 +384,6 @@ void DotPairTwice(const float* const* a, const float* const* b, const float* con
         DotPairTwiceOf<false>(a, b, x, y, n, out);
 }
 
-// ---- Sine and cosine of 8 phases at a time, in double precision.
-
-__m512d Splat(double value)
-{
-    return _mm512_set1_pd(value);
-}
-
-// Polynomials of both results over the reduced phase, and the rounding check: a lane passes when
-// |phase| <= kSinCosLimit, and each result, rounded to float, cannot differ from the standard
-// library's (see SinCosCheck.h). Zero phases give sin = the phase itself (its sign kept), cos = 1.
-// Inlined everywhere: its results stay in registers.
-__attribute__((always_inline)) inline __mmask8 SinCos8(__m512d x, __m256& sOut, __m256& cOut)
-{
-    using namespace sincos;
-    const __m512d k = _mm512_roundscale_pd(_mm512_mul_pd(x, Splat(kTwoOverPi)),
-                                           _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    __m512d r = _mm512_sub_pd(x, _mm512_mul_pd(k, Splat(kHalfPi1)));
-    r = _mm512_sub_pd(r, _mm512_mul_pd(k, Splat(kHalfPi2)));
-    r = _mm512_sub_pd(r, _mm512_mul_pd(k, Splat(kHalfPi3)));
-    r = _mm512_sub_pd(r, _mm512_mul_pd(k, Splat(kHalfPi4)));
-    const __m512d z = _mm512_mul_pd(r, r);
-
-    __m512d ps = _mm512_add_pd(Splat(kSin[4]), _mm512_mul_pd(z, Splat(kSin[5])));
-    ps = _mm512_add_pd(Splat(kSin[3]), _mm512_mul_pd(z, ps));
-    ps = _mm512_add_pd(Splat(kSin[2]), _mm512_mul_pd(z, ps));
-    ps = _mm512_add_pd(Splat(kSin[1]), _mm512_mul_pd(z, ps));
-    ps = _mm512_add_pd(Splat(kSin[0]), _mm512_mul_pd(z, ps));
-    const __m512d sinR = _mm512_add_pd(r, _mm512_mul_pd(_mm512_mul_pd(r, z), ps));
-
-    __m512d pc = _mm512_add_pd(Splat(kCos[4]), _mm512_mul_pd(z, Splat(kCos[5])));
-    pc = _mm512_add_pd(Splat(kCos[3]), _mm512_mul_pd(z, pc));
-    pc = _mm512_add_pd(Splat(kCos[2]), _mm512_mul_pd(z, pc));
-    pc = _mm512_add_pd(Splat(kCos[1]), _mm512_mul_pd(z, pc));
-    pc = _mm512_add_pd(Splat(kCos[0]), _mm512_mul_pd(z, pc));
-    const __m512d cosR = _mm512_add_pd(_mm512_sub_pd(Splat(1.0), _mm512_mul_pd(Splat(0.5), z)),
-                                       _mm512_mul_pd(_mm512_mul_pd(z, z), pc));
-
-    // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR,
-    // sinR)[q].
-    const __m512i q = _mm512_castpd_si512(_mm512_add_pd(k, Splat(kRoundingShift)));
-    const __mmask8 swap = _mm512_test_epi64_mask(q, _mm512_set1_epi64(1));
-    const __m512i two = _mm512_set1_epi64(2);
-    const __m512i sinSign = _mm512_slli_epi64(_mm512_and_si512(q, two), 62);
-    const __m512i cosSign =
-        _mm512_slli_epi64(_mm512_and_si512(_mm512_add_epi64(q, _mm512_set1_epi64(1)), two), 62);
-    __m512d s = _mm512_castsi512_pd(
-        _mm512_xor_si512(_mm512_castpd_si512(_mm512_mask_blend_pd(swap, sinR, cosR)), sinSign));
-    __m512d c = _mm512_castsi512_pd(
-        _mm512_xor_si512(_mm512_castpd_si512(_mm512_mask_blend_pd(swap, cosR, sinR)), cosSign));
-
-    // Each result's low 29 bits against the float rounding boundary (see SinCosCheck.h).
-    const __m512i low = _mm512_set1_epi64(kLowBits);
-    const __m512i start = _mm512_set1_epi64(kNearStart);
-    const __m512i width = _mm512_set1_epi64(2 * kMarginUlps);
-    const __mmask8 sinOk = _mm512_cmpgt_epi64_mask(
-        _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(s), start), low), width);
-    const __mmask8 cosOk = _mm512_cmpgt_epi64_mask(
-        _mm512_and_si512(_mm512_sub_epi64(_mm512_castpd_si512(c), start), low), width);
-    const __m512d magnitude = _mm512_abs_pd(x);
-    const __mmask8 inRange = _mm512_cmp_pd_mask(magnitude, Splat(kSinCosLimit), _CMP_LE_OQ) &
-                             _mm512_cmp_pd_mask(magnitude, Splat(kSmallestPhase), _CMP_GE_OQ);
-    const __mmask8 zero = _mm512_cmp_pd_mask(x, _mm512_setzero_pd(), _CMP_EQ_OQ);
-    s = _mm512_mask_blend_pd(zero, s, x);
-    c = _mm512_mask_blend_pd(zero, c, Splat(1.0));
-    sOut = _mm512_cvtpd_ps(s);
-    cOut = _mm512_cvtpd_ps(c);
-    return static_cast<__mmask8>((inRange & sinOk & cosOk) | zero);
-}
-
-// The elements of one group of eight whose lanes failed the check, from the standard library.
-int32_t Redo(unsigned lanes, const double* phase, float* s, float* c)
-{
-    int32_t count = 0;
-    while (lanes != 0)
-    {
-        const int l = __builtin_ctz(lanes);
-        lanes &= lanes - 1;
-        count += LibmSinCos(phase + l, 1, s + l, c + l);
-    }
-    return count;
-}
-
 int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
 {
     if (!DefaultFloatEnvironment())
@@ -644,192 +528,6 @@ void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
     }
 }
 
-// The oscillator's steps without a branch: p = increment + p, then p - wrap where p >= wrap,
-// else p + wrap where p <= -wrap, chosen by masks (a branch would be mispredicted at every wrap
-// and throw away the work running beside it).
-double PhasesWithoutBranches(double p, double increment, double wrap, int32_t n, double* phases)
-{
-    const __m128d step = _mm_set_sd(increment);
-    const __m128d limit = _mm_set_sd(wrap);
-    const __m128d lower = _mm_set_sd(-wrap);
-    __m128d value = _mm_set_sd(p);
-    for (int32_t i = 0; i < n; ++i)
-    {
-        const __m128d next = _mm_add_sd(step, value);
-        const __m128d above = _mm_cmp_sd(next, limit, _CMP_GE_OQ);
-        const __m128d below = _mm_cmp_sd(next, lower, _CMP_LE_OQ);
-        const __m128d wrapped = _mm_blendv_pd(next, _mm_add_sd(next, limit), below);
-        value = _mm_blendv_pd(wrapped, _mm_sub_sd(next, limit), above);
-        _mm_store_sd(phases + i, value);
-    }
-    return _mm_cvtsd_f64(value);
-}
-
-// A four-stage pipeline over groups of 8 samples. Round r: the phases of group r + 1 (a short
-// chain), the sines, cosines, mixer and magnitudes of group r (vector work), the running mean
-// over group r - 1 (the long chain, kept to the few operations that depend on the previous mean)
-// and the envelope values of group r - 2 (vector work again). No stage waits for another of the
-// same round, and no branch that could be mispredicted interrupts them: the two chains and the
-// vector work run side by side.
-int32_t AmDemodulate(const float* I, const float* Q, int32_t n, double* phase, double increment,
-                     double wrap, float kamp, float* mean, double* phases, float* y)
-{
-    constexpr int32_t kGroup = 8;
-    if (!DefaultFloatEnvironment() || n < 3 * kGroup)
-    {
-        // The same steps one group at a time (the sines and cosines from the standard library
-        // in another floating-point environment).
-        int32_t fromLibrary = 0;
-        for (int32_t at = 0; at < n; at += kGroup)
-        {
-            const int32_t count = n - at < kGroup ? n - at : kGroup;
-            float s[kGroup];
-            float c[kGroup];
-            float m[kGroup];
-            fromLibrary += Oscillate(phase, increment, wrap, count, phases + at, s, c);
-            for (int32_t i = 0; i < count; ++i)
-            {
-                const float in = I[at + i];
-                const float quad = Q[at + i];
-                const float mI = c[i] * in + quad * s[i];
-                const float mQ = quad * c[i] - in * s[i];
-                m[i] = std::sqrt(mI * mI + mQ * mQ);
-            }
-            AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + at);
-        }
-        return fromLibrary;
-    }
-    const int32_t groups = n / kGroup;
-    const __m512d gain = _mm512_set1_pd(static_cast<double>(kamp));
-    alignas(32) float magnitude[3][kGroup]; // ring of three groups
-    alignas(64) double share[3][kGroup];    // 0.01·m, which does not wait for the mean
-    alignas(32) float means[3][kGroup];
-    int32_t fromLibrary = 0;
-    float average = *mean;
-    double p = PhasesWithoutBranches(*phase, increment, wrap, kGroup, phases);
-    for (int32_t r = 0; r < groups + 2; ++r)
-    {
-        if (r + 1 < groups)
-            p = PhasesWithoutBranches(p, increment, wrap, kGroup, phases + (r + 1) * kGroup);
-        if (r < groups)
-        {
-            const int32_t at = r * kGroup;
-            __m256 s;
-            __m256 c;
-            const __mmask8 ok = SinCos8(_mm512_loadu_pd(phases + at), s, c);
-            if (ok != 0xFF)
-            {
-                alignas(32) float sv[kGroup];
-                alignas(32) float cv[kGroup];
-                _mm256_store_ps(sv, s);
-                _mm256_store_ps(cv, c);
-                fromLibrary += Redo(static_cast<uint8_t>(~ok), phases + at, sv, cv);
-                s = _mm256_load_ps(sv);
-                c = _mm256_load_ps(cv);
-            }
-            const __m256 in = _mm256_loadu_ps(I + at);
-            const __m256 quad = _mm256_loadu_ps(Q + at);
-            const __m256 mI = _mm256_add_ps(_mm256_mul_ps(c, in), _mm256_mul_ps(quad, s));
-            const __m256 mQ = _mm256_sub_ps(_mm256_mul_ps(quad, c), _mm256_mul_ps(in, s));
-            const __m256 m =
-                _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(mI, mI), _mm256_mul_ps(mQ, mQ)));
-            _mm256_store_ps(magnitude[r % 3], m);
-            _mm512_store_pd(share[r % 3], _mm512_mul_pd(_mm512_set1_pd(0.01), _mm512_cvtps_pd(m)));
-        }
-        if (r >= 1 && r - 1 < groups)
-        {
-            const double* a = share[(r - 1) % 3];
-            float* out = means[(r - 1) % 3];
-            for (int k = 0; k < kGroup; ++k)
-            {
-                average = static_cast<float>(a[k] + 0.99 * static_cast<double>(average));
-                if (average == 0.0f)
-                    average = 1.0f;
-                out[k] = average;
-            }
-        }
-        if (r >= 2)
-        {
-            const int32_t g = r - 2;
-            const __m256 ratio =
-                _mm256_div_ps(_mm256_load_ps(magnitude[g % 3]), _mm256_load_ps(means[g % 3]));
-            const __m512d value =
-                _mm512_mul_pd(_mm512_sub_pd(_mm512_cvtps_pd(ratio), _mm512_set1_pd(1.0)), gain);
-            _mm256_storeu_ps(y + g * kGroup, _mm512_cvtpd_ps(value));
-        }
-    }
-    *phase = p;
-    *mean = average;
-    const int32_t done = groups * kGroup;
-    if (done < n)
-    {
-        float s[kGroup];
-        float c[kGroup];
-        float m[kGroup];
-        const int32_t count = n - done;
-        fromLibrary += Oscillate(phase, increment, wrap, count, phases + done, s, c);
-        for (int32_t i = 0; i < count; ++i)
-        {
-            const float in = I[done + i];
-            const float quad = Q[done + i];
-            const float mI = c[i] * in + quad * s[i];
-            const float mQ = quad * c[i] - in * s[i];
-            m[i] = std::sqrt(mI * mI + mQ * mQ);
-        }
-        AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + done);
-    }
-    return fromLibrary;
-}
-
-void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
-{
-    // Lane 15 of prevU / prevV holds the previous element's (u, v).
-    __m512 prevU = _mm512_set1_ps(prev[0]);
-    __m512 prevV = _mm512_set1_ps(prev[1]);
-    const __m512 one = _mm512_set1_ps(1.0f);
-    const __m512 gain = _mm512_set1_ps(kamp);
-    for (int32_t i = 0; i < n; i += 16)
-    {
-        const int32_t count = n - i < 16 ? n - i : 16;
-        const __mmask16 mask = count == 16 ? kAll : TailMask(count);
-        const __m512 in = _mm512_maskz_loadu_ps(mask, I + i);
-        const __m512 quad = _mm512_maskz_loadu_ps(mask, Q + i);
-        __m512 m = _mm512_sqrt_ps(_mm512_add_ps(_mm512_mul_ps(in, in), _mm512_mul_ps(quad, quad)));
-        m = _mm512_mask_blend_ps(_mm512_cmp_ps_mask(m, _mm512_setzero_ps(), _CMP_EQ_OQ), m, one);
-        const __m512 u = _mm512_div_ps(in, m);
-        const __m512 v = _mm512_div_ps(quad, m);
-        // The previous (u, v) of every lane: lane 15 of the last round, then lanes 0..14.
-        const __m512 pu = _mm512_castsi512_ps(
-            _mm512_alignr_epi32(_mm512_castps_si512(u), _mm512_castps_si512(prevU), 15));
-        const __m512 pv = _mm512_castsi512_ps(
-            _mm512_alignr_epi32(_mm512_castps_si512(v), _mm512_castps_si512(prevV), 15));
-        const __m512 value =
-            _mm512_mul_ps(_mm512_sub_ps(_mm512_mul_ps(pv, u), _mm512_mul_ps(pu, v)), gain);
-        _mm512_mask_storeu_ps(y + i, mask, value);
-        if (count < 16)
-        {
-            // The last element becomes lane 15.
-            const __m512i last = _mm512_set1_epi32(count - 1);
-            prevU = Permute(last, u);
-            prevV = Permute(last, v);
-        }
-        else
-        {
-            prevU = u;
-            prevV = v;
-        }
-    }
-    alignas(64) float lastU[16];
-    alignas(64) float lastV[16];
-    _mm512_store_ps(lastU, prevU);
-    _mm512_store_ps(lastV, prevV);
-    if (n > 0)
-    {
-        prev[0] = lastU[15];
-        prev[1] = lastV[15];
-    }
-}
-
 } // namespace
 
 KernelTable Avx512Kernels()
@@ -838,18 +536,14 @@ KernelTable Avx512Kernels()
     table.isa = Isa::Avx512;
     table.name = "avx512";
     table.dot = Dot;
-    table.dotComplex = DotComplex;
     table.firBlock = FirBlock;
     table.firBlockOddTaps = FirBlockOddTaps;
     table.dotPair = DotPair;
     table.dotPairTwice = DotPairTwice;
-    table.sinCos = SinCos;
     table.oscillate = Oscillate;
-    table.amDemodulate = AmDemodulate;
     table.mix = Mix;
     table.storeReversed = StoreReversed;
     table.deinterleave = Deinterleave;
-    table.fmDiscriminate = FmDiscriminate;
     return table;
 }
 

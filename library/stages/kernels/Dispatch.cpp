@@ -83,26 +83,6 @@ const KernelTable* TableFor(Isa isa)
     }
 }
 
-int32_t DotProduct(const float* a, const float* b, int32_t n, float* out)
-{
-    if (a == nullptr || b == nullptr || out == nullptr)
-        return -8;
-    if (n < 1)
-        return -6;
-    *out = Active().dot(a, b, n);
-    return 0;
-}
-
-int32_t DotProductComplex(const float* taps, const float* x, int32_t n, float* outIQ)
-{
-    if (taps == nullptr || x == nullptr || outIQ == nullptr)
-        return -8;
-    if (n < 1)
-        return -6;
-    Active().dotComplex(taps, x, n, outIQ);
-    return 0;
-}
-
 bool DefaultFloatEnvironment()
 {
 #if defined(__SSE2__)

@@ -3,9 +3,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// The hot loops of the library: dot products and sample conversions. Each exists as a portable
-// scalar variant and as vector variants (AVX2, AVX-512); one is chosen once, at first use, from
-// what the processor offers. Every variant computes the same operations in the same order, so
+// The hot loops of the library, primitives only: dot products and block filters, the oscillator
+// with its sines and cosines, the mixer, history stores and sample conversions. Each exists as a
+// portable scalar variant and as vector variants (AVX2, AVX-512); one is chosen once, at first use,
+// from what the processor offers. Every variant computes the same operations in the same order, so
 // the results are bit-identical on every processor:
 //
 //   a sum of L products keeps 16 partial sums, product j going into partial sum j mod 16 (one
@@ -56,8 +57,6 @@ struct KernelTable
 
     // Σ a[j]·b[j], j = 0 .. n-1; 0 for n < 1.
     float (*dot)(const float* a, const float* b, int32_t n);
-    // iq[0] = Σ taps[j]·x[2j], iq[1] = Σ taps[j]·x[2j+1], j = 0 .. n-1.
-    void (*dotComplex)(const float* taps, const float* x, int32_t n, float* iq);
 
     // Several outputs of one filter at once, each summed exactly as `dot` sums it:
     // out[i] = Σ taps[j]·x[j - i·stride], j = 0 .. n-1, for i = 0 .. count-1. The windows lie
@@ -84,30 +83,18 @@ struct KernelTable
     // k = 0, 1. When y is null only the x sums are formed (out[4k] and out[4k + 1]).
     void (*dotPairTwice)(const float* const* a, const float* const* b, const float* const* x,
                          const float* const* y, int32_t n, float* out);
-    // s[i] = (float)sin(phase[i]), c[i] = (float)cos(phase[i]) with the standard library's
-    // double-precision sin and cos: every variant gives exactly those floats. The vector variants
-    // evaluate their own polynomials and hand the few elements whose result lies too close to a
-    // float rounding boundary (and phases beyond a few turns, non-finite ones, and any call made
-    // in a floating-point environment other than the default) to the standard library.
-    // Result: the number of elements that the standard library computed.
-    int32_t (*sinCos)(const double* phase, int32_t n, float* s, float* c);
     // An oscillator over n steps: each step p = increment + p, then p - wrap if p >= wrap, or
-    // else p + wrap if p <= -wrap (double precision); phases[i] gets the new phase and s[i], c[i]
-    // its sine and cosine exactly as sinCos gives them; *phase holds the phase before the first
-    // step and gets the last. Result: as sinCos. (The vector variants overlap the chain of
-    // additions with the sines and cosines of the steps before.)
+    // else p + wrap if p <= -wrap (double precision); phases[i] gets the new phase and
+    // s[i] = (float)sin(phases[i]), c[i] = (float)cos(phases[i]) with the standard library's
+    // double-precision sin and cos: every variant gives exactly those floats. *phase holds the
+    // phase before the first step and gets the last. The vector variants evaluate their own
+    // polynomials (see SinCosCheck.h) and hand the few elements whose result lies too close to a
+    // float rounding boundary (and phases beyond a few turns, non-finite ones, and any call made
+    // in a floating-point environment other than the default) to the standard library; they
+    // also overlap the chain of additions with the sines and cosines of the steps before.
+    // Result: the number of elements whose sine and cosine the standard library computed.
     int32_t (*oscillate)(double* phase, double increment, double wrap, int32_t n, double* phases,
                          float* s, float* c);
-    // AM demodulation of complex samples with the oscillator's shift: the oscillator steps as in
-    // `oscillate` (its phases go to phases[0..n-1]), each sample is mixed as `mix` does with the
-    // rounded sine and cosine, then m = sqrt(I² + Q²) in single precision,
-    // mean = (float)(0.01·m + 0.99·mean) in double precision (1 where that is 0), and
-    // y[i] = (float)(((double)(m / mean) - 1)·kamp). *phase and *mean carry from call to call.
-    // Result: as sinCos. (The running mean is a chain from sample to sample; the vector variants
-    // work on the sines, cosines and magnitudes of the next samples beside it.)
-    int32_t (*amDemodulate)(const float* I, const float* Q, int32_t n, double* phase,
-                            double increment, double wrap, float kamp, float* mean, double* phases,
-                            float* y);
     // Multiplication by the conjugate phasor, element by element in single precision:
     // outI = c·I + Q·s, outQ = Q·c - I·s. The outputs may be the inputs.
     void (*mix)(const float* I, const float* Q, const float* s, const float* c, int32_t n,
@@ -119,11 +106,6 @@ struct KernelTable
     uint32_t (*storeReversed)(const float* x, int32_t n, float* top);
     // Interleaved (I, Q) pairs apart: I[k] = iq[2k], Q[k] = iq[2k + 1], k = 0 .. pairs-1.
     void (*deinterleave)(const float* iq, int32_t pairs, float* I, float* Q);
-    // The FM discriminator: m = sqrt(I² + Q²) (1 where that is 0), u = I/m, v = Q/m and
-    // y[i] = (prevQ·u - prevI·v)·kamp, all in single precision, with (prevI, prevQ) the previous
-    // element's (u, v); prev holds the last (u, v) of the previous call and gets this call's.
-    void (*fmDiscriminate)(const float* I, const float* Q, int32_t n, float kamp, float* prev,
-                           float* y);
 
     // Stored samples to floats, indexed by StoredFormat: n samples (n * StoredBytes bytes, any
     // alignment) to n floats. Floats keep the integer scale; the unsigned formats lose their
@@ -139,11 +121,6 @@ struct KernelTable
 const KernelTable& Active();
 // The table of one variant, or nullptr when this processor cannot run it (tests compare them).
 const KernelTable* TableFor(Isa isa);
-
-// Checked entry points with the status the filter code expects: 0 on success, -8 for a null
-// pointer, -6 for a length below 1 (out untouched).
-int32_t DotProduct(const float* a, const float* b, int32_t n, float* out);
-int32_t DotProductComplex(const float* taps, const float* x, int32_t n, float* outIQ);
 
 // True when the thread's floating-point environment is the default one: rounding to nearest, no
 // flushing of tiny values to zero. Exact shortcuts that rely on the properties of that

@@ -1,3 +1,4 @@
+#include "stages/kernels/PhaseSteps.h"
 #include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
 
@@ -39,30 +40,6 @@ float Dot(const float* a, const float* b, int32_t n)
         s[k] += product;
     }
     return Reduce(s);
-}
-
-void DotComplex(const float* taps, const float* x, int32_t n, float* iq)
-{
-    float si[kPartialSums] = {};
-    float sq[kPartialSums] = {};
-    int32_t j = 0;
-    for (; j + kPartialSums <= n; j += kPartialSums)
-        for (int k = 0; k < kPartialSums; ++k)
-        {
-            const float productI = taps[j + k] * x[2 * (j + k)];
-            const float productQ = taps[j + k] * x[2 * (j + k) + 1];
-            si[k] += productI;
-            sq[k] += productQ;
-        }
-    for (int k = 0; j + k < n; ++k)
-    {
-        const float productI = taps[j + k] * x[2 * (j + k)];
-        const float productQ = taps[j + k] * x[2 * (j + k) + 1];
-        si[k] += productI;
-        sq[k] += productQ;
-    }
-    iq[0] = Reduce(si);
-    iq[1] = Reduce(sq);
 }
 
 void FirBlock(const float* taps, int32_t n, const float* x, int32_t stride, int32_t count,
@@ -107,32 +84,6 @@ int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, doubl
 }
 
 void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
-         float* outQ);
-
-// The oscillator, the mixer, the magnitude and the envelope, a piece at a time.
-int32_t AmDemodulate(const float* I, const float* Q, int32_t n, double* phase, double increment,
-                     double wrap, float kamp, float* mean, double* phases, float* y)
-{
-    constexpr int32_t kPiece = 256;
-    float s[kPiece];
-    float c[kPiece];
-    float mI[kPiece];
-    float mQ[kPiece];
-    float m[kPiece];
-    int32_t fromLibrary = 0;
-    for (int32_t at = 0; at < n; at += kPiece)
-    {
-        const int32_t count = n - at < kPiece ? n - at : kPiece;
-        fromLibrary += Oscillate(phase, increment, wrap, count, phases + at, s, c);
-        Mix(I + at, Q + at, s, c, count, mI, mQ);
-        for (int32_t i = 0; i < count; ++i)
-            m[i] = std::sqrt(mI[i] * mI[i] + mQ[i] * mQ[i]);
-        AmEnvelope(m, count, static_cast<double>(kamp), *mean, y + at);
-    }
-    return fromLibrary;
-}
-
-void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
          float* outQ)
 {
     for (int32_t i = 0; i < n; ++i)
@@ -172,25 +123,6 @@ void Deinterleave(const float* iq, int32_t pairs, float* I, float* Q)
         I[k] = iq[2 * k];
         Q[k] = iq[2 * k + 1];
     }
-}
-
-void FmDiscriminate(const float* I, const float* Q, int32_t n, float kamp, float* prev, float* y)
-{
-    float prevI = prev[0];
-    float prevQ = prev[1];
-    for (int32_t i = 0; i < n; ++i)
-    {
-        float m = std::sqrt(I[i] * I[i] + Q[i] * Q[i]);
-        if (m == 0.0f)
-            m = 1.0f;
-        const float u = I[i] / m;
-        const float v = Q[i] / m;
-        y[i] = (prevQ * u - prevI * v) * kamp;
-        prevI = u;
-        prevQ = v;
-    }
-    prev[0] = prevI;
-    prev[1] = prevQ;
 }
 
 // ---- Stored samples to floats. Every integer here has at most 24 significant bits, so its
@@ -357,18 +289,14 @@ KernelTable ScalarKernels()
         Isa::Scalar,
         "scalar",
         Dot,
-        DotComplex,
         FirBlock,
         FirBlockOddTaps,
         DotPair,
         DotPairTwice,
-        LibmSinCos,
         Oscillate,
-        AmDemodulate,
         Mix,
         StoreReversed,
         Deinterleave,
-        FmDiscriminate,
         {Int8ToFloat, UInt8ToFloat, Int16ToFloat, UInt16ToFloat, Int24ToFloat, Int32ToFloat},
         {FloatToInt8, FloatToUInt8, FloatToInt16, FloatToUInt16, FloatToInt24, FloatToInt32},
     };

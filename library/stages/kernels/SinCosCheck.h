@@ -1,6 +1,5 @@
 #pragma once
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -54,7 +53,9 @@ inline constexpr double kRoundingShift = 0x1.8p52;
 namespace sigkit::kernels {
 
 // The reference: the standard library's sine and cosine, rounded to float. Result: n.
-inline int32_t LibmSinCos(const double* phase, int32_t n, float* s, float* c)
+// (Static, as every helper that files of different instruction sets share: each keeps its own
+// copy, compiled for its own instructions.)
+static inline int32_t LibmSinCos(const double* phase, int32_t n, float* s, float* c)
 {
     for (int32_t i = 0; i < n; ++i)
     {
@@ -62,69 +63,6 @@ inline int32_t LibmSinCos(const double* phase, int32_t n, float* s, float* c)
         c[i] = static_cast<float>(std::cos(phase[i]));
     }
     return n > 0 ? n : 0;
-}
-
-// The oscillator's phases: p = increment + p, wrapped once by ±wrap. Where the phase certainly
-// stays inside (-wrap, wrap) for a run of steps, those steps are taken without the tests (which
-// would all fail), so that the run is a plain chain of adds: every add of |increment| moves the
-// phase by at most |increment| plus half a unit in the last place (below 1e-15 while |p| < 16),
-// so k steps from p stay below p + k·|increment| + k·1e-15.
-// Result: the phase after the last step.
-inline double AdvancePhases(double phase, double increment, double wrap, int32_t n, double* phases)
-{
-    constexpr double kMargin = 1e-9;       // far above the roundings of a run
-    constexpr int32_t kLongestRun = 65536; // 65536 roundings stay below 1e-10
-    const double step = std::fabs(increment);
-    const bool runs = step > 0.0 && step < wrap && wrap < 8.0;
-    double p = phase;
-    for (int32_t i = 0; i < n;)
-    {
-        if (runs && p > -wrap && p < wrap)
-        {
-            // Steps that end short of the wrap limit by more than the margin and two steps.
-            const double room = increment > 0.0 ? wrap - p : p + wrap;
-            const double safe = (room - kMargin) / step - 2.0;
-            if (safe >= 1.0)
-            {
-                const auto run = static_cast<int32_t>(std::min(
-                    std::min(safe, static_cast<double>(kLongestRun)), static_cast<double>(n - i)));
-                for (int32_t k = 0; k < run; ++k)
-                {
-                    p = increment + p;
-                    phases[i + k] = p;
-                }
-                i += run;
-            }
-        }
-        // A few steps with the tests, across the wrap.
-        const int32_t tested = std::min(4, n - i);
-        for (int32_t k = 0; k < tested; ++k)
-        {
-            p = increment + p;
-            if (p >= wrap)
-                p = p - wrap;
-            else if (p <= -wrap)
-                p = p + wrap;
-            phases[i + k] = p;
-        }
-        i += tested;
-    }
-    return p;
-}
-
-// The AM envelope over its running mean, sample by sample (the chain the vector variants keep).
-inline void AmEnvelope(const float* m, int32_t n, double gain, float& mean, float* y)
-{
-    float average = mean;
-    for (int32_t i = 0; i < n; ++i)
-    {
-        average = static_cast<float>(0.01 * m[i] + 0.99 * static_cast<double>(average));
-        if (average == 0.0f)
-            average = 1.0f;
-        const float ratio = m[i] / average;
-        y[i] = static_cast<float>((static_cast<double>(ratio) - 1.0) * gain);
-    }
-    mean = average;
 }
 
 } // namespace sigkit::kernels

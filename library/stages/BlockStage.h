@@ -1,0 +1,140 @@
+#pragma once
+
+#include "stages/Stage.h"
+#include "stages/filters/BlockFilter.h"
+#include "stages/filters/SampleHistory.h"
+#include "stages/kernels/Kernels.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <memory>
+#include <vector>
+
+namespace sigkit {
+
+// The block handling of every processing stage. Put records the caller's block (no copy; any
+// alignment). Get on port 0 takes it a part at a time (kPart samples or pairs) as complex
+// samples - real input through the Hilbert splitter, complex input as I/Q pairs with an unpaired
+// last value carried into the next block - and hands each part to the stage's Process, which
+// claims room for its output. Start-up outputs are dropped with DropStartup.
+//
+// Output: before the first part the buffer grows, once, to the most output the rest of the block
+// can give (never shrinking), at most one Get's limit. A part is processed only while its most
+// output fits; what does not fit (a buffer that could not grow, an output beyond the limit) waits
+// for the next Get, nothing dropped.
+class BlockStage : public Stage
+{
+public:
+    // The largest output one Get hands out: the most whole pairs whose bytes fit a count.
+    static constexpr int32_t kMaxOutFloats = std::numeric_limits<int32_t>::max() / 8 * 2;
+
+    ~BlockStage() override;
+
+    void Stop() override { stopped = 1; }
+    // Result: the whole floats of the block (bytes / 4; a negative count or a null block as 0),
+    // 0 when stopped.
+    int32_t Put(int32_t port, const void* block, int32_t bytes) override;
+    // Port 0 processes as above; the other ports are the stage's own (GetPort).
+    int32_t Get(int32_t port, const void** block, int32_t* bytes) override;
+
+    bool IsStopped() const { return stopped != 0; }
+    bool IsComplexInput() const { return complexInput != 0; }
+    int32_t WarmDone() const { return warmDone; }
+    // The start-up outputs dropped after Start.
+    int32_t Discard() const { return discard; }
+    std::size_t OutCapacity() const { return outBuffer.size(); }
+    // True while the put block has input that a Get on port 0 would still take.
+    bool InputLeft() const { return inputPresent != 0 && TakesInput() && inIndex + 1 < inCount; }
+    // The most floats that the Gets of a block of `floats` floats can hand out, from the stage's
+    // state now (a pending half pair included).
+    std::size_t MostOutputFloats(std::size_t floats) const;
+
+protected:
+    // `outLimitFloats` caps the output of one Get (whole pairs, at least one pair).
+    BlockStage(std::size_t initialOutputFloats, int32_t outLimitFloats = kMaxOutFloats);
+
+    // Turns the complex samples of a part (pairs of them, I and Q apart; the stage may overwrite
+    // both arrays) into output floats with Claim.
+    virtual void Process(float* I, float* Q, int32_t pairs) = 0;
+    // The most output floats that `pairs` more pairs (real input: samples) can give from the
+    // stage's state now; Process never claims more.
+    virtual std::size_t MostOutputs(std::size_t pairs) const = 0;
+    // False while the stage takes no input at all (the block stays unread).
+    virtual bool TakesInput() const { return true; }
+    // Ports other than 0; *bytes is 0 on entry. Result: the byte count.
+    virtual int32_t GetPort(int32_t /*port*/, const void** /*block*/, int32_t* /*bytes*/)
+    {
+        return 0;
+    }
+
+    // What Start clears for every stage: the stopped flag, a pending half pair, the splitter's
+    // history, the output and the start-up state, which drops the first `startupOutputs` outputs.
+    void StartBlocks(int32_t startupOutputs);
+    // How many of the next `count` outputs are start-up outputs to drop.
+    int32_t DropStartup(int32_t count)
+    {
+        if (warmDone != 0)
+            return 0;
+        const int32_t remaining = discard - warmCount;
+        if (count <= remaining)
+        {
+            warmCount += count;
+            return count;
+        }
+        warmCount = 0;
+        warmDone = 1;
+        return remaining;
+    }
+    // The next `floats` output values to be written (room that MostOutputs promised).
+    float* Claim(std::size_t floats)
+    {
+        if (outBuffer.size() - outCount < floats)
+            return nullptr; // more than MostOutputs promised: never happens
+        float* at = outBuffer.data() + outCount;
+        outCount += floats;
+        return at;
+    }
+    // Interleaves n pairs into claimed output: first[k], second[k], each times gain.
+    void EmitPairs(const float* first, const float* second, int32_t n, float gain = 1.0f);
+    bool HasInput() const { return inputPresent != 0; }
+    const float* OutputData() const { return outBuffer.data(); }
+    std::size_t TakeOutput()
+    {
+        const std::size_t count = outCount;
+        outCount = 0;
+        return count;
+    }
+
+    int32_t complexInput = 0;
+    std::unique_ptr<BlockFilter> splitter; // real input into analytic pairs
+    const kernels::KernelTable& table;
+
+private:
+    // Pairs that the rest of the block gives (real input: samples).
+    std::size_t PairsLeft() const;
+    // The next part of the put block as complex pairs (at most `most`), in workI and workQ.
+    // Result: pairs.
+    int32_t Gather(int32_t most);
+    // The next `count` floats of the block at float alignment.
+    const float* Next(int32_t count);
+
+    int32_t stopped = 1;
+    int32_t inputPresent = 0;
+    const unsigned char* inBlock = nullptr; // the caller's, not copied
+    bool inAligned = true;
+    int32_t inCount = 0;  // floats in it
+    int32_t inIndex = -1; // the last float taken
+    int32_t pendingHalf = 0;
+    float pendingValue = 0.0f;
+    int32_t discard = 0;
+    int32_t warmCount = 0;
+    int32_t warmDone = 0;
+    int32_t outLimit;
+    std::size_t outCount = 0;
+    std::vector<float> outBuffer;
+    std::vector<float> workI, workQ; // a part's pairs, kPart each
+    std::vector<float> staging;      // a part of a block that lies off float alignment
+};
+
+} // namespace sigkit

@@ -1,0 +1,84 @@
+#include "stages/filters/ResampleSchedule.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace sigkit::schedule {
+
+std::size_t MostDue(std::size_t count, float R)
+{
+    // From an accumulator below R, the adds reach R at most floor((count + R) / R) times.
+    const double outputs = std::floor(static_cast<double>(count) / static_cast<double>(R)) + 1.0;
+    return std::min(count, static_cast<std::size_t>(outputs));
+}
+
+int32_t Schedule(float R, int32_t count, Accumulator& state, Due* due)
+{
+    // A whole ratio (R = 5 or 20 exactly) from an accumulator at 0 repeats one pattern: an output
+    // every R inputs, each with frac 0.
+    const bool whole = R <= kExactCount && static_cast<float>(static_cast<int32_t>(R)) == R;
+    const int32_t period = whole ? static_cast<int32_t>(R) : 0;
+    int32_t outputs = 0;
+    float a = state.acc;
+    int32_t result = state.last;
+    for (int32_t i = 0; i < count;)
+    {
+        if (whole && a == 0.0f)
+        {
+            // The adds 1, 2, ..., R are exact: outputs at every R-th input, then the rest of the
+            // run (fewer than R inputs) leaves the accumulator at their count.
+            const int32_t runs = (count - i) / period;
+            for (int32_t m = 1; m <= runs; ++m)
+                due[outputs++] = {i + m * period - 1, 0.0f};
+            i += runs * period;
+            result = runs > 0 ? 1 : result;
+            if (i < count)
+            {
+                a = static_cast<float>(count - i);
+                i = count;
+                result = 0;
+            }
+            continue;
+        }
+        // From an accumulator value, the inputs up to the next output are taken in one add when
+        // every one of those adds is exact: the last sum, a + J, is a float (below kExactCount,
+        // where the unit in the last place is at most 1, so every smaller sum is a float as
+        // well). J is the first count of adds that reaches R (R - a may round in double
+        // precision and J come out one short: then a + J stays below R and the adds go one by
+        // one). Otherwise one add per input up to the output. (Where a jump fails once - a
+        // fraction with more bits than the sums can keep - it fails again: the rest of the call
+        // goes add by add.)
+        const double steps =
+            state.jumps ? std::ceil(static_cast<double>(R) - static_cast<double>(a)) : 0.0;
+        const double last = static_cast<double>(a) + steps;
+        if (steps >= 1.0 && steps <= count - i && last < static_cast<double>(kExactCount) &&
+            last >= static_cast<double>(R) && static_cast<double>(static_cast<float>(last)) == last)
+        {
+            a = static_cast<float>(last);
+            i += static_cast<int32_t>(steps);
+        }
+        else
+        {
+            state.jumps = state.jumps && steps > count - i; // only the end of the run stopped it
+            do
+            {
+                a = a + 1.0f;
+                ++i;
+            } while (a < R && i < count);
+            if (a < R)
+            {
+                result = 0;
+                continue;
+            }
+        }
+        const float frac = a - R;
+        a = frac;
+        due[outputs++] = {i - 1, frac};
+        result = 1;
+    }
+    state.acc = a;
+    state.last = result;
+    return outputs;
+}
+
+} // namespace sigkit::schedule
