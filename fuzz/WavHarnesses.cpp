@@ -65,8 +65,6 @@ void WavFile(const uint8_t* data, std::size_t size)
     Require(wav->FormatSize() <= sigkit::kFmtCapacity, "format record within its capacity");
     uint8_t format[sigkit::kFmtCapacity];
     wav->GetFormat(format, sizeof format);
-    uint8_t list[sigkit::kListCapacity];
-    wav->GetList(list);
     const uint64_t declared = wav->DataSize();
     Require(declared <= size, "data size within the file");
 
@@ -76,8 +74,10 @@ void WavFile(const uint8_t* data, std::size_t size)
     for (int calls = 0; calls < 1000000; ++calls)
     {
         piece = piece % 9973 + 1 + (delivered % 17);
-        const int32_t got = wav->Read(buffer.data(), static_cast<int32_t>(std::min(piece, buffer.size())));
-        Require(got >= 0 && static_cast<std::size_t>(got) <= piece, "read count within the request");
+        const int32_t got =
+            wav->Read(buffer.data(), static_cast<int32_t>(std::min(piece, buffer.size())));
+        Require(got >= 0 && static_cast<std::size_t>(got) <= piece,
+                "read count within the request");
         if (got == 0)
             break;
         delivered += static_cast<uint64_t>(got);
