@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -268,10 +267,7 @@ HeaderScan FileWAV::ScanHeader()
 
 int FileWAV::OpenDescriptor(const char* newPath, int32_t mode)
 {
-    if (openMode != 0 || sink != nullptr || source != nullptr)
-        Close();
-    writeFailed = false;
-    lastError = 0;
+    Restart();
     if (mode < 0 || mode > 2 || !SetPath(newPath))
         return -1;
     const int fd =
@@ -301,10 +297,7 @@ int32_t FileWAV::Open(const char* newPath, int32_t mode)
 
 int32_t FileWAV::Open(std::unique_ptr<ByteSource> bytes)
 {
-    if (openMode != 0 || sink != nullptr || source != nullptr)
-        Close();
-    writeFailed = false;
-    lastError = 0;
+    Restart();
     path[0] = '\0';
     if (bytes == nullptr)
     {
@@ -324,6 +317,14 @@ void FileWAV::StartReading()
     dirty = 0;
 }
 
+void FileWAV::Restart()
+{
+    if (openMode != 0 || sink != nullptr || source != nullptr)
+        Close();
+    writeFailed = false;
+    lastError = 0;
+}
+
 int FileWAV::ReleaseBytes()
 {
     source.reset();
@@ -336,10 +337,7 @@ int FileWAV::ReleaseBytes()
 
 int32_t FileWAV::Create(const char* newPath)
 {
-    if (openMode != 0 || sink != nullptr || source != nullptr)
-        Close();
-    writeFailed = false;
-    lastError = 0;
+    Restart();
     int fd = reserved;
     reserved = -1;
     if (!SetPath(newPath))

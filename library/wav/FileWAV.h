@@ -103,6 +103,8 @@ protected:
     // Closes what is open and opens path in the mode (0 read, 1 write, 2 both). Result: the
     // descriptor, or -1 when it cannot be opened (LastError tells why).
     int OpenDescriptor(const char* newPath, int32_t mode);
+    // Closes what is open and clears the failure of the last file.
+    void Restart();
     // Releases the source and the sink; result: the sink's close result.
     int ReleaseBytes();
     // Records a failed write: keeps the first errno.

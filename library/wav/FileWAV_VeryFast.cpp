@@ -35,10 +35,7 @@ void FileWAV_VeryFast::ResetWindow()
 
 int32_t FileWAV_VeryFast::Create(const char* newPath)
 {
-    if (openMode != 0 || sink != nullptr || source != nullptr)
-        Close();
-    writeFailed = false;
-    lastError = 0;
+    Restart();
     ResetWindow();
     names.Clear();
     int fd = reserved;
@@ -65,10 +62,7 @@ int32_t FileWAV_VeryFast::Create(const char* newPath)
 
 int32_t FileWAV_VeryFast::Create(std::unique_ptr<ByteSink> bytes)
 {
-    if (openMode != 0 || sink != nullptr || source != nullptr)
-        Close();
-    writeFailed = false;
-    lastError = 0;
+    Restart();
     ResetWindow();
     names.Clear();
     path[0] = '\0';

@@ -462,3 +462,58 @@ TEST(FileWAVWrite, LargeOutputBecomesRf64WithTheSameHeaderLength)
     EXPECT_EQ(small->Close(), 0);
     EXPECT_EQ(ReadFileBytes(dir.File("small.wav")).substr(0, 4), "RIFF");
 }
+
+// --- scan positions that wrap, and files given up
+// -------------------------------------------------
+
+TEST(FileWAVRead, SizesThatWrapThePositionEndTheScanAtOnce)
+{
+    TempDir dir;
+    const std::string samples = Pattern(16);
+    auto rf64 = [&](uint64_t ds64Data) {
+        std::string ds64;
+        PutU64(ds64, 0);
+        PutU64(ds64, ds64Data);
+        PutU64(ds64, 0);
+        PutU32(ds64, 0);
+        std::string file = "RF64";
+        PutU32(file, 0xFFFFFFFF);
+        return file + "WAVE" + Chunk("ds64", ds64) + Chunk("fmt ", FormatBody(1, 2, 8000, 16)) +
+               ChunkDeclared("data", 0xFFFFFFFF, samples);
+    };
+    // 80 + (2^64 - 68) wraps to 12, the first chunk: once the scan went round for ever.
+    WriteFileBytes(dir.File("wrap.wav"), rf64(0 - uint64_t{68}));
+    ASSERT_EQ(ReadFileBytes(dir.File("wrap.wav")).size(), 96u);
+    EXPECT_EQ(OpenAndReadAll(dir.File("wrap.wav")), samples);
+    // All ones in ds64 is "not known": the data runs to the end.
+    WriteFileBytes(dir.File("ones.wav"), rf64(UINT64_MAX));
+    EXPECT_EQ(OpenAndReadAll(dir.File("ones.wav")), samples);
+}
+
+TEST(FileWAVWrite, FileGivenUpIsKeptAsPartialWithATrueHeader)
+{
+    TempDir dir;
+    const std::string path = dir.File("take.wav");
+    const std::string samples = Pattern(50000);
+    {
+        auto file = std::make_unique<FileWAV_VeryFast>(16384);
+        ASSERT_GE(file->Create(path.c_str()), 0);
+        file->SetStereo();
+        file->Write(samples.data(), static_cast<int32_t>(samples.size()));
+        EXPECT_EQ(file->Abandon(), 0);
+        EXPECT_EQ(std::string(file->PartialPath()), dir.File("take.partial.wav"));
+        EXPECT_EQ(file->PartialFrames(), samples.size() / 4);
+        EXPECT_EQ(file->Abandon(), -1); // nothing open any more
+    }
+    {
+        // Destroyed while writing: given up the same way, never published.
+        auto file = std::make_unique<FileWAV_VeryFast>(16384);
+        ASSERT_GE(file->Create(path.c_str()), 0);
+        file->Write(samples.data(), 1000);
+    }
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_EQ(OpenAndReadAll(dir.File("take.partial.wav")), samples.substr(0, 1000));
+    const std::string bytes = ReadFileBytes(dir.File("take.partial.wav"));
+    EXPECT_EQ(GetU32(bytes, 330), 1000u);
+    EXPECT_EQ(GetU32(bytes, 4), bytes.size() - 8);
+}
