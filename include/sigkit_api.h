@@ -33,7 +33,9 @@ extern "C" {
 SIGKIT_API int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle);
 
 /* Gives up the output: what was written is completed with a true header and kept as
- * NAME.partial.wav; the output name keeps what it held. The handle is freed in every case.
+ * NAME.partial.wav; the output name keeps what it held. The handle is freed in every case. After
+ * wav_write_data failed, this in place of wav_write_free tells where the bytes are and how many
+ * frames they hold.
  * partialPath (capacity bytes) receives the partial file's path, frames the sample frames it
  * holds; either may be null. 0 when the partial file could not be made (partialPath then names
  * where the bytes are, "" when nowhere) or its path does not fit (ERANGE). */

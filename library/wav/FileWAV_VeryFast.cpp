@@ -15,7 +15,8 @@ FileWAV_VeryFast::FileWAV_VeryFast(int32_t count) : FileWAV(count)
 
 FileWAV_VeryFast::~FileWAV_VeryFast()
 {
-    if (CanWrite() && sink != nullptr)
+    // A file opened (rather than made) for writing is released as it stands.
+    if (CanWrite() && sink != nullptr && createdHere)
         Abandon();
 }
 

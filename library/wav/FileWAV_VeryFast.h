@@ -20,7 +20,7 @@ class FileWAV_VeryFast : public FileWAV
 {
 public:
     explicit FileWAV_VeryFast(int32_t count);
-    // A file still open for writing is given up as Abandon gives it up.
+    // A file made by Create and still open is given up as Abandon gives it up.
     ~FileWAV_VeryFast() override;
 
     int32_t Create(const char* path) override;

@@ -10,9 +10,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -236,6 +238,53 @@ TEST(OutputAbandon, PathThatDoesNotFitIsReportedButTheFileIsKept)
     EXPECT_EQ(Samples(dir.File("out.partial.wav")), "abcd");
     EXPECT_EQ(sigkit_wav_write_abandon(nullptr, small, sizeof small, &frames), 0);
     EXPECT_EQ(errno, EINVAL);
+}
+
+// After a write fails, abandoning the output tells where its bytes are and how many frames they
+// hold. Runs in a child process so that the file-size limit stays there.
+TEST(OutputAbandon, WriteFaultThenAbandonTellsThePartialFile)
+{
+    TempDir dir;
+    const std::string path = dir.File("limited.wav");
+    int report[2];
+    ASSERT_EQ(pipe(report), 0);
+    const pid_t child = fork();
+    if (child == 0)
+    {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{100000, 100000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        WavWriteHandle* handle = nullptr;
+        if (wav_write_init(Output(path), &handle) != 1)
+            _exit(10);
+        const std::string block(1200, 'w');
+        bool failed = false;
+        for (int i = 0; i < 200 && !failed; ++i)
+            failed = wav_write_data(handle, block.data(), 1200) != 1;
+        char partial[1024];
+        uint64_t frames = 0;
+        const int kept = sigkit_wav_write_abandon(handle, partial, sizeof partial, &frames);
+        const std::string line = std::to_string(frames) + " " + partial;
+        if (!failed || kept != 1 || write(report[1], line.c_str(), line.size()) < 0)
+            _exit(11);
+        _exit(0);
+    }
+    close(report[1]);
+    char line[2048] = {};
+    const ssize_t n = read(report[0], line, sizeof line - 1);
+    close(report[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    ASSERT_GT(n, 0);
+    const std::string text(line);
+    const std::string partial = text.substr(text.find(' ') + 1);
+    EXPECT_EQ(partial, dir.File("limited.partial.wav"));
+    EXPECT_FALSE(fs::exists(path));
+    ExpectTrueHeader(partial);
+    EXPECT_EQ(std::stoull(text) * 2, Samples(partial).size());
+    EXPECT_GT(Samples(partial).size(), 0u);
 }
 
 // A process killed while it writes leaves only the temporary file, which every reader reads up
