@@ -54,40 +54,107 @@ void Require(bool condition, const char* what)
     }
 }
 
+// The input as a stream read in order, in pieces of uneven size as a pipe gives them.
+struct PieceStream
+{
+    const uint8_t* data;
+    std::size_t size;
+    std::size_t at = 0;
+    std::size_t calls = 0;
+};
+
+int64_t ReadPieces(void* context, void* buffer, std::size_t count)
+{
+    auto& stream = *static_cast<PieceStream*>(context);
+    const std::size_t piece = std::min({count, stream.size - stream.at, 1 + (stream.calls++ % 29)});
+    if (piece > 0)
+        std::memcpy(buffer, stream.data + stream.at, piece);
+    stream.at += piece;
+    return static_cast<int64_t>(piece);
+}
+
+// Reads every sample byte in pieces of varying size.
+std::vector<uint8_t> ReadAll(sigkit::FileWAV_VeryFast& wav)
+{
+    std::vector<uint8_t> out;
+    std::vector<uint8_t> buffer(10000);
+    std::size_t piece = 1;
+    for (int calls = 0; calls < 1000000; ++calls)
+    {
+        piece = piece % 9973 + 1 + (out.size() % 17);
+        const int32_t got =
+            wav.Read(buffer.data(), static_cast<int32_t>(std::min(piece, buffer.size())));
+        Require(got >= 0 && static_cast<std::size_t>(got) <= piece,
+                "read count within the request");
+        if (got == 0)
+            break;
+        out.insert(out.end(), buffer.begin(), buffer.begin() + got);
+    }
+    return out;
+}
+
+// The format as the records hold it.
+std::vector<uint8_t> Format(const sigkit::FileWAV& wav)
+{
+    uint8_t format[sigkit::kFmtCapacity];
+    const uint32_t n = wav.GetFormat(format, sizeof format);
+    return std::vector<uint8_t>(format, format + n);
+}
+
+std::size_t Find(const uint8_t* data, std::size_t size, const char* id, std::size_t from)
+{
+    for (std::size_t at = from; at + 4 <= size; ++at)
+        if (std::memcmp(data + at, id, 4) == 0)
+            return at;
+    return size;
+}
+
+bool OneDataChunkAndNoFormatBehind(const uint8_t* data, std::size_t size)
+{
+    const std::size_t first = Find(data, size, "data", 0);
+    return first == size ||
+           (Find(data, size, "data", first + 1) == size && Find(data, size, "fmt ", first) == size);
+}
+
 } // namespace
 
 void WavFile(const uint8_t* data, std::size_t size)
 {
     MemoryFile file(data, size);
-    auto wav = std::make_unique<sigkit::FileWAV_VeryFast>(size > 0 ? 1 + data[0] % 64 : 16384);
+    const int32_t window = size > 0 ? 1 + data[0] % 64 : 16384;
+    auto wav = std::make_unique<sigkit::FileWAV_VeryFast>(window);
     if (wav->Open(file.Path().c_str(), 0) < 0)
         return;
     Require(wav->FormatSize() <= sigkit::kFmtCapacity, "format record within its capacity");
-    uint8_t format[sigkit::kFmtCapacity];
-    wav->GetFormat(format, sizeof format);
-    uint8_t list[sigkit::kListCapacity];
-    wav->GetList(list);
+    const std::vector<uint8_t> format = Format(*wav);
     const uint64_t declared = wav->DataSize();
     Require(declared <= size, "data size within the file");
-
-    std::vector<uint8_t> buffer(10000);
-    uint64_t delivered = 0;
-    std::size_t piece = 1;
-    for (int calls = 0; calls < 1000000; ++calls)
-    {
-        piece = piece % 9973 + 1 + (delivered % 17);
-        const int32_t got = wav->Read(buffer.data(), static_cast<int32_t>(std::min(piece, buffer.size())));
-        Require(got >= 0 && static_cast<std::size_t>(got) <= piece, "read count within the request");
-        if (got == 0)
-            break;
-        delivered += static_cast<uint64_t>(got);
-    }
-    Require(delivered <= declared, "no more bytes than the data holds");
+    const std::vector<uint8_t> delivered = ReadAll(*wav);
+    Require(delivered.size() <= declared, "no more bytes than the data holds");
+    std::vector<uint8_t> buffer(100);
     wav->Seek(static_cast<int64_t>(size / 3), 0);
     wav->Read(buffer.data(), 100);
     wav->Seek(-1, 2);
     wav->Read(buffer.data(), 100);
     Require(wav->Close() == 0, "closing a file opened for reading succeeds");
+
+    // The same bytes from memory and from a stream read in order: the same format and data.
+    auto memory = std::make_unique<sigkit::FileWAV_VeryFast>(window);
+    Require(memory->Open(std::make_unique<sigkit::MemorySource>(data, size)) == 0, "memory opens");
+    Require(Format(*memory) == format, "memory gives the file's format");
+    Require(ReadAll(*memory) == delivered, "memory gives the file's data");
+    // A stream is read no further than its first data chunk, where a file is scanned to its end:
+    // they agree when nothing that matters comes behind it.
+    if (!OneDataChunkAndNoFormatBehind(data, size))
+        return;
+    PieceStream pieces{data, size};
+    auto stream = std::make_unique<sigkit::FileWAV_VeryFast>(window);
+    Require(stream->Open(std::make_unique<sigkit::StreamSource>(ReadPieces, &pieces)) == 0,
+            "stream opens");
+    Require(Format(*stream) == format, "a stream gives the file's format");
+    Require(ReadAll(*stream) == delivered, "a stream gives the file's data");
+    stream->Seek(-1, 2);
+    stream->Read(buffer.data(), 100);
 }
 
 void WavReadExports(const uint8_t* data, std::size_t size)

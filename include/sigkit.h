@@ -127,9 +127,11 @@ typedef struct WavWriteHandle WavWriteHandle;
  * rates whose ratio the processing cannot take); free -2 = null handle, 1 = done; processing data
  * functions 1 ("nothing" is an output count of 0), or 0 with an output count of 0 and nothing
  * processed for a block whose output could pass 2^31 - 1 bytes (hand it over in smaller blocks).
- * wav_write_data returns 0 when not all bytes reached the file and wav_write_free returns 0
- * when completing the header or closing the file failed; the file then keeps what was written,
- * with a true header.
+ * wav_write_init returns 0 for a description no reader could read (no channels, a sample width
+ * other than 8, 16, 24 or 32 bits for PCM or 32 for float, rate 0). wav_write_data returns 0 when
+ * not all bytes reached the file and wav_write_free returns 0 when completing, closing or
+ * publishing the file failed; the output name then keeps what it held, and what was written is
+ * kept with a true header as NAME.partial.wav beside it (see sigkit_api.h).
  * ------------------------------------------------------------------------------------------- */
 
 typedef int32_t (*BlockInitFn)(BlockParams params, BlockHandle** handle);
@@ -198,7 +200,8 @@ SIGKIT_API int32_t wav_read_init(WavDescription* description, WavReadHandle** ha
 SIGKIT_API int32_t wav_read_data(WavReadHandle* handle, const void** block, int32_t* bytes);
 SIGKIT_API int32_t wav_read_free(WavReadHandle* handle);
 
-/* WAV output: the file is created by init, appended to by data and completed by free. */
+/* WAV output: the file is created by init (under a temporary name), appended to by data, and
+ * completed and published under its name by free. */
 SIGKIT_API int32_t wav_write_init(WavDescription description, WavWriteHandle** handle);
 SIGKIT_API int32_t wav_write_data(WavWriteHandle* handle, const void* data, int32_t bytes);
 SIGKIT_API int32_t wav_write_free(WavWriteHandle* handle);

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -15,13 +14,9 @@ namespace sigkit {
 
 namespace {
 
-// Chunk bodies are read through a scratch buffer of this size; what lies beyond is skipped.
-constexpr std::size_t kScratchBytes = 1024;
-// A "freq" chunk declaring more than this is this system's own, whose size covers the LIST chunk
-// nested behind the 4-byte value.
-constexpr uint32_t kFreqNestedLimit = 256;
-constexpr uint32_t kUnknownSize = 0xFFFFFFFFu;
 constexpr int32_t kMaxWindowCount = 1 << 26;
+// The in-memory variant reads data of no declared length in steps of this size.
+constexpr std::size_t kLoadStep = 131072;
 
 void InitRecord(ChunkRecord& record, const char* id, uint32_t size, std::size_t capacity)
 {
@@ -29,15 +24,6 @@ void InitRecord(ChunkRecord& record, const char* id, uint32_t size, std::size_t 
     record.size = size;
     record.body.assign(capacity, 0);
     record.bodyOffset = 0;
-}
-
-// A chunk id of four printable characters, as every real chunk id is.
-bool PlausibleId(const uint8_t* id)
-{
-    for (int i = 0; i < 4; ++i)
-        if (id[i] < 0x20 || id[i] > 0x7E)
-            return false;
-    return true;
 }
 
 } // namespace
@@ -69,9 +55,10 @@ FileWAV::FileWAV(int32_t count)
 FileWAV::~FileWAV()
 {
     // The blocks close their files before destroying them; a file still open here is released
-    // without completing its header, so that no descriptor outlives its object.
-    if (fd >= 0)
-        platform::CloseFile(fd);
+    // (by its source and sink) without completing its header, so that no descriptor outlives its
+    // object.
+    if (reserved >= 0)
+        platform::CloseFile(reserved);
 }
 
 bool FileWAV::SetPath(const char* newPath)
@@ -93,21 +80,10 @@ void FileWAV::NoteFailure(int error)
 
 uint64_t FileWAV::ClampTarget(int64_t offset, int32_t whence, uint64_t current) const
 {
-    int64_t base = 0;
-    switch (whence)
-    {
-    case 0:
-        base = 0;
-        break;
-    case 1:
-        base = static_cast<int64_t>(current);
-        break;
-    case 2:
-        base = static_cast<int64_t>(dataSize);
-        break;
-    default:
+    if (whence < 0 || whence > 2)
         return current;
-    }
+    const uint64_t bases[] = {0, current, dataSize};
+    const auto base = static_cast<int64_t>(std::min<uint64_t>(bases[whence], INT64_MAX));
     int64_t target = 0;
     if (__builtin_add_overflow(base, offset, &target))
         target = offset < 0 ? 0 : INT64_MAX;
@@ -178,6 +154,11 @@ void FileWAV::SetRate(float rate)
         whole = 0xFFFFFFFFu;
     else if (rate >= 1.0f)
         whole = static_cast<uint32_t>(rate);
+    SetRate(rate, whole);
+}
+
+void FileWAV::SetRate(float rate, uint32_t whole)
+{
     StoreU32(fmt.body.data() + 4, whole);
     uint32_t bits = 0;
     std::memcpy(&bits, &rate, 4);
@@ -208,28 +189,6 @@ uint32_t FileWAV::GetFormat(uint8_t* target, uint32_t capacity) const
     return n;
 }
 
-void FileWAV::SetExactRate(uint32_t bits)
-{
-    StoreU32(freq.body.data(), bits);
-}
-
-uint32_t FileWAV::GetExactRate() const
-{
-    return LoadU32(freq.body.data());
-}
-
-void FileWAV::SetList(const uint8_t* source)
-{
-    if (source != nullptr)
-        std::memcpy(list.body.data(), source, list.size);
-}
-
-void FileWAV::GetList(uint8_t* target) const
-{
-    if (target != nullptr)
-        std::memcpy(target, list.body.data(), list.size);
-}
-
 // --- header -----------------------------------------------------------------------------------
 
 std::vector<uint8_t> FileWAV::HeaderBytes(uint64_t declaredData)
@@ -240,9 +199,12 @@ std::vector<uint8_t> FileWAV::HeaderBytes(uint64_t declaredData)
         length += 8 + c->size;
     std::vector<uint8_t> bytes(length, 0);
 
+    // A length not known yet is declared as such in both size fields, so that a reader of a
+    // file whose writer never came back reads the bytes that are there.
+    const bool unknown = declaredData == kUnknownLength;
     uint8_t* p = bytes.data();
     std::memcpy(p, "RIFF", 4);
-    StoreU32(p + 4, static_cast<uint32_t>(length - 8 + declaredData));
+    StoreU32(p + 4, unknown ? kUnknownSize32 : static_cast<uint32_t>(length - 8 + declaredData));
     std::memcpy(p + 8, riff.body.data(), 4);
     std::size_t at = 12;
     for (ChunkRecord* c : {&fmt, &fact, &freq, &list})
@@ -260,7 +222,7 @@ std::vector<uint8_t> FileWAV::HeaderBytes(uint64_t declaredData)
         at += c->size;
     }
     std::memcpy(p + at, "data", 4);
-    StoreU32(p + at + 4, static_cast<uint32_t>(declaredData));
+    StoreU32(p + at + 4, unknown ? kUnknownSize32 : static_cast<uint32_t>(declaredData));
     data.bodyOffset = at + 8;
     return bytes;
 }
@@ -268,7 +230,9 @@ std::vector<uint8_t> FileWAV::HeaderBytes(uint64_t declaredData)
 bool FileWAV::WriteHeader(uint64_t declaredData)
 {
     const std::vector<uint8_t> header = HeaderBytes(declaredData);
-    const platform::WriteResult result = platform::WriteAt(fd, header.data(), header.size(), 0);
+    if (sink == nullptr)
+        return false;
+    const WriteResult result = sink->WriteAt(header.data(), header.size(), 0);
     if (!result.ok)
         NoteFailure(errno);
     return result.ok;
@@ -280,155 +244,108 @@ uint64_t FileWAV::MaxDataSize() const
     return 0xFFFFFFFFull - headerAfterSize;
 }
 
-FileWAV::HeaderScan FileWAV::ScanHeader()
+HeaderScan FileWAV::ScanHeader()
 {
-    HeaderScan scan;
     formatFound = false;
     headerless = false;
-    const uint64_t length = platform::FileLength(fd);
-
-    uint8_t head[12]{};
-    const int64_t got = platform::ReadAt(fd, head, sizeof head, 0);
-    if (got < 0)
+    declaredSize = 0;
+    if (source == nullptr)
     {
-        scan.readError = true;
-        return scan;
+        HeaderScan failed;
+        failed.readError = true;
+        return failed;
     }
-    const bool riffForm =
-        got == 12 && (IdIs(head, "RIFF") || IdIs(head, "RF64")) && IdIs(head + 8, "WAVE");
-    if (!riffForm)
-    {
-        // Headerless sample data in the default format, from offset 12 on, at rate 0.
-        scan.headerless = true;
-        headerless = true;
-        scan.dataFound = true;
-        scan.dataOffset = 12;
-        scan.dataSize = length > 12 ? length - 12 : 0;
-        StoreU32(fmt.body.data() + 4, 0);
-        StoreU32(freq.body.data(), 0);
-        return scan;
-    }
-
-    const bool rf64 = IdIs(head, "RF64");
-    const uint32_t riffSize = LoadU32(head + 4);
-    bool haveDs64 = false;
-    uint64_t ds64Data = 0;
-
-    uint8_t scratch[kScratchBytes];
-    auto readBody = [&](ChunkRecord& record, uint32_t size, uint64_t body) {
-        record.bodyOffset = body;
-        const std::size_t want = std::min<std::size_t>(size, kScratchBytes);
-        const int64_t n = platform::ReadAt(fd, scratch, want, body);
-        if (n < 0)
-        {
-            scan.readError = true;
-            return;
-        }
-        const auto usable = static_cast<uint32_t>(
-            std::min<uint64_t>({static_cast<uint64_t>(n), size, record.body.size()}));
-        std::memcpy(record.body.data(), scratch, usable);
-        record.size = usable;
-    };
-    auto idAt = [&](uint64_t at, uint8_t* id) {
-        return at + 4 <= length && platform::ReadAt(fd, id, 4, at) == 4;
-    };
-
-    uint64_t pos = 12;
-    while (pos + 8 <= length)
-    {
-        uint8_t chunk[8];
-        if (platform::ReadAt(fd, chunk, 8, pos) != 8)
-        {
-            scan.readError = true;
-            break;
-        }
-        uint32_t size = LoadU32(chunk + 4);
-        const uint64_t body = pos + 8;
-        if (body >= length)
-            break;
-        uint64_t next = body + size;
-
-        if (IdIs(chunk, "fmt "))
-        {
-            readBody(fmt, size, body);
-            formatFound = true;
-        }
-        else if (IdIs(chunk, "fact"))
-            readBody(fact, size, body);
-        else if (IdIs(chunk, "freq"))
-        {
-            if (size > kFreqNestedLimit)
-            {
-                size = 4;
-                next = body + 4;
-            }
-            readBody(freq, size, body);
-        }
-        else if (IdIs(chunk, "LIST"))
-            readBody(list, size, body);
-        else if (IdIs(chunk, "ds64") && rf64)
-        {
-            uint8_t sizes[16]{};
-            if (size >= 16 && platform::ReadAt(fd, sizes, 16, body) == 16)
-            {
-                haveDs64 = true;
-                ds64Data = LoadU64(sizes + 8);
-            }
-        }
-        else if (IdIs(chunk, "data"))
-        {
-            const uint64_t available = length - body;
-            uint64_t declared = size;
-            bool toEnd = false;
-            if (size == kUnknownSize)
-            {
-                if (rf64 && haveDs64 && ds64Data != kUnknownSize)
-                    declared = ds64Data;
-                else
-                    toEnd = true;
-            }
-            else if (size == 0)
-            {
-                // A recording cut off before its sizes were written: the RIFF size shows that the
-                // file was never finished, and the bytes behind the header are its samples.
-                const bool unfinished = riffSize == 0 || riffSize == kUnknownSize ||
-                                        static_cast<uint64_t>(riffSize) + 8 <= body;
-                toEnd = unfinished;
-            }
-            scan.dataFound = true;
-            scan.dataOffset = body;
-            scan.dataSize = toEnd ? available : std::min(declared, available);
-            next = toEnd ? length : body + declared;
-        }
-
-        // Odd chunks are followed by a pad byte in standard files; files that omit it are read too.
-        if ((size & 1u) != 0 && next < length)
-        {
-            uint8_t padded[4];
-            uint8_t unpadded[4];
-            const bool paddedOk = idAt(next + 1, padded) && PlausibleId(padded);
-            const bool unpaddedOk = idAt(next, unpadded) && PlausibleId(unpadded);
-            // Keep the unpadded position only when the writer evidently left the pad out.
-            if (paddedOk || !unpaddedOk)
-                next += 1;
-        }
-        if (scan.readError)
-            break;
-        pos = next;
-    }
+    const HeaderScan scan = ScanChunks(*source, {fmt, fact, freq, list});
+    formatFound = scan.formatFound;
+    headerless = scan.headerless;
+    if (!scan.readError && scan.dataFound)
+        declaredSize = scan.declaredSize;
     return scan;
+}
+
+// --- opening and closing ---------------------------------------------------------------------
+
+int FileWAV::OpenDescriptor(const char* newPath, int32_t mode)
+{
+    Restart();
+    if (mode < 0 || mode > 2 || !SetPath(newPath))
+        return -1;
+    const int fd =
+        mode == 0 ? platform::OpenForReading(path) : platform::OpenForWriting(path, mode == 2);
+    if (fd < 0)
+    {
+        lastError = errno;
+        openMode = 0;
+        return -1;
+    }
+    // The sink owns a descriptor open for writing; the source only reads through it then.
+    if (mode != 0)
+        sink = std::make_unique<FileSink>(fd);
+    if (mode != 1)
+        source = std::make_unique<FileSource>(fd, mode == 0);
+    openMode = mode + 1;
+    return fd;
+}
+
+int32_t FileWAV::Open(const char* newPath, int32_t mode)
+{
+    if (OpenDescriptor(newPath, mode) < 0)
+        return -1;
+    StartReading();
+    return 0;
+}
+
+int32_t FileWAV::Open(std::unique_ptr<ByteSource> bytes)
+{
+    Restart();
+    path[0] = '\0';
+    if (bytes == nullptr)
+    {
+        lastError = EINVAL;
+        return -1;
+    }
+    source = std::move(bytes);
+    openMode = 1;
+    StartReading();
+    return 0;
+}
+
+void FileWAV::StartReading()
+{
+    Load();
+    position = 0;
+    dirty = 0;
+}
+
+void FileWAV::Restart()
+{
+    if (openMode != 0 || sink != nullptr || source != nullptr)
+        Close();
+    writeFailed = false;
+    lastError = 0;
+}
+
+int FileWAV::ReleaseBytes()
+{
+    source.reset();
+    const int closed = sink != nullptr ? sink->Close() : 0;
+    sink.reset();
+    return closed;
 }
 
 // --- in-memory operations ---------------------------------------------------------------------
 
 int32_t FileWAV::Create(const char* newPath)
 {
-    if (openMode != 0)
-        Close();
-    writeFailed = false;
-    lastError = 0;
+    Restart();
+    int fd = reserved;
+    reserved = -1;
     if (!SetPath(newPath))
+    {
+        if (fd >= 0)
+            platform::CloseFile(fd);
         return -1;
+    }
     if (fd < 0)
         fd = platform::CreateOrTruncate(path);
     if (fd < 0)
@@ -437,6 +354,7 @@ int32_t FileWAV::Create(const char* newPath)
         openMode = 0;
         return -1;
     }
+    sink = std::make_unique<FileSink>(fd);
     openMode = 2;
     position = 0;
     dataSize = 0;
@@ -447,7 +365,7 @@ int32_t FileWAV::Create(const char* newPath)
 
 int32_t FileWAV::CreateUnique(const char* directory, const char* suffix)
 {
-    if (openMode != 0)
+    if (openMode != 0 || sink != nullptr || source != nullptr)
         Close();
     char work[kUniqueWorkPathSize];
     const int created = CreateUniqueFile(directory, suffix, work, sizeof work, clock);
@@ -456,42 +374,15 @@ int32_t FileWAV::CreateUnique(const char* directory, const char* suffix)
         NoteFailure(errno);
         return -1;
     }
-    fd = created;
+    if (reserved >= 0)
+        platform::CloseFile(reserved);
+    reserved = created;
     return Create(work);
-}
-
-bool FileWAV::OpenDescriptor(const char* newPath, int32_t mode)
-{
-    if (openMode != 0)
-        Close();
-    writeFailed = false;
-    lastError = 0;
-    if (mode < 0 || mode > 2 || !SetPath(newPath))
-        return false;
-    fd = mode == 0 ? platform::OpenForReading(path) : platform::OpenForWriting(path, mode == 2);
-    if (fd < 0)
-    {
-        lastError = errno;
-        openMode = 0;
-        return false;
-    }
-    openMode = mode + 1;
-    return true;
-}
-
-int32_t FileWAV::Open(const char* newPath, int32_t mode)
-{
-    if (!OpenDescriptor(newPath, mode))
-        return -1;
-    Load();
-    position = 0;
-    dirty = 0;
-    return 0;
 }
 
 int32_t FileWAV::Load()
 {
-    if (fd < 0)
+    if (source == nullptr)
         return -1;
     const HeaderScan scan = ScanHeader();
     if (scan.headerless)
@@ -499,18 +390,28 @@ int32_t FileWAV::Load()
     dataSize = 0;
     if (scan.readError || !scan.dataFound)
         return 0;
+    data.bodyOffset = scan.dataOffset;
     try
     {
-        if (data.body.size() < scan.dataSize)
-            data.body.resize(scan.dataSize);
+        // Data of no declared length (a stream) is read to its end in steps.
+        const bool toEnd = scan.dataSize == kUnknownLength;
+        uint64_t want = toEnd ? kLoadStep : scan.dataSize;
+        for (;;)
+        {
+            if (data.body.size() < dataSize + want)
+                data.body.resize(dataSize + want);
+            const int64_t n =
+                source->ReadAt(data.body.data() + dataSize, want, scan.dataOffset + dataSize);
+            if (n > 0)
+                dataSize += static_cast<uint64_t>(n);
+            if (!toEnd || n < static_cast<int64_t>(want))
+                break;
+        }
     }
     catch (const std::bad_alloc&)
     {
         return -1;
     }
-    data.bodyOffset = scan.dataOffset;
-    const int64_t n = platform::ReadAt(fd, data.body.data(), scan.dataSize, scan.dataOffset);
-    dataSize = n > 0 ? static_cast<uint64_t>(n) : 0;
     data.size = static_cast<uint32_t>(std::min<uint64_t>(dataSize, 0xFFFFFFFFu));
     return 0;
 }
@@ -561,13 +462,12 @@ uint64_t FileWAV::Seek(int64_t offset, int32_t whence)
 
 int32_t FileWAV::Flush()
 {
-    if (!CanWrite() || dirty == 0 || fd < 0)
+    if (!CanWrite() || dirty == 0 || sink == nullptr)
         return 0;
     dirty = 0;
     if (!WriteHeader(dataSize))
         return -1;
-    const platform::WriteResult result =
-        platform::WriteAt(fd, data.body.data(), dataSize, data.bodyOffset);
+    const WriteResult result = sink->WriteAt(data.body.data(), dataSize, data.bodyOffset);
     if (!result.ok)
     {
         NoteFailure(errno);
@@ -578,19 +478,19 @@ int32_t FileWAV::Flush()
 
 int32_t FileWAV::Close()
 {
-    if (openMode == 0 && fd < 0)
+    if (openMode == 0 && sink == nullptr && source == nullptr)
         return 0;
-    if (CanWrite())
+    const bool writing = CanWrite();
+    if (writing)
     {
         // Even an empty file gets its header.
         dirty = 1;
         Flush();
     }
-    const int closed = platform::CloseFile(fd);
-    if (closed != 0 && CanWrite())
+    const int closed = ReleaseBytes();
+    if (closed != 0 && writing)
         NoteFailure(errno);
     openMode = 0;
-    fd = -1;
     return (closed != 0 || writeFailed) ? -1 : 0;
 }
 

@@ -1,52 +1,23 @@
 #pragma once
 
+#include "wav/ByteSink.h"
+#include "wav/ByteSource.h"
+#include "wav/HeaderScan.h"
 #include "wav/TimeName.h"
+#include "wav/WavLayout.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace sigkit {
 
-// One known chunk of a RIFF/WAVE file: its id, the body size in use and the body itself. The
-// body's capacity is fixed when the file object is made; a chunk read from a file never fills
-// more than that capacity.
-struct ChunkRecord
-{
-    char id[4]{};
-    uint32_t size = 0;          // body bytes in use
-    std::vector<uint8_t> body;  // capacity fixed at construction (the data window excepted)
-    uint64_t bodyOffset = 0;    // file offset of the body, noted when the header is read or written
-};
-
-// Layout of the header this layer writes: RIFF, "fmt " (18), "fact" (4), "freq" (4, declared so
-// that it covers the LIST chunk behind it), "LIST" (256), "data".
-inline constexpr uint32_t kWrittenHeaderBytes = 334;
-
-// Capacities of the known chunk records. A format chunk keeps up to 40 bytes, the size of an
-// extensible format; larger ones are read that far and the rest skipped.
-inline constexpr uint32_t kFmtCapacity = 40;
-inline constexpr uint32_t kFmtInitialSize = 18;
-inline constexpr uint32_t kFactCapacity = 4;
-inline constexpr uint32_t kFreqCapacity = 4;
-inline constexpr uint32_t kListCapacity = 256;
-// Largest sample data an RF64 file made by this layer may hold.
-inline constexpr uint64_t kRf64DataLimit = (1ull << 62);
-// Paths held by the file layer; a longer path is refused, never cut.
-inline constexpr std::size_t kPathCapacity = 1024;
-
-// Format tags that the layer treats specially.
-inline constexpr uint16_t kTagPcm = 1;
-inline constexpr uint16_t kTagFloat = 3;
-inline constexpr uint16_t kTagAlaw = 6;
-inline constexpr uint16_t kTagMulaw = 7;
-inline constexpr uint16_t kTagPcm8 = 241;
-inline constexpr uint16_t kTagIkm = 246;
-inline constexpr uint16_t kTagIkm2 = 247;
-inline constexpr uint16_t kTagExtensible = 0xFFFE;
-
 // One RIFF/WAVE file: the records of its known chunks, its format, and (in this base class) all
 // of its sample data in memory. FileWAV_VeryFast streams the data through a window instead.
+//
+// Bytes are read from a ByteSource (a file by offset, a memory buffer, a stream read in order)
+// and written to a ByteSink. The in-memory variant writes its file in place.
 //
 // Open modes: 0 closed, 1 reading, 2 writing, 3 both (bit 0 allows reading, bit 1 writing).
 class FileWAV
@@ -65,6 +36,9 @@ public:
     // Opens an existing file (mode 0 read, 1 write, 2 both) and parses its header.
     // Result: the base 0, the streamed variant its descriptor; -1 when it cannot be opened.
     virtual int32_t Open(const char* path, int32_t mode);
+    // Opens the bytes of a source for reading and parses their header; result 0, or -1 when
+    // there is no source.
+    int32_t Open(std::unique_ptr<ByteSource> bytes);
     // Writes what is pending; 0 when nothing was, negative when a write failed.
     virtual int32_t Flush();
     // Base: parses the file and loads all its sample data. Streamed: loads the window.
@@ -89,19 +63,20 @@ public:
     void SetBitsPerSample(uint16_t bits);
     // The fmt rate is the float truncated toward zero (limited to 0..2^32-1); freq keeps the
     // float's bits.
-    virtual void SetRate(float rate);
+    void SetRate(float rate);
+    // The fmt rate is the whole number given, exactly; freq keeps the float's bits.
+    virtual void SetRate(float rate, uint32_t whole);
     void GetRates(uint32_t& rate, uint32_t& exactBits) const;
     // Copies the format record's size in bytes from source; the fact value follows the rate.
     virtual void SetFormat(const uint8_t* source);
     // Copies up to capacity bytes of the format body; result: the bytes copied.
     uint32_t GetFormat(uint8_t* target, uint32_t capacity) const;
-    virtual void SetExactRate(uint32_t bits);
-    uint32_t GetExactRate() const;
-    virtual void SetList(const uint8_t* source);
-    void GetList(uint8_t* target) const;
 
     // What the header scan found.
     uint64_t DataSize() const { return dataSize; }
+    // The data length the header declares (a header that declares none: the bytes present when
+    // the file was opened; kUnknownLength for a stream).
+    uint64_t DeclaredSize() const { return declaredSize; }
     int32_t OpenMode() const { return openMode; }
     const char* Path() const { return path; }
     uint32_t FormatSize() const { return fmt.size; }
@@ -112,9 +87,6 @@ public:
     // The errno of the first failure (0 when none), for the caller's report.
     int LastError() const { return lastError; }
 
-    const ChunkRecord& FmtRecord() const { return fmt; }
-    const ChunkRecord& DataRecord() const { return data; }
-
     // Largest sample data that a 32-bit RIFF header can declare with the current records.
     uint64_t MaxDataSize() const;
 
@@ -122,32 +94,27 @@ public:
     void SetClock(Clock source) { clock = source != nullptr ? source : SystemClock; }
 
 protected:
-    // Outcome of parsing the chunks of an opened file.
-    struct HeaderScan
-    {
-        bool headerless = false;
-        bool dataFound = false;
-        uint64_t dataOffset = 0; // file offset of the first sample byte
-        uint64_t dataSize = 0;   // sample bytes really present
-        bool readError = false;
-    };
-
-    // Parses the chunks of the open file into the records. Never reads past the end of the file,
-    // never overruns a record, and always ends.
+    // Parses the chunks of the open source into the records (no source: a read error).
     HeaderScan ScanHeader();
     // The header bytes for the current records, declaring declaredData sample bytes.
     std::vector<uint8_t> HeaderBytes(uint64_t declaredData);
     // Writes the whole header at offset 0 and notes the body offsets of the records.
     bool WriteHeader(uint64_t declaredData);
-    // Closes what is open and opens path in the mode (0 read, 1 write, 2 both); false when it
-    // cannot be opened (LastError tells why).
-    bool OpenDescriptor(const char* newPath, int32_t mode);
+    // Closes what is open and opens path in the mode (0 read, 1 write, 2 both). Result: the
+    // descriptor, or -1 when it cannot be opened (LastError tells why).
+    int OpenDescriptor(const char* newPath, int32_t mode);
+    // Closes what is open and clears the failure of the last file.
+    void Restart();
+    // Releases the source and the sink; result: the sink's close result.
+    int ReleaseBytes();
     // Records a failed write: keeps the first errno.
     void NoteFailure(int error);
     bool SetPath(const char* newPath);
     bool CanRead() const { return (openMode & 1) != 0; }
     bool CanWrite() const { return (openMode & 2) != 0; }
     uint64_t ClampTarget(int64_t offset, int32_t whence, uint64_t current) const;
+    // Reads the header of the source just opened; the variants load their data from there.
+    virtual void StartReading();
 
     ChunkRecord riff;
     ChunkRecord fmt;
@@ -158,9 +125,13 @@ protected:
 
     char path[kPathCapacity]{};
     int32_t openMode = 0;
-    int fd = -1;               // -1 when no file is open
+    // Declared in this order so that a source reading the sink's descriptor goes first.
+    std::unique_ptr<ByteSink> sink;
+    std::unique_ptr<ByteSource> source;
+    int reserved = -1;         // descriptor made by CreateUnique, taken over by Create
     uint64_t position = 0;     // in-memory variant: position in the sample data
     uint64_t dataSize = 0;     // sample-data bytes
+    uint64_t declaredSize = 0; // data bytes the header declares
     int32_t dirty = 0;         // written data not yet in the file
     bool formatFound = false;  // a fmt chunk was read
     bool headerless = false;   // the file did not start "RIFF"...."WAVE"

@@ -13,23 +13,15 @@ FileWAV_VeryFast::FileWAV_VeryFast(int32_t count) : FileWAV(count)
 {
 }
 
-int32_t FileWAV_VeryFast::Create(const char* newPath)
+FileWAV_VeryFast::~FileWAV_VeryFast()
 {
-    if (openMode != 0)
-        Close();
-    writeFailed = false;
-    lastError = 0;
-    if (!SetPath(newPath))
-    {
-        if (fd >= 0)
-            platform::CloseFile(fd);
-        fd = -1;
-        return -1;
-    }
-    // A descriptor already open (left by CreateUnique) is kept.
-    if (fd < 0)
-        fd = platform::CreateOrTruncate(path);
-    openMode = 0;
+    // A file opened (rather than made) for writing is released as it stands.
+    if (CanWrite() && sink != nullptr && createdHere)
+        Abandon();
+}
+
+void FileWAV_VeryFast::ResetWindow()
+{
     windowPos = 0;
     windowStart = 0;
     windowFill = 0;
@@ -37,42 +29,97 @@ int32_t FileWAV_VeryFast::Create(const char* newPath)
     writtenEnd = 0;
     dirty = 0;
     headerless = false;
-    if (fd < 0)
+    rf64 = false;
+    partialFrames = 0;
+    pendingHeader.clear();
+}
+
+int32_t FileWAV_VeryFast::Create(const char* newPath)
+{
+    Restart();
+    ResetWindow();
+    names.Clear();
+    int fd = reserved;
+    reserved = -1;
+    if (!SetPath(newPath))
+    {
+        if (fd >= 0)
+            platform::CloseFile(fd);
+        return -1;
+    }
+    // A file already made under its own new name (by CreateUnique) is written in place; any
+    // other goes to a temporary file first.
+    if (fd >= 0)
+        names.Adopt(path);
+    else if ((fd = names.Begin(path)) < 0)
     {
         NoteFailure(errno);
         return -1;
     }
-    openMode = 2;
-    rf64 = false;
-    // The data size is a placeholder (the window size) until Finalize.
-    if (!WriteHeader(WindowSize()))
+    sink = std::make_unique<FileSink>(fd);
+    source = std::make_unique<FileSource>(fd, false);
+    return StartWriting() ? fd : -1;
+}
+
+int32_t FileWAV_VeryFast::Create(std::unique_ptr<ByteSink> bytes)
+{
+    Restart();
+    ResetWindow();
+    names.Clear();
+    path[0] = '\0';
+    if (bytes == nullptr)
     {
-        platform::CloseFile(fd);
-        fd = -1;
-        openMode = 0;
+        NoteFailure(EINVAL);
         return -1;
     }
+    sink = std::move(bytes);
+    return StartWriting() ? 0 : -1;
+}
+
+bool FileWAV_VeryFast::StartWriting()
+{
+    openMode = 2;
     createdHere = true;
-    return fd;
+    // Until Close completes it, the header declares a length not known: a reader of a file whose
+    // writer never came back reads what is there.
+    if (!sink->Seekable())
+    {
+        pendingHeader = HeaderBytes(kUnknownLength);
+        return true;
+    }
+    if (WriteHeader(kUnknownLength))
+        return true;
+    ReleaseBytes();
+    openMode = 0;
+    names.Discard();
+    return false;
 }
 
 int32_t FileWAV_VeryFast::Open(const char* newPath, int32_t mode)
 {
-    if (!OpenDescriptor(newPath, mode))
+    const int fd = OpenDescriptor(newPath, mode);
+    if (fd < 0)
         return -1;
+    StartReading();
+    return fd;
+}
+
+void FileWAV_VeryFast::StartReading()
+{
+    names.Clear();
     writtenEnd = 0;
     createdHere = false;
+    pendingHeader.clear();
     // ReadHeader needs reading; a file opened for writing only keeps its records as they are.
     ReadHeader();
     windowPos = 0;
     windowStart = 0;
     dirty = 0;
-    return fd;
 }
 
 int32_t FileWAV_VeryFast::ReadHeader()
 {
-    if (!CanRead() || fd < 0)
+    if (!CanRead() || source == nullptr)
         return 0;
     const HeaderScan scan = ScanHeader();
     if (scan.headerless)
@@ -89,10 +136,10 @@ int32_t FileWAV_VeryFast::ReadHeader()
 int32_t FileWAV_VeryFast::Load()
 {
     windowFill = 0;
-    if (fd < 0)
+    uint64_t at = 0;
+    if (source == nullptr || __builtin_add_overflow(data.bodyOffset, windowStart, &at))
         return -1;
-    const int64_t n =
-        platform::ReadAt(fd, data.body.data(), WindowSize(), data.bodyOffset + windowStart);
+    const int64_t n = source->ReadAt(data.body.data(), WindowSize(), at);
     windowFill = n > 0 ? static_cast<uint32_t>(n) : 0;
     return static_cast<int32_t>(windowFill);
 }
@@ -134,11 +181,13 @@ int32_t FileWAV_VeryFast::Read(void* buffer, int32_t count)
 
 int32_t FileWAV_VeryFast::Write(const void* buffer, int32_t count)
 {
-    if (!CanWrite() || buffer == nullptr || count <= 0)
+    if (!CanWrite() || sink == nullptr || buffer == nullptr || count <= 0)
         return 0;
     const auto* in = static_cast<const uint8_t*>(buffer);
     uint64_t remaining = static_cast<uint64_t>(count);
-    const uint64_t limit = Rf64Possible() ? kRf64DataLimit : MaxDataSize();
+    // A stream's header declares no length, so only the RF64 limit holds there.
+    const bool unbounded = Rf64Possible() || !sink->Seekable();
+    const uint64_t limit = unbounded ? kRf64DataLimit : MaxDataSize();
     const uint64_t at = windowStart + windowPos;
     if (at + remaining > limit)
     {
@@ -150,7 +199,8 @@ int32_t FileWAV_VeryFast::Write(const void* buffer, int32_t count)
     while (remaining > 0)
     {
         dirty = 1;
-        const auto n = static_cast<uint32_t>(std::min<uint64_t>(remaining, WindowSize() - windowPos));
+        const auto n =
+            static_cast<uint32_t>(std::min<uint64_t>(remaining, WindowSize() - windowPos));
         std::memcpy(data.body.data() + windowPos, in + taken, n);
         windowPos += n;
         taken += n;
@@ -170,16 +220,15 @@ int32_t FileWAV_VeryFast::Write(const void* buffer, int32_t count)
 
 int32_t FileWAV_VeryFast::Flush()
 {
-    if (!CanWrite() || dirty == 0 || fd < 0)
+    if (!CanWrite() || dirty == 0 || sink == nullptr)
         return 0;
     dirty = 0;
     // After a failure nothing more is written, so that the file ends with the bytes before it.
-    if (writeFailed)
+    if (writeFailed || !EmitPendingHeader())
         return -1;
     // The whole valid window: bytes written earlier in it stay even after a seek back.
     const uint32_t n = std::max(windowPos, windowFill);
-    const platform::WriteResult result =
-        platform::WriteAt(fd, data.body.data(), n, data.bodyOffset + windowStart);
+    const WriteResult result = sink->WriteAt(data.body.data(), n, data.bodyOffset + windowStart);
     if (windowStart <= writtenEnd)
         writtenEnd = std::max(writtenEnd, windowStart + result.written);
     if (!result.ok)
@@ -188,6 +237,17 @@ int32_t FileWAV_VeryFast::Flush()
         return -1;
     }
     return static_cast<int32_t>(n);
+}
+
+bool FileWAV_VeryFast::EmitPendingHeader()
+{
+    if (pendingHeader.empty())
+        return true;
+    const WriteResult result = sink->WriteAt(pendingHeader.data(), pendingHeader.size(), 0);
+    pendingHeader.clear();
+    if (!result.ok)
+        NoteFailure(errno);
+    return result.ok;
 }
 
 uint64_t FileWAV_VeryFast::Seek(int64_t offset, int32_t whence)
@@ -211,39 +271,79 @@ uint64_t FileWAV_VeryFast::Seek(int64_t offset, int32_t whence)
 
 int32_t FileWAV_VeryFast::Close()
 {
-    if (openMode == 0 && fd < 0)
+    if (openMode == 0 && sink == nullptr && source == nullptr)
         return 0;
-    if (CanWrite())
+    if (!CanWrite() || sink == nullptr)
     {
-        Flush();
-        Finalize();
+        const int closed = ReleaseBytes();
+        openMode = 0;
+        return closed != 0 ? -1 : 0;
     }
-    const bool writing = CanWrite();
-    const int closed = platform::CloseFile(fd);
-    if (closed != 0 && writing)
+    const int closed = EndWriting();
+    if (closed == 0 && !writeFailed && names.Publish(noReplace) != 0)
+        NoteFailure(errno);
+    if (closed != 0 || writeFailed)
+    {
+        KeepPartial();
+        return -1;
+    }
+    return 0;
+}
+
+int32_t FileWAV_VeryFast::Abandon()
+{
+    if (!CanWrite() || sink == nullptr)
+        return -1;
+    EndWriting();
+    return KeepPartial() ? 0 : -1;
+}
+
+int FileWAV_VeryFast::EndWriting()
+{
+    Flush();
+    const uint64_t declared = DeclaredData();
+    Finalize();
+    const uint16_t blockAlign = LoadU16(fmt.body.data() + 12);
+    partialFrames = blockAlign != 0 ? declared / blockAlign : 0;
+    const int closed = ReleaseBytes();
+    if (closed != 0)
         NoteFailure(errno);
     openMode = 0;
-    fd = -1;
-    return (closed != 0 || (writing && writeFailed)) ? -1 : 0;
+    return closed;
+}
+
+bool FileWAV_VeryFast::KeepPartial()
+{
+    if (names.KeepPartial() == 0)
+        return true;
+    NoteFailure(errno);
+    return false;
+}
+
+uint64_t FileWAV_VeryFast::DeclaredData() const
+{
+    // After a failure the header declares exactly the bytes that reached the file.
+    return writeFailed ? std::min(writtenEnd, dataSize) : dataSize;
 }
 
 int32_t FileWAV_VeryFast::Finalize()
 {
-    if (!CanWrite() || fd < 0 || data.bodyOffset < 8)
+    if (!CanWrite() || sink == nullptr || data.bodyOffset < 8)
         return 0;
-    // After a failure the header declares exactly the bytes that reached the file.
-    const uint64_t declared = writeFailed ? std::min(writtenEnd, dataSize) : dataSize;
+    // A stream cannot go back: its header stays as written, declaring no length.
+    if (!sink->Seekable())
+        return EmitPendingHeader() ? 0 : -1;
+    const uint64_t declared = DeclaredData();
     const uint64_t threshold = rf64Threshold != 0 ? rf64Threshold : MaxDataSize();
     if (declared > threshold && Rf64Possible())
         return WriteRf64Header(declared) ? 0 : -1;
     uint8_t chunk[4];
     StoreU32(chunk, static_cast<uint32_t>(std::min<uint64_t>(declared, 0xFFFFFFFFu)));
-    const platform::WriteResult sizeWritten =
-        platform::WriteAt(fd, chunk, 4, data.bodyOffset - 4);
+    const WriteResult sizeWritten = sink->WriteAt(chunk, 4, data.bodyOffset - 4);
     uint8_t riffSize[4];
-    const uint64_t riff = data.bodyOffset - 8 + declared;
-    StoreU32(riffSize, static_cast<uint32_t>(std::min<uint64_t>(riff, 0xFFFFFFFFu)));
-    const platform::WriteResult riffWritten = platform::WriteAt(fd, riffSize, 4, 4);
+    const uint64_t riffBytes = data.bodyOffset - 8 + declared;
+    StoreU32(riffSize, static_cast<uint32_t>(std::min<uint64_t>(riffBytes, 0xFFFFFFFFu)));
+    const WriteResult riffWritten = sink->WriteAt(riffSize, 4, 4);
     if (!sizeWritten.ok || !riffWritten.ok)
     {
         NoteFailure(errno);
@@ -254,8 +354,9 @@ int32_t FileWAV_VeryFast::Finalize()
 
 bool FileWAV_VeryFast::Rf64Possible() const
 {
-    return createdHere && fmt.size == kFmtInitialSize && fact.size == 4 && freq.size == 4 &&
-           list.size == kListCapacity && data.bodyOffset == kWrittenHeaderBytes;
+    return createdHere && sink != nullptr && sink->Seekable() && fmt.size == kFmtInitialSize &&
+           fact.size == 4 && freq.size == 4 && list.size == kListCapacity &&
+           data.bodyOffset == kWrittenHeaderBytes;
 }
 
 // The RF64 form of the standard header, the same 334 bytes long: "ds64" takes its place right
@@ -273,10 +374,10 @@ bool FileWAV_VeryFast::WriteRf64Header(uint64_t declared)
     std::memcpy(p + 12, "ds64", 4);
     StoreU32(p + 16, kDs64Body);
     const uint16_t blockAlign = LoadU16(fmt.body.data() + 12);
-    StoreU64(p + 20, kWrittenHeaderBytes - 8 + declared);       // RIFF size
-    StoreU64(p + 28, declared);                                 // data size
+    StoreU64(p + 20, kWrittenHeaderBytes - 8 + declared);          // RIFF size
+    StoreU64(p + 28, declared);                                    // data size
     StoreU64(p + 36, blockAlign != 0 ? declared / blockAlign : 0); // sample frames
-    StoreU32(p + 44, 0);                                        // table entries
+    StoreU32(p + 44, 0);                                           // table entries
     std::size_t at = 48;
     auto put = [&](const char* id, uint32_t size, const uint8_t* body, uint32_t bodySize) {
         std::memcpy(p + at, id, 4);
@@ -290,7 +391,7 @@ bool FileWAV_VeryFast::WriteRf64Header(uint64_t declared)
     put("LIST", kListBody, list.body.data(), kListBody);
     std::memcpy(p + at, "data", 4);
     StoreU32(p + at + 4, 0xFFFFFFFFu);
-    const platform::WriteResult result = platform::WriteAt(fd, header, sizeof header, 0);
+    const WriteResult result = sink->WriteAt(header, sizeof header, 0);
     if (!result.ok)
     {
         NoteFailure(errno);
@@ -302,10 +403,16 @@ bool FileWAV_VeryFast::WriteRf64Header(uint64_t declared)
 
 int32_t FileWAV_VeryFast::RewriteChunk(const ChunkRecord& record)
 {
-    if (!CanWrite() || fd < 0 || record.bodyOffset == 0)
+    if (!CanWrite() || sink == nullptr || record.bodyOffset == 0)
         return 0;
-    const platform::WriteResult result =
-        platform::WriteAt(fd, record.body.data(), record.size, record.bodyOffset);
+    if (!pendingHeader.empty())
+    {
+        // Not written yet: the header goes out with the record as it stands now.
+        if (record.bodyOffset + record.size <= pendingHeader.size())
+            std::memcpy(pendingHeader.data() + record.bodyOffset, record.body.data(), record.size);
+        return static_cast<int32_t>(record.size);
+    }
+    const WriteResult result = sink->WriteAt(record.body.data(), record.size, record.bodyOffset);
     if (!result.ok)
     {
         NoteFailure(errno);
@@ -321,9 +428,9 @@ void FileWAV_VeryFast::SetFormatTag(uint16_t tag)
         RewriteChunk(fmt);
 }
 
-void FileWAV_VeryFast::SetRate(float rate)
+void FileWAV_VeryFast::SetRate(float rate, uint32_t whole)
 {
-    FileWAV::SetRate(rate);
+    FileWAV::SetRate(rate, whole);
     RewriteChunk(fmt);
     RewriteChunk(freq);
 }
@@ -333,18 +440,6 @@ void FileWAV_VeryFast::SetFormat(const uint8_t* source)
     FileWAV::SetFormat(source);
     RewriteChunk(fmt);
     RewriteChunk(fact);
-}
-
-void FileWAV_VeryFast::SetExactRate(uint32_t bits)
-{
-    FileWAV::SetExactRate(bits);
-    RewriteChunk(freq);
-}
-
-void FileWAV_VeryFast::SetList(const uint8_t* source)
-{
-    FileWAV::SetList(source);
-    RewriteChunk(list);
 }
 
 } // namespace sigkit

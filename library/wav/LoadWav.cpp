@@ -18,7 +18,8 @@ int32_t ParseBlockSize(const char* text)
     errno = 0;
     char* end = nullptr;
     const long long value = std::strtoll(text != nullptr ? text : "", &end, 10);
-    return static_cast<int32_t>(std::clamp<long long>(value, LoadWav::kMinBlock, LoadWav::kMaxBlock));
+    return static_cast<int32_t>(
+        std::clamp<long long>(value, LoadWav::kMinBlock, LoadWav::kMaxBlock));
 }
 
 } // namespace
@@ -133,7 +134,23 @@ int32_t LoadWav::OpenFile(int32_t count)
     }
     // Opened for reading only: a file that is missing or cannot be read is not opened, and
     // nothing waits.
-    if (file->Open(path, 0) < 0)
+    return Opening(file->Open(path, 0), count);
+}
+
+int32_t LoadWav::Open(std::unique_ptr<ByteSource> source)
+{
+    if (fileOpen != 0)
+    {
+        file->Close();
+        fileOpen = 0;
+    }
+    path[0] = '\0';
+    return Opening(file->Open(std::move(source)), 1);
+}
+
+int32_t LoadWav::Opening(int32_t result, int32_t count)
+{
+    if (result < 0)
     {
         openError = file->LastError();
         return 0;
@@ -143,7 +160,15 @@ int32_t LoadWav::OpenFile(int32_t count)
     nameGiven = 0;
     readRequested = 1;
     endReached = 0;
+    opened = true;
+    declared = file->DeclaredSize();
+    delivered = 0;
     return count;
+}
+
+uint64_t LoadWav::DeclaredBytes() const
+{
+    return declared == kUnknownLength ? delivered : declared;
 }
 
 int32_t LoadWav::Get(int32_t port, const void** block, int32_t* count)
@@ -158,7 +183,10 @@ int32_t LoadWav::Get(int32_t port, const void** block, int32_t* count)
             *block = buffer.data();
         *count = got;
         if (got > 0)
+        {
             readRequested = 0;
+            delivered += static_cast<uint64_t>(got);
+        }
         else
         {
             file->Close();

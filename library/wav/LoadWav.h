@@ -36,7 +36,17 @@ public:
     // Sets *count to 0 first; result: the count handed out.
     int32_t Get(int32_t port, const void** block, int32_t* count);
 
+    // Opens the bytes of a source (a memory buffer, a stream read in order) as the file; result
+    // as Put's, with count 1.
+    int32_t Open(std::unique_ptr<ByteSource> source);
+
     const FileWAV_VeryFast& File() const { return *file; }
+    // True once a file was opened; its counts below stay after the end closes it.
+    bool Opened() const { return opened; }
+    // Data bytes the file's header declares (a header that declares none: the bytes present when
+    // it was opened, or for a stream the bytes delivered), and the bytes handed out so far.
+    uint64_t DeclaredBytes() const;
+    uint64_t DeliveredBytes() const { return delivered; }
     bool IsOpen() const { return fileOpen != 0; }
     int32_t BlockSize() const { return blockSize; }
     // errno of the last failed opening, 0 when none failed.
@@ -45,6 +55,8 @@ public:
 private:
     bool StoreText(char* field, std::size_t size, const void* text, int32_t count);
     int32_t OpenFile(int32_t count);
+    // Takes over a file just opened (result: what opening it gave).
+    int32_t Opening(int32_t result, int32_t count);
 
     std::array<uint8_t, 16> endNotice{};
     std::unique_ptr<FileWAV_VeryFast> file;
@@ -55,8 +67,12 @@ private:
     int32_t readRequested = 0;
     int32_t endReached = 0;
     int32_t fileOpen = 0;
-    int32_t nameMode = 0; // 0 "SimName": directory/name+extension; 1 "FullName": the name is the path
+    int32_t nameMode =
+        0; // 0 "SimName": directory/name+extension; 1 "FullName": the name is the path
     int openError = 0;
+    bool opened = false;
+    uint64_t declared = 0;
+    uint64_t delivered = 0;
     char namePart[kPathCapacity]{};
     char extensionPart[kExtensionSize]{};
     char directoryPart[kDirectorySize]{};

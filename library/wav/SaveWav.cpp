@@ -49,14 +49,14 @@ void SaveWav::SetParam(const char* name, const char* value)
         {
             const char* word;
             int32_t tag;
-        } modes[] = {{"PCM", 1}, {"PCM8", 241}, {"IKM", 246}, {"IKM2", 247},
-                     {"Alaw", 6}, {"Mlaw", 7},  {"Float", 3}};
+        } modes[] = {{"PCM", 1},  {"PCM8", 241}, {"IKM", 246}, {"IKM2", 247},
+                     {"Alaw", 6}, {"Mlaw", 7},   {"Float", 3}};
         for (const auto& mode : modes)
             if (TextIs(value, mode.word))
                 wavMode = mode.tag;
     }
     if (TextIs(name, "Frequency"))
-        rate = static_cast<float>(std::strtod(value != nullptr ? value : "", nullptr));
+        SetRateHz(static_cast<float>(std::strtod(value != nullptr ? value : "", nullptr)));
     if (TextIs(name, "SetBits"))
         bits = static_cast<uint16_t>(std::strtol(value != nullptr ? value : "", nullptr, 10));
     if (TextIs(name, pathKey))
@@ -103,6 +103,15 @@ void SaveWav::Stop()
     if (file->Close() != 0)
         closeFailed = true;
     fileOpen = 0;
+}
+
+bool SaveWav::Abandon()
+{
+    if (fileOpen == 0)
+        return false;
+    fileOpen = 0;
+    closeFailed = true;
+    return file->Abandon() == 0;
 }
 
 bool SaveWav::CreateFile()
@@ -160,9 +169,14 @@ bool SaveWav::CreateFile()
     file->SetFormatTag(static_cast<uint16_t>(wavMode));
     if (channelMode == 1)
         file->SetStereo();
+    else
+        file->SetMono();
     file->SetBitsPerSample(bits);
     // The last setter rewrites the fmt and freq bodies, so the header carries all four settings.
-    file->SetRate(rate);
+    if (wholeRate)
+        file->SetRate(rate, rateHz);
+    else
+        file->SetRate(rate);
     fileOpen = 1;
     nameReady = 1;
     return true;

@@ -27,18 +27,38 @@ public:
 
     void SetParam(const char* name, const char* value) override;
     int32_t Start() override;
-    // Completes and closes the file; Failed() then tells whether everything reached it.
+    // Completes, closes and publishes the file; Failed() then tells whether everything reached it
+    // (when not, PartialPath() names where what was written is kept).
     void Stop() override;
     int32_t Put(int32_t port, const void* block, int32_t bytes) override;
     int32_t Get(int32_t port, const void** block, int32_t* bytes) override;
 
     // Format given to the file, stored directly by the writing family.
     void SetBits(uint16_t value) { bits = value; }
-    void SetRateHz(float value) { rate = value; }
+    void SetRateHz(float value)
+    {
+        rate = value;
+        wholeRate = false;
+    }
+    // A whole rate goes into the header exactly (the freq chunk keeps its float).
+    void SetRateHz(uint32_t value)
+    {
+        rate = static_cast<float>(value);
+        rateHz = value;
+        wholeRate = true;
+    }
+    // Publishes the file only when nothing holds its name yet.
+    void SetNoReplace(bool on) { file->SetNoReplace(on); }
+    // Gives up the file being written: the output name keeps what it held, and what was written
+    // is kept with a true header as the partial file. Result: true when that file was made.
+    bool Abandon();
+    // Where the bytes of a run that did not complete are ("" when nowhere), and their frames.
+    const char* PartialPath() const { return file->PartialPath(); }
+    uint64_t PartialFrames() const { return file->PartialFrames(); }
 
     bool IsOpen() const { return fileOpen != 0; }
     // True when the file could not be created, a write did not fully reach the file, or
-    // completing and closing it failed.
+    // completing, closing or publishing it failed.
     bool Failed() const { return createFailed || closeFailed || file->WriteFailed(); }
     // errno of the first failure, 0 when none.
     int LastError() const;
@@ -63,7 +83,9 @@ private:
     int32_t nameKind = 0; // 0 "DataTime", 1 "NameExt"
     int32_t fileOpen = 0;
     float rate = 8000.0f; // Hz
-    int32_t wavMode = 1;  // format tag
+    uint32_t rateHz = 8000;
+    bool wholeRate = false; // rateHz is the exact rate for the header
+    int32_t wavMode = 1;    // format tag
     bool textRefused = false;
     bool createFailed = false;
     bool closeFailed = false;

@@ -1,5 +1,6 @@
-// The two WAV families: wav_read (LoadWav) and wav_write (SaveWav).
+// The two WAV families: wav_read (LoadWav) and wav_write (SaveWav), and their sigkit_ calls.
 #include "sigkit.h"
+#include "sigkit_api.h"
 
 #include "Text.h"
 #include "wav/ByteOrder.h"
@@ -54,7 +55,7 @@ uint16_t EffectiveTag(const uint8_t* format, uint32_t size)
 // the integer PCM or float format it holds; samples are read by their container width.
 bool DescribeFormat(const sigkit::FileWAV& file, WavDescription& description)
 {
-    if (file.FormatFound() && file.FormatSize() < 16)
+    if (file.FormatFound() && file.FormatSize() < sigkit::kFmtEssentialBytes)
         return false;
     uint8_t format[sigkit::kFmtCapacity]{};
     const uint32_t size = file.GetFormat(format, sizeof format);
@@ -67,12 +68,39 @@ bool DescribeFormat(const sigkit::FileWAV& file, WavDescription& description)
     return true;
 }
 
+// A description no reader could read: no channels, no rate, or a sample width that is none of
+// 8, 16, 24 and 32 bits for PCM and 32 for float (other tags are written as PCM).
+bool Writable(const WavDescription& description)
+{
+    if (description.channels == 0 || description.sampleRate == 0)
+        return false;
+    const uint16_t bits = description.bitsPerSample;
+    if (description.formatTag == sigkit::kTagFloat)
+        return bits == 32;
+    return bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// The name must carry its terminator inside the field; a longer one is refused.
+bool NameFits(const WavDescription& description)
+{
+    return strnlen(description.name, sizeof description.name) < sizeof description.name;
+}
+
+int32_t Refuse(int error)
+{
+    errno = error;
+    return 0;
+}
+
 } // namespace
 
 extern "C" {
 
 SIGKIT_API int32_t wav_read_init(WavDescription* description, WavReadHandle** handle)
 {
+    // Set before anything can fail, so that no preset value survives a failure.
+    if (description != nullptr)
+        description->valid = 0;
     if (handle == nullptr)
         return 0;
     try
@@ -133,8 +161,12 @@ SIGKIT_API int32_t wav_read_free(WavReadHandle* handle)
 SIGKIT_API int32_t wav_write_init(WavDescription description, WavWriteHandle** handle)
 {
     if (handle == nullptr)
-        return 0;
+        return Refuse(EINVAL);
     *handle = nullptr;
+    if (!NameFits(description))
+        return Refuse(ENAMETOOLONG);
+    if (!Writable(description))
+        return Refuse(EINVAL);
     try
     {
         auto made = std::make_unique<WavWriteHandle>();
@@ -149,17 +181,8 @@ SIGKIT_API int32_t wav_write_init(WavDescription description, WavWriteHandle** h
         else if (description.channels == 2)
             block.SetParam("SetChan", "Duplex");
         block.SetBits(description.bitsPerSample);
-        block.SetRateHz(static_cast<float>(description.sampleRate));
-        // The name must carry its terminator inside the field; a longer one is refused.
-        char name[sizeof description.name + 1];
-        std::memcpy(name, description.name, sizeof description.name);
-        name[sizeof description.name] = '\0';
-        if (strnlen(description.name, sizeof description.name) >= sizeof description.name)
-        {
-            errno = ENAMETOOLONG;
-            return 0;
-        }
-        block.SetParam("FullName", name);
+        block.SetRateHz(description.sampleRate);
+        block.SetParam("FullName", description.name);
         block.SetParam("SaveMode", "Direct");
         block.Start();
         block.Put(0, nullptr, 0);
@@ -168,8 +191,7 @@ SIGKIT_API int32_t wav_write_init(WavDescription description, WavWriteHandle** h
             // errno tells the caller why the file could not be created.
             const int error = block.LastError();
             made.reset();
-            errno = error != 0 ? error : EIO;
-            return 0;
+            return Refuse(error != 0 ? error : EIO);
         }
         *handle = made.release();
         return 1;
@@ -177,7 +199,7 @@ SIGKIT_API int32_t wav_write_init(WavDescription description, WavWriteHandle** h
     catch (...)
     {
         *handle = nullptr;
-        return 0;
+        return Refuse(ENOMEM);
     }
 }
 
@@ -212,6 +234,58 @@ SIGKIT_API int32_t wav_write_free(WavWriteHandle* handle)
     if (result == 0)
         errno = error != 0 ? error : EIO;
     return result;
+}
+
+SIGKIT_API int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle)
+{
+    if (handle == nullptr || handle->block == nullptr || !handle->block->IsOpen())
+        return Refuse(EINVAL);
+    handle->block->SetNoReplace(true);
+    return 1;
+}
+
+SIGKIT_API int32_t sigkit_wav_write_abandon(WavWriteHandle* handle, char* partialPath,
+                                            size_t capacity, uint64_t* frames)
+{
+    if (partialPath != nullptr && capacity > 0)
+        partialPath[0] = '\0';
+    if (frames != nullptr)
+        *frames = 0;
+    if (handle == nullptr || handle->block == nullptr)
+    {
+        delete handle;
+        return Refuse(EINVAL);
+    }
+    sigkit::SaveWav& block = *handle->block;
+    const bool kept = block.Abandon();
+    const int error = block.LastError();
+    if (frames != nullptr)
+        *frames = block.PartialFrames();
+    const bool fits =
+        partialPath == nullptr || sigkit::CopyText(partialPath, capacity, block.PartialPath());
+    delete handle;
+    if (!kept)
+        return Refuse(error != 0 ? error : EIO);
+    return fits ? 1 : Refuse(ERANGE);
+}
+
+SIGKIT_API int32_t sigkit_wav_read_length(const WavReadHandle* handle, uint64_t* declaredBytes,
+                                          uint64_t* deliveredBytes)
+{
+    if (declaredBytes != nullptr)
+        *declaredBytes = 0;
+    if (deliveredBytes != nullptr)
+        *deliveredBytes = 0;
+    if (handle == nullptr || handle->block == nullptr)
+        return Refuse(EINVAL);
+    const sigkit::LoadWav& block = *handle->block;
+    if (!block.Opened())
+        return Refuse(block.OpenError() != 0 ? block.OpenError() : ENOENT);
+    if (declaredBytes != nullptr)
+        *declaredBytes = block.DeclaredBytes();
+    if (deliveredBytes != nullptr)
+        *deliveredBytes = block.DeliveredBytes();
+    return 1;
 }
 
 } // extern "C"

@@ -1,5 +1,6 @@
-/* The public header compiles as C11 and gives C the same layouts as C++. */
+/* The public headers compile as C11 and give C the same layouts as C++. */
 #include "sigkit.h"
+#include "sigkit_api.h"
 
 size_t sigkit_c_size_of(int record)
 {

@@ -255,6 +255,7 @@ TEST_F(Modes, OutputThatIsTheInputOrAFolderIsRefused)
     EXPECT_NE(r.err.find("cannot create"), std::string::npos) << r.err;
 }
 
+// What was written goes to the partial file, with a true header; the output name is not made.
 TEST_F(Modes, WriteFaultLeavesATrueHeader)
 {
     const std::string path = Input("big.wav", 2, 48000, 16, std::vector<float>(200000, 100.0f));
@@ -263,7 +264,8 @@ TEST_F(Modes, WriteFaultLeavesATrueHeader)
     const ProcessResult r = RunSigrun({path}, "4\n", options);
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
-    const std::string bytes = ReadFileBytes(dir.File("big_inv.wav"));
+    EXPECT_FALSE(FileExists(dir.File("big_inv.wav")));
+    const std::string bytes = ReadFileBytes(dir.File("big_inv.partial.wav"));
     ASSERT_GT(bytes.size(), 334u);
     EXPECT_EQ(GetU32(bytes, 330), bytes.size() - 334);
     EXPECT_EQ(GetU32(bytes, 4), bytes.size() - 8);

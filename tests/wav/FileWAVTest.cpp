@@ -1,8 +1,8 @@
 // The WAV file layer: the header it writes, what it reads back, and the files of other writers
 // and of no writer at all.
+#include "wav/FileWAV.h"
 #include "support/TempDir.h"
 #include "support/WavBuilder.h"
-#include "wav/FileWAV.h"
 #include "wav/FileWAV_VeryFast.h"
 
 #include <gtest/gtest.h>
@@ -87,18 +87,18 @@ TEST(FileWAVHeader, StreamedFileHasTheFixedLayoutByteForByte)
     EXPECT_EQ(bytes.substr(8, 4), "WAVE");
     EXPECT_EQ(bytes.substr(12, 4), "fmt ");
     EXPECT_EQ(GetU32(bytes, 16), 18u);
-    EXPECT_EQ(GetU16(bytes, 20), 1u);         // PCM
-    EXPECT_EQ(GetU16(bytes, 22), 2u);         // channels
-    EXPECT_EQ(GetU32(bytes, 24), 48000u);     // sample rate
-    EXPECT_EQ(GetU32(bytes, 28), 192000u);    // byte rate
-    EXPECT_EQ(GetU16(bytes, 32), 4u);         // block align
-    EXPECT_EQ(GetU16(bytes, 34), 16u);        // bits
-    EXPECT_EQ(GetU16(bytes, 36), 0u);         // extra size
+    EXPECT_EQ(GetU16(bytes, 20), 1u);      // PCM
+    EXPECT_EQ(GetU16(bytes, 22), 2u);      // channels
+    EXPECT_EQ(GetU32(bytes, 24), 48000u);  // sample rate
+    EXPECT_EQ(GetU32(bytes, 28), 192000u); // byte rate
+    EXPECT_EQ(GetU16(bytes, 32), 4u);      // block align
+    EXPECT_EQ(GetU16(bytes, 34), 16u);     // bits
+    EXPECT_EQ(GetU16(bytes, 36), 0u);      // extra size
     EXPECT_EQ(bytes.substr(38, 4), "fact");
     EXPECT_EQ(GetU32(bytes, 42), 4u);
-    EXPECT_EQ(GetU32(bytes, 46), 8000u);      // as it stood when the header was first written
+    EXPECT_EQ(GetU32(bytes, 46), 8000u); // as it stood when the header was first written
     EXPECT_EQ(bytes.substr(50, 4), "freq");
-    EXPECT_EQ(GetU32(bytes, 54), 268u);       // covers the value and the nested LIST chunk
+    EXPECT_EQ(GetU32(bytes, 54), 268u); // covers the value and the nested LIST chunk
     float exact = 0;
     const uint32_t exactBits = GetU32(bytes, 58);
     std::memcpy(&exact, &exactBits, 4);
@@ -235,13 +235,11 @@ TEST(FileWAVRead, DataDeclaredBeyondTheEndDeliversWhatIsPresent)
 {
     TempDir dir;
     const std::string samples = Pattern(2500);
-    WriteFileBytes(dir.File("cut.wav"),
-                   RiffFile(Chunk("fmt ", FormatBody(1, 2, 8000, 16)) +
-                            ChunkDeclared("data", 0x80000000u, samples)));
+    WriteFileBytes(dir.File("cut.wav"), RiffFile(Chunk("fmt ", FormatBody(1, 2, 8000, 16)) +
+                                                 ChunkDeclared("data", 0x80000000u, samples)));
     EXPECT_EQ(OpenAndReadAll(dir.File("cut.wav")), samples);
-    WriteFileBytes(dir.File("cut2.wav"),
-                   RiffFile(Chunk("fmt ", FormatBody(1, 2, 8000, 16)) +
-                            ChunkDeclared("data", 0xFFFFFFF8u, samples)));
+    WriteFileBytes(dir.File("cut2.wav"), RiffFile(Chunk("fmt ", FormatBody(1, 2, 8000, 16)) +
+                                                  ChunkDeclared("data", 0xFFFFFFF8u, samples)));
     EXPECT_EQ(OpenAndReadAll(dir.File("cut2.wav")), samples);
 }
 
@@ -268,7 +266,8 @@ TEST(FileWAVRead, OddChunksWithAndWithoutPadByte)
     const std::string samples = Pattern(1000);
     const std::string fmt = Chunk("fmt ", FormatBody(1, 1, 8000, 16));
     // Chunk() pads odd bodies, as standard writers do.
-    WriteFileBytes(dir.File("padded.wav"), RiffFile(Chunk("odd ", "abcde") + fmt + Chunk("data", samples)));
+    WriteFileBytes(dir.File("padded.wav"),
+                   RiffFile(Chunk("odd ", "abcde") + fmt + Chunk("data", samples)));
     EXPECT_EQ(OpenAndReadAll(dir.File("padded.wav")), samples);
     // Some writers leave the pad out.
     WriteFileBytes(dir.File("unpadded.wav"),
@@ -283,8 +282,8 @@ TEST(FileWAVRead, OversizeKnownChunksAreReadSafelyAndSkipped)
     std::string bigFmt = FormatBody(1, 2, 44100, 16);
     bigFmt.resize(1024, '\x55');
     std::string chunks = Chunk("fmt ", bigFmt) + Chunk("fact", std::string(300, 'f')) +
-                         Chunk("freq", std::string(200, 'q')) + Chunk("LIST", std::string(5000, 'l')) +
-                         Chunk("data", samples);
+                         Chunk("freq", std::string(200, 'q')) +
+                         Chunk("LIST", std::string(5000, 'l')) + Chunk("data", samples);
     WriteFileBytes(dir.File("big.wav"), RiffFile(chunks));
     auto file = std::make_unique<FileWAV_VeryFast>(16384);
     ASSERT_GE(file->Open(dir.File("big.wav").c_str(), 0), 0);
@@ -302,7 +301,8 @@ TEST(FileWAVRead, ShortFormatChunksAreReportedAsShort)
     for (uint32_t size : {0u, 14u})
     {
         const std::string body = FormatBody(1, 2, 44100, 16).substr(0, size);
-        WriteFileBytes(dir.File("short.wav"), RiffFile(Chunk("fmt ", body) + Chunk("data", "abcd")));
+        WriteFileBytes(dir.File("short.wav"),
+                       RiffFile(Chunk("fmt ", body) + Chunk("data", "abcd")));
         auto file = std::make_unique<FileWAV_VeryFast>(16384);
         ASSERT_GE(file->Open(dir.File("short.wav").c_str(), 0), 0);
         EXPECT_TRUE(file->FormatFound());
@@ -330,7 +330,9 @@ TEST(FileWAVRead, ManyEmptyChunksAndHugeSkipsEndTheScan)
 TEST(FileWAVRead, NonWaveRiffFilesAreHeaderless)
 {
     TempDir dir;
-    const std::string avi = "RIFF\x10\x00\x00\x00" "AVI LIST" + Pattern(100);
+    const std::string avi = "RIFF\x10\x00\x00\x00"
+                            "AVI LIST" +
+                            Pattern(100);
     WriteFileBytes(dir.File("x.avi"), avi);
     EXPECT_EQ(OpenAndReadAll(dir.File("x.avi")), avi.substr(12));
     std::string rifx = PcmWav(1, 8000, 16, "abcd");
@@ -388,7 +390,8 @@ TEST(FileWAVRead, SeekClampsToTheData)
     EXPECT_EQ(ReadAll(*file, 4096), samples.substr(15));
 }
 
-// --- writing after seeks, and write limits --------------------------------------------------------
+// --- writing after seeks, and write limits
+// --------------------------------------------------------
 
 TEST(FileWAVWrite, SeekBackInsideTheWindowKeepsEveryWrittenByte)
 {
@@ -443,8 +446,8 @@ TEST(FileWAVWrite, LargeOutputBecomesRf64WithTheSameHeaderLength)
     EXPECT_EQ(bytes.substr(12, 4), "ds64");
     EXPECT_EQ(GetU32(bytes, 20), 326u + 5000u); // 64-bit RIFF size, low word
     EXPECT_EQ(GetU32(bytes, 24), 0u);
-    EXPECT_EQ(GetU32(bytes, 28), 5000u);        // 64-bit data size, low word
-    EXPECT_EQ(GetU32(bytes, 36), 1250u);        // frames of 4 bytes
+    EXPECT_EQ(GetU32(bytes, 28), 5000u); // 64-bit data size, low word
+    EXPECT_EQ(GetU32(bytes, 36), 1250u); // frames of 4 bytes
     EXPECT_EQ(bytes.substr(48, 4), "fmt ");
     EXPECT_EQ(bytes.substr(326, 4), "data");
     EXPECT_EQ(GetU32(bytes, 330), 0xFFFFFFFFu);
@@ -458,4 +461,59 @@ TEST(FileWAVWrite, LargeOutputBecomesRf64WithTheSameHeaderLength)
     small->Write(samples.data(), static_cast<int32_t>(samples.size()));
     EXPECT_EQ(small->Close(), 0);
     EXPECT_EQ(ReadFileBytes(dir.File("small.wav")).substr(0, 4), "RIFF");
+}
+
+// --- scan positions that wrap, and files given up
+// -------------------------------------------------
+
+TEST(FileWAVRead, SizesThatWrapThePositionEndTheScanAtOnce)
+{
+    TempDir dir;
+    const std::string samples = Pattern(16);
+    auto rf64 = [&](uint64_t ds64Data) {
+        std::string ds64;
+        PutU64(ds64, 0);
+        PutU64(ds64, ds64Data);
+        PutU64(ds64, 0);
+        PutU32(ds64, 0);
+        std::string file = "RF64";
+        PutU32(file, 0xFFFFFFFF);
+        return file + "WAVE" + Chunk("ds64", ds64) + Chunk("fmt ", FormatBody(1, 2, 8000, 16)) +
+               ChunkDeclared("data", 0xFFFFFFFF, samples);
+    };
+    // 80 + (2^64 - 68) wraps to 12, the first chunk: once the scan went round for ever.
+    WriteFileBytes(dir.File("wrap.wav"), rf64(0 - uint64_t{68}));
+    ASSERT_EQ(ReadFileBytes(dir.File("wrap.wav")).size(), 96u);
+    EXPECT_EQ(OpenAndReadAll(dir.File("wrap.wav")), samples);
+    // All ones in ds64 is "not known": the data runs to the end.
+    WriteFileBytes(dir.File("ones.wav"), rf64(UINT64_MAX));
+    EXPECT_EQ(OpenAndReadAll(dir.File("ones.wav")), samples);
+}
+
+TEST(FileWAVWrite, FileGivenUpIsKeptAsPartialWithATrueHeader)
+{
+    TempDir dir;
+    const std::string path = dir.File("take.wav");
+    const std::string samples = Pattern(50000);
+    {
+        auto file = std::make_unique<FileWAV_VeryFast>(16384);
+        ASSERT_GE(file->Create(path.c_str()), 0);
+        file->SetStereo();
+        file->Write(samples.data(), static_cast<int32_t>(samples.size()));
+        EXPECT_EQ(file->Abandon(), 0);
+        EXPECT_EQ(std::string(file->PartialPath()), dir.File("take.partial.wav"));
+        EXPECT_EQ(file->PartialFrames(), samples.size() / 4);
+        EXPECT_EQ(file->Abandon(), -1); // nothing open any more
+    }
+    {
+        // Destroyed while writing: given up the same way, never published.
+        auto file = std::make_unique<FileWAV_VeryFast>(16384);
+        ASSERT_GE(file->Create(path.c_str()), 0);
+        file->Write(samples.data(), 1000);
+    }
+    EXPECT_FALSE(FileExists(path));
+    EXPECT_EQ(OpenAndReadAll(dir.File("take.partial.wav")), samples.substr(0, 1000));
+    const std::string bytes = ReadFileBytes(dir.File("take.partial.wav"));
+    EXPECT_EQ(GetU32(bytes, 330), 1000u);
+    EXPECT_EQ(GetU32(bytes, 4), bytes.size() - 8);
 }

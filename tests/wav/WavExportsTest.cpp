@@ -8,11 +8,11 @@
 
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <cstring>
+#include <fcntl.h>
 #include <string>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -25,6 +25,17 @@ WavDescription Named(const std::string& path)
 {
     WavDescription d{};
     std::snprintf(d.name, sizeof d.name, "%s", path.c_str());
+    return d;
+}
+
+// A description of 16-bit mono PCM at 8000 Hz for an output.
+WavDescription Output(const std::string& path)
+{
+    WavDescription d = Named(path);
+    d.formatTag = 1;
+    d.channels = 1;
+    d.sampleRate = 8000;
+    d.bitsPerSample = 16;
     return d;
 }
 
@@ -76,7 +87,8 @@ TEST(WavRead, BlocksOfTwelveHundredBytesThenZeroForEver)
     EXPECT_EQ(d.blockAlign, 4);
     EXPECT_EQ(d.bitsPerSample, 16);
     std::string data;
-    EXPECT_EQ(BlockSizes(handle, &data), (std::vector<int32_t>{1200, 1200, 1200, 1200, 200, 0, 0, 0}));
+    EXPECT_EQ(BlockSizes(handle, &data),
+              (std::vector<int32_t>{1200, 1200, 1200, 1200, 200, 0, 0, 0}));
     EXPECT_EQ(data, samples);
     EXPECT_EQ(wav_read_free(handle), 1);
 }
@@ -109,9 +121,9 @@ TEST(WavRead, NameWithoutTerminatorInItsFieldIsRefused)
 TEST(WavRead, ShortFormatChunkIsNotAReadableFormat)
 {
     TempDir dir;
-    WriteFileBytes(dir.File("f14.wav"),
-                   RiffFile(Chunk("fmt ", FormatBody(1, 2, 8000, 16).substr(0, 14)) +
-                            Chunk("data", "abcd")));
+    WriteFileBytes(
+        dir.File("f14.wav"),
+        RiffFile(Chunk("fmt ", FormatBody(1, 2, 8000, 16).substr(0, 14)) + Chunk("data", "abcd")));
     WavDescription d = Named(dir.File("f14.wav"));
     WavReadHandle* handle = nullptr;
     ASSERT_EQ(wav_read_init(&d, &handle), 1);
@@ -217,9 +229,10 @@ TEST(LoadWavBlock, PartsLongerThanTheirFieldsAreRefused)
     EXPECT_FALSE(block->IsOpen());
 }
 
-// --- writing ---------------------------------------------------------------------------------------
+// --- writing
+// ---------------------------------------------------------------------------------------
 
-TEST(WavWrite, HeaderAtInitAndSizesAtFree)
+TEST(WavWrite, FileAtFreeWithItsSizes)
 {
     TempDir dir;
     WavDescription d = Named(dir.File("out.wav"));
@@ -229,7 +242,7 @@ TEST(WavWrite, HeaderAtInitAndSizesAtFree)
     d.bitsPerSample = 16;
     WavWriteHandle* handle = nullptr;
     ASSERT_EQ(wav_write_init(d, &handle), 1);
-    EXPECT_EQ(ReadFileBytes(dir.File("out.wav")).size(), 334u);
+    EXPECT_FALSE(FileExists(dir.File("out.wav"))); // published complete, by free
     const std::string samples(4800, 's');
     EXPECT_EQ(wav_write_data(handle, samples.data(), 2400), 1);
     EXPECT_EQ(wav_write_data(handle, samples.data(), 0), 1);
@@ -242,7 +255,7 @@ TEST(WavWrite, HeaderAtInitAndSizesAtFree)
     EXPECT_EQ(GetU32(bytes, 24), 48000u);
     EXPECT_EQ(GetU32(bytes, 28), 192000u);
     EXPECT_EQ(GetU16(bytes, 32), 4u);
-    EXPECT_EQ(GetU32(bytes, 46), 8000u); // fact keeps the value of the first header
+    EXPECT_EQ(GetU32(bytes, 46), 8000u);       // fact keeps the value of the first header
     EXPECT_EQ(GetU32(bytes, 58), 0x473B8000u); // 48000.0f
     EXPECT_EQ(GetU32(bytes, 330), 4800u);
     EXPECT_EQ(wav_write_free(nullptr), -2);
@@ -271,37 +284,38 @@ TEST(WavWrite, OutputThatCannotBeCreatedFailsInit)
 {
     TempDir dir;
     WavWriteHandle* handle = reinterpret_cast<WavWriteHandle*>(0x1);
-    EXPECT_EQ(wav_write_init(Named(dir.File("no/such/folder/out.wav")), &handle), 0);
+    EXPECT_EQ(wav_write_init(Output(dir.File("no/such/folder/out.wav")), &handle), 0);
     EXPECT_EQ(handle, nullptr);
     EXPECT_EQ(errno, ENOENT);
-    EXPECT_EQ(wav_write_init(Named(dir.Path()), &handle), 0); // a folder
+    EXPECT_EQ(wav_write_init(Output(dir.Path()), &handle), 0); // a folder
+    EXPECT_EQ(errno, EISDIR);
     EXPECT_EQ(handle, nullptr);
-    EXPECT_EQ(wav_write_init(Named("/dev/full"), &handle), 0); // the header does not fit
-    WavDescription unterminated{};
+    EXPECT_EQ(wav_write_init(Output("/dev/full"), &handle), 0); // a device is never replaced
+    EXPECT_EQ(errno, EINVAL);
+    WavDescription unterminated = Output("");
     std::memset(unterminated.name, 'x', sizeof unterminated.name);
     EXPECT_EQ(wav_write_init(unterminated, &handle), 0);
     EXPECT_EQ(errno, ENAMETOOLONG);
+    EXPECT_EQ(wav_write_init(Output(""), &handle), 0);
+    EXPECT_EQ(errno, ENOENT);
 }
 
-// A write that passes the file-size limit is reported, and the file keeps a true header for the
-// bytes that reached it. Runs in a child process so that the limit stays there.
-TEST(WavWrite, SizeLimitIsReportedAndTheFileStaysTrue)
+// A write that passes the file-size limit is reported; the output name keeps what it held and
+// the bytes that reached the disk are kept, with a true header, as the partial file. Runs in a
+// child process so that the limit stays there.
+TEST(WavWrite, SizeLimitIsReportedAndThePartialFileIsTrue)
 {
     TempDir dir;
     const std::string path = dir.File("limited.wav");
+    WriteFileBytes(path, "previous output");
     const pid_t child = fork();
     if (child == 0)
     {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{100000, 100000};
         setrlimit(RLIMIT_FSIZE, &limit);
-        WavDescription d = Named(path);
-        d.formatTag = 1;
-        d.channels = 1;
-        d.sampleRate = 8000;
-        d.bitsPerSample = 16;
         WavWriteHandle* handle = nullptr;
-        if (wav_write_init(d, &handle) != 1)
+        if (wav_write_init(Output(path), &handle) != 1)
             _exit(10);
         std::string block(1200, 'w');
         int failedAt = -1;
@@ -309,13 +323,14 @@ TEST(WavWrite, SizeLimitIsReportedAndTheFileStaysTrue)
             if (wav_write_data(handle, block.data(), 1200) != 1)
                 failedAt = i;
         const int freed = wav_write_free(handle);
-        _exit(failedAt > 0 && freed == 0 ? 0 : 11);
+        _exit(failedAt > 0 && freed == 0 && errno == EFBIG ? 0 : 11);
     }
     int status = 0;
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    const std::string bytes = ReadFileBytes(path);
+    EXPECT_EQ(ReadFileBytes(path), "previous output");
+    const std::string bytes = ReadFileBytes(dir.File("limited.partial.wav"));
     ASSERT_GT(bytes.size(), 334u);
     EXPECT_LE(bytes.size(), 100000u);
     EXPECT_EQ(GetU32(bytes, 330), bytes.size() - 334);
@@ -325,14 +340,16 @@ TEST(WavWrite, SizeLimitIsReportedAndTheFileStaysTrue)
 TEST(WavRead, ExtensibleFormatsAreDescribedByWhatTheyHold)
 {
     TempDir dir;
-    auto extensible = [&](uint16_t subFormat, uint16_t container, uint16_t valid, bool standardTail) {
+    auto extensible = [&](uint16_t subFormat, uint16_t container, uint16_t valid,
+                          bool standardTail) {
         std::string body = FormatBody(0xFFFE, 2, 48000, container);
-        PutU16(body, 22);                  // extra size
-        PutU16(body, valid);               // valid bits
-        PutU32(body, 3);                   // channel mask
+        PutU16(body, 22);    // extra size
+        PutU16(body, valid); // valid bits
+        PutU32(body, 3);     // channel mask
         PutU16(body, subFormat);
-        body += standardTail ? std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14)
-                             : std::string(14, '\x01');
+        body += standardTail
+                    ? std::string("\x00\x00\x00\x00\x10\x00\x80\x00\x00\xAA\x00\x38\x9B\x71", 14)
+                    : std::string(14, '\x01');
         WriteFileBytes(dir.File("ext.wav"), RiffFile(Chunk("fmt ", body) + Chunk("data", "abcd")));
         WavDescription d = Named(dir.File("ext.wav"));
         WavReadHandle* handle = nullptr;

@@ -14,7 +14,9 @@ int KeepRegular(int fd)
 {
     if (fd < 0)
         return -1;
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
     {
         const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
@@ -134,10 +136,55 @@ WriteResult WriteAt(int fd, const void* buffer, std::size_t count, uint64_t offs
 
 uint64_t FileLength(int fd)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (fstat(fd, &info) != 0 || info.st_size < 0)
         return 0;
     return static_cast<uint64_t>(info.st_size);
+}
+
+int64_t ReadNext(int fd, void* buffer, std::size_t count)
+{
+    auto* out = static_cast<unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count)
+    {
+        const ssize_t got = read(fd, out + done, count - done);
+        if (got < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return done > 0 ? static_cast<int64_t>(done) : -1;
+        }
+        if (got == 0)
+            break;
+        done += static_cast<std::size_t>(got);
+    }
+    return static_cast<int64_t>(done);
+}
+
+WriteResult WriteNext(int fd, const void* buffer, std::size_t count)
+{
+    const auto* in = static_cast<const unsigned char*>(buffer);
+    std::size_t done = 0;
+    while (done < count)
+    {
+        const ssize_t put = write(fd, in + done, count - done);
+        if (put < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            return {done, false};
+        }
+        if (put == 0)
+        {
+            errno = ENOSPC;
+            return {done, false};
+        }
+        done += static_cast<std::size_t>(put);
+    }
+    return {done, true};
 }
 
 bool MakeDirectory(const char* path)

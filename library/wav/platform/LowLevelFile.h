@@ -12,7 +12,8 @@ namespace sigkit::platform {
 int OpenForReading(const char* path);
 // Opens an existing regular file for writing, or for reading and writing. Result: descriptor or -1.
 int OpenForWriting(const char* path, bool alsoRead);
-// Creates the file, or truncates an existing one, for reading and writing. Result: descriptor or -1.
+// Creates the file, or truncates an existing one, for reading and writing. Result: descriptor or
+// -1.
 int CreateOrTruncate(const char* path);
 // Creates a file that must not exist yet. Result: descriptor or -1.
 int CreateExclusive(const char* path);
@@ -33,6 +34,12 @@ WriteResult WriteAt(int fd, const void* buffer, std::size_t count, uint64_t offs
 
 // Length of the open file in bytes; 0 when it cannot be told.
 uint64_t FileLength(int fd);
+
+// Sequential access to a descriptor that may not seek (a pipe, a terminal, a socket).
+// Reads up to count bytes, waiting for more until count or the end; result as ReadAt.
+int64_t ReadNext(int fd, void* buffer, std::size_t count);
+// Writes count bytes in order, retrying interrupted and partial writes.
+WriteResult WriteNext(int fd, const void* buffer, std::size_t count);
 
 // Creates one directory; true when it was created.
 bool MakeDirectory(const char* path);

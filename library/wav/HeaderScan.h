@@ -1,0 +1,40 @@
+#pragma once
+
+#include "wav/ByteSource.h"
+#include "wav/WavLayout.h"
+
+#include <cstdint>
+
+namespace sigkit {
+
+// What the scan of a file's chunks found.
+struct HeaderScan
+{
+    bool headerless = false;  // the bytes did not start "RIFF"...."WAVE"
+    bool formatFound = false; // a fmt chunk header was there (its body may be short or cut off)
+    bool dataFound = false;
+    bool readError = false;
+    uint64_t dataOffset = 0;   // offset of the first sample byte
+    uint64_t dataSize = 0;     // sample bytes present; kUnknownLength: up to the end of a stream
+    uint64_t declaredSize = 0; // what the header declares; when it declares no length, dataSize
+};
+
+// The records that a scan fills.
+struct ScanTargets
+{
+    ChunkRecord& fmt;
+    ChunkRecord& fact;
+    ChunkRecord& freq;
+    ChunkRecord& list;
+};
+
+// Parses the chunks of a RIFF/WAVE file into the records. Never reads past the end of the
+// source, never overruns a record, and always ends: every step moves forward, and a size that
+// would wrap the position or step back ends the scan. On a source that cannot seek the scan
+// stops at the data chunk, so that the data can be read in order behind it.
+//
+// Bytes that do not start "RIFF"/"RF64", any 4 bytes, "WAVE" are headerless sample data from
+// offset 12 on, at rate 0 (the fmt rate and the freq value become 0).
+HeaderScan ScanChunks(ByteSource& source, const ScanTargets& targets);
+
+} // namespace sigkit
