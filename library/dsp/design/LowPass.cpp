@@ -95,14 +95,23 @@ int64_t HerrmannLength(double dp, double ds, double df)
     return MakeOdd(static_cast<int64_t>(std::ceil(std::max(3.0, n))));
 }
 
-bool EquirippleTaps(const LowPassSpec& spec, int64_t n, std::vector<double>& taps)
+// An equiripple design of length n whose peak error (from the exchange, which finds the true
+// peaks) is within the spec; `reference` carries the extremal frequencies from one length to the
+// next. The caller measures the one it keeps.
+bool EquirippleTaps(const LowPassSpec& spec, int64_t n, std::vector<double>& taps,
+                    std::vector<double>& reference)
 {
+    const double deviation = PassDeviation(spec);
     const std::vector<RemezBand> bands = {
         {0.0, spec.passEdge, 1.0, 1.0},
-        {spec.stopEdge, 0.5, 0.0, PassDeviation(spec) / StopGain(spec)},
+        {spec.stopEdge, 0.5, 0.0, deviation / StopGain(spec)},
     };
-    return DesignRemez(static_cast<int32_t>(n), bands, taps) == RemezResult::Ok &&
-           Meets(taps, spec);
+    std::vector<double> start = reference;
+    double peak = 0.0;
+    if (DesignRemez(static_cast<int32_t>(n), bands, taps, &peak, &start) != RemezResult::Ok)
+        return false;
+    reference = start;
+    return peak <= deviation;
 }
 
 // Half-band of length 4m - 1 from the one-band filter g of length 2m: h[2i] = g[i]/2, the centre
@@ -228,6 +237,15 @@ DesignStatus DesignKaiser(const LowPassSpec& spec, std::vector<double>& taps)
     }
 }
 
+int64_t EquirippleLength(const LowPassSpec& spec)
+{
+    if (CheckSpec(spec) != DesignStatus::Ok)
+        return 0;
+    const double dp = PassDeviation(spec);
+    const double ds = StopGain(spec);
+    return HerrmannLength(std::max(dp, ds), std::min(dp, ds), spec.stopEdge - spec.passEdge);
+}
+
 DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps, bool* equiripple)
 {
     if (equiripple != nullptr)
@@ -235,21 +253,19 @@ DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps
     const DesignStatus status = CheckSpec(spec);
     if (status != DesignStatus::Ok)
         return status;
-    const double dp = PassDeviation(spec);
-    const double ds = StopGain(spec);
-    const int64_t estimate =
-        HerrmannLength(std::max(dp, ds), std::min(dp, ds), spec.stopEdge - spec.passEdge);
+    const int64_t estimate = EquirippleLength(spec);
     if (estimate <= kMaxRemezTaps)
     {
         // A length that meets the spec and one that does not, from the estimate outwards, then
         // the shortest that meets it by bisection over odd lengths.
         std::vector<double> candidate;
+        std::vector<double> reference;
         const auto step = [](int64_t n) { return std::max<int64_t>(2, (n / 25) & ~int64_t{1}); };
         int64_t good = 0;
         int64_t bad = 0;
         for (int64_t n = estimate; n <= kMaxRemezTaps; n += step(n))
         {
-            if (EquirippleTaps(spec, n, candidate))
+            if (EquirippleTaps(spec, n, candidate, reference))
             {
                 good = n;
                 taps = candidate;
@@ -261,7 +277,7 @@ DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps
         {
             for (int64_t n = good - step(good); bad == 0; n -= step(n))
             {
-                if (n < 3 || !EquirippleTaps(spec, n, candidate))
+                if (n < 3 || !EquirippleTaps(spec, n, candidate, reference))
                     bad = std::max<int64_t>(1, n);
                 else
                 {
@@ -274,7 +290,7 @@ DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps
                 int64_t half = (good - bad) / 2;
                 half += half % 2;
                 const int64_t mid = bad + (half < good - bad ? half : 2);
-                if (EquirippleTaps(spec, mid, candidate))
+                if (EquirippleTaps(spec, mid, candidate, reference))
                 {
                     good = mid;
                     taps = candidate;
@@ -282,6 +298,11 @@ DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps
                 else
                     bad = mid;
             }
+            // The measured response decides; a design that falls short by a grid point's worth
+            // is lengthened.
+            for (int64_t n = good; !Meets(taps, spec); n += 2)
+                if (n + 2 > kMaxRemezTaps || !EquirippleTaps(spec, n + 2, taps, reference))
+                    return DesignKaiser(spec, taps);
             if (equiripple != nullptr)
                 *equiripple = true;
             return DesignStatus::Ok;
@@ -352,13 +373,18 @@ DesignStatus DesignPrototype(const LowPassSpec& spec, int32_t phases, std::vecto
         status = DesignEquiripple(middle, base);
         if (status != DesignStatus::Ok)
             return status;
-        const LowPassSpec smooth{
-            spec.stopEdge / L, 1.0 / k - spec.stopEdge / L,
-            std::min(kMaxAttenuation, spec.attenuation + kInterpolatorMarginDb), 0.0};
-        std::vector<double> interpolator;
-        status = DesignKaiser(smooth, interpolator);
-        if (status != DesignStatus::Ok)
-            return status;
+        // The interpolator only has to keep the base's images and its own ripple out of the
+        // figures: a window design from the length estimate, not measured (it can be tens of
+        // thousands of taps long), with margin enough for the estimate's shortfall.
+        const double smoothAttenuation = spec.attenuation + kInterpolatorMarginDb;
+        const double smoothStop = 1.0 / k - spec.stopEdge / L;
+        const int64_t ni0 =
+            KaiserLength(smoothAttenuation + kUnmeasuredMarginDb, smoothStop - spec.stopEdge / L);
+        if (ni0 > kMaxDesignTaps)
+            return DesignStatus::TooLong;
+        const std::vector<double> interpolator =
+            KaiserTaps(ni0, 0.5 * (smoothStop + spec.stopEdge / L),
+                       KaiserBeta(smoothAttenuation + kUnmeasuredMarginDb));
         const auto n0 = static_cast<int64_t>(base.size());
         const auto ni = static_cast<int64_t>(interpolator.size());
         const int64_t n = (n0 - 1) * K + ni;

@@ -51,11 +51,16 @@ int64_t KaiserLength(double attenuation, double transition);
 // until it meets the spec; longer ones are designed 3 dB beyond it instead.
 DesignStatus DesignKaiser(const LowPassSpec& spec, std::vector<double>& taps);
 
+// Herrmann, Rabiner and Chan's estimate of the odd length an equiripple design of the spec needs
+// (0 for a spec CheckSpec refuses).
+int64_t EquirippleLength(const LowPassSpec& spec);
+
 // Equiripple design (Remez exchange) weighted by the ratio of the allowed pass-band ripple to the
-// allowed stop-band gain: the shortest odd length whose measured response meets the spec, found
-// from the Herrmann estimate by designing and measuring. Up to 8191 taps; beyond, or when the
-// exchange fails, the Kaiser design is returned instead (the result says Ok either way: the taps
-// meet the spec). `equiripple`, when not null, says which one it was.
+// allowed stop-band gain: the shortest odd length whose peak error meets the spec, found from the
+// Herrmann estimate by bisection (each design starting from the extremal frequencies of the one
+// before), then measured and lengthened if the measurement disagrees. Up to 8191 taps; beyond,
+// or when the exchange fails, the Kaiser design is returned instead (the result says Ok either
+// way: the taps meet the spec). `equiripple`, when not null, says which one it was.
 DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps,
                               bool* equiripple = nullptr);
 
@@ -70,10 +75,11 @@ DesignStatus DesignHalfBand(double passEdge, double attenuation, std::vector<dou
 // A prototype for a polyphase bank of `phases` branches, each running at the rate the spec's
 // frequencies refer to: taps at `phases` times that rate, with a pass-band gain of `phases` (each
 // branch passes 1). Designed in two steps so that a bank of thousands of taps keeps the
-// equiripple design's length per branch: an equiripple filter at an intermediate rate of at
-// least 4·stopEdge (cycles per branch sample), then interpolated to the full rate by a Kaiser
-// low-pass whose transition runs from stopEdge to that rate minus stopEdge, 10 dB beyond the
-// spec's attenuation. The length is odd, so the centre is a whole number of taps.
+// equiripple design's length per branch: an equiripple filter (measured) at an intermediate rate
+// of at least 4·stopEdge (cycles per branch sample), then interpolated to the full rate by a
+// Kaiser low-pass whose transition runs from stopEdge to that rate minus stopEdge, designed 13 dB
+// beyond the spec's attenuation from the length estimate (not measured: it can be tens of
+// thousands of taps long). The length is odd, so the centre is a whole number of taps.
 DesignStatus DesignPrototype(const LowPassSpec& spec, int32_t phases, std::vector<double>& taps);
 
 } // namespace sigkit::dsp

@@ -10,7 +10,7 @@ namespace sigkit::dsp {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-constexpr int32_t kGridDensity = 16;
+constexpr int32_t kGridDensity = 8;
 constexpr int32_t kMaxIterations = 250;
 
 // The approximation problem in x = cos(ω): the amplitude is c(ω)·P(x) with P a polynomial of
@@ -125,6 +125,7 @@ struct Reference
 {
     std::vector<double> x, y, w;
     double delta = 0.0;
+    mutable std::vector<double> terms; // room for one evaluation's terms
 };
 
 Reference Solve(const std::vector<Point>& set, std::size_t points)
@@ -159,21 +160,53 @@ Reference Solve(const std::vector<Point>& set, std::size_t points)
     return ref;
 }
 
-// The interpolating polynomial through (x_k, y_k) at x, in barycentric form.
+// The interpolating polynomial through (x_k, y_k) at x, in barycentric form. The terms are
+// formed apart from the sums (so that the divisions run side by side) and summed into four
+// partial sums.
+double Interpolate(const Reference& ref, double x, std::vector<double>& terms)
+{
+    const std::size_t n = ref.x.size();
+    terms.resize(n);
+    double* t = terms.data();
+    const double* xk = ref.x.data();
+    const double* wk = ref.w.data();
+    bool node = false;
+    for (std::size_t k = 0; k < n; ++k)
+    {
+        const double d = x - xk[k];
+        node |= d == 0.0;
+        t[k] = wk[k] / d;
+    }
+    if (node)
+        for (std::size_t k = 0; k < n; ++k)
+            if (x == xk[k])
+                return ref.y[k];
+    const double* yk = ref.y.data();
+    double n0 = 0.0, n1 = 0.0, n2 = 0.0, n3 = 0.0;
+    double d0 = 0.0, d1 = 0.0, d2 = 0.0, d3 = 0.0;
+    std::size_t k = 0;
+    for (; k + 4 <= n; k += 4)
+    {
+        n0 += t[k] * yk[k];
+        n1 += t[k + 1] * yk[k + 1];
+        n2 += t[k + 2] * yk[k + 2];
+        n3 += t[k + 3] * yk[k + 3];
+        d0 += t[k];
+        d1 += t[k + 1];
+        d2 += t[k + 2];
+        d3 += t[k + 3];
+    }
+    for (; k < n; ++k)
+    {
+        n0 += t[k] * yk[k];
+        d0 += t[k];
+    }
+    return ((n0 + n1) + (n2 + n3)) / ((d0 + d1) + (d2 + d3));
+}
+
 double Interpolate(const Reference& ref, double x)
 {
-    double numerator = 0.0;
-    double denominator = 0.0;
-    for (std::size_t k = 0; k < ref.x.size(); ++k)
-    {
-        const double d = x - ref.x[k];
-        if (d == 0.0)
-            return ref.y[k];
-        const double t = ref.w[k] / d;
-        numerator += t * ref.y[k];
-        denominator += t;
-    }
-    return numerator / denominator;
+    return Interpolate(ref, x, ref.terms);
 }
 
 double ErrorAt(const Reference& ref, const Point& p)
@@ -202,7 +235,7 @@ Extremum Refine(const Reference& ref, const std::vector<RemezBand>& bands, bool 
     Extremum best = found;
     Extremum c = value(high - kGolden * (high - low));
     Extremum d = value(low + kGolden * (high - low));
-    for (int i = 0; i < 20; ++i)
+    for (int i = 0; i < 14; ++i)
     {
         if (sign * c.error > sign * d.error)
         {
@@ -313,7 +346,8 @@ void Merge(const std::vector<Point>& grid, const std::vector<Point>& set,
 } // namespace
 
 RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
-                        std::vector<double>& taps, double* peakError)
+                        std::vector<double>& taps, double* peakError,
+                        std::vector<double>* reference)
 {
     if (length < 2 || length > kMaxRemezTaps)
         return RemezResult::BadLength;
@@ -330,6 +364,41 @@ RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
     std::vector<Point> set(static_cast<std::size_t>(r + 1));
     for (int32_t k = 0; k <= r; ++k)
         set[static_cast<std::size_t>(k)] = grid[static_cast<std::size_t>((k * (gridSize - 1)) / r)];
+    if (reference != nullptr && reference->size() >= 2)
+    {
+        // The given frequencies, resampled to r + 1 points (linearly between neighbours), each
+        // in the band that holds it or the nearest band edge.
+        const std::vector<double>& old = *reference;
+        const double last = static_cast<double>(old.size() - 1);
+        for (int32_t k = 0; k <= r; ++k)
+        {
+            const double at = last * static_cast<double>(k) / static_cast<double>(r);
+            const auto i = std::min(static_cast<std::size_t>(at), old.size() - 2);
+            const double f = old[i] + (at - static_cast<double>(i)) * (old[i + 1] - old[i]);
+            int32_t band = 0;
+            double best = HUGE_VAL;
+            double snapped = f;
+            for (std::size_t b = 0; b < bands.size(); ++b)
+            {
+                const double clamped = std::clamp(f, bands[b].low, bands[b].high);
+                if (std::fabs(clamped - f) < best)
+                {
+                    best = std::fabs(clamped - f);
+                    band = static_cast<int32_t>(b);
+                    snapped = clamped;
+                }
+            }
+            set[static_cast<std::size_t>(k)] = PointAt(bands, band, 2.0 * kPi * snapped, even);
+        }
+        // Distinct and increasing, or the grid's start after all.
+        bool increasing = true;
+        for (std::size_t k = 1; k < set.size(); ++k)
+            increasing = increasing && set[k].omega > set[k - 1].omega;
+        if (!increasing)
+            for (int32_t k = 0; k <= r; ++k)
+                set[static_cast<std::size_t>(k)] =
+                    grid[static_cast<std::size_t>((k * (gridSize - 1)) / r)];
+    }
 
     std::vector<Point> candidates;
     std::vector<double> error;
@@ -419,6 +488,12 @@ RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
     }
     if (peakError != nullptr)
         *peakError = std::fabs(ref.delta);
+    if (reference != nullptr)
+    {
+        reference->resize(set.size());
+        for (std::size_t k = 0; k < set.size(); ++k)
+            (*reference)[k] = set[k].omega / (2.0 * kPi);
+    }
     return RemezResult::Ok;
 }
 

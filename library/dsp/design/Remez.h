@@ -32,9 +32,14 @@ inline constexpr int32_t kMaxRemezTaps = 8191;
 // so no band may reach 0.5) whose weighted peak error over the bands is the smallest possible.
 // `taps` gets the coefficients (tap 0 first; the filter is symmetric, so the order does not
 // matter) and `peakError` (when not null) the weighted peak error reached.
-// The grid holds 16 points for each degree of freedom, spread over the bands by their widths;
+// The grid holds 8 points for each degree of freedom, spread over the bands by their widths;
 // each extremum found on it is then moved to the error's true peak between its grid neighbours.
+// `reference`, when not null, may hold the extremal frequencies (cycles per sample, increasing) of
+// a design of the same bands at a nearby length: the exchange then starts from them, spread
+// over the number of points this length needs, and settles in a few iterations. It gets this
+// design's extremal frequencies.
 RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
-                        std::vector<double>& taps, double* peakError = nullptr);
+                        std::vector<double>& taps, double* peakError = nullptr,
+                        std::vector<double>* reference = nullptr);
 
 } // namespace sigkit::dsp

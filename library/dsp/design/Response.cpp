@@ -54,7 +54,7 @@ double RefinePeak(const std::vector<double>& taps, double low, double high, doub
     double d = low + kGolden * (high - low);
     double vc = value(c);
     double vd = value(d);
-    for (int i = 0; i < 40; ++i)
+    for (int i = 0; i < 24; ++i)
     {
         if (vc > vd)
         {
@@ -129,15 +129,25 @@ double SymmetricAmplitude(const double* taps, int32_t n, double f)
         return 0.0;
     const int32_t c = (n - 1) / 2;
     double sum = taps[c];
-    const std::complex<double> step = Rotation(f, 1);
-    std::complex<double> phasor = 1.0;
+    // cos(2πfk) by the recurrence c[k+1] = 2·cos(2πf)·c[k] - c[k-1], restarted from exact values
+    // every kRestart terms.
+    const double twice = 2.0 * Rotation(f, 1).real();
+    double previous = 1.0;
+    double current = 1.0;
     for (int32_t k = 1; k <= c; ++k)
     {
-        if (k % kRestart == 0)
-            phasor = Rotation(f, k);
+        if (k == 1 || k % kRestart == 0)
+        {
+            previous = Rotation(f, k - 1).real();
+            current = Rotation(f, k).real();
+        }
         else
-            phasor *= step;
-        sum += 2.0 * taps[c - k] * phasor.real();
+        {
+            const double next = twice * current - previous;
+            previous = current;
+            current = next;
+        }
+        sum += 2.0 * taps[c - k] * current;
     }
     return sum;
 }
