@@ -171,6 +171,28 @@ const char* StageKindName(StageKind kind)
     return "?";
 }
 
+double ConvenientRate(double rateIn, double passEdge, double stopEdge)
+{
+    const double need = std::max(2.0 * stopEdge, stopEdge + passEdge);
+    if (!(rateIn > 0.0 && rateIn <= kMaxRate) || !(need > 0.0) || need > rateIn)
+        return 0.0;
+    const bool whole = WholeHz(rateIn);
+    const auto most = static_cast<int64_t>(std::min(std::floor(rateIn / need), kMaxRatio));
+    for (int64_t d = most; d > 1; --d)
+    {
+        int64_t rest = d;
+        for (const int64_t p : {2, 3, 5})
+            while (rest % p == 0)
+                rest /= p;
+        if (rest != 1)
+            continue;
+        if (whole && static_cast<int64_t>(rateIn) % d != 0)
+            continue;
+        return rateIn / static_cast<double>(d);
+    }
+    return rateIn;
+}
+
 int32_t BankPhases(double attenuation)
 {
     const double gain = std::pow(10.0, -attenuation / 20.0);

@@ -79,6 +79,12 @@ bool RateRatio(double rateIn, double rateOut, int64_t& up, int64_t& down);
 // multiply-adds are estimates until the cascade is designed).
 RateStatus PlanCascade(const MultistageSpec& spec, CascadePlan& plan);
 
+// The lowest convenient rate for a band kept up to passEdge and stopped from stopEdge (Hz): the
+// input rate divided by the largest whole number whose prime factors are 2, 3 and 5 that leaves
+// at least max(2·stopEdge, stopEdge + passEdge), a whole number of Hz when the input rate is one.
+// 0 when even the input rate is too low.
+double ConvenientRate(double rateIn, double passEdge, double stopEdge);
+
 // Branches of an interpolated bank for a stop band `attenuation` dB down: the cubic's error
 // between branches, about 0.023·(π/P)^4 of a full-scale tone at half the rate, stays a quarter
 // below the stop band.

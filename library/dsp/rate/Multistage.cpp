@@ -16,6 +16,7 @@ namespace {
 // grows beyond about this).
 constexpr int32_t kPiece = 4096;
 constexpr int64_t kUnlimited = std::numeric_limits<int64_t>::max();
+constexpr double kImageMarginDb = 3.0;
 
 } // namespace
 
@@ -81,8 +82,13 @@ RateStatus Multistage::Build(const MultistageSpec& spec)
         }
         case StageKind::Rational:
         case StageKind::Bank: {
+            // With more than one branch a tone's images (at multiples of the input rate) all fold
+            // into the output band, several of them from the base filter's equiripple stop band:
+            // a few dB more keeps their sum below the spec's attenuation.
+            const double margin = stage.up > 1 ? kImageMarginDb : 0.0;
             const LowPassSpec branch{spec.passEdge / stage.rateIn, spec.stopEdge / stage.rateIn,
-                                     spec.attenuation, spec.passRipple};
+                                     std::min(kMaxAttenuation, spec.attenuation + margin),
+                                     spec.passRipple};
             branches = stage.phases;
             design = DesignPrototype(branch, branches, taps);
             if (design != DesignStatus::Ok)
