@@ -1,6 +1,7 @@
 #include "ToneFit.h"
 
 #include "dsp/rate/RateChanger.h"
+#include "stages/kernels/Kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -318,6 +319,31 @@ TEST(RateChanger, EachChannelOfAFrameGivesItsMonoBits)
             for (std::size_t k = 0; k < ya.size(); ++k)
                 ASSERT_EQ(together[3 * k + ch], (*alone[ch])[k])
                     << r.in << " -> " << r.out << " channel " << ch << " frame " << k;
+    }
+}
+
+// Every vector variant gives the scalar variant's bits, through every kind of stage.
+TEST(RateChanger, EveryKernelVariantGivesTheSameBits)
+{
+    using namespace sigkit::kernels;
+    for (const Ratio& r :
+         {Ratio{44100, 48000}, Ratio{2400000, 48000}, Ratio{44100, 47999}, Ratio{8000, 48000}})
+    {
+        RateChanger& rc = Shared(r.in, r.out, 2, Quality::Low);
+        const std::vector<float> x = Noise(2 * 20011, 8);
+        rc.UseKernels(*TableFor(Isa::Scalar));
+        const std::vector<float> scalar = RunAll(rc, x);
+        for (const Isa isa : {Isa::Avx2, Isa::Avx512})
+            if (const KernelTable* variant = TableFor(isa))
+            {
+                rc.Reset();
+                rc.UseKernels(*variant);
+                const std::vector<float> y = RunAll(rc, x);
+                ASSERT_EQ(y.size(), scalar.size());
+                EXPECT_EQ(std::memcmp(y.data(), scalar.data(), y.size() * sizeof(float)), 0)
+                    << variant->name << ", " << r.in << " -> " << r.out;
+            }
+        rc.UseKernels(Active());
     }
 }
 

@@ -19,6 +19,9 @@ class HalfBandInterpolator
 public:
     bool Reset(const std::vector<double>& halfBand, int32_t channels, int32_t block);
     void Clear();
+    // The vector kernels to run (the processor's choice after Reset; every variant gives the
+    // same bits, which tests check by running the others).
+    void UseKernels(const kernels::KernelTable& kernels) { table = &kernels; }
 
     int32_t Room() const { return history.Room(); }
     void Write(const float* const* in, std::ptrdiff_t stride, int32_t n);

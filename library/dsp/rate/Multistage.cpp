@@ -153,6 +153,12 @@ void Multistage::Reset()
     flushed = false;
 }
 
+void Multistage::UseKernels(const kernels::KernelTable& kernels)
+{
+    for (Stage& stage : stages)
+        std::visit([&](auto& s) { s.UseKernels(kernels); }, stage);
+}
+
 int32_t Multistage::MaxOutput(int32_t frames) const
 {
     const int64_t most =

@@ -45,6 +45,9 @@ public:
     int32_t FlushInterleaved(float* out);
     // Back to the start of a new signal (the design is kept).
     void Reset();
+    // Runs every stage on these vector kernels (Create chooses the processor's; all variants
+    // give the same bits).
+    void UseKernels(const kernels::KernelTable& kernels);
 
     int32_t MaxOutput(int32_t frames) const;
     int32_t MaxFlush() const { return maxFlush; }

@@ -51,6 +51,7 @@ public:
     // The tail; out with room for MaxFlush() frames. Then Reset before a new signal.
     int32_t Flush(float* out) { return cascade->FlushInterleaved(out); }
     void Reset() { cascade->Reset(); }
+    void UseKernels(const kernels::KernelTable& kernels) { cascade->UseKernels(kernels); }
 
     int32_t MaxOutput(int32_t frames) const { return cascade->MaxOutput(frames); }
     int32_t MaxFlush() const { return cascade->MaxFlush(); }
