@@ -19,6 +19,9 @@ constexpr double kUnmeasuredMarginDb = 3.0;
 // The prototype's interpolator lies this far beyond the spec's attenuation, so that its own
 // ripple and images do not add to the figures.
 constexpr double kInterpolatorMarginDb = 10.0;
+// The base filter of a prototype runs at this many times its stop edge or more: the higher, the
+// longer the base (an equiripple design) and the shorter the interpolator (a window design).
+constexpr double kBaseRate = 3.0;
 
 // Modified Bessel function of the first kind, order 0, by its power series.
 double BesselI0(double x)
@@ -353,8 +356,9 @@ DesignStatus DesignPrototype(const LowPassSpec& spec, int32_t phases, std::vecto
     if (phases < 1 || phases > kMaxPrototypePhases)
         return DesignStatus::BadPhases;
     const double L = static_cast<double>(phases);
-    // The intermediate rate is the full rate divided by K, at least 4·stopEdge branch samples.
-    const auto K = static_cast<int64_t>(std::floor(L / (4.0 * spec.stopEdge)));
+    // The intermediate rate is the full rate divided by K, at least kBaseRate·stopEdge branch
+    // samples.
+    const auto K = static_cast<int64_t>(std::floor(L / (kBaseRate * spec.stopEdge)));
     std::vector<double> base;
     if (K <= 1)
     {

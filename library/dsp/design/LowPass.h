@@ -76,7 +76,7 @@ DesignStatus DesignHalfBand(double passEdge, double attenuation, std::vector<dou
 // frequencies refer to: taps at `phases` times that rate, with a pass-band gain of `phases` (each
 // branch passes 1). Designed in two steps so that a bank of thousands of taps keeps the
 // equiripple design's length per branch: an equiripple filter (measured) at an intermediate rate
-// of at least 4·stopEdge (cycles per branch sample), then interpolated to the full rate by a
+// of at least 3·stopEdge (cycles per branch sample), then interpolated to the full rate by a
 // Kaiser low-pass whose transition runs from stopEdge to that rate minus stopEdge, designed 13 dB
 // beyond the spec's attenuation from the length estimate (not measured: it can be tens of
 // thousands of taps long). The length is odd, so the centre is a whole number of taps.

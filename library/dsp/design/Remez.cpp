@@ -260,7 +260,7 @@ Extremum Refine(const Reference& ref, const std::vector<RemezBand>& bands, bool 
 // frequency; band edges count), each refined between its neighbours, signs alternating.
 std::vector<Extremum> FindExtrema(const Reference& ref, const std::vector<RemezBand>& bands,
                                   bool evenLength, const std::vector<Point>& candidates,
-                                  const std::vector<double>& error)
+                                  const std::vector<double>& error, bool refine)
 {
     std::vector<Extremum> found;
     const std::size_t n = candidates.size();
@@ -277,7 +277,7 @@ std::vector<Extremum> FindExtrema(const Reference& ref, const std::vector<RemezB
         if (!peak && !trough)
             continue;
         Extremum here{candidates[i], e};
-        if (hasLeft || hasRight)
+        if (refine && (hasLeft || hasRight))
             here = Refine(ref, bands, evenLength, candidates[hasLeft ? i - 1 : i].omega,
                           candidates[hasRight ? i + 1 : i].omega, here);
         // Of neighbours with the same sign, the larger stays.
@@ -414,7 +414,11 @@ RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
         error.resize(candidates.size());
         for (std::size_t i = 0; i < candidates.size(); ++i)
             error[i] = ErrorAt(ref, candidates[i]);
-        std::vector<Extremum> extrema = FindExtrema(ref, bands, even, candidates, error);
+        // Refined peaks only matter once the reference is close to the optimum (the grid's own
+        // extrema lead there for a third of the work).
+        const bool refine = worst > 0.0 && worst - std::fabs(ref.delta) <= 0.1 * worst;
+        std::vector<Extremum> extrema = FindExtrema(ref, bands, even, candidates, error, refine);
+        const bool refined = refine;
         worst = 0.0;
         for (const Extremum& e : extrema)
             worst = std::max(worst, std::fabs(e.error));
@@ -438,7 +442,7 @@ RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
         Thin(large, static_cast<std::size_t>(r + 1));
         for (std::size_t k = 0; k < large.size(); ++k)
             set[k] = large[k].point;
-        if (worst - std::fabs(ref.delta) <= 1e-6 * worst)
+        if (refined && worst - std::fabs(ref.delta) <= 1e-6 * worst)
         {
             settled = true;
             break;

@@ -224,7 +224,8 @@ int32_t Multistage::Drain(std::size_t s, int64_t limit, float* const* out, std::
 int32_t Multistage::Run(const float* const* in, std::ptrdiff_t inStride, int32_t frames,
                         float* const* out, std::ptrdiff_t outStride)
 {
-    if (flushed || frames <= 0)
+    // (A call whose output could not be counted in 32 bits does nothing.)
+    if (flushed || frames <= 0 || MaxOutput(frames) == std::numeric_limits<int32_t>::max())
         return 0;
     if (stages.empty())
     {

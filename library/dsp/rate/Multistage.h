@@ -35,7 +35,8 @@ public:
     Multistage& operator=(const Multistage&) = delete;
 
     // One array per channel: in[c][0 .. frames-1]; out[c] with room for MaxOutput(frames).
-    // Result: the output frames written.
+    // Result: the output frames written (nothing after Flush, or when MaxOutput(frames) does
+    // not fit in 32 bits).
     int32_t Process(const float* const* in, int32_t frames, float* const* out);
     // Interleaved frames of Channels() floats; out with room for MaxOutput(frames) frames.
     int32_t ProcessInterleaved(const float* in, int32_t frames, float* out);
