@@ -29,6 +29,14 @@ public:
     void Write(const float* const* in, std::ptrdiff_t stride, int32_t n);
     // n zeros in every channel; n <= Room().
     void WriteZeros(int32_t n);
+    // Where channel c's next sample goes, for writers that fill the channels themselves and then
+    // Commit the count (n <= Room()).
+    float* Tail(int32_t c)
+    {
+        return data.data() + static_cast<std::size_t>(c) * static_cast<std::size_t>(capacity) +
+               static_cast<std::size_t>(fill);
+    }
+    void Commit(int32_t n) { fill += n; }
     // Sample `index` of channel c and those after it (index >= End() - the samples held).
     const float* At(int32_t c, int64_t index) const
     {

@@ -46,20 +46,43 @@ int32_t HalfBandDecimator::Room() const
 void HalfBandDecimator::Split(const float* const* in, std::ptrdiff_t stride, int32_t n, bool zeros)
 {
     // Input i is x[written + i]: the even ones go to `even`, the odd ones to `odd`.
-    for (int parity = 0; parity < 2; ++parity)
+    if (zeros || stride != 1)
     {
-        const auto first = static_cast<int32_t>((parity - written % 2 + 2) % 2);
-        const int32_t count = first < n ? (n - first + 1) / 2 : 0;
-        ChannelHistory& to = parity == 0 ? even : odd;
-        if (zeros)
-            to.WriteZeros(count);
-        else
+        for (int parity = 0; parity < 2; ++parity)
         {
-            for (int32_t c = 0; c < channels; ++c)
-                from[static_cast<std::size_t>(c)] = in[c] + first * stride;
-            to.Write(from.data(), 2 * stride, count);
+            const auto first = static_cast<int32_t>((parity - written % 2 + 2) % 2);
+            const int32_t count = first < n ? (n - first + 1) / 2 : 0;
+            ChannelHistory& to = parity == 0 ? even : odd;
+            if (zeros)
+                to.WriteZeros(count);
+            else
+            {
+                for (int32_t c = 0; c < channels; ++c)
+                    from[static_cast<std::size_t>(c)] = in[c] + first * stride;
+                to.Write(from.data(), 2 * stride, count);
+            }
         }
+        written += n;
+        return;
     }
+    // Consecutive samples: an odd one first when the count so far is odd, then (even, odd) pairs
+    // apart with the vector kernels, then an even one when one is left.
+    const int32_t lead = written % 2 == 1 && n > 0 ? 1 : 0;
+    const int32_t pairs = (n - lead) / 2;
+    const int32_t trail = n - lead - 2 * pairs;
+    for (int32_t c = 0; c < channels; ++c)
+    {
+        const float* x = in[c];
+        float* toOdd = odd.Tail(c);
+        float* toEven = even.Tail(c);
+        if (lead != 0)
+            *toOdd++ = x[0];
+        table->deinterleave(x + lead, pairs, toEven, toOdd);
+        if (trail != 0)
+            toEven[pairs] = x[n - 1];
+    }
+    odd.Commit(lead + pairs);
+    even.Commit(pairs + trail);
     written += n;
 }
 

@@ -140,6 +140,9 @@ RateStatus Multistage::Build(const MultistageSpec& spec)
     outChannels.resize(static_cast<std::size_t>(channels));
     interleavedIn.resize(static_cast<std::size_t>(channels));
     interleavedOut.resize(static_cast<std::size_t>(channels));
+    if (channels == 2)
+        planar.assign(2 * static_cast<std::size_t>(blocks.front()), 0.0f);
+    table = &kernels::Active();
     Reset();
     return RateStatus::Ok;
 }
@@ -155,6 +158,7 @@ void Multistage::Reset()
 
 void Multistage::UseKernels(const kernels::KernelTable& kernels)
 {
+    table = &kernels;
     for (Stage& stage : stages)
         std::visit([&](auto& s) { s.UseKernels(kernels); }, stage);
 }
@@ -241,9 +245,21 @@ int32_t Multistage::Run(const float* const* in, std::ptrdiff_t inStride, int32_t
     for (int32_t offset = 0; offset < frames; offset += blocks.front())
     {
         const int32_t n = std::min(blocks.front(), frames - offset);
-        for (int32_t c = 0; c < channels; ++c)
-            inChannels[static_cast<std::size_t>(c)] = in[c] + offset * inStride;
-        std::visit([&](auto& first) { first.Write(inChannels.data(), inStride, n); }, stages[0]);
+        std::ptrdiff_t stride = inStride;
+        if (channels == 2 && inStride == 2 && in[1] == in[0] + 1)
+        {
+            // Interleaved pairs (I/Q, stereo) apart with the vector kernels, once.
+            float* I = planar.data();
+            float* Q = I + blocks.front();
+            table->deinterleave(in[0] + 2 * static_cast<std::ptrdiff_t>(offset), n, I, Q);
+            inChannels[0] = I;
+            inChannels[1] = Q;
+            stride = 1;
+        }
+        else
+            for (int32_t c = 0; c < channels; ++c)
+                inChannels[static_cast<std::size_t>(c)] = in[c] + offset * inStride;
+        std::visit([&](auto& first) { first.Write(inChannels.data(), stride, n); }, stages[0]);
         framesIn += n;
         finalTarget = RoundedCount(framesIn, plan.up, plan.down);
         written += Drain(0, kUnlimited, out, outStride, written);

@@ -85,7 +85,9 @@ private:
     std::vector<float*> outChannels;
     std::vector<const float*> interleavedIn; // channel c of interleaved frames: base + c
     std::vector<float*> interleavedOut;
-    int64_t finalTarget = 0; // the last stage gives no output beyond this count
+    int64_t finalTarget = 0;   // the last stage gives no output beyond this count
+    std::vector<float> planar; // one piece of interleaved (I, Q) or stereo input, apart
+    const kernels::KernelTable* table = nullptr;
     int64_t framesIn = 0;
     int64_t framesOut = 0;
 };
