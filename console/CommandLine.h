@@ -1,8 +1,8 @@
 #pragma once
 
 #include "ProcessingModes.h"
+#include "Values.h"
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -36,14 +36,5 @@ struct CommandLine
 // usable (unknown option, missing or refused value, a value the mode lacks or does not take, no
 // input). --help and --version end the reading where they stand.
 bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, std::string& error);
-
-// A frequency or rate in Hz: an optional sign, decimal digits with an optional fraction, and an
-// optional suffix k (thousands) or M (millions): "48000", "48k", "2.4M", "-12.5k". The value must
-// come to a whole number of Hz within 32 bits.
-bool ParseHertz(const std::string& text, int32_t& hertz);
-
-// A gain: a decimal number as a whole text, finite and within the float range; rounded to a float
-// as the dialogue does.
-bool ParseGain(const std::string& text, float& gain);
 
 } // namespace sigrun

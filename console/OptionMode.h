@@ -10,6 +10,6 @@ namespace sigrun {
 // input and stdout stays empty except for --help, --version and --info. Result: kExitSuccess when
 // every input was processed, kExitUsage for unusable options (nothing is created), kExitFailed
 // when an input could not be processed (the others still are).
-int RunWithOptions(const std::vector<std::string>& args);
+int RunWithOptions(std::vector<std::string> args);
 
 } // namespace sigrun

@@ -1,77 +1,62 @@
 #pragma once
 
-#include "RunState.h"
+#include "Messages.h"
+#include "ProcessingBlock.h"
+#include "Values.h"
+#include "sigkit.h"
 
 #include <cstdint>
+#include <string>
 
 namespace sigrun {
 
-// The values a mode takes, in the order the dialogue asks them.
-enum class Prompt
+// The channels and rate of a mode's output for an input and the settings.
+struct OutputShape
 {
-    Frequency,
-    OutRate,
-    Band,
-    Amplify,
-    Quality,
+    uint16_t channels = 0;
+    uint32_t sampleRate = 0; // Hz
+};
+using OutputRule = OutputShape (*)(const WavDescription& input, const Settings& settings);
+
+inline constexpr int kMostValues = 6;
+
+// One processing mode: everything the dialogue, the options and the pass know of it. A new mode
+// is one row of the table in ProcessingModes.cpp.
+struct ModeRow
+{
+    int menu;           // the dialogue's menu answer; 0 for a mode of the options only
+    const char* word;   // the options' mode word
+    const char* family; // the library's export prefix: family_init, family_data, family_free
+    BlockStarter start; // builds the family's record and creates its block
+    OutputRule output;  // the output's channels and rate
+    const char* suffix; // the output name's ending
+    int valueCount;
+    Value values[kMostValues]; // asked in this order by the dialogue; given as options
 };
 
-// The settings of one processing pass, from the dialogue's answers or from the options.
-struct Settings
-{
-    int mode = 0;              // 1 to 6, numbered as in the menu
-    int32_t frequency = 0;     // Hz
-    int32_t outRateOrBand = 0; // Hz: output rate (modes 2, 5, 6) or band width (mode 3)
-    float amplify = 0.0f;
-    const char* quality = ""; // "Low", "Medium" or "High"; empty when none was recognised
-};
-
-// Shows how far a pass got; told the running total of input bytes after every block.
-class PassProgress
-{
-public:
-    virtual ~PassProgress() = default;
-    virtual void Show(long long bytesIn) = 0;
-    // Takes the progress off the screen (before a message or a summary).
-    virtual void Clear() {}
-};
-
-// What a finished pass counted.
-struct PassCounts
-{
-    long long bytesIn = 0;
-    long long bytesOut = 0; // written to the output file
-    long long framesIn = 0; // sample frames (one sample of each channel)
-    long long framesOut = 0;
-    long long clipped = 0; // output samples (each channel's) at the ends of the integer range
-};
-
-// The mode word of the options ("iq", "resample", "convert", "invert", "am", "fm") for a mode,
-// and the mode for a word (0 when the word names none).
-const char* ModeWord(int mode);
+// The modes are numbered from 1 in the order of the table.
+int ModeCount();
+const ModeRow& Mode(int mode);
+// The mode of a menu answer or of an option word; 0 when there is none.
+int ModeByMenu(long answer);
 int ModeByWord(const char* word);
-// True when the mode takes the value (asks the prompt in the dialogue).
-bool ModeTakes(int mode, Prompt prompt);
+// The option word of a mode ("" for a number outside the table).
+const char* ModeWord(int mode);
+// The option words of every mode in table order, joined by separator, the last by lastSeparator:
+// "iq, resample, ... am or fm".
+std::string ModeWords(const char* separator, const char* lastSeparator);
+// True when the mode takes the value.
+bool ModeTakes(int mode, Value value);
 
-// Why the described input cannot be processed, or nullptr when it can: integer PCM of 8, 16, 24
-// or 32 bits (and, when floatAccepted, 32-bit float), 1 or 2 channels, a rate within 32 bits.
-const char* UnsupportedReason(const WavDescription& input, bool floatAccepted);
+// The output's description: the input's format tag and sample width, the mode's channels and
+// rate, the name given.
+WavDescription OutputDescription(int mode, const Settings& settings, const WavDescription& input,
+                                 const char* outputName);
 
 // Output name: the input's file name without its last four characters (the extension and its
 // dot), then the mode's suffix, in folder when one is given (else beside the input). A file name
 // of fewer than four characters is kept whole. False when the name would not fit.
 bool MakeOutputName(int mode, const char* inputName, const char* folder,
                     char (&outputName)[kTextSize]);
-
-// Runs the processing pass of menu mode 1 to 6 for the dialogue: asks the mode's parameters, then
-// processes state.input into the output named by the name rule, showing the running byte count.
-// Result: an exit status (kExitSuccess when the output file is complete).
-int RunProcessingPass(int mode, RunState& state);
-
-// Processes the open input of state (state.reader, state.input) into state.outputName with the
-// settings: creates the family's processing block and the output file, pumps every block through
-// and frees both. Failures are reported on stderr. counts, when given, receives what was counted
-// (the clipped samples only then). Result: an exit status.
-int RunPass(const Settings& settings, RunState& state, PassProgress& progress, PassCounts* counts);
 
 } // namespace sigrun

@@ -20,12 +20,10 @@ public:
     // otherwise Error() tells why.
     bool Load(const char* fileName);
     void Unload();
-    bool IsLoaded() const { return handle != nullptr; }
 
     // The address of an export, or nullptr when the library has none of that name.
     void* Find(const char* exportName);
-    template <typename Function>
-    Function Lookup(const char* exportName)
+    template <typename Function> Function Lookup(const char* exportName)
     {
         return reinterpret_cast<Function>(Find(exportName));
     }

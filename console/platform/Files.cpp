@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,7 +23,9 @@ bool CheckReadableFile(const char* path, std::string& reason)
         reason = std::strerror(errno);
         return false;
     }
-    struct stat info{};
+    struct stat info
+    {
+    };
     const bool stated = fstat(fd, &info) == 0;
     const int error = errno;
     close(fd);
@@ -46,8 +49,12 @@ bool CheckReadableFile(const char* path, std::string& reason)
 
 bool SameFile(const char* a, const char* b)
 {
-    struct stat first{};
-    struct stat second{};
+    struct stat first
+    {
+    };
+    struct stat second
+    {
+    };
     if (stat(a, &first) != 0 || stat(b, &second) != 0)
         return false;
     return first.st_dev == second.st_dev && first.st_ino == second.st_ino;
@@ -55,19 +62,25 @@ bool SameFile(const char* a, const char* b)
 
 bool IsDirectory(const char* path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return stat(path, &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 bool PathExists(const char* path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     return lstat(path, &info) == 0;
 }
 
 long long FileSize(const char* path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (stat(path, &info) != 0 || !S_ISREG(info.st_mode))
         return -1;
     return static_cast<long long>(info.st_size);
@@ -75,12 +88,34 @@ long long FileSize(const char* path)
 
 bool IdentifyFile(const char* path, FileIdentity& identity)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (stat(path, &info) != 0)
         return false;
     identity.device = static_cast<unsigned long long>(info.st_dev);
     identity.inode = static_cast<unsigned long long>(info.st_ino);
     return true;
+}
+
+FileKey KeyOf(const std::string& path)
+{
+    FileKey key;
+    if (IdentifyFile(path.c_str(), key.identity))
+        return key;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : path.substr(0, slash);
+    key.name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (!key.name.empty() && IdentifyFile(folder.c_str(), key.identity))
+        return key;
+    std::error_code error;
+    key.identity = FileIdentity{};
+    key.name = std::filesystem::absolute(path, error).lexically_normal().string();
+    if (error)
+        key.name = std::filesystem::path(path).lexically_normal().string();
+    return key;
 }
 
 void IgnoreFileSizeSignal()

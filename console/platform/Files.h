@@ -31,6 +31,17 @@ struct FileIdentity
 // False when the file does not exist.
 bool IdentifyFile(const char* path, FileIdentity& identity);
 
+// What names one file, whatever path reaches it: for an existing file, its identity; for a name
+// that does not exist (yet), its folder's identity and its own name; where the folder does not
+// exist either, the absolute path with "." and ".." steps and repeated slashes taken out.
+struct FileKey
+{
+    FileIdentity identity;
+    std::string name; // empty for an existing file
+    auto operator<=>(const FileKey&) const = default;
+};
+FileKey KeyOf(const std::string& path);
+
 // Ignores the signal that a write past the file-size limit raises, so that the write fails with
 // an error the program reports instead of ending it.
 void IgnoreFileSizeSignal();

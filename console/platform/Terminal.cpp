@@ -7,10 +7,14 @@
 
 namespace sigrun::platform {
 
+namespace {
+
 bool IsInputTerminal()
 {
     return isatty(STDIN_FILENO) == 1;
 }
+
+} // namespace
 
 bool IsOutputTerminal()
 {

@@ -2,7 +2,6 @@
 
 namespace sigrun::platform {
 
-bool IsInputTerminal();
 bool IsOutputTerminal();
 bool IsErrorTerminal();
 

@@ -134,9 +134,9 @@ TEST(ParseCommandLine, SpellingsOfOptionsAndValues)
     EXPECT_EQ(b.inputs, (std::vector<std::string>{"x.wav", "-y.wav", "-"}));
 
     // The band of convert goes where the output rate of the others goes.
-    const CommandLine c = Parsed({"-m", "convert", "-f", "0", "-b", "0", "-a", "1", "in.wav"});
+    const CommandLine c = Parsed({"-m", "convert", "-f", "0", "-b", "1", "-a", "1", "in.wav"});
     EXPECT_EQ(c.settings.mode, 3);
-    EXPECT_EQ(c.settings.outRateOrBand, 0);
+    EXPECT_EQ(c.settings.outRateOrBand, 1);
 }
 
 TEST(ParseCommandLine, ModesTakeWhatTheDialogueAsks)
@@ -177,6 +177,7 @@ TEST(ParseCommandLine, RefusalsNameTheOptionOrValue)
          "--rate '0' is not a sample rate"},
         {{"-m", "am", "-f", "0", "-r", "-8k", "-a", "1", "in.wav"}, "--rate '-8k' is not"},
         {{"-m", "convert", "-f", "0", "-b", "-1", "-a", "1", "in.wav"}, "--band '-1' is not"},
+        {{"-m", "convert", "-f", "0", "-b", "0", "-a", "1", "in.wav"}, "--band '0' is not"},
         {{"-m", "am", "-f", "12.5", "-r", "8k", "-a", "1", "in.wav"}, "--frequency '12.5' is not"},
         {{"-m", "am", "-f", "3G", "-r", "8k", "-a", "1", "in.wav"}, "--frequency '3G' is not"},
         {{"-m", "am", "-f", "0", "-r", "8k", "-a", "nan", "in.wav"}, "--amplify 'nan' is not"},
@@ -187,7 +188,6 @@ TEST(ParseCommandLine, RefusalsNameTheOptionOrValue)
         {{"-i"}, "no input file given"},
         {{"-i", "-m", "am", "in.wav"}, "--mode does not go with --info"},
         {{"-i", "-n", "in.wav"}, "--no-clobber does not go with --info"},
-        {{"-m", "iq", std::string(1024, 'n')}, "input name longer than 1023"},
     };
     for (const Case& c : cases)
     {

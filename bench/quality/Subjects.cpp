@@ -1,0 +1,291 @@
+#include "Subjects.h"
+
+#include "Text.h"
+#include "WavFloat.h"
+#include "platform/Process.h"
+#include "sigkit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+
+namespace sigquality {
+
+namespace {
+
+std::string Number(double v)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.10g", v);
+    return text;
+}
+
+// ---- The original kinds, in this process through their exports.
+
+using InitFn = int32_t (*)(BlockParams, BlockHandle**);
+
+// Runs a family of BlockHandle over the whole input in blocks of 4096 frames, float samples in
+// and out. The original kinds hand out what they have; nothing is flushed at the end.
+Signal RunBlockFamily(InitFn init, const BlockParams& params, const Signal& in, double outRate,
+                      bool complexOut)
+{
+    BlockHandle* handle = nullptr;
+    if (init(params, &handle) != 1 || handle == nullptr)
+        throw std::runtime_error("init refused the settings");
+    Signal out;
+    out.rate = outRate;
+    out.channels = complexOut ? 2 : 1;
+    out.complex = complexOut;
+    const std::size_t frameFloats = static_cast<std::size_t>(in.channels);
+    const std::size_t blockFloats = 4096 * frameFloats;
+    for (std::size_t at = 0; at < in.samples.size(); at += blockFloats)
+    {
+        const std::size_t floats = std::min(blockFloats, in.samples.size() - at);
+        const void* block = nullptr;
+        int32_t bytes = 0;
+        // One data function serves every family of BlockHandle.
+        resampl_data(handle, in.samples.data() + at, static_cast<int32_t>(4 * floats), &block,
+                     &bytes);
+        const auto* floatsOut = static_cast<const float*>(block);
+        if (bytes > 0 && floatsOut != nullptr)
+            out.samples.insert(out.samples.end(), floatsOut, floatsOut + bytes / 4);
+    }
+    resampl_free(handle);
+    out.samples.resize(out.Frames() * static_cast<std::size_t>(out.channels));
+    return out;
+}
+
+BlockParams ComplexFloatParams(double rate, double frequency, double third, float amplify,
+                               const char* quality)
+{
+    BlockParams p{};
+    sigkit::CopyText(p.inputMode, "Complex");
+    sigkit::CopyText(p.sampleFormat, "32 bits (float)");
+    sigkit::CopyText(p.quality, quality);
+    p.sampleRate = static_cast<int32_t>(std::lround(rate));
+    p.frequency = static_cast<int32_t>(std::lround(frequency));
+    p.outRateOrBand = static_cast<int32_t>(std::lround(third));
+    p.amplify = amplify;
+    return p;
+}
+
+void RequireComplex(const Signal& in)
+{
+    if (!in.complex)
+        throw std::runtime_error("needs an I/Q input");
+}
+
+Subject Resampl(const char* quality)
+{
+    Subject s;
+    s.name = std::string("resampl ") + quality;
+    s.tasks = {Task::Rate};
+    s.complexInput = true;
+    s.run = [quality](const Signal& in, const Job& job) {
+        RequireComplex(in);
+        // Shift by 0 Hz, low-pass, resample; gain 1.
+        return RunBlockFamily(resampl_init,
+                              ComplexFloatParams(in.rate, 0.0, job.outRate, 1.0f, quality), in,
+                              job.outRate, true);
+    };
+    return s;
+}
+
+Subject Lpflt(const char* quality)
+{
+    Subject s;
+    s.name = std::string("lpflt ") + quality;
+    s.tasks = {Task::Channel};
+    s.complexInput = true;
+    s.run = [quality](const Signal& in, const Job& job) {
+        RequireComplex(in);
+        // Shift and keep the band; the rate stays the input's.
+        return RunBlockFamily(lpflt_init,
+                              ComplexFloatParams(in.rate, job.frequency, job.band, 1.0f, quality),
+                              in, in.rate, true);
+    };
+    return s;
+}
+
+Subject ClassicDemod(bool am)
+{
+    Subject s;
+    s.name = am ? "am_demod High" : "fm_demod High";
+    s.tasks = am ? std::vector<Task>{Task::Am} : std::vector<Task>{Task::NarrowFm, Task::WideFm};
+    s.complexInput = true;
+    s.run = [am](const Signal& in, const Job& job) {
+        RequireComplex(in);
+        // AM gives the envelope over its running mean less 1 (gain 1: the modulation depth);
+        // FM the phase step per input sample, scaled here so that the job's deviation gives 1.
+        const float amplify = am ? 1.0f
+                                 : static_cast<float>(in.rate / (2.0 * 3.141592653589793 *
+                                                                 std::max(1.0, job.deviation)));
+        return RunBlockFamily(
+            am ? am_demod_init : fm_demod_init,
+            ComplexFloatParams(in.rate, job.frequency, job.outRate, amplify, "High"), in,
+            job.outRate, false);
+    };
+    return s;
+}
+
+// ---- Peers, as processes on float WAV files.
+
+struct FileExchange
+{
+    PeerSetup setup;
+    int counter = 0;
+};
+
+// Writes the input, runs the command (IN and OUT stand for the two files), reads the output.
+Signal RunOnFiles(FileExchange& files, const std::vector<std::string>& command, const Signal& in,
+                  bool complexOut)
+{
+    const std::string stem = files.setup.work + "/run" + std::to_string(++files.counter);
+    const std::string inPath = stem + "_in.wav";
+    const std::string outPath = stem + "_out.wav";
+    const std::string logPath = stem + ".log";
+    std::string error;
+    if (!WriteFloatWav(inPath, in, error))
+        throw std::runtime_error(error);
+    std::vector<std::string> argv;
+    for (const std::string& a : command)
+        argv.push_back(a == "IN" ? inPath : a == "OUT" ? outPath : a);
+    const ProcessRun run = RunProgram(argv, logPath);
+    Signal out;
+    const bool read = run.started && run.status == 0 && ReadWav(outPath, complexOut, out, error);
+    if (!files.setup.keepFiles)
+    {
+        std::remove(inPath.c_str());
+        std::remove(outPath.c_str());
+        std::remove(logPath.c_str());
+    }
+    if (!read)
+    {
+        std::string why = run.errors.empty() ? error : run.errors;
+        std::replace(why.begin(), why.end(), '\n', ' ');
+        throw std::runtime_error(argv[0] + " failed: " + why.substr(0, 200));
+    }
+    return out;
+}
+
+bool PythonHas(const PeerSetup& setup, const std::string& script)
+{
+    const std::string log = setup.work + "/check.log";
+    const ProcessRun run = RunProgram({setup.python, setup.scripts + "/" + script, "check"}, log);
+    std::remove(log.c_str());
+    return run.started && run.status == 0;
+}
+
+std::vector<Subject> Peers(const PeerSetup& setup)
+{
+    auto files = std::make_shared<FileExchange>();
+    files->setup = setup;
+    std::vector<Subject> peers;
+
+    const std::string sox = FindOnPath("sox");
+    for (const bool veryHigh : {false, true})
+    {
+        Subject s;
+        s.name = veryHigh ? "SoX rate -v" : "SoX rate";
+        s.tasks = {Task::Rate};
+        s.unavailable = sox.empty() ? "sox not found on PATH" : "";
+        s.run = [files, sox, veryHigh](const Signal& in, const Job& job) {
+            // -D: no dither (none would be added to float output anyway).
+            std::vector<std::string> command{sox, "-D", "-q", "IN", "OUT", "rate"};
+            if (veryHigh)
+                command.push_back("-v");
+            command.push_back(Number(job.outRate));
+            return RunOnFiles(*files, command, in, in.complex);
+        };
+        peers.push_back(s);
+    }
+
+    const bool scipy = PythonHas(setup, "scipy_peer.py");
+    const std::string noScipy = "scipy not importable by " + setup.python;
+    {
+        Subject s;
+        s.name = "scipy resample_poly";
+        s.tasks = {Task::Rate};
+        s.unavailable = scipy ? "" : noScipy;
+        s.run = [files](const Signal& in, const Job& job) {
+            return RunOnFiles(*files,
+                              {files->setup.python, files->setup.scripts + "/scipy_peer.py", "rate",
+                               "IN", "OUT", "fout=" + Number(job.outRate)},
+                              in, in.complex);
+        };
+        peers.push_back(s);
+        s.name = "scipy firwin+resample_poly";
+        s.tasks = {Task::Channel};
+        s.complexInput = true;
+        s.run = [files](const Signal& in, const Job& job) {
+            return RunOnFiles(*files,
+                              {files->setup.python, files->setup.scripts + "/scipy_peer.py",
+                               "channel", "IN", "OUT", "fout=" + Number(job.outRate),
+                               "freq=" + Number(job.frequency), "band=" + Number(job.band)},
+                              in, true);
+        };
+        peers.push_back(s);
+    }
+
+    const bool gnuradio = PythonHas(setup, "gr_peer.py");
+    const std::string noGnuradio = "GNU Radio not importable by " + setup.python;
+    struct GrMode
+    {
+        const char* name;
+        const char* mode;
+        std::vector<Task> tasks;
+        bool complexInput;
+    };
+    const GrMode modes[] = {
+        {"GR rational_resampler", "rational", {Task::Rate}, false},
+        {"GR pfb_arb_resampler", "pfb", {Task::Rate}, false},
+        {"GR xlating FIR+rational", "channel", {Task::Channel}, true},
+        {"GR quadrature_demod", "nbfm", {Task::NarrowFm}, true},
+        {"GR wfm_rcv", "wfm", {Task::WideFm}, true},
+        {"GR am_demod_cf", "am", {Task::Am}, true},
+        {"GR SSB chain", "ssb", {Task::Usb, Task::Lsb}, true},
+    };
+    for (const GrMode& m : modes)
+    {
+        Subject s;
+        s.name = m.name;
+        s.tasks = m.tasks;
+        s.complexInput = m.complexInput;
+        s.unavailable = gnuradio ? "" : noGnuradio;
+        const std::string mode = m.mode;
+        s.run = [files, mode](const Signal& in, const Job& job) {
+            const std::string which =
+                mode == "ssb" ? (job.task == Task::Usb ? "usb" : "lsb") : mode;
+            const bool complexOut = which == "channel" || (which == "rational" && in.complex);
+            return RunOnFiles(*files,
+                              {files->setup.python, files->setup.scripts + "/gr_peer.py", which,
+                               "IN", "OUT", "fout=" + Number(job.outRate),
+                               "freq=" + Number(job.frequency), "band=" + Number(job.band),
+                               "deviation=" + Number(job.deviation),
+                               "deemphasis=" + Number(job.deemphasis)},
+                              in, complexOut);
+        };
+        peers.push_back(s);
+    }
+    return peers;
+}
+
+} // namespace
+
+std::vector<Subject> AllSubjects(const PeerSetup& setup)
+{
+    std::vector<Subject> all;
+    for (const char* quality : {"Low", "Medium", "High"})
+        all.push_back(Resampl(quality));
+    for (const char* quality : {"Low", "Medium", "High"})
+        all.push_back(Lpflt(quality));
+    all.push_back(ClassicDemod(true));
+    all.push_back(ClassicDemod(false));
+    for (Subject& peer : Peers(setup))
+        all.push_back(std::move(peer));
+    return all;
+}
+
+} // namespace sigquality

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "LibraryBinding.h"
+#include "Messages.h"
+
+#include <cstdint>
+#include <string>
+
+namespace sigrun {
+
+// One input WAV file, read through the library's reading block. The one way both the dialogue
+// and the options open their inputs.
+class InputFile
+{
+public:
+    explicit InputFile(const LibraryBinding& binding) : binding(binding) {}
+    ~InputFile() { Close(); }
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+
+    // True when name names an existing regular file that can be opened for reading (checked
+    // without blocking on FIFOs or devices); otherwise failure says so, naming the file.
+    static bool Readable(const char* name, std::string& failure);
+
+    // Checks the name (its length and Readable), then opens the file through the reading block,
+    // which fills the description. False with the reason in failure (one line naming the file).
+    bool Open(const char* name, std::string& failure);
+    // Frees the reading block; the description stays.
+    void Close();
+
+    const char* Name() const { return name; }
+    const WavDescription& Description() const { return description; }
+    // The next block of stored sample bytes, valid until the next call; false at the end.
+    bool Next(const void*& block, int32_t& bytes);
+
+private:
+    const LibraryBinding& binding;
+    char name[kTextSize]{};
+    WavDescription description{};
+    WavReadHandle* reader = nullptr;
+};
+
+// Why the described input cannot be processed, or nullptr when it can: integer PCM of 8, 16, 24
+// or 32 bits (and, when floatAccepted, 32-bit float), 1 or 2 channels, a rate within 32 bits.
+const char* UnsupportedReason(const WavDescription& input, bool floatAccepted);
+
+} // namespace sigrun

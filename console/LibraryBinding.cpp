@@ -1,0 +1,54 @@
+#include "LibraryBinding.h"
+
+#include "Messages.h"
+#include "ProcessingModes.h"
+
+namespace sigrun {
+
+int LibraryBinding::Load()
+{
+    if (!library.Load(kLibraryName))
+        return Fail(kExitFailed,
+                    std::string("cannot load ") + kLibraryName + ": " + library.Error());
+    readInit = library.Lookup<WavReadInitFn>("wav_read_init");
+    readData = library.Lookup<WavReadDataFn>("wav_read_data");
+    readFree = library.Lookup<WavReadFreeFn>("wav_read_free");
+    writeInit = library.Lookup<WavWriteInitFn>("wav_write_init");
+    writeData = library.Lookup<WavWriteDataFn>("wav_write_data");
+    writeFree = library.Lookup<WavWriteFreeFn>("wav_write_free");
+    families.assign(static_cast<std::size_t>(ModeCount()), FamilyExports{});
+    for (int mode = 1; mode <= ModeCount(); ++mode)
+    {
+        FamilyExports& family = families[static_cast<std::size_t>(mode - 1)];
+        family.prefix = Mode(mode).family;
+        family.initName = family.prefix + "_init";
+        family.dataName = family.prefix + "_data";
+        family.freeName = family.prefix + "_free";
+        family.init = library.Find(family.initName.c_str());
+        family.data = library.Find(family.dataName.c_str());
+        family.release = library.Find(family.freeName.c_str());
+    }
+    return kExitSuccess;
+}
+
+void LibraryBinding::Unload()
+{
+    library.Unload();
+}
+
+const FamilyExports& LibraryBinding::Family(int mode) const
+{
+    return families.at(static_cast<std::size_t>(mode - 1));
+}
+
+std::string MissingExport(const std::string& exportName)
+{
+    return std::string(kLibraryName) + " has no export " + Quoted(exportName);
+}
+
+int Missing(const std::string& exportName)
+{
+    return Fail(kExitFailed, MissingExport(exportName));
+}
+
+} // namespace sigrun

@@ -1,0 +1,68 @@
+#pragma once
+
+#include "platform/DynamicLibrary.h"
+#include "sigkit.h"
+
+#include <string>
+#include <vector>
+
+namespace sigrun {
+
+// The library, bound by its file name at run time.
+inline constexpr const char* kLibraryName = "libsigkit.so";
+
+// The three exports of one processing family; null where the library has none of that name.
+struct FamilyExports
+{
+    std::string prefix;   // "resampl"
+    std::string initName; // "resampl_init"
+    std::string dataName;
+    std::string freeName;
+    void* init = nullptr;
+    void* data = nullptr;
+    void* release = nullptr;
+};
+
+// libsigkit.so, loaded once for the whole run, with every export that the console calls looked
+// up once, at load. An export the library lacks stays null and is reported where it is first
+// needed (Missing), so that a library without one family still serves the others.
+class LibraryBinding
+{
+public:
+    LibraryBinding() = default;
+    LibraryBinding(const LibraryBinding&) = delete;
+    LibraryBinding& operator=(const LibraryBinding&) = delete;
+
+    // Loads the library and looks up the exports. Result: an exit status; a failure to load is
+    // reported on stderr.
+    int Load();
+    // Unloads the library; every block it made must be freed before.
+    void Unload();
+
+    // The exports of the processing family of a mode (numbered as in the mode table).
+    const FamilyExports& Family(int mode) const;
+
+    WavReadInitFn readInit = nullptr;
+    WavReadDataFn readData = nullptr;
+    WavReadFreeFn readFree = nullptr;
+    WavWriteInitFn writeInit = nullptr;
+    WavWriteDataFn writeData = nullptr;
+    WavWriteFreeFn writeFree = nullptr;
+
+private:
+    platform::DynamicLibrary library;
+    std::vector<FamilyExports> families; // by mode number less 1
+};
+
+// The message for an export the library does not have.
+std::string MissingExport(const std::string& exportName);
+// Reports an export the library does not have; result: the exit status for it.
+int Missing(const std::string& exportName);
+
+// A looked-up export as the function type of its signature.
+template <typename Function> Function As(void* address)
+{
+    return reinterpret_cast<Function>(address);
+}
+
+} // namespace sigrun

@@ -1,0 +1,46 @@
+#pragma once
+
+#include "LibraryBinding.h"
+#include "Values.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace sigrun {
+
+// A processing block of the library as a pass drives it: blocks of stored samples in, blocks of
+// stored samples out. The library's block is freed by Release or when the object goes.
+class ProcessingBlock
+{
+public:
+    virtual ~ProcessingBlock() = default;
+    // The output for one input block; out stays valid until the next call. A count of 0 means
+    // nothing came out (out may then be left as it was).
+    virtual void Process(const void* in, int32_t inBytes, const void*& out, int32_t& outBytes) = 0;
+    virtual void Release() = 0;
+};
+
+// Builds a family's record from the settings and the input, and creates the library's block
+// with the family's init. Null, with the reason in failure, when an export is missing or init
+// refuses the record.
+using BlockStarter = std::unique_ptr<ProcessingBlock> (*)(const FamilyExports& exports,
+                                                          const Settings& settings,
+                                                          const WavDescription& input,
+                                                          std::string& failure);
+
+// The starters of the three record shapes: BlockParams (resampl, lpflt, am_demod, fm_demod),
+// IqParams (iq2real) and InvertParams (invert).
+std::unique_ptr<ProcessingBlock> StartBlockFamily(const FamilyExports& exports,
+                                                  const Settings& settings,
+                                                  const WavDescription& input,
+                                                  std::string& failure);
+std::unique_ptr<ProcessingBlock> StartIqFamily(const FamilyExports& exports,
+                                               const Settings& settings,
+                                               const WavDescription& input, std::string& failure);
+std::unique_ptr<ProcessingBlock> StartInvertFamily(const FamilyExports& exports,
+                                                   const Settings& settings,
+                                                   const WavDescription& input,
+                                                   std::string& failure);
+
+} // namespace sigrun
