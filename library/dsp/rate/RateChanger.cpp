@@ -9,15 +9,15 @@ QualityRecipe RecipeFor(Quality quality)
     switch (quality)
     {
     case Quality::Low:
-        return {80.0, 0.93, 0.005};
+        return {80.0, 0.93, 0.004};
     case Quality::Medium:
-        return {100.0, 0.93, 0.005};
+        return {100.0, 0.93, 0.004};
     case Quality::High:
-        return {120.0, 0.935, 0.005};
+        return {120.0, 0.935, 0.004};
     case Quality::Best:
-        return {140.0, 0.935, 0.005};
+        return {140.0, 0.935, 0.004};
     }
-    return {120.0, 0.935, 0.005};
+    return {120.0, 0.935, 0.004};
 }
 
 std::unique_ptr<RateChanger> RateChanger::Create(double rateIn, double rateOut, int32_t channels,

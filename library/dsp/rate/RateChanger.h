@@ -11,7 +11,8 @@ namespace sigkit::dsp {
 // Quality presets of the rate changer: the stop band (aliases and images included) lies
 // 80 / 100 / 120 / 140 dB down. At every preset the band is the same: the stop band starts at
 // half the lower of the two rates, the gain is 3 dB down no lower than 0.95 of it, and the pass
-// band ripples by at most 0.005 dB up to 0.93 (Low, Medium) or 0.935 (High, Best) of it.
+// band ripples by at most 0.004 dB either way (0.008 dB from its lowest to its highest) up to 0.93
+// (Low, Medium) or 0.935 (High, Best) of it.
 enum class Quality : int32_t
 {
     Low,
