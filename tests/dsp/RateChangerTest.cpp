@@ -286,6 +286,33 @@ TEST(RateChanger, AnySplitIntoCallsGivesTheSameBits)
     }
 }
 
+// Random rate pairs (whole Hz from 1 kHz to 3 MHz, any ratio between), channel counts and
+// splits: the length is exact and the bits do not depend on the split.
+TEST(RateChanger, RandomRatesKeepLengthAndStreamingBits)
+{
+    std::mt19937 random(2024);
+    std::uniform_real_distribution<double> logRate(std::log(1000.0), std::log(3e6));
+    for (int trial = 0; trial < 24; ++trial)
+    {
+        const double in = std::round(std::exp(logRate(random)));
+        const double out = std::round(std::exp(logRate(random)));
+        const int channels = 1 + static_cast<int>(random() % 3);
+        std::unique_ptr<RateChanger> rc = RateChanger::Create(in, out, channels, Quality::Low);
+        ASSERT_NE(rc, nullptr) << in << " -> " << out;
+        const auto frames = static_cast<std::size_t>(std::min(20000.0, 20000.0 * in / out) + 1);
+        const std::vector<float> x = Noise(frames * static_cast<std::size_t>(channels), trial);
+        const std::vector<float> whole = RunAll(*rc, x);
+        EXPECT_EQ(static_cast<int64_t>(whole.size()) / channels,
+                  Rounded(static_cast<int64_t>(frames), in, out))
+            << in << " -> " << out;
+        rc->Reset();
+        const std::vector<float> pieces = RunInPieces(*rc, x, static_cast<uint32_t>(trial));
+        ASSERT_EQ(pieces.size(), whole.size()) << in << " -> " << out;
+        EXPECT_EQ(std::memcmp(pieces.data(), whole.data(), whole.size() * sizeof(float)), 0)
+            << in << " -> " << out;
+    }
+}
+
 // Channels are filtered alike and apart: each channel of a frame (I and Q of a complex signal,
 // left and right) comes out with the bits it has alone.
 TEST(RateChanger, EachChannelOfAFrameGivesItsMonoBits)

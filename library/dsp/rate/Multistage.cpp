@@ -279,7 +279,10 @@ int32_t Multistage::RunFlush(float* const* out, std::ptrdiff_t outStride)
     int32_t written = 0;
     int64_t real = framesIn;
     const std::size_t last = stages.size() - 1;
-    for (std::size_t s = 0; s <= last; ++s)
+    // Stage by stage, each runs out its tail (zeros after its input, until its outputs no longer
+    // reach the input), the last one until the output has its full length. That can come before
+    // an earlier stage's tail is out: then the flush ends there.
+    for (std::size_t s = 0; s <= last && framesOut < finalTarget; ++s)
     {
         Stage& stage = stages[s];
         const int64_t target =
@@ -289,17 +292,19 @@ int32_t Multistage::RunFlush(float* const* out, std::ptrdiff_t outStride)
         {
             const int64_t produced =
                 std::visit([](const auto& st) { return st.Produced(); }, stage);
-            if (produced >= target)
+            if (produced >= target || framesOut >= finalTarget)
                 break;
             written += Drain(s, target - produced, out, outStride, written);
             const int64_t now = std::visit([](const auto& st) { return st.Produced(); }, stage);
-            if (now >= target)
+            if (now >= target || framesOut >= finalTarget)
                 break;
             if (now == produced)
             {
                 const int32_t room = std::visit([](const auto& st) { return st.Room(); }, stage);
-                const int32_t zeros = std::min(blocks[s], room);
-                std::visit([&](auto& st) { st.WriteZeros(zeros); }, stage);
+                assert(room > 0);
+                if (room <= 0)
+                    break;
+                std::visit([&](auto& st) { st.WriteZeros(std::min(blocks[s], room)); }, stage);
             }
         }
         real = target;
