@@ -398,6 +398,22 @@ TEST(RateChanger, EqualRatesPassFramesThroughUnchanged)
     EXPECT_EQ(RunAll(*rc, x), x);
 }
 
+// 390800 -> 2032 Hz: after the half-bands the ratio 16256/24425 has too many branches for an
+// exact rational bank (and an earlier cut, 4064/24425, too long a prototype): the interpolated
+// bank serves, at every quality.
+TEST(RateChanger, RatiosBeyondAnExactBankUseTheInterpolatedOne)
+{
+    for (const Quality q : {Quality::Low, Quality::Best})
+    {
+        RateStatus status = RateStatus::DesignFailed;
+        std::unique_ptr<RateChanger> rc = RateChanger::Create(390800, 2032, 1, q, &status);
+        ASSERT_NE(rc, nullptr) << RateStatusText(status);
+        EXPECT_EQ(rc->Plan().stages.back().kind, StageKind::Bank);
+        EXPECT_EQ(RunAll(*rc, Noise(100000, 3)).size(),
+                  static_cast<std::size_t>(Rounded(100000, 390800, 2032)));
+    }
+}
+
 TEST(RateChanger, RefusesRatesRatiosAndChannelCountsItCannotServe)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();

@@ -86,7 +86,10 @@ StagePlan PolyphasePlan(const MultistageSpec& spec, double rateIn, double rateOu
     stage.up = up / g;
     stage.down = down / g;
     const double taps = BranchTaps(spec, rateIn);
-    if (stage.up <= kMaxRationalPhases)
+    // A rational bank of L branches needs a prototype of about L·T taps; beyond what a design
+    // may hold (with room for the estimate's error), the interpolated bank serves instead.
+    const double designable = 0.5 * static_cast<double>(kMaxDesignTaps);
+    if (stage.up <= kMaxRationalPhases && taps * static_cast<double>(stage.up) <= designable)
     {
         stage.kind = StageKind::Rational;
         stage.phases = static_cast<int32_t>(stage.up);
@@ -97,6 +100,12 @@ StagePlan PolyphasePlan(const MultistageSpec& spec, double rateIn, double rateOu
         stage.kind = StageKind::Bank;
         stage.phases = BankPhases(spec.attenuation);
         stage.macsPerOutput = static_cast<int32_t>(4.0 * (taps + 1.0) + 6.0);
+        if (taps * stage.phases > designable)
+        {
+            // Not designable: a transition too narrow for the rate this stage runs at.
+            stage.macsPerInput = std::numeric_limits<double>::infinity();
+            return stage;
+        }
     }
     stage.taps = static_cast<int32_t>(taps) * stage.phases;
     stage.macsPerInput = stage.macsPerOutput * rateOut / spec.rateIn;
