@@ -99,15 +99,15 @@ void RateThroughput(benchmark::State& state, const RateCase* c, Quality quality)
 
 void ChannelThroughput(benchmark::State& state)
 {
-    MultistageSpec spec;
-    spec.rateIn = 2400000.0;
-    spec.passEdge = 5000.0;
-    spec.stopEdge = 6000.0;
-    spec.rateOut = ConvenientRate(spec.rateIn, spec.passEdge, spec.stopEdge);
-    spec.attenuation = 100.0;
-    spec.passRipple = 0.1;
-    spec.channels = 2;
-    std::unique_ptr<Multistage> m = Multistage::Create(spec);
+    MultistageSpec request;
+    request.rateIn = 2400000.0;
+    request.passEdge = 5000.0;
+    request.stopEdge = 6000.0;
+    request.rateOut = ConvenientRate(request.rateIn, request.passEdge, request.stopEdge);
+    request.attenuation = 100.0;
+    request.passRipple = 0.1;
+    request.channels = 2;
+    std::unique_ptr<Multistage> m = Multistage::Create(request);
     const std::vector<float> x = Signal(kFrames, 2);
     std::vector<float> y(2 * static_cast<std::size_t>(m->MaxOutput(kFrames)));
     for (auto _ : state)

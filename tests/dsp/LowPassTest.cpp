@@ -21,13 +21,14 @@ void ExpectSymmetricOdd(const std::vector<double>& taps)
 }
 
 // Measured in double precision (a DTFT of the taps), not taken from the design's own figures.
-void ExpectMeets(const std::vector<double>& taps, const LowPassSpec& spec, double gain = 1.0)
+void ExpectMeets(const std::vector<double>& taps, const LowPassSpec& request, double gain = 1.0)
 {
-    const LowPassFigures f = MeasureLowPass(taps, spec.passEdge, spec.stopEdge, gain);
-    EXPECT_GE(f.AttenuationDb(), spec.attenuation);
-    const double ripple = spec.passRipple > 0.0
-                              ? spec.passRipple
-                              : 20.0 * std::log10(1.0 + std::pow(10.0, -spec.attenuation / 20.0));
+    const LowPassFigures f = MeasureLowPass(taps, request.passEdge, request.stopEdge, gain);
+    EXPECT_GE(f.AttenuationDb(), request.attenuation);
+    const double ripple =
+        request.passRipple > 0.0
+            ? request.passRipple
+            : 20.0 * std::log10(1.0 + std::pow(10.0, -request.attenuation / 20.0));
     EXPECT_LE(f.RippleDb(), ripple);
 }
 
@@ -49,12 +50,12 @@ TEST(KaiserDesign, MeetsItsSpecMeasured)
         {0.45, 0.5, 140.0, 0.0},
         {0.02, 0.025, 120.0, 0.001},
     };
-    for (const LowPassSpec& spec : specs)
+    for (const LowPassSpec& request : specs)
     {
         std::vector<double> taps;
-        ASSERT_EQ(DesignKaiser(spec, taps), DesignStatus::Ok);
+        ASSERT_EQ(DesignKaiser(request, taps), DesignStatus::Ok);
         ExpectSymmetricOdd(taps);
-        ExpectMeets(taps, spec);
+        ExpectMeets(taps, request);
         EXPECT_NEAR(std::accumulate(taps.begin(), taps.end(), 0.0), 1.0, 1e-12);
     }
 }
@@ -67,35 +68,35 @@ TEST(EquirippleDesign, MeetsItsSpecMeasuredAndIsShorterThanTheWindowDesign)
         {0.05, 0.06, 100.0, 0.01},
         {0.3, 0.32, 80.0, 0.0},
     };
-    for (const LowPassSpec& spec : specs)
+    for (const LowPassSpec& request : specs)
     {
         std::vector<double> equiripple;
         std::vector<double> kaiser;
         bool wasEquiripple = false;
-        ASSERT_EQ(DesignEquiripple(spec, equiripple, &wasEquiripple), DesignStatus::Ok);
-        ASSERT_EQ(DesignKaiser(spec, kaiser), DesignStatus::Ok);
+        ASSERT_EQ(DesignEquiripple(request, equiripple, &wasEquiripple), DesignStatus::Ok);
+        ASSERT_EQ(DesignKaiser(request, kaiser), DesignStatus::Ok);
         EXPECT_TRUE(wasEquiripple);
         ExpectSymmetricOdd(equiripple);
-        ExpectMeets(equiripple, spec);
+        ExpectMeets(equiripple, request);
         EXPECT_LT(equiripple.size(), kaiser.size());
     }
 }
 
 TEST(EquirippleDesign, TwoTapsFewerNoLongerMeetTheSpec)
 {
-    const LowPassSpec spec{0.2, 0.23, 100.0, 0.01};
+    const LowPassSpec request{0.2, 0.23, 100.0, 0.01};
     std::vector<double> taps;
-    ASSERT_EQ(DesignEquiripple(spec, taps), DesignStatus::Ok);
+    ASSERT_EQ(DesignEquiripple(request, taps), DesignStatus::Ok);
     // The same weighting (allowed ripple over allowed stop-band gain), two taps shorter.
-    const double passDeviation = 1.0 - std::pow(10.0, -spec.passRipple / 20.0);
-    const double weight = passDeviation / std::pow(10.0, -spec.attenuation / 20.0);
+    const double passDeviation = 1.0 - std::pow(10.0, -request.passRipple / 20.0);
+    const double weight = passDeviation / std::pow(10.0, -request.attenuation / 20.0);
     std::vector<double> shorter;
     ASSERT_EQ(DesignRemez(static_cast<int32_t>(taps.size()) - 2,
-                          {{0.0, spec.passEdge, 1.0, 1.0}, {spec.stopEdge, 0.5, 0.0, weight}},
+                          {{0.0, request.passEdge, 1.0, 1.0}, {request.stopEdge, 0.5, 0.0, weight}},
                           shorter),
               RemezResult::Ok);
-    const LowPassFigures f = MeasureLowPass(shorter, spec.passEdge, spec.stopEdge);
-    EXPECT_TRUE(f.AttenuationDb() < spec.attenuation || f.RippleDb() > spec.passRipple);
+    const LowPassFigures f = MeasureLowPass(shorter, request.passEdge, request.stopEdge);
+    EXPECT_TRUE(f.AttenuationDb() < request.attenuation || f.RippleDb() > request.passRipple);
 }
 
 TEST(HalfBandDesign, EveryOtherTapIsZeroAndTheCentreIsAHalf)
@@ -140,7 +141,7 @@ TEST(PrototypeDesign, MeetsItsSpecAtTheFullRate)
     struct Case
     {
         int32_t phases;
-        LowPassSpec spec; // at the branch rate
+        LowPassSpec request; // at the branch rate
     };
     const Case cases[] = {
         {1, {0.4, 0.5, 100.0, 0.01}},
@@ -151,11 +152,11 @@ TEST(PrototypeDesign, MeetsItsSpecAtTheFullRate)
     for (const Case& c : cases)
     {
         std::vector<double> taps;
-        ASSERT_EQ(DesignPrototype(c.spec, c.phases, taps), DesignStatus::Ok) << c.phases;
+        ASSERT_EQ(DesignPrototype(c.request, c.phases, taps), DesignStatus::Ok) << c.phases;
         ExpectSymmetricOdd(taps);
         const double L = c.phases;
-        const LowPassSpec full{c.spec.passEdge / L, c.spec.stopEdge / L, c.spec.attenuation,
-                               c.spec.passRipple};
+        const LowPassSpec full{c.request.passEdge / L, c.request.stopEdge / L,
+                               c.request.attenuation, c.request.passRipple};
         ExpectMeets(taps, full, L);
         for (int32_t p = 0; p < c.phases; ++p)
         {
@@ -163,7 +164,7 @@ TEST(PrototypeDesign, MeetsItsSpecAtTheFullRate)
             for (std::size_t i = static_cast<std::size_t>(p); i < taps.size(); i += c.phases)
                 branch += taps[i];
             // 0 Hz lies in the pass band: within its ripple.
-            EXPECT_NEAR(branch, 1.0, std::pow(10.0, c.spec.passRipple / 20.0) - 1.0)
+            EXPECT_NEAR(branch, 1.0, std::pow(10.0, c.request.passRipple / 20.0) - 1.0)
                 << c.phases << " branch " << p;
         }
     }

@@ -22,15 +22,15 @@ constexpr double kTwoPi = 6.283185307179586476925;
 // 10 % of the band) 100 dB down, ripple ±0.1 dB, decimated to the lowest convenient rate.
 MultistageSpec ChannelSpec()
 {
-    MultistageSpec spec;
-    spec.rateIn = 2400000.0;
-    spec.passEdge = 5000.0;
-    spec.stopEdge = 6000.0;
-    spec.rateOut = ConvenientRate(spec.rateIn, spec.passEdge, spec.stopEdge);
-    spec.attenuation = 100.0;
-    spec.passRipple = 0.1;
-    spec.channels = 2;
-    return spec;
+    MultistageSpec request;
+    request.rateIn = 2400000.0;
+    request.passEdge = 5000.0;
+    request.stopEdge = 6000.0;
+    request.rateOut = ConvenientRate(request.rateIn, request.passEdge, request.stopEdge);
+    request.attenuation = 100.0;
+    request.passRipple = 0.1;
+    request.channels = 2;
+    return request;
 }
 
 // Complex tones e^(j2πfn/rate) of the given amplitudes, as I and Q arrays.
@@ -81,10 +81,10 @@ TEST(ChannelDecimation, ConvenientRateIsTheLowestWholeDivisorThatHoldsTheBand)
 
 TEST(ChannelDecimation, TenKilohertzBandAt2400kHzKeepsTheBandAndRejectsTheNeighbour)
 {
-    const MultistageSpec spec = ChannelSpec();
-    ASSERT_EQ(spec.rateOut, 12000.0);
+    const MultistageSpec request = ChannelSpec();
+    ASSERT_EQ(request.rateOut, 12000.0);
     RateStatus status = RateStatus::Ok;
-    std::unique_ptr<Multistage> m = Multistage::Create(spec, &status);
+    std::unique_ptr<Multistage> m = Multistage::Create(request, &status);
     ASSERT_NE(m, nullptr) << RateStatusText(status);
     // A few multiply-adds per input, not thousands.
     EXPECT_LT(m->Plan().macsPerInput, 12.0);
@@ -100,7 +100,7 @@ TEST(ChannelDecimation, TenKilohertzBandAt2400kHzKeepsTheBandAndRejectsTheNeighb
         {
             m->Reset();
             std::vector<float> I, Q, outI, outQ;
-            ComplexTones(count, spec.rateIn, {{f, 0.05}, {other, 0.5}}, I, Q);
+            ComplexTones(count, request.rateIn, {{f, 0.05}, {other, 0.5}}, I, Q);
             RunIq(*m, I, Q, outI, outQ);
             ASSERT_EQ(outI.size(), count / 200);
             // The wanted tone's amplitude and phase, then everything else that comes out.
@@ -108,7 +108,7 @@ TEST(ChannelDecimation, TenKilohertzBandAt2400kHzKeepsTheBandAndRejectsTheNeighb
             std::complex<double> sum = 0.0;
             for (std::size_t k = skip; k < outI.size() - skip; ++k)
             {
-                const double turns = f * static_cast<double>(k) / spec.rateOut;
+                const double turns = f * static_cast<double>(k) / request.rateOut;
                 sum += std::complex<double>(outI[k], outQ[k]) *
                        std::polar(1.0, -kTwoPi * (turns - std::floor(turns)));
             }
@@ -117,7 +117,7 @@ TEST(ChannelDecimation, TenKilohertzBandAt2400kHzKeepsTheBandAndRejectsTheNeighb
             double rest = 0.0;
             for (std::size_t k = skip; k < outI.size() - skip; ++k)
             {
-                const double turns = f * static_cast<double>(k) / spec.rateOut;
+                const double turns = f * static_cast<double>(k) / request.rateOut;
                 rest += std::norm(std::complex<double>(outI[k], outQ[k]) -
                                   wanted * std::polar(1.0, kTwoPi * (turns - std::floor(turns))));
             }
@@ -129,10 +129,10 @@ TEST(ChannelDecimation, TenKilohertzBandAt2400kHzKeepsTheBandAndRejectsTheNeighb
 // Real taps filter I and Q alike and apart: the I/Q of two real signals gives each one's bits.
 TEST(ChannelDecimation, IqOfTwoRealSignalsGivesEachOnesBits)
 {
-    MultistageSpec spec = ChannelSpec();
-    std::unique_ptr<Multistage> iq = Multistage::Create(spec, nullptr);
-    spec.channels = 1;
-    std::unique_ptr<Multistage> real = Multistage::Create(spec, nullptr);
+    MultistageSpec request = ChannelSpec();
+    std::unique_ptr<Multistage> iq = Multistage::Create(request, nullptr);
+    request.channels = 1;
+    std::unique_ptr<Multistage> real = Multistage::Create(request, nullptr);
     ASSERT_NE(iq, nullptr);
     ASSERT_NE(real, nullptr);
     std::mt19937 random(3);
@@ -187,26 +187,26 @@ TEST(ChannelDecimation, ArraysAndInterleavedFramesGiveTheSameBits)
 
 TEST(ChannelDecimation, RefusesBandsTheRatesCannotHold)
 {
-    MultistageSpec spec = ChannelSpec();
+    MultistageSpec request = ChannelSpec();
     const auto refused = [](const MultistageSpec& s) {
         RateStatus status = RateStatus::Ok;
         const bool made = Multistage::Create(s, &status) != nullptr;
         return made ? RateStatus::Ok : status;
     };
-    spec.stopEdge = 6001.0; // beyond half the output rate
-    EXPECT_EQ(refused(spec), RateStatus::BadBand);
-    spec = ChannelSpec();
-    spec.passEdge = 6000.0; // not below the stop edge
-    EXPECT_EQ(refused(spec), RateStatus::BadBand);
-    spec = ChannelSpec();
-    spec.passEdge = std::nan("");
-    EXPECT_EQ(refused(spec), RateStatus::BadBand);
-    spec = ChannelSpec();
-    spec.attenuation = 5.0;
-    EXPECT_EQ(refused(spec), RateStatus::BadAttenuation);
-    spec = ChannelSpec();
-    spec.passRipple = 0.0;
-    EXPECT_EQ(refused(spec), RateStatus::BadRipple);
+    request.stopEdge = 6001.0; // beyond half the output rate
+    EXPECT_EQ(refused(request), RateStatus::BadBand);
+    request = ChannelSpec();
+    request.passEdge = 6000.0; // not below the stop edge
+    EXPECT_EQ(refused(request), RateStatus::BadBand);
+    request = ChannelSpec();
+    request.passEdge = std::nan("");
+    EXPECT_EQ(refused(request), RateStatus::BadBand);
+    request = ChannelSpec();
+    request.attenuation = 5.0;
+    EXPECT_EQ(refused(request), RateStatus::BadAttenuation);
+    request = ChannelSpec();
+    request.passRipple = 0.0;
+    EXPECT_EQ(refused(request), RateStatus::BadRipple);
 }
 
 } // namespace

@@ -12,11 +12,11 @@ namespace sigkit::dsp {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
-// Longest design that is measured and lengthened until it meets its spec; longer ones rely on the
-// length estimate with a margin.
+// Longest design that is measured and lengthened until it meets its request; longer ones rely on
+// the length estimate with a margin.
 constexpr int64_t kMeasuredLength = 8191;
 constexpr double kUnmeasuredMarginDb = 3.0;
-// The prototype's interpolator lies this far beyond the spec's attenuation, so that its own
+// The prototype's interpolator lies this far beyond the request's attenuation, so that its own
 // ripple and images do not add to the figures.
 constexpr double kInterpolatorMarginDb = 10.0;
 // The base filter of a prototype runs at this many times its stop edge or more: the higher, the
@@ -39,23 +39,24 @@ double BesselI0(double x)
     return sum;
 }
 
-// Linear bounds of the spec: largest pass-band deviation and largest stop-band gain.
-double StopGain(const LowPassSpec& spec)
+// Linear bounds of the request: largest pass-band deviation and largest stop-band gain.
+double StopGain(const LowPassSpec& request)
 {
-    return std::pow(10.0, -spec.attenuation / 20.0);
+    return std::pow(10.0, -request.attenuation / 20.0);
 }
 
-double PassDeviation(const LowPassSpec& spec)
+double PassDeviation(const LowPassSpec& request)
 {
     // The tighter of the rise and the fall the ripple in dB allows.
-    return spec.passRipple > 0.0 ? 1.0 - std::pow(10.0, -spec.passRipple / 20.0) : StopGain(spec);
+    return request.passRipple > 0.0 ? 1.0 - std::pow(10.0, -request.passRipple / 20.0)
+                                    : StopGain(request);
 }
 
-bool Meets(const std::vector<double>& taps, const LowPassSpec& spec)
+bool Meets(const std::vector<double>& taps, const LowPassSpec& request)
 {
-    const LowPassFigures figures = MeasureLowPass(taps, spec.passEdge, spec.stopEdge);
-    const double deviation = PassDeviation(spec);
-    return figures.stopMax <= StopGain(spec) && figures.passMax <= 1.0 + deviation &&
+    const LowPassFigures figures = MeasureLowPass(taps, request.passEdge, request.stopEdge);
+    const double deviation = PassDeviation(request);
+    return figures.stopMax <= StopGain(request) && figures.passMax <= 1.0 + deviation &&
            figures.passMin >= 1.0 - deviation;
 }
 
@@ -99,15 +100,15 @@ int64_t HerrmannLength(double dp, double ds, double df)
 }
 
 // An equiripple design of length n whose peak error (from the exchange, which finds the true
-// peaks) is within the spec; `reference` carries the extremal frequencies from one length to the
+// peaks) is within the request; `reference` carries the extremal frequencies from one length to the
 // next. The caller measures the one it keeps.
-bool EquirippleTaps(const LowPassSpec& spec, int64_t n, std::vector<double>& taps,
+bool EquirippleTaps(const LowPassSpec& request, int64_t n, std::vector<double>& taps,
                     std::vector<double>& reference)
 {
-    const double deviation = PassDeviation(spec);
+    const double deviation = PassDeviation(request);
     const std::vector<RemezBand> bands = {
-        {0.0, spec.passEdge, 1.0, 1.0},
-        {spec.stopEdge, 0.5, 0.0, deviation / StopGain(spec)},
+        {0.0, request.passEdge, 1.0, 1.0},
+        {request.stopEdge, 0.5, 0.0, deviation / StopGain(request)},
     };
     std::vector<double> start = reference;
     double peak = 0.0;
@@ -177,13 +178,14 @@ const char* DesignStatusText(DesignStatus status)
     return "unknown design status";
 }
 
-DesignStatus CheckSpec(const LowPassSpec& spec)
+DesignStatus CheckSpec(const LowPassSpec& request)
 {
-    if (!(spec.passEdge > 0.0) || !(spec.stopEdge > spec.passEdge) || !(spec.stopEdge <= 0.5))
+    if (!(request.passEdge > 0.0) || !(request.stopEdge > request.passEdge) ||
+        !(request.stopEdge <= 0.5))
         return DesignStatus::BadEdges;
-    if (!(spec.attenuation >= kMinAttenuation && spec.attenuation <= kMaxAttenuation))
+    if (!(request.attenuation >= kMinAttenuation && request.attenuation <= kMaxAttenuation))
         return DesignStatus::BadAttenuation;
-    if (!(spec.passRipple >= 0.0 && spec.passRipple < 3.0))
+    if (!(request.passRipple >= 0.0 && request.passRipple < 3.0))
         return DesignStatus::BadRipple;
     return DesignStatus::Ok;
 }
@@ -207,15 +209,16 @@ int64_t KaiserLength(double attenuation, double transition)
     return MakeOdd(static_cast<int64_t>(std::ceil(std::max(3.0, n))));
 }
 
-DesignStatus DesignKaiser(const LowPassSpec& spec, std::vector<double>& taps)
+DesignStatus DesignKaiser(const LowPassSpec& request, std::vector<double>& taps)
 {
-    const DesignStatus status = CheckSpec(spec);
+    const DesignStatus status = CheckSpec(request);
     if (status != DesignStatus::Ok)
         return status;
     // The window's ripple equals its stop-band gain: a finer ripple asks for more attenuation.
-    const double attenuation = std::max(spec.attenuation, -20.0 * std::log10(PassDeviation(spec)));
-    const double transition = spec.stopEdge - spec.passEdge;
-    const double fc = 0.5 * (spec.passEdge + spec.stopEdge);
+    const double attenuation =
+        std::max(request.attenuation, -20.0 * std::log10(PassDeviation(request)));
+    const double transition = request.stopEdge - request.passEdge;
+    const double fc = 0.5 * (request.passEdge + request.stopEdge);
     int64_t n = KaiserLength(attenuation, transition);
     if (n > kMaxDesignTaps)
         return DesignStatus::TooLong;
@@ -232,7 +235,7 @@ DesignStatus DesignKaiser(const LowPassSpec& spec, std::vector<double>& taps)
     for (;;)
     {
         taps = KaiserTaps(n, fc, beta);
-        if (Meets(taps, spec))
+        if (Meets(taps, request))
             return DesignStatus::Ok;
         n = MakeOdd(n + std::max<int64_t>(2, n / 50));
         if (n > kMaxDesignTaps)
@@ -240,26 +243,27 @@ DesignStatus DesignKaiser(const LowPassSpec& spec, std::vector<double>& taps)
     }
 }
 
-int64_t EquirippleLength(const LowPassSpec& spec)
+int64_t EquirippleLength(const LowPassSpec& request)
 {
-    if (CheckSpec(spec) != DesignStatus::Ok)
+    if (CheckSpec(request) != DesignStatus::Ok)
         return 0;
-    const double dp = PassDeviation(spec);
-    const double ds = StopGain(spec);
-    return HerrmannLength(std::max(dp, ds), std::min(dp, ds), spec.stopEdge - spec.passEdge);
+    const double dp = PassDeviation(request);
+    const double ds = StopGain(request);
+    return HerrmannLength(std::max(dp, ds), std::min(dp, ds), request.stopEdge - request.passEdge);
 }
 
-DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps, bool* equiripple)
+DesignStatus DesignEquiripple(const LowPassSpec& request, std::vector<double>& taps,
+                              bool* equiripple)
 {
     if (equiripple != nullptr)
         *equiripple = false;
-    const DesignStatus status = CheckSpec(spec);
+    const DesignStatus status = CheckSpec(request);
     if (status != DesignStatus::Ok)
         return status;
-    const int64_t estimate = EquirippleLength(spec);
+    const int64_t estimate = EquirippleLength(request);
     if (estimate <= kMaxRemezTaps)
     {
-        // A length that meets the spec and one that does not, from the estimate outwards, then
+        // A length that meets the request and one that does not, from the estimate outwards, then
         // the shortest that meets it by bisection over odd lengths.
         std::vector<double> candidate;
         std::vector<double> reference;
@@ -268,7 +272,7 @@ DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps
         int64_t bad = 0;
         for (int64_t n = estimate; n <= kMaxRemezTaps; n += step(n))
         {
-            if (EquirippleTaps(spec, n, candidate, reference))
+            if (EquirippleTaps(request, n, candidate, reference))
             {
                 good = n;
                 taps = candidate;
@@ -280,7 +284,7 @@ DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps
         {
             for (int64_t n = good - step(good); bad == 0; n -= step(n))
             {
-                if (n < 3 || !EquirippleTaps(spec, n, candidate, reference))
+                if (n < 3 || !EquirippleTaps(request, n, candidate, reference))
                     bad = std::max<int64_t>(1, n);
                 else
                 {
@@ -293,7 +297,7 @@ DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps
                 int64_t half = (good - bad) / 2;
                 half += half % 2;
                 const int64_t mid = bad + (half < good - bad ? half : 2);
-                if (EquirippleTaps(spec, mid, candidate, reference))
+                if (EquirippleTaps(request, mid, candidate, reference))
                 {
                     good = mid;
                     taps = candidate;
@@ -303,23 +307,23 @@ DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps
             }
             // The measured response decides; a design that falls short by a grid point's worth
             // is lengthened.
-            for (int64_t n = good; !Meets(taps, spec); n += 2)
-                if (n + 2 > kMaxRemezTaps || !EquirippleTaps(spec, n + 2, taps, reference))
-                    return DesignKaiser(spec, taps);
+            for (int64_t n = good; !Meets(taps, request); n += 2)
+                if (n + 2 > kMaxRemezTaps || !EquirippleTaps(request, n + 2, taps, reference))
+                    return DesignKaiser(request, taps);
             if (equiripple != nullptr)
                 *equiripple = true;
             return DesignStatus::Ok;
         }
     }
-    return DesignKaiser(spec, taps);
+    return DesignKaiser(request, taps);
 }
 
 DesignStatus DesignHalfBand(double passEdge, double attenuation, std::vector<double>& taps)
 {
     if (!(passEdge > 0.0 && passEdge < 0.25))
         return DesignStatus::BadEdges;
-    const LowPassSpec spec{passEdge, 0.5 - passEdge, attenuation, 0.0};
-    const DesignStatus status = CheckSpec(spec);
+    const LowPassSpec request{passEdge, 0.5 - passEdge, attenuation, 0.0};
+    const DesignStatus status = CheckSpec(request);
     if (status != DesignStatus::Ok)
         return status;
     const int64_t kaiser = KaiserLength(attenuation, 0.5 - 2.0 * passEdge);
@@ -330,7 +334,7 @@ DesignStatus DesignHalfBand(double passEdge, double attenuation, std::vector<dou
     std::vector<double> candidate;
     for (int64_t m = std::max<int64_t>(1, kaiserM * 3 / 4); 2 * m <= kMaxRemezTaps; ++m)
     {
-        if (HalfBandTaps(passEdge, m, candidate) && Meets(candidate, spec))
+        if (HalfBandTaps(passEdge, m, candidate) && Meets(candidate, request))
         {
             taps = candidate;
             return DesignStatus::Ok;
@@ -343,14 +347,14 @@ DesignStatus DesignHalfBand(double passEdge, double attenuation, std::vector<dou
         if (4 * m - 1 > kMaxDesignTaps)
             return DesignStatus::TooLong;
         KaiserHalfBand(m, attenuation, taps);
-        if (4 * m - 1 > kMeasuredLength || Meets(taps, spec))
+        if (4 * m - 1 > kMeasuredLength || Meets(taps, request))
             return DesignStatus::Ok;
     }
 }
 
-DesignStatus DesignPrototype(const LowPassSpec& spec, int32_t phases, std::vector<double>& taps)
+DesignStatus DesignPrototype(const LowPassSpec& request, int32_t phases, std::vector<double>& taps)
 {
-    DesignStatus status = CheckSpec(spec);
+    DesignStatus status = CheckSpec(request);
     if (status != DesignStatus::Ok)
         return status;
     if (phases < 1 || phases > kMaxPrototypePhases)
@@ -358,12 +362,12 @@ DesignStatus DesignPrototype(const LowPassSpec& spec, int32_t phases, std::vecto
     const double L = static_cast<double>(phases);
     // The intermediate rate is the full rate divided by K, at least kBaseRate·stopEdge branch
     // samples.
-    const auto K = static_cast<int64_t>(std::floor(L / (kBaseRate * spec.stopEdge)));
+    const auto K = static_cast<int64_t>(std::floor(L / (kBaseRate * request.stopEdge)));
     std::vector<double> base;
     if (K <= 1)
     {
-        const LowPassSpec full{spec.passEdge / L, spec.stopEdge / L, spec.attenuation,
-                               spec.passRipple};
+        const LowPassSpec full{request.passEdge / L, request.stopEdge / L, request.attenuation,
+                               request.passRipple};
         status = DesignEquiripple(full, base);
         if (status != DesignStatus::Ok)
             return status;
@@ -372,22 +376,22 @@ DesignStatus DesignPrototype(const LowPassSpec& spec, int32_t phases, std::vecto
     else
     {
         const double k = static_cast<double>(K);
-        const LowPassSpec middle{spec.passEdge * k / L, spec.stopEdge * k / L, spec.attenuation,
-                                 spec.passRipple};
+        const LowPassSpec middle{request.passEdge * k / L, request.stopEdge * k / L,
+                                 request.attenuation, request.passRipple};
         status = DesignEquiripple(middle, base);
         if (status != DesignStatus::Ok)
             return status;
         // The interpolator only has to keep the base's images and its own ripple out of the
         // figures: a window design from the length estimate, not measured (it can be tens of
         // thousands of taps long), with margin enough for the estimate's shortfall.
-        const double smoothAttenuation = spec.attenuation + kInterpolatorMarginDb;
-        const double smoothStop = 1.0 / k - spec.stopEdge / L;
-        const int64_t ni0 =
-            KaiserLength(smoothAttenuation + kUnmeasuredMarginDb, smoothStop - spec.stopEdge / L);
+        const double smoothAttenuation = request.attenuation + kInterpolatorMarginDb;
+        const double smoothStop = 1.0 / k - request.stopEdge / L;
+        const int64_t ni0 = KaiserLength(smoothAttenuation + kUnmeasuredMarginDb,
+                                         smoothStop - request.stopEdge / L);
         if (ni0 > kMaxDesignTaps)
             return DesignStatus::TooLong;
         const std::vector<double> interpolator =
-            KaiserTaps(ni0, 0.5 * (smoothStop + spec.stopEdge / L),
+            KaiserTaps(ni0, 0.5 * (smoothStop + request.stopEdge / L),
                        KaiserBeta(smoothAttenuation + kUnmeasuredMarginDb));
         const auto n0 = static_cast<int64_t>(base.size());
         const auto ni = static_cast<int64_t>(interpolator.size());

@@ -36,8 +36,8 @@ inline constexpr double kMaxAttenuation = 200.0;
 inline constexpr int32_t kMaxDesignTaps = 1 << 21;
 inline constexpr int32_t kMaxPrototypePhases = 1 << 16;
 
-// The spec's own validity (edges, attenuation, ripple).
-DesignStatus CheckSpec(const LowPassSpec& spec);
+// The request's own validity (edges, attenuation, ripple).
+DesignStatus CheckSpec(const LowPassSpec& request);
 
 // Kaiser window shape β for a stop band `attenuation` dB down, and the odd number of taps the
 // window design needs for a transition of `transition` (cycles per sample) at that attenuation
@@ -48,20 +48,20 @@ int64_t KaiserLength(double attenuation, double transition);
 // Kaiser window design: the ideal low-pass cut at the middle of the transition, windowed. Its
 // pass-band ripple equals its stop-band gain, so a ripple finer than that raises the attenuation
 // the window is designed for. Up to 8191 taps the result is measured (Response.h) and lengthened
-// until it meets the spec; longer ones are designed 3 dB beyond it instead.
-DesignStatus DesignKaiser(const LowPassSpec& spec, std::vector<double>& taps);
+// until it meets the request; longer ones are designed 3 dB beyond it instead.
+DesignStatus DesignKaiser(const LowPassSpec& request, std::vector<double>& taps);
 
-// Herrmann, Rabiner and Chan's estimate of the odd length an equiripple design of the spec needs
-// (0 for a spec CheckSpec refuses).
-int64_t EquirippleLength(const LowPassSpec& spec);
+// Herrmann, Rabiner and Chan's estimate of the odd length an equiripple design of the request needs
+// (0 for a request CheckSpec refuses).
+int64_t EquirippleLength(const LowPassSpec& request);
 
 // Equiripple design (Remez exchange) weighted by the ratio of the allowed pass-band ripple to the
-// allowed stop-band gain: the shortest odd length whose peak error meets the spec, found from the
-// Herrmann estimate by bisection (each design starting from the extremal frequencies of the one
+// allowed stop-band gain: the shortest odd length whose peak error meets the request, found from
+// the Herrmann estimate by bisection (each design starting from the extremal frequencies of the one
 // before), then measured and lengthened if the measurement disagrees. Up to 8191 taps; beyond,
 // or when the exchange fails, the Kaiser design is returned instead (the result says Ok either
-// way: the taps meet the spec). `equiripple`, when not null, says which one it was.
-DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps,
+// way: the taps meet the request). `equiripple`, when not null, says which one it was.
+DesignStatus DesignEquiripple(const LowPassSpec& request, std::vector<double>& taps,
                               bool* equiripple = nullptr);
 
 // Half-band low-pass for decimation or interpolation by 2: symmetric about a quarter of the rate,
@@ -72,14 +72,14 @@ DesignStatus DesignEquiripple(const LowPassSpec& spec, std::vector<double>& taps
 // exchange fails.
 DesignStatus DesignHalfBand(double passEdge, double attenuation, std::vector<double>& taps);
 
-// A prototype for a polyphase bank of `phases` branches, each running at the rate the spec's
+// A prototype for a polyphase bank of `phases` branches, each running at the rate the request's
 // frequencies refer to: taps at `phases` times that rate, with a pass-band gain of `phases` (each
 // branch passes 1). Designed in two steps so that a bank of thousands of taps keeps the
 // equiripple design's length per branch: an equiripple filter (measured) at an intermediate rate
 // of at least 3·stopEdge (cycles per branch sample), then interpolated to the full rate by a
 // Kaiser low-pass whose transition runs from stopEdge to that rate minus stopEdge, designed 13 dB
-// beyond the spec's attenuation from the length estimate (not measured: it can be tens of
+// beyond the request's attenuation from the length estimate (not measured: it can be tens of
 // thousands of taps long). The length is odd, so the centre is a whole number of taps.
-DesignStatus DesignPrototype(const LowPassSpec& spec, int32_t phases, std::vector<double>& taps);
+DesignStatus DesignPrototype(const LowPassSpec& request, int32_t phases, std::vector<double>& taps);
 
 } // namespace sigkit::dsp

@@ -7,7 +7,7 @@
 // algorithm), in double precision. Frequencies are in cycles per sample: 0.5 is half the rate.
 namespace sigkit::dsp {
 
-// One band of the specification: over [low, high] the amplitude should be `desired`, and an error
+// One band of the design: over [low, high] the amplitude should be `desired`, and an error
 // there counts `weight` times.
 struct RemezBand
 {

@@ -62,21 +62,21 @@ double HalfBandCost(double band, double rate, double attenuation)
 {
     const double edge = band / rate;
     const double gain = std::pow(10.0, -attenuation / 20.0);
-    const LowPassSpec spec{edge, 0.5 - edge, attenuation, 20.0 * std::log10(1.0 + gain)};
-    const int64_t n = EquirippleLength(spec);
+    const LowPassSpec request{edge, 0.5 - edge, attenuation, 20.0 * std::log10(1.0 + gain)};
+    const int64_t n = EquirippleLength(request);
     const double m = std::ceil(static_cast<double>(n + 1) / 4.0);
     return 2.0 * m + 1.0;
 }
 
 // Estimated taps per output of a polyphase stage whose branches run at `rate`.
-double BranchTaps(const MultistageSpec& spec, double rate)
+double BranchTaps(const MultistageSpec& request, double rate)
 {
-    const LowPassSpec branch{spec.passEdge / rate, spec.stopEdge / rate, spec.attenuation,
-                             spec.passRipple};
+    const LowPassSpec branch{request.passEdge / rate, request.stopEdge / rate, request.attenuation,
+                             request.passRipple};
     return static_cast<double>(EquirippleLength(branch));
 }
 
-StagePlan PolyphasePlan(const MultistageSpec& spec, double rateIn, double rateOut, int64_t up,
+StagePlan PolyphasePlan(const MultistageSpec& request, double rateIn, double rateOut, int64_t up,
                         int64_t down)
 {
     const int64_t g = std::gcd(up, down);
@@ -85,7 +85,7 @@ StagePlan PolyphasePlan(const MultistageSpec& spec, double rateIn, double rateOu
     stage.rateOut = rateOut;
     stage.up = up / g;
     stage.down = down / g;
-    const double taps = BranchTaps(spec, rateIn);
+    const double taps = BranchTaps(request, rateIn);
     // A rational bank of L branches needs a prototype of about L·T taps; beyond what a design
     // may hold (with room for the estimate's error), the interpolated bank serves instead.
     const double designable = 0.5 * static_cast<double>(kMaxDesignTaps);
@@ -98,7 +98,7 @@ StagePlan PolyphasePlan(const MultistageSpec& spec, double rateIn, double rateOu
     else
     {
         stage.kind = StageKind::Bank;
-        stage.phases = BankPhases(spec.attenuation);
+        stage.phases = BankPhases(request.attenuation);
         stage.macsPerOutput = static_cast<int32_t>(4.0 * (taps + 1.0) + 6.0);
         if (taps * stage.phases > designable)
         {
@@ -108,11 +108,11 @@ StagePlan PolyphasePlan(const MultistageSpec& spec, double rateIn, double rateOu
         }
     }
     stage.taps = static_cast<int32_t>(taps) * stage.phases;
-    stage.macsPerInput = stage.macsPerOutput * rateOut / spec.rateIn;
+    stage.macsPerInput = stage.macsPerOutput * rateOut / request.rateIn;
     return stage;
 }
 
-StagePlan HalfBandPlan(const MultistageSpec& spec, StageKind kind, double rateIn, double rateOut)
+StagePlan HalfBandPlan(const MultistageSpec& request, StageKind kind, double rateIn, double rateOut)
 {
     StagePlan stage;
     stage.kind = kind;
@@ -122,18 +122,18 @@ StagePlan HalfBandPlan(const MultistageSpec& spec, StageKind kind, double rateIn
     stage.down = kind == StageKind::HalfBandUp ? 1 : 2;
     stage.phases = 2;
     const double fast = std::max(rateIn, rateOut);
-    const double perOutput = HalfBandCost(spec.stopEdge, fast, spec.attenuation);
+    const double perOutput = HalfBandCost(request.stopEdge, fast, request.attenuation);
     stage.taps = static_cast<int32_t>(2.0 * perOutput - 3.0);
     if (kind == StageKind::HalfBandDown)
     {
         stage.macsPerOutput = static_cast<int32_t>(perOutput);
-        stage.macsPerInput = perOutput * rateOut / spec.rateIn;
+        stage.macsPerInput = perOutput * rateOut / request.rateIn;
     }
     else
     {
         // One dot product of 2m taps per input, for the odd output; the even one is the input.
         stage.macsPerOutput = static_cast<int32_t>((perOutput - 1.0) / 2.0);
-        stage.macsPerInput = (perOutput - 1.0) * rateIn / spec.rateIn;
+        stage.macsPerInput = (perOutput - 1.0) * rateIn / request.rateIn;
     }
     return stage;
 }
@@ -229,33 +229,33 @@ bool RateRatio(double rateIn, double rateOut, int64_t& up, int64_t& down)
     return Approximate(rateOut / rateIn, up, down);
 }
 
-RateStatus PlanCascade(const MultistageSpec& spec, CascadePlan& plan)
+RateStatus PlanCascade(const MultistageSpec& request, CascadePlan& plan)
 {
     const auto rateOk = [](double r) { return r > 0.0 && r <= kMaxRate; };
-    if (!rateOk(spec.rateIn) || !rateOk(spec.rateOut))
+    if (!rateOk(request.rateIn) || !rateOk(request.rateOut))
         return RateStatus::BadRate;
-    const double ratio = spec.rateOut / spec.rateIn;
+    const double ratio = request.rateOut / request.rateIn;
     if (!(ratio <= kMaxRatio && ratio >= 1.0 / kMaxRatio))
         return RateStatus::BadRatio;
     int64_t up = 0;
     int64_t down = 0;
-    if (!RateRatio(spec.rateIn, spec.rateOut, up, down))
+    if (!RateRatio(request.rateIn, request.rateOut, up, down))
         return RateStatus::BadRatio;
-    const double lower = std::min(spec.rateIn, spec.rateOut);
-    if (!(spec.passEdge > 0.0) || !(spec.stopEdge > spec.passEdge) ||
-        !(spec.stopEdge <= 0.5 * lower))
+    const double lower = std::min(request.rateIn, request.rateOut);
+    if (!(request.passEdge > 0.0) || !(request.stopEdge > request.passEdge) ||
+        !(request.stopEdge <= 0.5 * lower))
         return RateStatus::BadBand;
-    if (!(spec.attenuation >= kMinAttenuation && spec.attenuation <= kMaxAttenuation))
+    if (!(request.attenuation >= kMinAttenuation && request.attenuation <= kMaxAttenuation))
         return RateStatus::BadAttenuation;
-    if (!(spec.passRipple > 0.0 && spec.passRipple < 3.0))
+    if (!(request.passRipple > 0.0 && request.passRipple < 3.0))
         return RateStatus::BadRipple;
-    if (spec.channels < 1 || spec.channels > kMaxChannels)
+    if (request.channels < 1 || request.channels > kMaxChannels)
         return RateStatus::BadChannels;
 
     CascadePlan best;
     best.up = up;
     best.down = down;
-    if (up == down && spec.stopEdge >= 0.5 * spec.rateIn)
+    if (up == down && request.stopEdge >= 0.5 * request.rateIn)
     {
         plan = best; // nothing to change and nothing to remove
         return RateStatus::Ok;
@@ -270,36 +270,40 @@ RateStatus PlanCascade(const MultistageSpec& spec, CascadePlan& plan)
         if (up <= down)
         {
             // h half-bands down to rateIn / 2^h, then the polyphase stage to rateOut.
-            const double middle = spec.rateIn / scale;
+            const double middle = request.rateIn / scale;
             if (h > 0)
             {
                 const double last = 2.0 * middle; // input rate of the last half-band
-                if (spec.stopEdge / last > kMaxHalfBandEdge || middle < spec.rateOut)
+                if (request.stopEdge / last > kMaxHalfBandEdge || middle < request.rateOut)
                     break;
             }
             for (int i = 0; i < h; ++i)
             {
-                const double r = spec.rateIn / std::ldexp(1.0, i);
-                candidate.stages.push_back(HalfBandPlan(spec, StageKind::HalfBandDown, r, 0.5 * r));
+                const double r = request.rateIn / std::ldexp(1.0, i);
+                candidate.stages.push_back(
+                    HalfBandPlan(request, StageKind::HalfBandDown, r, 0.5 * r));
             }
             if (up > (int64_t{1} << 40) >> h)
                 break;
-            candidate.stages.push_back(PolyphasePlan(spec, middle, spec.rateOut, up << h, down));
+            candidate.stages.push_back(
+                PolyphasePlan(request, middle, request.rateOut, up << h, down));
         }
         else
         {
             // The polyphase stage to rateOut / 2^h, then h half-bands up.
-            const double middle = spec.rateOut / scale;
+            const double middle = request.rateOut / scale;
             if (h > 0 &&
-                (middle <= spec.rateIn || spec.stopEdge / (2.0 * middle) > kMaxHalfBandEdge))
+                (middle <= request.rateIn || request.stopEdge / (2.0 * middle) > kMaxHalfBandEdge))
                 break;
             if (down > (int64_t{1} << 40) >> h)
                 break;
-            candidate.stages.push_back(PolyphasePlan(spec, spec.rateIn, middle, up, down << h));
+            candidate.stages.push_back(
+                PolyphasePlan(request, request.rateIn, middle, up, down << h));
             for (int i = h - 1; i >= 0; --i)
             {
-                const double r = spec.rateOut / std::ldexp(1.0, i + 1);
-                candidate.stages.push_back(HalfBandPlan(spec, StageKind::HalfBandUp, r, 2.0 * r));
+                const double r = request.rateOut / std::ldexp(1.0, i + 1);
+                candidate.stages.push_back(
+                    HalfBandPlan(request, StageKind::HalfBandUp, r, 2.0 * r));
             }
         }
         for (const StagePlan& stage : candidate.stages)

@@ -75,9 +75,9 @@ struct CascadePlan
 // ratio has terms up to 2^31), otherwise the closest such fraction. False when none exists.
 bool RateRatio(double rateIn, double rateOut, int64_t& up, int64_t& down);
 
-// Checks the spec and chooses the stages, with their estimated lengths and costs (taps and
+// Checks the request and chooses the stages, with their estimated lengths and costs (taps and
 // multiply-adds are estimates until the cascade is designed).
-RateStatus PlanCascade(const MultistageSpec& spec, CascadePlan& plan);
+RateStatus PlanCascade(const MultistageSpec& request, CascadePlan& plan);
 
 // The lowest convenient rate for a band kept up to passEdge and stopped from stopEdge (Hz): the
 // input rate divided by the largest whole number whose prime factors are 2, 3 and 5 that leaves

@@ -22,10 +22,10 @@ constexpr double kImageMarginDb = 3.0;
 
 Multistage::~Multistage() = default;
 
-std::unique_ptr<Multistage> Multistage::Create(const MultistageSpec& spec, RateStatus* status)
+std::unique_ptr<Multistage> Multistage::Create(const MultistageSpec& request, RateStatus* status)
 {
     std::unique_ptr<Multistage> cascade(new Multistage());
-    const RateStatus result = cascade->Build(spec);
+    const RateStatus result = cascade->Build(request);
     if (status != nullptr)
         *status = result;
     if (result != RateStatus::Ok)
@@ -33,18 +33,18 @@ std::unique_ptr<Multistage> Multistage::Create(const MultistageSpec& spec, RateS
     return cascade;
 }
 
-RateStatus Multistage::Build(const MultistageSpec& spec)
+RateStatus Multistage::Build(const MultistageSpec& request)
 {
-    RateStatus status = PlanCascade(spec, plan);
+    RateStatus status = PlanCascade(request, plan);
     if (status != RateStatus::Ok)
         return status;
-    channels = spec.channels;
+    channels = request.channels;
 
     // Piece sizes: the first stage takes kPiece inputs or fewer, each later one what the stage
     // before can give for that.
     double growth = 1.0;
     for (const StagePlan& stage : plan.stages)
-        growth = std::max(growth, stage.rateOut / spec.rateIn);
+        growth = std::max(growth, stage.rateOut / request.rateIn);
     blocks.assign(1, std::max<int32_t>(1, static_cast<int32_t>(kPiece / growth)));
     for (const StagePlan& stage : plan.stages)
     {
@@ -65,7 +65,7 @@ RateStatus Multistage::Build(const MultistageSpec& spec)
         switch (stage.kind)
         {
         case StageKind::HalfBandDown: {
-            design = DesignHalfBand(spec.stopEdge / stage.rateIn, spec.attenuation, taps);
+            design = DesignHalfBand(request.stopEdge / stage.rateIn, request.attenuation, taps);
             HalfBandDecimator half;
             ready = design == DesignStatus::Ok && half.Reset(taps, channels, block);
             stage.macsPerOutput = half.MacsPerOutput();
@@ -73,7 +73,7 @@ RateStatus Multistage::Build(const MultistageSpec& spec)
             break;
         }
         case StageKind::HalfBandUp: {
-            design = DesignHalfBand(spec.stopEdge / stage.rateOut, spec.attenuation, taps);
+            design = DesignHalfBand(request.stopEdge / stage.rateOut, request.attenuation, taps);
             HalfBandInterpolator half;
             ready = design == DesignStatus::Ok && half.Reset(taps, channels, block);
             stage.macsPerOutput = half.MacsPerOutput();
@@ -84,11 +84,11 @@ RateStatus Multistage::Build(const MultistageSpec& spec)
         case StageKind::Bank: {
             // With more than one branch a tone's images (at multiples of the input rate) all fold
             // into the output band, several of them from the base filter's equiripple stop band:
-            // a few dB more keeps their sum below the spec's attenuation.
+            // a few dB more keeps their sum below the request's attenuation.
             const double margin = stage.up > 1 ? kImageMarginDb : 0.0;
-            const LowPassSpec branch{spec.passEdge / stage.rateIn, spec.stopEdge / stage.rateIn,
-                                     std::min(kMaxAttenuation, spec.attenuation + margin),
-                                     spec.passRipple};
+            const LowPassSpec branch{
+                request.passEdge / stage.rateIn, request.stopEdge / stage.rateIn,
+                std::min(kMaxAttenuation, request.attenuation + margin), request.passRipple};
             branches = stage.phases;
             design = DesignPrototype(branch, branches, taps);
             if (design != DesignStatus::Ok)
@@ -114,14 +114,14 @@ RateStatus Multistage::Build(const MultistageSpec& spec)
         if (!ready)
             return RateStatus::DesignFailed;
         stage.taps = static_cast<int32_t>(taps.size());
-        const double outputsPerInput = stage.rateOut / spec.rateIn;
+        const double outputsPerInput = stage.rateOut / request.rateIn;
         stage.macsPerInput = stage.kind == StageKind::HalfBandUp
-                                 ? 2.0 * stage.macsPerOutput * stage.rateIn / spec.rateIn
+                                 ? 2.0 * stage.macsPerOutput * stage.rateIn / request.rateIn
                                  : stage.macsPerOutput * outputsPerInput;
         // How far ahead of an output's time its window reaches, in this stage's inputs, and so
         // how many outputs of the cascade can wait for later inputs.
         const double ahead = 0.5 * static_cast<double>(taps.size()) / branches + 3.0;
-        held += ahead * spec.rateOut / stage.rateIn;
+        held += ahead * request.rateOut / stage.rateIn;
     }
     plan.macsPerInput = 0.0;
     for (const StagePlan& stage : plan.stages)

@@ -16,7 +16,7 @@ namespace sigkit::dsp {
 
 // Multistage decimation, interpolation or any rate change of C channels of floats (I/Q: two),
 // designed from a MultistageSpec: the stages PlanCascade chooses, each designed equiripple (the
-// half-bands and the polyphase prototype meet the spec's attenuation; the prototype takes the
+// half-bands and the polyphase prototype meet the request's attenuation; the prototype takes the
 // ripple).
 //
 // Output ALIGNED: output sample k stands for time k/rateOut of the input, every stage's delay
@@ -27,8 +27,8 @@ namespace sigkit::dsp {
 class Multistage
 {
 public:
-    // Nothing (and the reason in `status`) when the spec is refused or cannot be designed.
-    static std::unique_ptr<Multistage> Create(const MultistageSpec& spec,
+    // Nothing (and the reason in `status`) when the request is refused or cannot be designed.
+    static std::unique_ptr<Multistage> Create(const MultistageSpec& request,
                                               RateStatus* status = nullptr);
     ~Multistage();
     Multistage(const Multistage&) = delete;
@@ -62,7 +62,7 @@ private:
     using Stage = std::variant<HalfBandDecimator, PolyphaseStage, BankStage, HalfBandInterpolator>;
 
     Multistage() = default;
-    RateStatus Build(const MultistageSpec& spec);
+    RateStatus Build(const MultistageSpec& request);
     int32_t Run(const float* const* in, std::ptrdiff_t inStride, int32_t frames, float* const* out,
                 std::ptrdiff_t outStride);
     int32_t RunFlush(float* const* out, std::ptrdiff_t outStride);

@@ -27,11 +27,11 @@ std::unique_ptr<RateChanger> RateChanger::Create(double rateIn, double rateOut, 
     std::unique_ptr<RateChanger> changer(new RateChanger());
     // (NaN rates pass through min and the products as NaN; PlanCascade refuses them.)
     const double half = 0.5 * std::min(rateIn, rateOut);
-    changer->spec = {
+    changer->request = {
         rateIn,  rateOut, recipe.passFraction * half, half, recipe.attenuation, recipe.passRipple,
         channels};
     RateStatus result = RateStatus::Ok;
-    changer->cascade = Multistage::Create(changer->spec, &result);
+    changer->cascade = Multistage::Create(changer->request, &result);
     if (status != nullptr)
         *status = result;
     if (!changer->cascade)
