@@ -449,6 +449,9 @@ Plan ReceiverPlan(const Case& c)
     plan.Add("1k", Shape::Steady, {{1000.0, 1.0, 0.0}}, 0.5);
     if (c.scenario != Scenario::AmAdjacent)
         plan.Add("100", Shape::Steady, {{100.0, 1.0, 0.0}}, 0.5);
+    // Broadcast FM: how closely the de-emphasis follows its time constant, high in the band.
+    if (c.job.task == Task::WideFm)
+        plan.Add("10k", Shape::Steady, {{10000.0, 1.0, 0.0}}, 0.5);
     return plan;
 }
 
@@ -550,6 +553,13 @@ void MeasureReceiver(const Case& c, const Subject& s, Row& row)
     {
         const ToneFitResult fit = FitTones(span, {100.0}, true);
         row.figures["low"] = Value(AmplitudeDb(std::abs(fit.amplitude[0]) / level));
+    }
+    const Segment* high = plan.Find("10k");
+    if (high != nullptr && level > 0.0 && SpanOf(plan, *high, out, delay, span))
+    {
+        const ToneFitResult fit = FitTones(span, {10000.0}, true);
+        const double expected = response ? std::abs(response(10000.0) / response(1000.0)) : 1.0;
+        row.figures["high"] = Value(AmplitudeDb(std::abs(fit.amplitude[0]) / level / expected));
     }
 }
 
@@ -700,9 +710,9 @@ const std::vector<Column>& ColumnsOf(const std::string& group)
         {"delay", "delay smp", 3}, {"length", "length smp", 0},
     };
     static const std::vector<Column> receiver = {
-        {"level", "1kHz dBFS", 2}, {"thd", "THD %", 4},         {"thdn", "THD+N dB", 1},
-        {"sinad", "SINAD dB", 1},  {"low", "100Hz dB", 2},      {"reject", "reject dB", 1},
-        {"delay", "delay smp", 2}, {"length", "length smp", 0},
+        {"level", "1kHz dBFS", 2},  {"thd", "THD %", 4},       {"thdn", "THD+N dB", 1},
+        {"sinad", "SINAD dB", 1},   {"low", "100Hz dB", 2},    {"high", "10kHz dB", 2},
+        {"reject", "reject dB", 1}, {"delay", "delay smp", 2}, {"length", "length smp", 0},
     };
     if (group == "rate")
         return rate;
@@ -727,7 +737,9 @@ const char* LegendOf(const std::string& group)
                "the channel's centre, the worse side; delay and length as for rate changes.";
     return "1kHz: level of the 1 kHz tone (0 dBFS: a full-scale sine); THD: harmonics 2-9; "
            "THD+N and SINAD: residual from 20 Hz to min(Fout / 2, 15 kHz); 100Hz: level of 100 Hz "
-           "against 1 kHz at the same modulation (FM: after its de-emphasis); reject: the wanted "
+           "against 1 kHz at the same modulation (FM: after its de-emphasis); 10kHz: broadcast FM, "
+           "level of 10 kHz against 1 kHz over what the de-emphasis time constant gives (0: "
+           "exact); reject: the wanted "
            "1 kHz over the unwanted tone (38 kHz modulation where it lands, against 997 Hz; the "
            "neighbour's 1.3 kHz; the other sideband's 1.7 kHz; CW: the 700 Hz beat over a "
            "carrier 600 Hz above); delay: of the audio against the "

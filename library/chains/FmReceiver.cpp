@@ -56,7 +56,13 @@ std::unique_ptr<FmReceiver> FmReceiver::Create(const ReceiverSettings& settings,
         shape.workingRate = dsp::ConvenientRate(filled.rateIn, shape.halfWidth, shape.stopEdge);
         shape.audioPass = filled.audio;
         shape.audioStop = filled.audio * (1.0 + kAudioTransition);
-        result = receiver->Build(filled, shape, 0);
+        int32_t lead = 0;
+        if (filled.squelch && shape.workingRate > 0.0)
+        {
+            receiver->squelch.emplace(dsp::SquelchSettings{}, shape.workingRate);
+            lead = receiver->squelch->Delay();
+        }
+        result = receiver->Build(filled, shape, lead);
     }
     const double Fw = receiver->Shape().workingRate;
     if (result == ReceiverStatus::Ok &&
@@ -79,6 +85,17 @@ std::unique_ptr<FmReceiver> FmReceiver::Create(const ReceiverSettings& settings,
 void FmReceiver::Demodulate(float* I, float* Q, int32_t n, float* audio)
 {
     discriminator.Process(I, Q, n, audio);
+    if (squelch)
+        squelch->Process(I, Q, audio, n, audio);
+    if (deemphasis)
+        deemphasis->Process(audio, n);
+}
+
+void FmReceiver::DemodulateTail(float* audio)
+{
+    if (!squelch)
+        return;
+    const int32_t n = squelch->Flush(audio);
     if (deemphasis)
         deemphasis->Process(audio, n);
 }
@@ -86,6 +103,8 @@ void FmReceiver::Demodulate(float* I, float* Q, int32_t n, float* audio)
 void FmReceiver::ResetDemodulator()
 {
     discriminator.Reset();
+    if (squelch)
+        squelch->Reset();
     if (deemphasis)
         deemphasis->Reset();
 }

@@ -3,6 +3,7 @@
 #include "chains/Receiver.h"
 #include "dsp/demod/Deemphasis.h"
 #include "dsp/demod/FmDiscriminator.h"
+#include "dsp/demod/Squelch.h"
 
 #include <memory>
 #include <optional>
@@ -18,6 +19,11 @@ namespace sigkit::chains {
 // (Deemphasis) runs at the working rate. The phase step stands for the time half a working
 // sample before its sample: the audio is that much late (0.1 output samples from 240 kHz to
 // 48 kHz).
+//
+// The discriminator turns noise of any level into audio at full loudness, so the squelch
+// (`squelch`, on by default; Squelch) mutes the audio while the channel holds no carrier:
+// it opens at a carrier-to-noise ratio of about 4 dB and closes below about 0 dB, judged over
+// 0.1 s ahead, fading over 10 ms.
 class FmReceiver final : public Receiver
 {
 public:
@@ -27,9 +33,11 @@ public:
 private:
     FmReceiver() = default;
     void Demodulate(float* I, float* Q, int32_t n, float* audio) override;
+    void DemodulateTail(float* audio) override;
     void ResetDemodulator() override;
 
     dsp::FmDiscriminator discriminator;
+    std::optional<dsp::Squelch> squelch;
     std::optional<dsp::Deemphasis> deemphasis;
 };
 

@@ -56,6 +56,7 @@ struct ReceiverSettings
     double lowCut = 300.0;            // Hz, USB, LSB: where the audio band starts
     double beat = 700.0;              // Hz, CW: the tone that a carrier at `frequency` gives
     bool agc = true;                  // AM, USB, LSB, CW: automatic gain control
+    bool squelch = true;              // FM, WFM: mute while the channel holds no carrier
 };
 
 enum class ReceiverStatus : int32_t

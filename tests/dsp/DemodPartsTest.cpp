@@ -6,12 +6,14 @@
 #include "dsp/demod/Envelope.h"
 #include "dsp/demod/FmDiscriminator.h"
 #include "dsp/demod/ProductDetector.h"
+#include "dsp/demod/Squelch.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <complex>
 #include <numbers>
+#include <random>
 #include <vector>
 
 namespace {
@@ -314,6 +316,85 @@ TEST(Agc, AnySplitGivesTheSameBits)
     const std::vector<float> whole = RunAgc({}, 12000.0, signal, level, signal.size()).out;
     for (const std::size_t block : {1u, 59u, 61u, 4096u})
         EXPECT_EQ(RunAgc({}, 12000.0, signal, level, block).out, whole) << block;
+}
+
+// ---- The squelch.
+
+// A carrier of amplitude `carrier` (from `start` s on) in complex Gaussian noise of power
+// `noise`; the audio is a ramp, so that each output sample tells which input it was.
+struct Channel
+{
+    std::vector<float> I, Q, audio;
+};
+
+Channel NoisyCarrier(double rate, double seconds, double carrier, double noise, double start)
+{
+    std::mt19937 random(5);
+    std::normal_distribution<double> gauss(0.0, std::sqrt(noise / 2.0));
+    const auto count = static_cast<std::size_t>(rate * seconds);
+    Channel c{std::vector<float>(count), std::vector<float>(count), std::vector<float>(count)};
+    for (std::size_t n = 0; n < count; ++n)
+    {
+        const double a = static_cast<double>(n) / rate >= start ? carrier : 0.0;
+        const double phase = 0.3 * static_cast<double>(n);
+        c.I[n] = static_cast<float>(a * std::cos(phase) + gauss(random));
+        c.Q[n] = static_cast<float>(a * std::sin(phase) + gauss(random));
+        c.audio[n] = static_cast<float>(n % 1000) / 1000.0f;
+    }
+    return c;
+}
+
+// The squelch over a channel in calls of 1000, its tail flushed and its delay taken out.
+std::vector<float> Squelched(const Channel& c, double rate)
+{
+    Squelch squelch({}, rate);
+    std::vector<float> out(c.I.size() + static_cast<std::size_t>(squelch.Delay()));
+    for (std::size_t at = 0; at < c.I.size(); at += 1000)
+    {
+        const auto n = static_cast<int32_t>(std::min<std::size_t>(1000, c.I.size() - at));
+        squelch.Process(c.I.data() + at, c.Q.data() + at, c.audio.data() + at, n, out.data() + at);
+    }
+    squelch.Flush(out.data() + c.I.size());
+    out.erase(out.begin(), out.begin() + squelch.Delay());
+    return out;
+}
+
+TEST(Squelch, CarrierInNoiseIsHeardFromTheFirstSampleUnchanged)
+{
+    // 10 dB of carrier to noise: open throughout, the audio exactly as it came.
+    const Channel c = NoisyCarrier(16000.0, 1.0, 0.1, 0.001, 0.0);
+    EXPECT_EQ(Squelched(c, 16000.0), c.audio);
+}
+
+TEST(Squelch, NoiseAloneIsSilentAtAnyLevel)
+{
+    for (const double power : {1e-12, 1e-4, 1.0})
+        for (float v : Squelched(NoisyCarrier(16000.0, 2.0, 0.0, power, 0.0), 16000.0))
+            ASSERT_EQ(v, 0.0f) << power;
+    // At 0 dB of carrier to noise too.
+    for (float v : Squelched(NoisyCarrier(16000.0, 2.0, 0.01, 1e-4, 0.0), 16000.0))
+        ASSERT_EQ(v, 0.0f);
+}
+
+TEST(Squelch, OpensByFadingInWhenACarrierAppears)
+{
+    const double rate = 16000.0;
+    const Channel c = NoisyCarrier(rate, 2.0, 0.1, 0.001, 1.0);
+    const std::vector<float> out = Squelched(c, rate);
+    // Closed until shortly before the carrier (the decision looks 0.1 s ahead), open after it;
+    // between, every sample a fraction of its input that never falls.
+    for (std::size_t n = 0; n < 14400; ++n)
+        ASSERT_EQ(out[n], 0.0f) << n;
+    for (std::size_t n = 17600; n < out.size(); ++n)
+        ASSERT_EQ(out[n], c.audio[n]) << n;
+    double previous = 0.0;
+    for (std::size_t n = 14400; n < 17600; ++n)
+        if (c.audio[n] > 0.0f)
+        {
+            const double fraction = out[n] / c.audio[n];
+            ASSERT_GE(fraction, previous - 1e-6) << n;
+            previous = fraction;
+        }
 }
 
 } // namespace
