@@ -3,11 +3,13 @@
 // recording flushed and reset). The main case is broadcast FM from 2.4 MHz to 48 kHz audio,
 // three stations 200 kHz wide in noise (the recording bench/gr_wfm_speed.py gives GNU Radio's
 // receiver); AM from 2.4 MHz and USB from 48 kHz beside it. Before the cases it prints each
-// receiver's stages: working rate, channel and audio cascades, multiply-adds per input frame.
+// receiver's design time and stages: working rate, channel and audio cascades, multiply-adds per
+// input frame.
 #include "chains/Receiver.h"
 
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -113,7 +115,10 @@ void PrintDesigns()
 {
     for (const ReceiverCase& c : kCases)
     {
+        const auto begin = std::chrono::steady_clock::now();
         const auto rx = Make(c);
+        const std::chrono::duration<double, std::milli> design =
+            std::chrono::steady_clock::now() - begin;
         if (!rx)
             continue;
         const auto stages = [](const sigkit::dsp::CascadePlan& plan) {
@@ -123,10 +128,11 @@ void PrintDesigns()
                         " " + std::to_string(s.taps);
             return text.empty() ? std::string("none") : text;
         };
-        std::printf("%s: working rate %.0f Hz; channel [%s] %.1f MAC/frame; audio [%s] %.2f "
-                    "MAC/frame\n",
-                    c.key, rx->Shape().workingRate, stages(rx->ChannelPlan()).c_str(),
-                    rx->ChannelPlan().macsPerInput, stages(rx->AudioPlan()).c_str(),
+        std::printf("%s: designed in %.0f ms; working rate %.0f Hz; channel [%s] %.1f MAC/frame; "
+                    "audio [%s] %.2f MAC/frame\n",
+                    c.key, design.count(), rx->Shape().workingRate,
+                    stages(rx->ChannelPlan()).c_str(), rx->ChannelPlan().macsPerInput,
+                    stages(rx->AudioPlan()).c_str(),
                     rx->AudioPlan().macsPerInput * rx->Shape().workingRate / c.rateIn);
     }
 }

@@ -7,7 +7,8 @@ namespace sigkit::dsp {
 
 Agc::Agc(const AgcSettings& settings, double rate) : settings(settings)
 {
-    D = std::max<int32_t>(0, static_cast<int32_t>(std::lround(settings.lookAhead * rate)));
+    D = static_cast<int32_t>(
+        std::clamp(std::round(settings.lookAhead * rate), 0.0, static_cast<double>(kMaxDelay)));
     decayFactor = std::pow(10.0, -settings.decay / (20.0 * rate));
     const auto size = static_cast<std::size_t>(D) + 1;
     minValue.assign(size, 0.0);

@@ -33,6 +33,9 @@ struct AgcSettings
 class Agc
 {
 public:
+    // The look-ahead holds at most this many samples (a shorter one at rates beyond 800 MHz).
+    static constexpr int32_t kMaxDelay = 1 << 22;
+
     Agc(const AgcSettings& settings, double rate);
     void Reset();
     // n samples in, n out (out may be signal): the output is D samples late, and the first D

@@ -7,8 +7,9 @@ namespace sigkit::dsp {
 
 Squelch::Squelch(const SquelchSettings& settings, double rate) : settings(settings)
 {
-    const double samples = std::max(1.0, settings.window * rate);
-    D = static_cast<int32_t>(std::lround(samples));
+    const double samples =
+        std::clamp(std::round(settings.window * rate), 1.0, static_cast<double>(kMaxDelay));
+    D = static_cast<int32_t>(samples);
     pole = std::exp(-1.0 / samples);
     warmup = D;
     rampStep = 1.0 / std::max(1.0, settings.ramp * rate);

@@ -27,6 +27,10 @@ struct SquelchSettings
 class Squelch
 {
 public:
+    // The window (and look-ahead) holds at most this many samples (a shorter one at rates beyond
+    // 40 MHz).
+    static constexpr int32_t kMaxDelay = 1 << 22;
+
     Squelch(const SquelchSettings& settings, double rate);
     void Reset();
     // n channel samples (I, Q) and their n audio samples in; n audio samples out, Delay() late
