@@ -130,16 +130,16 @@ ReceiverStatus Receiver::Build(const ReceiverSettings& filled, const ReceiverSha
     shape.stopEdge = std::min(designed.stopEdge, 0.5 * Fw);
     if (!(shape.stopEdge > designed.halfWidth))
         return ReceiverStatus::BadBand;
-    dsp::MultistageSpec channelSpec;
-    channelSpec.rateIn = R;
-    channelSpec.rateOut = Fw;
-    channelSpec.passEdge = designed.halfWidth;
-    channelSpec.stopEdge = shape.stopEdge;
-    channelSpec.attenuation = kAttenuation;
-    channelSpec.passRipple = kChannelRipple;
-    channelSpec.channels = 2;
+    dsp::MultistageSpec channelRequest;
+    channelRequest.rateIn = R;
+    channelRequest.rateOut = Fw;
+    channelRequest.passEdge = designed.halfWidth;
+    channelRequest.stopEdge = shape.stopEdge;
+    channelRequest.attenuation = kAttenuation;
+    channelRequest.passRipple = kChannelRipple;
+    channelRequest.channels = 2;
     dsp::RateStatus rate = dsp::RateStatus::Ok;
-    channel = dsp::Multistage::Create(channelSpec, &rate);
+    channel = dsp::Multistage::Create(channelRequest, &rate);
     if (!channel)
         return rate == dsp::RateStatus::BadRate || rate == dsp::RateStatus::BadRatio
                    ? ReceiverStatus::BadRate
@@ -150,15 +150,15 @@ ReceiverStatus Receiver::Build(const ReceiverSettings& filled, const ReceiverSha
     shape.audioPass = std::min(designed.audioPass, kPassFraction * shape.audioStop);
     if (!(shape.audioPass > 0.0))
         return ReceiverStatus::BadAudio;
-    dsp::MultistageSpec audioSpec;
-    audioSpec.rateIn = Fw;
-    audioSpec.rateOut = Fout;
-    audioSpec.passEdge = shape.audioPass;
-    audioSpec.stopEdge = shape.audioStop;
-    audioSpec.attenuation = kAttenuation;
-    audioSpec.passRipple = kAudioRipple;
-    audioSpec.channels = 1;
-    audio = dsp::Multistage::Create(audioSpec, &rate);
+    dsp::MultistageSpec audioRequest;
+    audioRequest.rateIn = Fw;
+    audioRequest.rateOut = Fout;
+    audioRequest.passEdge = shape.audioPass;
+    audioRequest.stopEdge = shape.audioStop;
+    audioRequest.attenuation = kAttenuation;
+    audioRequest.passRipple = kAudioRipple;
+    audioRequest.channels = 1;
+    audio = dsp::Multistage::Create(audioRequest, &rate);
     if (!audio)
         return rate == dsp::RateStatus::BadRate || rate == dsp::RateStatus::BadRatio
                    ? ReceiverStatus::BadRate
