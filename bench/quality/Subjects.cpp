@@ -2,6 +2,7 @@
 
 #include "Text.h"
 #include "WavFloat.h"
+#include "chains/Receiver.h"
 #include "platform/Process.h"
 #include "sigkit.h"
 
@@ -130,6 +131,54 @@ Subject ClassicDemod(bool am)
     return s;
 }
 
+// ---- The receivers of this library, in process.
+
+// The receiver of the job's task over the whole input in blocks of 4096 frames, then its tail.
+Subject ReceiverSubject(const char* name, std::vector<Task> tasks)
+{
+    Subject s;
+    s.name = name;
+    s.tasks = std::move(tasks);
+    s.complexInput = true;
+    s.run = [](const Signal& in, const Job& job) {
+        RequireComplex(in);
+        using sigkit::chains::ReceiverMode;
+        sigkit::chains::ReceiverSettings settings;
+        settings.mode = job.task == Task::Am         ? ReceiverMode::Am
+                        : job.task == Task::NarrowFm ? ReceiverMode::Fm
+                        : job.task == Task::WideFm   ? ReceiverMode::Wfm
+                        : job.task == Task::Usb      ? ReceiverMode::Usb
+                        : job.task == Task::Lsb      ? ReceiverMode::Lsb
+                                                     : ReceiverMode::Cw;
+        settings.rateIn = in.rate;
+        settings.frequency = job.frequency;
+        settings.rateOut = job.outRate;
+        settings.band = job.band;
+        settings.deviation = job.deviation;
+        settings.deemphasis = job.deemphasis;
+        sigkit::chains::ReceiverStatus status = sigkit::chains::ReceiverStatus::Ok;
+        const auto receiver = sigkit::chains::Receiver::Create(settings, &status);
+        if (!receiver)
+            throw std::runtime_error(sigkit::chains::ReceiverStatusText(status));
+        constexpr int32_t kBlock = 4096;
+        Signal out;
+        out.rate = job.outRate;
+        std::vector<float> buffer(
+            static_cast<std::size_t>(std::max(receiver->MaxOutput(kBlock), receiver->MaxFlush())));
+        const std::size_t frames = in.Frames();
+        for (std::size_t at = 0; at < frames; at += kBlock)
+        {
+            const auto n = static_cast<int32_t>(std::min<std::size_t>(kBlock, frames - at));
+            const int32_t got = receiver->Process(in.samples.data() + 2 * at, n, buffer.data());
+            out.samples.insert(out.samples.end(), buffer.begin(), buffer.begin() + got);
+        }
+        const int32_t tail = receiver->Flush(buffer.data());
+        out.samples.insert(out.samples.end(), buffer.begin(), buffer.begin() + tail);
+        return out;
+    };
+    return s;
+}
+
 // ---- Peers, as processes on float WAV files.
 
 struct FileExchange
@@ -245,7 +294,7 @@ std::vector<Subject> Peers(const PeerSetup& setup)
         {"GR quadrature_demod", "nbfm", {Task::NarrowFm}, true},
         {"GR wfm_rcv", "wfm", {Task::WideFm}, true},
         {"GR am_demod_cf", "am", {Task::Am}, true},
-        {"GR SSB chain", "ssb", {Task::Usb, Task::Lsb}, true},
+        {"GR SSB chain", "ssb", {Task::Usb, Task::Lsb, Task::Cw}, true},
     };
     for (const GrMode& m : modes)
     {
@@ -256,8 +305,10 @@ std::vector<Subject> Peers(const PeerSetup& setup)
         s.unavailable = gnuradio ? "" : noGnuradio;
         const std::string mode = m.mode;
         s.run = [files, mode](const Signal& in, const Job& job) {
-            const std::string which =
-                mode == "ssb" ? (job.task == Task::Usb ? "usb" : "lsb") : mode;
+            const std::string which = mode == "ssb" ? (job.task == Task::Usb   ? "usb"
+                                                       : job.task == Task::Lsb ? "lsb"
+                                                                               : "cw")
+                                                    : mode;
             const bool complexOut = which == "channel" || (which == "rational" && in.complex);
             return RunOnFiles(*files,
                               {files->setup.python, files->setup.scripts + "/gr_peer.py", which,
@@ -283,6 +334,9 @@ std::vector<Subject> AllSubjects(const PeerSetup& setup)
         all.push_back(Lpflt(quality));
     all.push_back(ClassicDemod(true));
     all.push_back(ClassicDemod(false));
+    all.push_back(ReceiverSubject("AmReceiver", {Task::Am}));
+    all.push_back(ReceiverSubject("FmReceiver", {Task::NarrowFm, Task::WideFm}));
+    all.push_back(ReceiverSubject("SsbReceiver", {Task::Usb, Task::Lsb, Task::Cw}));
     for (Subject& peer : Peers(setup))
         all.push_back(std::move(peer));
     return all;
