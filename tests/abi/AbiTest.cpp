@@ -1,10 +1,14 @@
-// The library's boundary: record layouts as C sees them, and exactly the 24 exports.
+// The library's boundary: record layouts as C sees them, and exactly the 24 original exports
+// plus the functions that sigkit_api.h declares.
 #include "sigkit.h"
+#include "sigkit_api.h"
 #include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -14,12 +18,24 @@ extern "C" size_t sigkit_c_size_of(int record);
 namespace {
 
 const std::set<std::string> kExports = {
-    "am_demod_init", "am_demod_data", "am_demod_free", "fm_demod_init", "fm_demod_data",
-    "fm_demod_free", "lpflt_init",    "lpflt_data",    "lpflt_free",    "resampl_init",
-    "resampl_data",  "resampl_free",  "iq2real_init",  "iq2real_data",  "iq2real_free",
-    "invert_init",   "invert_data",   "invert_free",   "wav_read_init", "wav_read_data",
+    "am_demod_init", "am_demod_data",  "am_demod_free",  "fm_demod_init",  "fm_demod_data",
+    "fm_demod_free", "lpflt_init",     "lpflt_data",     "lpflt_free",     "resampl_init",
+    "resampl_data",  "resampl_free",   "iq2real_init",   "iq2real_data",   "iq2real_free",
+    "invert_init",   "invert_data",    "invert_free",    "wav_read_init",  "wav_read_data",
     "wav_read_free", "wav_write_init", "wav_write_data", "wav_write_free",
 };
+
+// The functions that the versioned header declares.
+std::set<std::string> ApiHeaderFunctions()
+{
+    const std::string header = sigtest::ReadFileBytes(SIGKIT_API_HEADER);
+    const std::regex declaration(R"(SIGKIT_PUBLIC[^;(]*\b(sigkit_\w+)\s*\()");
+    std::set<std::string> names;
+    for (auto it = std::sregex_iterator(header.begin(), header.end(), declaration);
+         it != std::sregex_iterator(); ++it)
+        names.insert((*it)[1]);
+    return names;
+}
 
 std::set<std::string> DefinedDynamicSymbols()
 {
@@ -48,7 +64,50 @@ TEST(Abi, RecordsHaveTheSameLayoutInC)
 
 TEST(Abi, LibraryExportsItsCFunctionsAndNothingElse)
 {
-    EXPECT_EQ(DefinedDynamicSymbols(), kExports);
+    const std::set<std::string> api = ApiHeaderFunctions();
+    // The header is read right: the main functions of each part are among its names.
+    for (const char* name :
+         {"sigkit_version", "sigkit_strerror", "sigkit_config_init", "sigkit_create",
+          "sigkit_process", "sigkit_flush", "sigkit_destroy", "sigkit_wav_open", "sigkit_wav_read",
+          "sigkit_wav_create", "sigkit_wav_write", "sigkit_wav_close", "sigkit_wav_abandon"})
+        EXPECT_EQ(api.count(name), 1u) << name;
+    std::set<std::string> expected = kExports;
+    expected.insert(api.begin(), api.end());
+    EXPECT_EQ(DefinedDynamicSymbols(), expected);
+}
+
+TEST(Abi, ApiRecordsHaveTheSameLayoutInC)
+{
+    EXPECT_EQ(sigkit_c_size_of(6), sizeof(sigkit_config));
+    EXPECT_EQ(sigkit_c_size_of(7), sizeof(sigkit_wav_info));
+    EXPECT_EQ(sigkit_c_size_of(8), sizeof(sigkit_wav_spec));
+    EXPECT_EQ(sigkit_c_size_of(9), offsetof(sigkit_config, average));
+    EXPECT_EQ(sigkit_c_size_of(10), offsetof(sigkit_wav_info, start_time));
+    EXPECT_EQ(sizeof(sigkit_config), SIGKIT_CONFIG_SIZE_V1);
+    EXPECT_EQ(sizeof(sigkit_wav_info), SIGKIT_WAV_INFO_SIZE_V1);
+    EXPECT_EQ(sizeof(sigkit_wav_spec), SIGKIT_WAV_SPEC_SIZE_V1);
+}
+
+TEST(Abi, SonameCarriesTheMajorVersion)
+{
+    const sigtest::ProcessResult r =
+        sigtest::RunProcess("/usr/bin/objdump", {"-p", SIGKIT_LIBRARY_PATH}, "");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("SONAME               libsigkit.so." +
+                         std::to_string(SIGKIT_VERSION_MAJOR) + "\n"),
+              std::string::npos)
+        << r.out;
+    // Nothing but the C and C++ runtimes is needed.
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        if (line.find("NEEDED") != std::string::npos)
+        {
+            EXPECT_TRUE(std::regex_search(line, std::regex(R"(lib(c|m|stdc\+\+|gcc_s)\.so)")))
+                << line;
+        }
+    }
 }
 
 TEST(Abi, SharedFunctionsAreOneAddress)
