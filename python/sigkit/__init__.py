@@ -325,17 +325,30 @@ class Processor:
     def _out_floats(self) -> int:
         return 2 if self.output_complex else self.output_channels
 
-    def _run(self, call, frames: int) -> np.ndarray:
+    def max_output(self, frames: int) -> int:
+        """The most output frames that process() of `frames` frames makes (0: flush())."""
         _check(lib.sigkit_max_output(self._p, frames, self._most))
-        per_frame = self._out_floats()
-        out = np.empty(self._most[0] * per_frame, dtype=np.float32)
-        call(ffi.from_buffer("float[]", out, require_writable=True), self._most[0])
-        flat = out[: self._made[0] * per_frame]
-        return _shape(flat, self.output_complex, self.output_channels)
+        return self._most[0]
 
-    def process(self, block) -> np.ndarray:
+    def _run(self, call, frames: int, out) -> np.ndarray:
+        most = self.max_output(frames)
+        per_frame = self._out_floats()
+        if out is None:
+            flat = np.empty(most * per_frame, dtype=np.float32)
+        else:
+            flat = out.view(np.float32).reshape(-1) if isinstance(out, np.ndarray) else None
+            if (flat is None or out.dtype not in (np.float32, np.complex64)
+                    or not out.flags.c_contiguous or not out.flags.writeable):
+                raise ValueError("out must be a writable contiguous float32 or complex64 array")
+            if flat.size < most * per_frame:
+                raise ValueError(f"out holds fewer than the {most} frames this call can make")
+        call(ffi.from_buffer("float[]", flat, require_writable=True), flat.size // per_frame)
+        return _shape(flat[: self._made[0] * per_frame], self.output_complex, self.output_channels)
+
+    def process(self, block, out: Optional[np.ndarray] = None) -> np.ndarray:
         """Processes a block (complex64 for I/Q input, float32 for real) and returns the output
-        it completes (complex64 or float32)."""
+        it completes (complex64 or float32). With `out` (room for max_output(len(block))
+        frames) the output is written there and a view of it returned: no allocation."""
         flat, is_complex, per_frame = _as_frames(block)
         if is_complex != self.complex_input or (not is_complex and per_frame != self.channels):
             raise ValueError("block does not match the input (complex64 for I/Q input, float32 "
@@ -343,30 +356,37 @@ class Processor:
         frames = flat.size // per_frame
         source = ffi.from_buffer("float[]", flat)
 
-        def call(out, capacity):
-            _check(lib.sigkit_process(self._p, source, frames, out, capacity, self._made),
+        def call(target, capacity):
+            _check(lib.sigkit_process(self._p, source, frames, target, capacity, self._made),
                    "process")
 
-        return self._run(call, frames)
+        return self._run(call, frames, out)
 
-    def flush(self) -> np.ndarray:
+    def flush(self, out: Optional[np.ndarray] = None) -> np.ndarray:
         """Ends the stream and returns what the filters still hold; then only ``reset()``."""
 
-        def call(out, capacity):
-            _check(lib.sigkit_flush(self._p, out, capacity, self._made), "flush")
+        def call(target, capacity):
+            _check(lib.sigkit_flush(self._p, target, capacity, self._made), "flush")
 
-        return self._run(call, 0)
+        return self._run(call, 0, out)
 
     def reset(self) -> None:
         """Starts a new stream, as if just made."""
         _check(lib.sigkit_reset(self._p), "reset")
 
     def __call__(self, samples) -> np.ndarray:
-        """The whole array at once: process, then flush, then reset for the next array."""
-        head = self.process(samples)
-        tail = self.flush()
+        """The whole array at once: process, then flush (into one output array), then reset
+        for the next array."""
+        frames = len(samples)
+        most = self.max_output(frames) + self.max_output(0)
+        dtype = np.complex64 if self.output_complex else np.float32
+        shape = (most,) if self.output_complex or self.output_channels == 1 else \
+            (most, self.output_channels)
+        out = np.empty(shape, dtype=dtype)
+        head = self.process(samples, out)
+        tail = self.flush(out[len(head):])
         self.reset()
-        return np.concatenate([head, tail]) if len(tail) else head
+        return out[: len(head) + len(tail)]
 
 
 def _input_kind(samples) -> bool:
