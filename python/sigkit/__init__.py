@@ -61,7 +61,7 @@ def version() -> str:
     return ffi.string(lib.sigkit_version(ffi.NULL, ffi.NULL, ffi.NULL)).decode()
 
 
-__version__ = version()
+from ._version import __version__  # noqa: E402
 
 
 def kind_available(kind: str) -> bool:

@@ -210,3 +210,10 @@ def test_example_script_runs(tmp_path):
     audio, info = sigkit.read(tmp_path / "example_iq_am.wav")
     assert info.rate == 12000 and info.channels == 1 and info.frames > 30000
     assert "wrote" in result.stdout
+
+
+def test_versions_agree():
+    assert sigkit.version() == sigkit.__version__
+    project = os.environ.get("SIGKIT_PROJECT_VERSION")
+    if project is not None:
+        assert sigkit.__version__ == project
