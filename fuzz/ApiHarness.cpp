@@ -2,6 +2,7 @@
 
 #include "sigkit_api.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -56,8 +57,13 @@ void ApiProcessing(const uint8_t* data, std::size_t size)
         // Most inputs at the cheapest quality: the long designs add time, not paths.
         config.quality = data[5] % 8 == 0 ? data[6] % 4 : SIGKIT_QUALITY_LOW;
     }
+    // The record the caller owns is as long as its size says (zeros past the fuzz bytes; a size
+    // beyond any record is refused unread).
+    std::vector<unsigned char> record(
+        std::max<std::size_t>(sizeof config, std::min<uint32_t>(config.size, 70000)));
+    std::memcpy(record.data(), &config, sizeof config);
     sigkit_processor* p = nullptr;
-    const int created = sigkit_create(&config, &p);
+    const int created = sigkit_create(reinterpret_cast<const sigkit_config*>(record.data()), &p);
     Require(KnownStatus(created), "create status");
     Require((created == SIGKIT_OK) == (p != nullptr), "create result and handle agree");
     if (p == nullptr)
@@ -74,7 +80,8 @@ void ApiProcessing(const uint8_t* data, std::size_t size)
     const int capacityMode = data[112] & 3;
     const std::size_t block = 1 + ((data[113] | (data[114] << 8)) & 0xFFFF);
     std::vector<float> in((size - kHeader) / 4);
-    std::memcpy(in.data(), data + kHeader, in.size() * 4);
+    if (!in.empty())
+        std::memcpy(in.data(), data + kHeader, in.size() * 4);
     const std::size_t frames = in.size() / inFloats;
 
     std::vector<float> out;
