@@ -236,7 +236,7 @@ SIGKIT_API int32_t wav_write_free(WavWriteHandle* handle)
     return result;
 }
 
-SIGKIT_API int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle)
+SIGKIT_PUBLIC int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle)
 {
     if (handle == nullptr || handle->block == nullptr || !handle->block->IsOpen())
         return Refuse(EINVAL);
@@ -244,8 +244,8 @@ SIGKIT_API int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle)
     return 1;
 }
 
-SIGKIT_API int32_t sigkit_wav_write_abandon(WavWriteHandle* handle, char* partialPath,
-                                            size_t capacity, uint64_t* frames)
+SIGKIT_PUBLIC int32_t sigkit_wav_write_abandon(WavWriteHandle* handle, char* partialPath,
+                                               size_t capacity, uint64_t* frames)
 {
     if (partialPath != nullptr && capacity > 0)
         partialPath[0] = '\0';
@@ -269,8 +269,8 @@ SIGKIT_API int32_t sigkit_wav_write_abandon(WavWriteHandle* handle, char* partia
     return fits ? 1 : Refuse(ERANGE);
 }
 
-SIGKIT_API int32_t sigkit_wav_read_length(const WavReadHandle* handle, uint64_t* declaredBytes,
-                                          uint64_t* deliveredBytes)
+SIGKIT_PUBLIC int32_t sigkit_wav_read_length(const WavReadHandle* handle, uint64_t* declaredBytes,
+                                             uint64_t* deliveredBytes)
 {
     if (declaredBytes != nullptr)
         *declaredBytes = 0;

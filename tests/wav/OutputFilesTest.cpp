@@ -163,7 +163,7 @@ TEST(OutputPublish, FoldersAndDevicesAreNeverReplaced)
     EXPECT_EQ(Others(dir), std::vector<std::string>{"folder.wav"}); // no temporary left
 }
 
-TEST(OutputPublish, NoReplaceKeepsAnExistingNameAndThePartialFileHoldsTheRun)
+TEST(OutputPublish, NoReplaceKeepsAnExistingNameAndLeavesNothingOfItsOwn)
 {
     TempDir dir;
     const std::string path = dir.File("out.wav");
@@ -176,8 +176,8 @@ TEST(OutputPublish, NoReplaceKeepsAnExistingNameAndThePartialFileHoldsTheRun)
     EXPECT_EQ(wav_write_free(handle), 0);
     EXPECT_EQ(errno, EEXIST);
     EXPECT_EQ(ReadFileBytes(path), "previous output");
-    ExpectTrueHeader(dir.File("out.partial.wav"));
-    EXPECT_EQ(Samples(dir.File("out.partial.wav")), samples);
+    // The mode writes the output or nothing: no partial file, no temporary.
+    EXPECT_EQ(Others(dir), std::vector<std::string>{"out.wav"});
 
     // A dangling link holds the name too; a free name is published.
     fs::create_symlink(dir.File("missing"), dir.File("link.wav"));
@@ -393,7 +393,9 @@ TEST(OutputConcurrency, OfTwoNoReplaceWritersOneFailsWithExists)
         ASSERT_EQ(outcome[0] + outcome[1], 1) << outcome[0] << " " << outcome[1];
         const int winner = outcome[0] == 0 ? 0 : 1;
         EXPECT_EQ(Samples(path), samples[winner]);
-        EXPECT_EQ(Samples(dir.File("out.partial.wav")), samples[1 - winner]);
+        ExpectTrueHeader(path);
+        // The loser leaves nothing behind.
+        EXPECT_EQ(Others(dir), std::vector<std::string>{"out.wav"});
     }
 }
 
