@@ -333,6 +333,14 @@ SIGKIT_PUBLIC int sigkit_wav_abandon(sigkit_wav_writer* writer);
  * removes what it wrote (this mode writes the output or nothing). */
 SIGKIT_PUBLIC int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle);
 
+/* wav_write_free that also tells what became of the bytes: frames receives the sample frames
+ * published, or, when the output could not be published, those kept in the partial file whose
+ * path partialPath (capacity bytes) receives ("" when nothing was kept, as after losing the name
+ * in the no-replace mode, or when the path does not fit). Either may be null. 1 published; 0 with
+ * errno telling why not. The handle is freed in every case. */
+SIGKIT_PUBLIC int32_t sigkit_wav_write_finish(WavWriteHandle* handle, char* partialPath,
+                                              size_t capacity, uint64_t* frames);
+
 /* Gives up the output: what was written is completed with a true header and kept as
  * NAME.partial.wav; the output name keeps what it held. The handle is freed in every case. After
  * wav_write_data failed, this in place of wav_write_free tells where the bytes are and how many
@@ -353,6 +361,8 @@ SIGKIT_PUBLIC int32_t sigkit_wav_read_length(const WavReadHandle* handle, uint64
 
 /* Function types for callers that bind the library at run time. */
 typedef int32_t (*SigkitWavWriteNoReplaceFn)(WavWriteHandle* handle);
+typedef int32_t (*SigkitWavWriteFinishFn)(WavWriteHandle* handle, char* partialPath,
+                                          size_t capacity, uint64_t* frames);
 typedef int32_t (*SigkitWavWriteAbandonFn)(WavWriteHandle* handle, char* partialPath,
                                            size_t capacity, uint64_t* frames);
 typedef int32_t (*SigkitWavReadLengthFn)(const WavReadHandle* handle, uint64_t* declaredBytes,

@@ -78,7 +78,9 @@ TEST(Abi, LibraryExportsItsCFunctionsAndNothingElse)
     for (const char* name :
          {"sigkit_version", "sigkit_strerror", "sigkit_config_init", "sigkit_create",
           "sigkit_process", "sigkit_flush", "sigkit_destroy", "sigkit_wav_open", "sigkit_wav_read",
-          "sigkit_wav_create", "sigkit_wav_write", "sigkit_wav_close", "sigkit_wav_abandon"})
+          "sigkit_wav_create", "sigkit_wav_write", "sigkit_wav_close", "sigkit_wav_abandon",
+          "sigkit_wav_write_no_replace", "sigkit_wav_write_finish", "sigkit_wav_write_abandon",
+          "sigkit_wav_read_length"})
         EXPECT_EQ(api.count(name), 1u) << name;
     std::set<std::string> expected = kExports;
     expected.insert(api.begin(), api.end());
