@@ -1,5 +1,8 @@
 #include "platform/Terminal.h"
 
+#include "platform/Signals.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <termios.h>
@@ -42,8 +45,16 @@ void PauseForKey()
         keyMode.c_cc[VTIME] = 0;
         tcsetattr(STDIN_FILENO, TCSANOW, &keyMode);
     }
-    char key = 0;
-    [[maybe_unused]] const ssize_t got = read(STDIN_FILENO, &key, 1);
+    {
+        // A stop signal ends the wait (the read fails with EINTR) and the terminal gets its
+        // mode back all the same.
+        const StopSignals stopSignals(false);
+        char key = 0;
+        ssize_t got = 0;
+        do
+            got = read(STDIN_FILENO, &key, 1);
+        while (got < 0 && errno == EINTR && StopSignal() == 0);
+    }
     if (raw)
         tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     std::fputs("\r\n", stdout);
