@@ -110,7 +110,7 @@ int Batch::Run()
         return usable;
     // From the first output on, a stop signal ends the batch where nothing is half done: the file
     // being processed is the last.
-    const platform::StopSignals stopSignals(true);
+    const platform::StopSignals stopSignals;
     for (std::size_t i = 0; i < line.inputs.size(); ++i)
     {
         if (const int signal = platform::StopSignal(); signal != 0)

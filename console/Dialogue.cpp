@@ -185,7 +185,7 @@ int Dialogue::RunMode(int mode)
 
     CountOnStdout progress;
     // The answers are in: from here a stop signal leaves the output name as it was.
-    const platform::StopSignals stopSignals(true);
+    const platform::StopSignals stopSignals;
     return RunPass(binding, settings, input, outputName, false, progress, nullptr);
 }
 

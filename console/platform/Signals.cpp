@@ -19,7 +19,7 @@ extern "C" void NoteStopSignal(int signal)
 
 } // namespace
 
-StopSignals::StopSignals(bool restart)
+StopSignals::StopSignals()
 {
     static_assert(sizeof saved / sizeof saved[0] == kStopSignalCount);
     struct sigaction action
@@ -30,7 +30,7 @@ StopSignals::StopSignals(bool restart)
     // One handler runs at a time: the others wait until it has noted its signal.
     for (int signal : kStopSignals)
         sigaddset(&action.sa_mask, signal);
-    action.sa_flags = restart ? SA_RESTART : 0;
+    action.sa_flags = SA_RESTART;
     for (int i = 0; i < kStopSignalCount; ++i)
     {
         sigaction(kStopSignals[i], nullptr, &saved[i]);

@@ -11,9 +11,10 @@ namespace sigrun::platform {
 class StopSignals
 {
 public:
-    // restart: system calls that a signal interrupts resume (while processing: a message written
-    // to a pipe is not cut short) or fail with EINTR (while waiting for a key: the wait ends).
-    explicit StopSignals(bool restart);
+    // System calls that a signal interrupts resume where they can (SA_RESTART: a message written
+    // to a pipe is not cut short); a wait that must end on a signal waits in short turns and
+    // looks at StopSignal() between them.
+    StopSignals();
     ~StopSignals();
     StopSignals(const StopSignals&) = delete;
     StopSignals& operator=(const StopSignals&) = delete;

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -33,6 +34,9 @@ void PauseForKey()
 {
     if (!IsInputTerminal())
         return;
+    // Caught from before the terminal leaves its mode until it is back in it: a stop signal ends
+    // the wait, and the terminal is restored all the same.
+    const StopSignals stopSignals;
     std::fputs("Press any key to continue . . . ", stdout);
     std::fflush(stdout);
     termios saved{};
@@ -45,15 +49,19 @@ void PauseForKey()
         keyMode.c_cc[VTIME] = 0;
         tcsetattr(STDIN_FILENO, TCSANOW, &keyMode);
     }
+    // Waits in short turns, so that a signal that came just before a turn is seen at the next.
+    while (StopSignal() == 0)
     {
-        // A stop signal ends the wait (the read fails with EINTR) and the terminal gets its
-        // mode back all the same.
-        const StopSignals stopSignals(false);
-        char key = 0;
-        ssize_t got = 0;
-        do
-            got = read(STDIN_FILENO, &key, 1);
-        while (got < 0 && errno == EINTR && StopSignal() == 0);
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&input, 1, 200);
+        if (ready > 0)
+        {
+            char key = 0;
+            [[maybe_unused]] const ssize_t got = read(STDIN_FILENO, &key, 1);
+            break;
+        }
+        if (ready < 0 && errno != EINTR)
+            break;
     }
     if (raw)
         tcsetattr(STDIN_FILENO, TCSANOW, &saved);
