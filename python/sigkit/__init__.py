@@ -253,7 +253,9 @@ class WavWriter:
 
 def write(path, samples, rate: float, encoding: str = "s16", no_replace: bool = False) -> int:
     """Writes a whole WAV file from samples at full scale 1.0 (complex64: an I/Q recording of two
-    channels). encoding: "u8", "s16", "s24", "s32", "f32" or "f64". Result: the samples clipped."""
+    channels). encoding: "u8", "s16", "s24", "s32", "f32" or "f64". no_replace: raise SigkitError
+    where the path exists, also when another writer publishes it first (nothing of this write is
+    then kept). Result: the samples clipped."""
     flat, _, per_frame = _as_frames(samples)
     with WavWriter(path, rate, per_frame, encoding, no_replace) as writer:
         writer.write(flat.reshape(-1, per_frame) if per_frame > 1 else flat)
