@@ -14,8 +14,9 @@ namespace {
 std::vector<std::filesystem::path> Inputs(const std::string& name)
 {
     std::vector<std::filesystem::path> files;
-    for (const std::string& folder : {std::string(SIGKIT_SOURCE_DIR "/fuzz/corpus/") + name,
-                                     std::string(SIGKIT_SOURCE_DIR "/tests/fuzz/regressions/") + name})
+    for (const std::string& folder :
+         {std::string(SIGKIT_SOURCE_DIR "/fuzz/corpus/") + name,
+          std::string(SIGKIT_SOURCE_DIR "/tests/fuzz/regressions/") + name})
     {
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
@@ -61,4 +62,14 @@ TEST(FuzzReplay, WavReadExportsCorpus)
 TEST(FuzzReplay, ProcessingExportsCorpus)
 {
     Replay("processing", sigfuzz::ProcessingExports);
+}
+
+TEST(FuzzReplay, ApiProcessingCorpus)
+{
+    Replay("api", sigfuzz::ApiProcessing);
+}
+
+TEST(FuzzReplay, ApiWavReadCorpus)
+{
+    Replay("wav", sigfuzz::ApiWavRead);
 }
