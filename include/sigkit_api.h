@@ -260,13 +260,13 @@ SIGKIT_PUBLIC int sigkit_wav_read(sigkit_wav_reader* reader, float* out, size_t 
 /* Closes the file and destroys the reader; null is accepted. */
 SIGKIT_PUBLIC void sigkit_wav_close_reader(sigkit_wav_reader* reader);
 
-/* Bits of sigkit_wav_spec.flags. */
+/* Bits of sigkit_wav_format.flags. */
 #define SIGKIT_WAV_NO_REPLACE 1u /* fail with SIGKIT_E_EXISTS where the path exists */
 
 /* What sigkit_wav_create writes. */
-typedef struct sigkit_wav_spec
+typedef struct sigkit_wav_format
 {
-    uint32_t size;           /* sizeof(sigkit_wav_spec) */
+    uint32_t size;           /* sizeof(sigkit_wav_format) */
     int32_t encoding;        /* enum sigkit_encoding */
     double rate;             /* Hz, above 0 and below 2^32 */
     int32_t channels;        /* 1 .. 1024 (2 for an I/Q recording) */
@@ -276,16 +276,16 @@ typedef struct sigkit_wav_spec
     int32_t reserved;        /* 0 */
     double centre_frequency; /* Hz */
     double start_time;       /* seconds since 1970-01-01 00:00 UTC */
-} sigkit_wav_spec;
+} sigkit_wav_format;
 
 #define SIGKIT_WAV_SPEC_SIZE_V1 48u
-SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_wav_spec) == 48, "sigkit_wav_spec is 48 bytes");
-SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_wav_spec, centre_frequency) == 32,
-                         "sigkit_wav_spec.centre_frequency");
+SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_wav_format) == 48, "sigkit_wav_format is 48 bytes");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_wav_format, centre_frequency) == 32,
+                         "sigkit_wav_format.centre_frequency");
 
 /* Fills the record: size set, 48000 Hz, the channels and encoding given, no flags. */
-SIGKIT_PUBLIC int sigkit_wav_spec_init(sigkit_wav_spec* spec, int encoding, double rate,
-                                       int channels);
+SIGKIT_PUBLIC int sigkit_wav_format_init(sigkit_wav_format* shape, int encoding, double rate,
+                                         int channels);
 
 typedef struct sigkit_wav_writer sigkit_wav_writer; /* opaque */
 
@@ -293,7 +293,7 @@ typedef struct sigkit_wav_writer sigkit_wav_writer; /* opaque */
  * files" below): under a hidden temporary name beside the path until sigkit_wav_close publishes
  * it, so the path only ever holds a complete file. SIGKIT_WAV_NO_REPLACE: SIGKIT_E_EXISTS here
  * when the path exists already, and the publication is exclusive. Files past 4 GiB become RF64. */
-SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_spec* spec,
+SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_format* shape,
                                     sigkit_wav_writer** writer);
 /* Appends frames (channels floats each, full scale 1.0). Integer encodings round to the
  * nearest step (halves to even) and limit to the range, NaN as 0; floats are stored as they

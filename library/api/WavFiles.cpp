@@ -368,30 +368,30 @@ SIGKIT_PUBLIC void sigkit_wav_close_reader(sigkit_wav_reader* reader)
     delete reader;
 }
 
-SIGKIT_PUBLIC int sigkit_wav_spec_init(sigkit_wav_spec* spec, int encoding, double rate,
-                                       int channels)
+SIGKIT_PUBLIC int sigkit_wav_format_init(sigkit_wav_format* shape, int encoding, double rate,
+                                         int channels)
 {
-    if (spec == nullptr)
+    if (shape == nullptr)
         return SIGKIT_E_NULL;
-    *spec = sigkit_wav_spec{};
-    spec->size = sizeof *spec;
-    spec->encoding = encoding;
-    spec->rate = rate;
-    spec->channels = channels;
+    *shape = sigkit_wav_format{};
+    shape->size = sizeof *shape;
+    shape->encoding = encoding;
+    shape->rate = rate;
+    shape->channels = channels;
     return SIGKIT_OK;
 }
 
-SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_spec* spec,
+SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_format* shape,
                                     sigkit_wav_writer** writer)
 {
     return Guard([&]() -> int {
         if (writer == nullptr)
             return SIGKIT_E_NULL;
         *writer = nullptr;
-        if (path == nullptr || spec == nullptr)
+        if (path == nullptr || shape == nullptr)
             return SIGKIT_E_NULL;
-        sigkit_wav_spec full{};
-        int status = sigkit::api::ReadRecord(spec, SIGKIT_WAV_SPEC_SIZE_V1, sizeof full, &full);
+        sigkit_wav_format full{};
+        int status = sigkit::api::ReadRecord(shape, SIGKIT_WAV_SPEC_SIZE_V1, sizeof full, &full);
         if (status != SIGKIT_OK)
             return status;
         Encoding coding{};

@@ -203,11 +203,11 @@ class WavWriter:
                  no_replace: bool = False):
         if encoding not in ENCODINGS:
             raise ValueError(f"encoding must be one of {sorted(ENCODINGS)}")
-        spec = ffi.new("sigkit_wav_spec*")
-        lib.sigkit_wav_spec_init(spec, ENCODINGS[encoding], float(rate), int(channels))
-        spec.flags = 1 if no_replace else 0
+        shape = ffi.new("sigkit_wav_format*")
+        lib.sigkit_wav_format_init(shape, ENCODINGS[encoding], float(rate), int(channels))
+        shape.flags = 1 if no_replace else 0
         handle = ffi.new("sigkit_wav_writer**")
-        _check(lib.sigkit_wav_create(_path(path), spec, handle), f"cannot write '{path}'")
+        _check(lib.sigkit_wav_create(_path(path), shape, handle), f"cannot write '{path}'")
         self._writer = handle[0]
         self.channels = channels
         self.path = path

@@ -38,10 +38,10 @@ typedef struct sigkit_wav_info {
     double start_time;
 } sigkit_wav_info;
 
-typedef struct sigkit_wav_spec {
+typedef struct sigkit_wav_format {
     uint32_t size; int32_t encoding; double rate; int32_t channels; uint32_t flags;
     uint32_t metadata; int32_t reserved; double centre_frequency; double start_time;
-} sigkit_wav_spec;
+} sigkit_wav_format;
 
 typedef struct sigkit_processor sigkit_processor;
 typedef struct sigkit_wav_reader sigkit_wav_reader;
@@ -67,8 +67,8 @@ void sigkit_destroy(sigkit_processor* processor);
 int sigkit_wav_open(const char* path, sigkit_wav_info* info, sigkit_wav_reader** reader);
 int sigkit_wav_read(sigkit_wav_reader* reader, float* out, size_t frames, size_t* got);
 void sigkit_wav_close_reader(sigkit_wav_reader* reader);
-int sigkit_wav_spec_init(sigkit_wav_spec* spec, int encoding, double rate, int channels);
-int sigkit_wav_create(const char* path, const sigkit_wav_spec* spec, sigkit_wav_writer** writer);
+int sigkit_wav_format_init(sigkit_wav_format* shape, int encoding, double rate, int channels);
+int sigkit_wav_create(const char* path, const sigkit_wav_format* shape, sigkit_wav_writer** writer);
 int sigkit_wav_write(sigkit_wav_writer* writer, const float* in, size_t frames);
 int sigkit_wav_clipped(const sigkit_wav_writer* writer, uint64_t* samples);
 int sigkit_wav_close(sigkit_wav_writer* writer);

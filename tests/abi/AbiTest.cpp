@@ -91,12 +91,12 @@ TEST(Abi, ApiRecordsHaveTheSameLayoutInC)
 {
     EXPECT_EQ(sigkit_c_size_of(6), sizeof(sigkit_config));
     EXPECT_EQ(sigkit_c_size_of(7), sizeof(sigkit_wav_info));
-    EXPECT_EQ(sigkit_c_size_of(8), sizeof(sigkit_wav_spec));
+    EXPECT_EQ(sigkit_c_size_of(8), sizeof(sigkit_wav_format));
     EXPECT_EQ(sigkit_c_size_of(9), offsetof(sigkit_config, average));
     EXPECT_EQ(sigkit_c_size_of(10), offsetof(sigkit_wav_info, start_time));
     EXPECT_EQ(sizeof(sigkit_config), SIGKIT_CONFIG_SIZE_V1);
     EXPECT_EQ(sizeof(sigkit_wav_info), SIGKIT_WAV_INFO_SIZE_V1);
-    EXPECT_EQ(sizeof(sigkit_wav_spec), SIGKIT_WAV_SPEC_SIZE_V1);
+    EXPECT_EQ(sizeof(sigkit_wav_format), SIGKIT_WAV_SPEC_SIZE_V1);
 }
 
 TEST(Abi, SonameCarriesTheMajorVersion)

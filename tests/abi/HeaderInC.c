@@ -23,7 +23,7 @@ size_t sigkit_c_size_of(int record)
     case 7:
         return sizeof(sigkit_wav_info);
     case 8:
-        return sizeof(sigkit_wav_spec);
+        return sizeof(sigkit_wav_format);
     case 9:
         return offsetof(sigkit_config, average);
     case 10:

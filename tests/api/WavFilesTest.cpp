@@ -18,11 +18,11 @@ namespace {
 int Write(const std::string& path, int encoding, double rate, int channels,
           const std::vector<float>& samples, uint64_t* clipped = nullptr, uint32_t flags = 0)
 {
-    sigkit_wav_spec spec;
-    sigkit_wav_spec_init(&spec, encoding, rate, channels);
-    spec.flags = flags;
+    sigkit_wav_format shape;
+    sigkit_wav_format_init(&shape, encoding, rate, channels);
+    shape.flags = flags;
     sigkit_wav_writer* w = nullptr;
-    int status = sigkit_wav_create(path.c_str(), &spec, &w);
+    int status = sigkit_wav_create(path.c_str(), &shape, &w);
     if (status != SIGKIT_OK)
         return status;
     status = sigkit_wav_write(w, samples.data(), samples.size() / channels);
@@ -187,10 +187,10 @@ TEST(ApiWav, PublishesOnlyCompleteFiles)
     sigtest::TempDir dir;
     const std::string path = dir.File("out.wav");
     const std::string partial = dir.File("out.partial.wav");
-    sigkit_wav_spec spec;
-    sigkit_wav_spec_init(&spec, SIGKIT_ENCODING_S16, 48000, 1);
+    sigkit_wav_format shape;
+    sigkit_wav_format_init(&shape, SIGKIT_ENCODING_S16, 48000, 1);
     sigkit_wav_writer* w = nullptr;
-    ASSERT_EQ(sigkit_wav_create(path.c_str(), &spec, &w), SIGKIT_OK);
+    ASSERT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_OK);
     const std::vector<float> ones(1000, 0.25f);
     ASSERT_EQ(sigkit_wav_write(w, ones.data(), 1000), SIGKIT_OK);
     // Written under a hidden temporary name beside the output, nothing under the output's.
@@ -201,7 +201,7 @@ TEST(ApiWav, PublishesOnlyCompleteFiles)
     EXPECT_EQ(Others(dir, {}), std::vector<std::string>{"out.wav"});
 
     // Abandoned: the path keeps the complete file, the partial one holds what was written.
-    ASSERT_EQ(sigkit_wav_create(path.c_str(), &spec, &w), SIGKIT_OK);
+    ASSERT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_OK);
     ASSERT_EQ(sigkit_wav_write(w, ones.data(), 300), SIGKIT_OK);
     ASSERT_EQ(sigkit_wav_abandon(w), SIGKIT_OK);
     sigkit_wav_info info;
@@ -218,8 +218,8 @@ TEST(ApiWav, PublishesOnlyCompleteFiles)
     // ... and at the close, when the path appeared meanwhile: the other file stays, and this
     // writer leaves nothing.
     const std::string later = dir.File("later.wav");
-    spec.flags = SIGKIT_WAV_NO_REPLACE;
-    ASSERT_EQ(sigkit_wav_create(later.c_str(), &spec, &w), SIGKIT_OK);
+    shape.flags = SIGKIT_WAV_NO_REPLACE;
+    ASSERT_EQ(sigkit_wav_create(later.c_str(), &shape, &w), SIGKIT_OK);
     ASSERT_EQ(sigkit_wav_write(w, ones.data(), 10), SIGKIT_OK);
     sigtest::WriteFileBytes(later, "someone else's");
     EXPECT_EQ(sigkit_wav_close(w), SIGKIT_E_EXISTS);
@@ -257,16 +257,16 @@ TEST(ApiWav, RefusesBadSpecsAndPaths)
               SIGKIT_E_NOT_FOUND);
     EXPECT_FALSE(sigtest::FileExists(path));
 
-    sigkit_wav_spec spec;
-    sigkit_wav_spec_init(&spec, SIGKIT_ENCODING_F32, 8000, 1);
-    spec.metadata = SIGKIT_META_CENTRE_FREQUENCY;
+    sigkit_wav_format shape;
+    sigkit_wav_format_init(&shape, SIGKIT_ENCODING_F32, 8000, 1);
+    shape.metadata = SIGKIT_META_CENTRE_FREQUENCY;
     sigkit_wav_writer* w = nullptr;
-    EXPECT_EQ(sigkit_wav_create(path.c_str(), &spec, &w), SIGKIT_E_NOT_AVAILABLE);
-    spec.metadata = 0;
-    spec.size = 20;
-    EXPECT_EQ(sigkit_wav_create(path.c_str(), &spec, &w), SIGKIT_E_RECORD_SIZE);
+    EXPECT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_E_NOT_AVAILABLE);
+    shape.metadata = 0;
+    shape.size = 20;
+    EXPECT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_E_RECORD_SIZE);
     EXPECT_EQ(w, nullptr);
-    EXPECT_EQ(sigkit_wav_create(nullptr, &spec, &w), SIGKIT_E_NULL);
+    EXPECT_EQ(sigkit_wav_create(nullptr, &shape, &w), SIGKIT_E_NULL);
     EXPECT_EQ(sigkit_wav_write(nullptr, one.data(), 1), SIGKIT_E_NULL);
     EXPECT_EQ(sigkit_wav_close(nullptr), SIGKIT_E_NULL);
     EXPECT_EQ(sigkit_wav_abandon(nullptr), SIGKIT_OK);

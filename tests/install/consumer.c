@@ -48,10 +48,10 @@ int main(int argc, char** argv)
     CHECK(sigkit_flush(p, out + 2 * made, tail, &flushed));
     sigkit_destroy(p);
 
-    sigkit_wav_spec spec;
-    CHECK(sigkit_wav_spec_init(&spec, SIGKIT_ENCODING_S16, 8000, 2));
+    sigkit_wav_format shape;
+    CHECK(sigkit_wav_format_init(&shape, SIGKIT_ENCODING_S16, 8000, 2));
     sigkit_wav_writer* w = NULL;
-    CHECK(sigkit_wav_create(path, &spec, &w));
+    CHECK(sigkit_wav_create(path, &shape, &w));
     CHECK(sigkit_wav_write(w, out, made + flushed));
     CHECK(sigkit_wav_close(w));
 
