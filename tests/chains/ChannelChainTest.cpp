@@ -50,6 +50,8 @@ std::unique_ptr<ChannelChain> Made(const ChannelRequest& request)
 // kept at 48 kHz, where the fast filter does the work.
 const ChannelRequest kRadio = Iq(2400000, 200000, 10000);
 const ChannelRequest kKept = Iq(48000, -7000, 2000, 48000);
+// A narrow band brought down only a little: the fast filter, then a short cascade.
+const ChannelRequest kBetween = Iq(2400000, 300000, 10000, 480000);
 
 // Output frames away from both ends of a run: past the filters' start and before their tail.
 struct Middle
@@ -79,6 +81,12 @@ TEST(ChannelChain, ChoosesTheCascadeToDecimateAndTheFastFilterToKeepTheRate)
     EXPECT_EQ(kept->Output().rate, 48000.0);
     EXPECT_GT(kept->FftTaps(), 1000);
     EXPECT_EQ(kept->Plan(), nullptr);
+
+    std::unique_ptr<ChannelChain> between = Made(kBetween);
+    ASSERT_NE(between, nullptr);
+    EXPECT_GT(between->FftTaps(), 10000);
+    ASSERT_NE(between->Plan(), nullptr);
+    EXPECT_LT(between->CostPerInput(), 400.0);
 }
 
 // The channel: tones across the band come out flat to 0.1 dB; a neighbour 10 kHz away
@@ -132,29 +140,40 @@ TEST(ChannelChain, EachQualityRejectsItsAttenuation)
     }
 }
 
-// The fast filter at the input rate: the band flat, the stop band down, the rate kept.
+// The fast filter at the input rate, alone or before a cascade: the band flat, the stop band
+// (and what would alias into the band at the output rate) down.
 TEST(ChannelChain, FastFilterKeepsTheBandAndStopsTheRest)
 {
-    std::unique_ptr<ChannelChain> chain = Made(kKept);
-    ASSERT_NE(chain, nullptr);
-    const double rate = kKept.input.rate;
-    for (const double d : {-990.0, -400.0, 0.0, 600.0, 1000.0})
+    for (const ChannelRequest& request : {kKept, kBetween})
     {
-        chain->Reset();
-        const std::vector<float> y =
-            RunAll(*chain, ComplexTone(96000, kKept.frequency + d, rate, 0.5));
-        const Middle m = MiddleOf(y);
-        const ComplexFit fit = FitComplex(y, m.first, m.count, {d}, rate);
-        EXPECT_NEAR(DbOf(std::abs(fit.amplitude[0]) / 0.5), 0.0, 0.1) << d << " Hz";
-        EXPECT_LE(DbOf(fit.residualRms / 0.5), -120.0) << d << " Hz";
-    }
-    for (const double d : {-1200.0, 1200.0, 5000.0, 20000.0})
-    {
-        chain->Reset();
-        const std::vector<float> y =
-            RunAll(*chain, ComplexTone(96000, kKept.frequency + d, rate, 0.5));
-        const Middle m = MiddleOf(y);
-        EXPECT_LE(DbOf(ComplexRms(y, m.first, m.count) / 0.5), -119.0) << d << " Hz";
+        std::unique_ptr<ChannelChain> chain = Made(request);
+        ASSERT_NE(chain, nullptr);
+        const double rate = request.input.rate;
+        const double out = chain->Output().rate;
+        const double half = 0.5 * request.band;
+        const auto frames = static_cast<std::size_t>(rate / 10);
+        for (const double fraction : {-0.99, -0.4, 0.0, 0.6, 1.0})
+        {
+            const double d = fraction * half;
+            chain->Reset();
+            const std::vector<float> y =
+                RunAll(*chain, ComplexTone(frames, request.frequency + d, rate, 0.5));
+            const Middle m = MiddleOf(y);
+            const ComplexFit fit = FitComplex(y, m.first, m.count, {d}, out);
+            EXPECT_NEAR(DbOf(std::abs(fit.amplitude[0]) / 0.5), 0.0, 0.1) << out << ", " << d;
+            EXPECT_LE(DbOf(fit.residualRms / 0.5), -120.0) << out << ", " << d << " Hz";
+        }
+        for (const double d : {-1.2 * half, 1.2 * half, 5.0 * half, out + 0.3 * half,
+                               -0.5 * out - 0.2 * half, 0.4 * rate})
+        {
+            if (std::fabs(d - rate * std::round(d / rate)) < 1.2 * half)
+                continue; // (at the input rate, in the band again)
+            chain->Reset();
+            const std::vector<float> y =
+                RunAll(*chain, ComplexTone(frames, request.frequency + d, rate, 0.5));
+            const Middle m = MiddleOf(y);
+            EXPECT_LE(DbOf(ComplexRms(y, m.first, m.count) / 0.5), -119.0) << out << ", " << d;
+        }
     }
 }
 
@@ -168,7 +187,7 @@ TEST(ChannelChain, ToneComesOutAlignedWithItsInputTime)
         double d;
     };
     for (const Run& run : {Run{kRadio, 3100.0}, Run{kRadio, -4400.0}, Run{kKept, 730.0},
-                           Run{Iq(2400000, 200000, 10000, 16000), 2500.0},
+                           Run{kBetween, -2900.0}, Run{Iq(2400000, 200000, 10000, 16000), 2500.0},
                            Run{Iq(2400000, -350000, 10000, 2400000), -3000.0},
                            Run{Real(48000, 9000, 2000, 8000), 800.0}})
     {
@@ -195,7 +214,7 @@ TEST(ChannelChain, ToneComesOutAlignedWithItsInputTime)
 // many the flush will give.
 TEST(ChannelChain, LengthIsTheRoundedRatioAndLatencyIsWhatTheFlushGives)
 {
-    for (const ChannelRequest& request : {kRadio, kKept, Iq(2400000, 0, 10000, 16000)})
+    for (const ChannelRequest& request : {kRadio, kKept, kBetween, Iq(2400000, 0, 10000, 16000)})
     {
         std::unique_ptr<ChannelChain> chain = Made(request);
         ASSERT_NE(chain, nullptr);
@@ -223,7 +242,7 @@ TEST(ChannelChain, LengthIsTheRoundedRatioAndLatencyIsWhatTheFlushGives)
 TEST(ChannelChain, AnySplitIntoCallsGivesTheSameBits)
 {
     for (const ChannelRequest& request :
-         {kRadio, kKept, Iq(96000, 20000, 30000, 48000), Real(48000, 9000, 2000, 8000)})
+         {kRadio, kKept, kBetween, Iq(96000, 20000, 30000, 48000), Real(48000, 9000, 2000, 8000)})
     {
         std::unique_ptr<ChannelChain> chain = Made(request);
         ASSERT_NE(chain, nullptr);
