@@ -14,10 +14,10 @@ namespace sigkit::chains {
 
 namespace {
 
-constexpr double kTransition = 0.1;    // of the band, beyond its edge
-constexpr double kPassRipple = 0.1;    // dB either way over the band
-constexpr double kCascadeShare = 0.01; // dB of it left to the cascade after the fast filter
-constexpr double kRealGain = 2.0;      // real input: a cosine's positive half to full amplitude
+constexpr double kTransition = 0.1;     // of the band, beyond its edge
+constexpr double kPassRipple = 0.01;    // dB either way over the band
+constexpr double kCascadeShare = 0.002; // dB of it left to the cascade after the fast filter
+constexpr double kRealGain = 2.0;       // real input: a cosine's positive half to full amplitude
 constexpr double kInfinite = std::numeric_limits<double>::infinity();
 
 ChainStatus Refusal(ChainCode code, const char* format, double a = 0.0, double b = 0.0,
@@ -105,21 +105,21 @@ ChainStatus FromRateStatus(dsp::RateStatus status)
 
 // Estimated taps of the fast band filter (the equiripple estimate, or Kaiser's beyond the
 // equiripple design's reach).
-int64_t FastFilterTaps(const dsp::LowPassSpec& spec)
+int64_t FastFilterTaps(const dsp::LowPassSpec& wanted)
 {
-    const int64_t n = dsp::EquirippleLength(spec);
+    const int64_t n = dsp::EquirippleLength(wanted);
     if (n <= 8191)
         return n;
-    return dsp::KaiserLength(spec.attenuation + 3.0, spec.stopEdge - spec.passEdge);
+    return dsp::KaiserLength(wanted.attenuation + 3.0, wanted.stopEdge - wanted.passEdge);
 }
 
 // Real multiply-adds per input frame of a cascade (I and Q), infinite when it cannot be made.
-double CascadeCost(const dsp::MultistageSpec& spec)
+double CascadeCost(const dsp::MultistageSpec& wanted)
 {
     dsp::CascadePlan plan;
-    if (dsp::PlanCascade(spec, plan) != dsp::RateStatus::Ok)
+    if (dsp::PlanCascade(wanted, plan) != dsp::RateStatus::Ok)
         return kInfinite;
-    return static_cast<double>(spec.channels) * plan.macsPerInput;
+    return static_cast<double>(wanted.channels) * plan.macsPerInput;
 }
 
 } // namespace
