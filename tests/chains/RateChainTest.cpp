@@ -15,7 +15,6 @@ namespace {
 
 using namespace sigkit::chains;
 using sigkit::dsp::Quality;
-using sigtest::FitTones;
 using sigtest::FloatsOf;
 using sigtest::RunAll;
 using sigtest::RunInPieces;
@@ -65,47 +64,6 @@ TEST(RateChain, RealStaysRealWithItsChannelsAndIqStaysIq)
         EXPECT_EQ(out.channels, request.input.channels);
         EXPECT_EQ(out.complex, request.input.complex);
         EXPECT_EQ(chain->Input().rate, request.input.rate);
-    }
-}
-
-// Each channel through its own filters: a tone per channel comes out at its gain, aligned with
-// its input time (within a hundredth of an output sample), and with no image or alias of itself
-// within 130 dB at the best quality; I/Q pairs alike.
-TEST(RateChain, TonesOfEveryChannelComeOutAlignedWithoutImages)
-{
-    struct Run
-    {
-        RateRequest request;
-        std::vector<double> tones; // one per channel
-    };
-    for (const Run& run :
-         {Run{Request(8000, 48000, 2, false, Quality::Best), {1000.0, 3700.0}},
-          Run{Request(44100, 48000, 3, false, Quality::Best), {997.0, 15000.0, 19800.0}},
-          Run{Request(48000, 44100, 2, true, Quality::Best), {5000.0, 12000.0}},
-          Run{Request(240000, 48000, 1, false, Quality::Best), {21000.0}}})
-    {
-        std::unique_ptr<RateChain> chain = Made(run.request);
-        ASSERT_NE(chain, nullptr);
-        const double in = run.request.input.rate;
-        const double out = run.request.rateOut;
-        const std::vector<float> y =
-            RunAll(*chain, Tones(static_cast<std::size_t>(in / 5), run.tones, in, 0.5));
-        const auto channels = run.tones.size();
-        const std::size_t frames = y.size() / channels;
-        const std::size_t skip = frames / 5;
-        for (std::size_t c = 0; c < channels; ++c)
-        {
-            const double f = run.tones[c];
-            std::vector<float> mine(frames);
-            for (std::size_t n = 0; n < frames; ++n)
-                mine[n] = y[n * channels + c];
-            const auto own = FitTones(mine, 1, skip, frames - 2 * skip, {f}, out);
-            const double delay = own.phase[0] / (sigtest::kTwoPi * f / out);
-            EXPECT_NEAR(delay, 0.0, 0.01) << in << " -> " << out << ", channel " << c;
-            EXPECT_NEAR(sigtest::Db(own.amplitude[0] / 0.5), 0.0, 0.01) << in << " -> " << out;
-            EXPECT_LE(sigtest::Db(own.residualRms / (own.amplitude[0] / std::sqrt(2.0))), -130.0)
-                << in << " -> " << out << ", channel " << c;
-        }
     }
 }
 
