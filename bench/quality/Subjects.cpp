@@ -2,6 +2,8 @@
 
 #include "Text.h"
 #include "WavFloat.h"
+#include "chains/ChannelChain.h"
+#include "chains/RateChain.h"
 #include "chains/Receiver.h"
 #include "platform/Process.h"
 #include "sigkit.h"
@@ -179,6 +181,79 @@ Subject ReceiverSubject(const char* name, std::vector<Task> tasks)
     return s;
 }
 
+// ---- The new kinds, in this process as chains.
+
+constexpr const char* kQualityWords[] = {"low", "medium", "high", "best"};
+
+// Runs a chain over the whole input in calls of 4096 frames, then flushes it.
+Signal RunChain(sigkit::chains::Chain& chain, const Signal& in)
+{
+    const sigkit::chains::Layout layout = chain.Output();
+    Signal out;
+    out.rate = layout.rate;
+    out.channels = layout.channels;
+    out.complex = layout.complex;
+    const auto inFloats = static_cast<std::size_t>(chain.Input().channels);
+    const auto outFloats = static_cast<std::size_t>(layout.channels);
+    constexpr int32_t kBlock = 4096;
+    std::vector<float> block(
+        static_cast<std::size_t>(std::max(chain.MaxOutput(kBlock), chain.MaxFlush())) * outFloats);
+    const std::size_t frames = in.Frames();
+    for (std::size_t at = 0; at < frames; at += kBlock)
+    {
+        const auto n = static_cast<int32_t>(std::min<std::size_t>(kBlock, frames - at));
+        const int32_t made = chain.Process(in.samples.data() + at * inFloats, n, block.data());
+        out.samples.insert(out.samples.end(), block.begin(),
+                           block.begin() + static_cast<std::ptrdiff_t>(made * outFloats));
+    }
+    const int32_t tail = chain.Flush(block.data());
+    out.samples.insert(out.samples.end(), block.begin(),
+                       block.begin() + static_cast<std::ptrdiff_t>(tail * outFloats));
+    return out;
+}
+
+Subject RateKind(sigkit::dsp::Quality quality)
+{
+    Subject s;
+    s.name = std::string("rate ") + kQualityWords[static_cast<int>(quality)];
+    s.tasks = {Task::Rate};
+    s.complexInput = false; // real audio, like the peers
+    s.run = [quality](const Signal& in, const Job& job) {
+        sigkit::chains::RateRequest request;
+        request.input = {in.rate, in.channels, in.complex};
+        request.rateOut = job.outRate;
+        request.quality = quality;
+        sigkit::chains::ChainStatus status;
+        const auto chain = sigkit::chains::RateChain::Create(request, &status);
+        if (!chain)
+            throw std::runtime_error(status.text);
+        return RunChain(*chain, in);
+    };
+    return s;
+}
+
+Subject ChannelKind(sigkit::dsp::Quality quality)
+{
+    Subject s;
+    s.name = std::string("channel ") + kQualityWords[static_cast<int>(quality)];
+    s.tasks = {Task::Channel};
+    s.complexInput = true;
+    s.run = [quality](const Signal& in, const Job& job) {
+        sigkit::chains::ChannelRequest request;
+        request.input = {in.rate, in.channels, in.complex};
+        request.frequency = job.frequency;
+        request.band = job.band;
+        request.rateOut = job.outRate;
+        request.quality = quality;
+        sigkit::chains::ChainStatus status;
+        const auto chain = sigkit::chains::ChannelChain::Create(request, &status);
+        if (!chain)
+            throw std::runtime_error(status.text);
+        return RunChain(*chain, in);
+    };
+    return s;
+}
+
 // ---- Peers, as processes on float WAV files.
 
 struct FileExchange
@@ -337,6 +412,11 @@ std::vector<Subject> AllSubjects(const PeerSetup& setup)
     all.push_back(ReceiverSubject("AmReceiver", {Task::Am}));
     all.push_back(ReceiverSubject("FmReceiver", {Task::NarrowFm, Task::WideFm}));
     all.push_back(ReceiverSubject("SsbReceiver", {Task::Usb, Task::Lsb, Task::Cw}));
+    using sigkit::dsp::Quality;
+    for (const Quality q : {Quality::Low, Quality::Medium, Quality::High, Quality::Best})
+        all.push_back(RateKind(q));
+    for (const Quality q : {Quality::High, Quality::Best})
+        all.push_back(ChannelKind(q));
     for (Subject& peer : Peers(setup))
         all.push_back(std::move(peer));
     return all;
