@@ -38,7 +38,8 @@ std::vector<float> Record(double rate, double seconds, double carrier,
         std::complex<double> x;
         for (std::size_t s = 0; s < stations.size(); ++s)
         {
-            const double turns = (carrier + offsets[s]) * static_cast<double>(n) / rate;
+            const double offset = s < offsets.size() ? offsets[s] : 0.0;
+            const double turns = (carrier + offset) * static_cast<double>(n) / rate;
             x += stations[s](t) * std::polar(1.0, 2.0 * kPi * (turns - std::floor(turns)));
         }
         iq[2 * n] = static_cast<float>(x.real());
