@@ -117,8 +117,28 @@ struct KernelTable
     void (*fromFloat[kStoredFormatCount])(const uint8_t* in, int32_t n, uint8_t* out);
 };
 
-// The table chosen for this processor (chosen once).
+// The environment variable that forces a variant: "scalar", "avx2" or "avx512", exactly.
+inline constexpr const char* kIsaVariable = "SIGKIT_ISA";
+
+// The table every stage uses, chosen once, at first use: the variant SIGKIT_ISA names when it
+// names one this processor runs; otherwise (unset, another word, a variant the processor lacks)
+// the dispatcher's own choice. The library never prints, so a word it cannot take is not
+// reported: it is as if the variable were unset.
 const KernelTable& Active();
+// The dispatcher's own choice, whatever SIGKIT_ISA says: the widest variant the processor has,
+// except that where it has both AVX-512 and AVX2 each kernel is taken from the one that runs it
+// faster here (measured once, at first use, in a few milliseconds: see Calibration.h). A
+// processor whose AVX-512 units are half as wide as its registers runs some kernels as fast or
+// faster in AVX2. When every kernel comes from one variant, this is that variant's table;
+// otherwise a table of its own (isa Avx512, named after both).
+const KernelTable& Automatic();
+// The table SIGKIT_ISA forces (read once), or nullptr when it forces none.
+const KernelTable* Forced();
+// The table a word forces, as Forced reads SIGKIT_ISA: nullptr for a null pointer, another word,
+// or a variant this processor cannot run.
+const KernelTable* ForcedBy(const char* word);
+// "scalar", "avx2", "avx512" into isa; false (isa unchanged) for any other word or null.
+bool IsaFromWord(const char* word, Isa& isa);
 // The table of one variant, or nullptr when this processor cannot run it (tests compare them).
 const KernelTable* TableFor(Isa isa);
 
