@@ -163,6 +163,15 @@ FftFilterShape FftFilter::ChooseShape(int32_t count, const FftFilterOptions& opt
     return fitted.hop > 0 && fittedCost <= kFittedPremium * longestCost ? fitted : longest;
 }
 
+double FftFilter::ModelCost(int32_t count, const FftFilterOptions& options, bool complexTaps)
+{
+    const FftFilterShape shape = ChooseShape(count, options, complexTaps);
+    if (shape.hop == 0)
+        return 0.0;
+    const double direct = static_cast<double>(count) * (complexTaps ? 4 : 2);
+    return CostPerOutput(shape.transformSize, shape.hop, std::max(options.block, 0), direct);
+}
+
 FftFilter::FftFilter(const float* taps, int32_t count, const FftFilterOptions& options)
     : FftFilter(taps, nullptr, taps != nullptr, count, options, ChooseShape(count, options))
 {

@@ -76,6 +76,12 @@ public:
     static FftFilterShape ChooseShape(int32_t count, const FftFilterOptions& options = {},
                                       bool complexTaps = false);
 
+    // What an output costs by the model that picks the shape (per output of a complex sample, in
+    // multiply-adds of a direct sum: a direct form of real taps costs 2·count), for the shape
+    // ChooseShape picks. A rule of sizes alone, the same on every processor.
+    static double ModelCost(int32_t count, const FftFilterOptions& options = {},
+                            bool complexTaps = false);
+
 private:
     FftFilter(const float* tapsRe, const float* tapsIm, bool given, int32_t count,
               const FftFilterOptions& options, FftFilterShape shape);
