@@ -157,74 +157,101 @@ void FirBlockOddTaps(const float* taps, int32_t n, const float* x, int32_t count
         OddTapGroup(taps, n, x, i, count, out);
 }
 
-void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
+// Keeps a loaded value in its register: GCC otherwise folds the load into each multiply that
+// uses it, loading it again for every one.
+#define SIGKIT_IN_REGISTER(v) asm("" : "+x"(v))
+
+// Four outputs' partial sums (0..7 in the first register of each, 8..15 in the second) reduced
+// in the shared order side by side; out[0..3] = a, b, c, d.
+void Reduce4(__m256 a0, __m256 a1, __m256 b0, __m256 b1, __m256 c0, __m256 c1, __m256 d0, __m256 d1,
+             float* out)
 {
-    // a·x, b·x (and a·y, b·y): partial sums 0..7 in the first register of each, 8..15 in the
-    // second.
-    __m256 ax0 = _mm256_setzero_ps(), ax1 = ax0, bx0 = ax0, bx1 = ax0;
-    __m256 ay0 = ax0, ay1 = ax0, by0 = ax0, by1 = ax0;
-    const bool both = y != nullptr;
+    const __m256 a = _mm256_add_ps(a0, a1); // s[k] += s[k + 8]
+    const __m256 b = _mm256_add_ps(b0, b1);
+    const __m256 c = _mm256_add_ps(c0, c1);
+    const __m256 d = _mm256_add_ps(d0, d1);
+    // s[k] += s[k + 4]: a's in the low half, b's in the high half (likewise c and d).
+    const __m256 ab =
+        _mm256_add_ps(_mm256_permute2f128_ps(a, b, 0x20), _mm256_permute2f128_ps(a, b, 0x31));
+    const __m256 cd =
+        _mm256_add_ps(_mm256_permute2f128_ps(c, d, 0x20), _mm256_permute2f128_ps(c, d, 0x31));
+    // s[k] += s[k + 2]: a0 a1 c0 c1 | b0 b1 d0 d1 plus a2 a3 c2 c3 | b2 b3 d2 d3.
+    const __m256 s2 = _mm256_add_ps(_mm256_shuffle_ps(ab, cd, _MM_SHUFFLE(1, 0, 1, 0)),
+                                    _mm256_shuffle_ps(ab, cd, _MM_SHUFFLE(3, 2, 3, 2)));
+    // s0 + s1: lane 0 a, lane 1 c, lane 4 b, lane 5 d.
+    const __m256 s1 = _mm256_add_ps(_mm256_shuffle_ps(s2, s2, _MM_SHUFFLE(2, 0, 2, 0)),
+                                    _mm256_shuffle_ps(s2, s2, _MM_SHUFFLE(3, 1, 3, 1)));
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, s1);
+    out[0] = lanes[0];
+    out[1] = lanes[4];
+    out[2] = lanes[1];
+    out[3] = lanes[5];
+}
+
+// One round of 16 taps of the paired sums (partial sums 0..7 in acc[2m], 8..15 in acc[2m + 1]
+// for m = a·x, b·x, a·y, b·y); lanes past `count` read as +0.0.
+template <bool kBoth, bool kWhole>
+inline void PairRound(__m256 (&acc)[8], const float* a, const float* b, const float* x,
+                      const float* y, int32_t count)
+{
+    const __m256i low = kWhole ? __m256i{} : TailMask(count);
+    const __m256i high = kWhole ? __m256i{} : TailMask(count - 8);
+    const auto load = [&](const float* p, int half) {
+        return kWhole ? _mm256_loadu_ps(p + 8 * half)
+                      : _mm256_maskload_ps(p + 8 * half, half == 0 ? low : high);
+    };
+    __m256 a0 = load(a, 0), a1 = load(a, 1), b0 = load(b, 0), b1 = load(b, 1);
+    __m256 x0 = load(x, 0), x1 = load(x, 1);
+    SIGKIT_IN_REGISTER(a0);
+    SIGKIT_IN_REGISTER(a1);
+    SIGKIT_IN_REGISTER(b0);
+    SIGKIT_IN_REGISTER(b1);
+    SIGKIT_IN_REGISTER(x0);
+    SIGKIT_IN_REGISTER(x1);
+    acc[0] = _mm256_add_ps(acc[0], _mm256_mul_ps(a0, x0));
+    acc[1] = _mm256_add_ps(acc[1], _mm256_mul_ps(a1, x1));
+    acc[2] = _mm256_add_ps(acc[2], _mm256_mul_ps(b0, x0));
+    acc[3] = _mm256_add_ps(acc[3], _mm256_mul_ps(b1, x1));
+    if constexpr (kBoth)
+    {
+        __m256 y0 = load(y, 0), y1 = load(y, 1);
+        SIGKIT_IN_REGISTER(y0);
+        SIGKIT_IN_REGISTER(y1);
+        acc[4] = _mm256_add_ps(acc[4], _mm256_mul_ps(a0, y0));
+        acc[5] = _mm256_add_ps(acc[5], _mm256_mul_ps(a1, y1));
+        acc[6] = _mm256_add_ps(acc[6], _mm256_mul_ps(b0, y0));
+        acc[7] = _mm256_add_ps(acc[7], _mm256_mul_ps(b1, y1));
+    }
+}
+
+template <bool kBoth>
+void DotPairOf(const float* a, const float* b, const float* x, const float* y, int32_t n,
+               float* out)
+{
+    __m256 acc[8];
+    for (__m256& v : acc)
+        v = _mm256_setzero_ps();
     int32_t j = 0;
     for (; j + 16 <= n; j += 16)
-    {
-        const __m256 a0 = _mm256_loadu_ps(a + j);
-        const __m256 a1 = _mm256_loadu_ps(a + j + 8);
-        const __m256 b0 = _mm256_loadu_ps(b + j);
-        const __m256 b1 = _mm256_loadu_ps(b + j + 8);
-        const __m256 x0 = _mm256_loadu_ps(x + j);
-        const __m256 x1 = _mm256_loadu_ps(x + j + 8);
-        ax0 = _mm256_add_ps(ax0, _mm256_mul_ps(a0, x0));
-        ax1 = _mm256_add_ps(ax1, _mm256_mul_ps(a1, x1));
-        bx0 = _mm256_add_ps(bx0, _mm256_mul_ps(b0, x0));
-        bx1 = _mm256_add_ps(bx1, _mm256_mul_ps(b1, x1));
-        if (both)
-        {
-            const __m256 y0 = _mm256_loadu_ps(y + j);
-            const __m256 y1 = _mm256_loadu_ps(y + j + 8);
-            ay0 = _mm256_add_ps(ay0, _mm256_mul_ps(a0, y0));
-            ay1 = _mm256_add_ps(ay1, _mm256_mul_ps(a1, y1));
-            by0 = _mm256_add_ps(by0, _mm256_mul_ps(b0, y0));
-            by1 = _mm256_add_ps(by1, _mm256_mul_ps(b1, y1));
-        }
-    }
+        PairRound<kBoth, true>(acc, a + j, b + j, x + j, y + j, 16);
     if (j < n)
+        PairRound<kBoth, false>(acc, a + j, b + j, x + j, y + j, n - j);
+    if constexpr (kBoth)
+        Reduce4(acc[0], acc[1], acc[2], acc[3], acc[4], acc[5], acc[6], acc[7], out);
+    else
     {
-        // The last 1..15 taps; lanes past them read as +0.0, which leaves the sums unchanged.
-        const int32_t rest = n - j;
-        const int32_t second = rest > 8 ? rest - 8 : 0;
-        const __m256 a0 = LoadPart(a + j, rest);
-        const __m256 b0 = LoadPart(b + j, rest);
-        const __m256 x0 = LoadPart(x + j, rest);
-        const __m256 a1 = second > 0 ? LoadPart(a + j + 8, second) : _mm256_setzero_ps();
-        const __m256 b1 = second > 0 ? LoadPart(b + j + 8, second) : _mm256_setzero_ps();
-        const __m256 x1 = second > 0 ? LoadPart(x + j + 8, second) : _mm256_setzero_ps();
-        ax0 = _mm256_add_ps(ax0, _mm256_mul_ps(a0, x0));
-        bx0 = _mm256_add_ps(bx0, _mm256_mul_ps(b0, x0));
-        if (second > 0)
-        {
-            ax1 = _mm256_add_ps(ax1, _mm256_mul_ps(a1, x1));
-            bx1 = _mm256_add_ps(bx1, _mm256_mul_ps(b1, x1));
-        }
-        if (both)
-        {
-            const __m256 y0 = LoadPart(y + j, rest);
-            ay0 = _mm256_add_ps(ay0, _mm256_mul_ps(a0, y0));
-            by0 = _mm256_add_ps(by0, _mm256_mul_ps(b0, y0));
-            if (second > 0)
-            {
-                const __m256 y1 = LoadPart(y + j + 8, second);
-                ay1 = _mm256_add_ps(ay1, _mm256_mul_ps(a1, y1));
-                by1 = _mm256_add_ps(by1, _mm256_mul_ps(b1, y1));
-            }
-        }
+        out[0] = Reduce(acc[0], acc[1]);
+        out[1] = Reduce(acc[2], acc[3]);
     }
-    out[0] = Reduce(ax0, ax1);
-    out[1] = Reduce(bx0, bx1);
-    if (both)
-    {
-        out[2] = Reduce(ay0, ay1);
-        out[3] = Reduce(by0, by1);
-    }
+}
+
+void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
+{
+    if (y != nullptr)
+        DotPairOf<true>(a, b, x, y, n, out);
+    else
+        DotPairOf<false>(a, b, x, y, n, out);
 }
 
 void DotPairTwice(const float* const* a, const float* const* b, const float* const* x,
@@ -397,10 +424,14 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
     int32_t i = 0;
     for (; i + 8 <= n; i += 8)
     {
-        const __m256 in = _mm256_loadu_ps(I + i);
-        const __m256 quad = _mm256_loadu_ps(Q + i);
-        const __m256 sv = _mm256_loadu_ps(s + i);
-        const __m256 cv = _mm256_loadu_ps(c + i);
+        __m256 in = _mm256_loadu_ps(I + i);
+        __m256 quad = _mm256_loadu_ps(Q + i);
+        __m256 sv = _mm256_loadu_ps(s + i);
+        __m256 cv = _mm256_loadu_ps(c + i);
+        SIGKIT_IN_REGISTER(in);
+        SIGKIT_IN_REGISTER(quad);
+        SIGKIT_IN_REGISTER(sv);
+        SIGKIT_IN_REGISTER(cv);
         _mm256_storeu_ps(outI + i, _mm256_add_ps(_mm256_mul_ps(cv, in), _mm256_mul_ps(quad, sv)));
         _mm256_storeu_ps(outQ + i, _mm256_sub_ps(_mm256_mul_ps(quad, cv), _mm256_mul_ps(in, sv)));
     }

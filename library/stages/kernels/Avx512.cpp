@@ -27,6 +27,10 @@ namespace {
 using avx512::Redo;
 using avx512::SinCos8;
 
+// Keeps a loaded value in its register: GCC otherwise folds the load into each multiply that
+// uses it, loading it again for every one.
+#define SIGKIT_IN_REGISTER(v) asm("" : "+v"(v))
+
 __mmask16 TailMask(int32_t count)
 {
     return static_cast<__mmask16>((1u << count) - 1u); // count 0..15
@@ -281,7 +285,8 @@ void DotPair(const float* a, const float* b, const float* x, const float* y, int
     {
         for (; j + 16 <= n; j += 16)
         {
-            const __m512 xv = _mm512_loadu_ps(x + j);
+            __m512 xv = _mm512_loadu_ps(x + j);
+            SIGKIT_IN_REGISTER(xv);
             ax = _mm512_add_ps(ax, _mm512_mul_ps(_mm512_loadu_ps(a + j), xv));
             bx = _mm512_add_ps(bx, _mm512_mul_ps(_mm512_loadu_ps(b + j), xv));
         }
@@ -299,10 +304,14 @@ void DotPair(const float* a, const float* b, const float* x, const float* y, int
     __m512 by = _mm512_setzero_ps();
     for (; j + 16 <= n; j += 16)
     {
-        const __m512 av = _mm512_loadu_ps(a + j);
-        const __m512 bv = _mm512_loadu_ps(b + j);
-        const __m512 xv = _mm512_loadu_ps(x + j);
-        const __m512 yv = _mm512_loadu_ps(y + j);
+        __m512 av = _mm512_loadu_ps(a + j);
+        __m512 bv = _mm512_loadu_ps(b + j);
+        __m512 xv = _mm512_loadu_ps(x + j);
+        __m512 yv = _mm512_loadu_ps(y + j);
+        SIGKIT_IN_REGISTER(av);
+        SIGKIT_IN_REGISTER(bv);
+        SIGKIT_IN_REGISTER(xv);
+        SIGKIT_IN_REGISTER(yv);
         ax = _mm512_add_ps(ax, _mm512_mul_ps(av, xv));
         bx = _mm512_add_ps(bx, _mm512_mul_ps(bv, xv));
         ay = _mm512_add_ps(ay, _mm512_mul_ps(av, yv));
@@ -328,20 +337,28 @@ template <bool kBoth>
 inline void PairRound(__m512 (&acc)[8], const float* const* a, const float* const* b,
                       const float* const* x, const float* const* y, int32_t j, __mmask16 mask)
 {
-    const __m512 a0 = _mm512_maskz_loadu_ps(mask, a[0] + j);
-    const __m512 b0 = _mm512_maskz_loadu_ps(mask, b[0] + j);
-    const __m512 x0 = _mm512_maskz_loadu_ps(mask, x[0] + j);
-    const __m512 a1 = _mm512_maskz_loadu_ps(mask, a[1] + j);
-    const __m512 b1 = _mm512_maskz_loadu_ps(mask, b[1] + j);
-    const __m512 x1 = _mm512_maskz_loadu_ps(mask, x[1] + j);
+    __m512 a0 = _mm512_maskz_loadu_ps(mask, a[0] + j);
+    __m512 b0 = _mm512_maskz_loadu_ps(mask, b[0] + j);
+    __m512 x0 = _mm512_maskz_loadu_ps(mask, x[0] + j);
+    __m512 a1 = _mm512_maskz_loadu_ps(mask, a[1] + j);
+    __m512 b1 = _mm512_maskz_loadu_ps(mask, b[1] + j);
+    __m512 x1 = _mm512_maskz_loadu_ps(mask, x[1] + j);
+    SIGKIT_IN_REGISTER(a0);
+    SIGKIT_IN_REGISTER(b0);
+    SIGKIT_IN_REGISTER(x0);
+    SIGKIT_IN_REGISTER(a1);
+    SIGKIT_IN_REGISTER(b1);
+    SIGKIT_IN_REGISTER(x1);
     acc[0] = _mm512_add_ps(acc[0], _mm512_mul_ps(a0, x0));
     acc[1] = _mm512_add_ps(acc[1], _mm512_mul_ps(b0, x0));
     acc[4] = _mm512_add_ps(acc[4], _mm512_mul_ps(a1, x1));
     acc[5] = _mm512_add_ps(acc[5], _mm512_mul_ps(b1, x1));
     if constexpr (kBoth)
     {
-        const __m512 y0 = _mm512_maskz_loadu_ps(mask, y[0] + j);
-        const __m512 y1 = _mm512_maskz_loadu_ps(mask, y[1] + j);
+        __m512 y0 = _mm512_maskz_loadu_ps(mask, y[0] + j);
+        __m512 y1 = _mm512_maskz_loadu_ps(mask, y[1] + j);
+        SIGKIT_IN_REGISTER(y0);
+        SIGKIT_IN_REGISTER(y1);
         acc[2] = _mm512_add_ps(acc[2], _mm512_mul_ps(a0, y0));
         acc[3] = _mm512_add_ps(acc[3], _mm512_mul_ps(b0, y0));
         acc[6] = _mm512_add_ps(acc[6], _mm512_mul_ps(a1, y1));
@@ -469,10 +486,14 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
     for (int32_t i = 0; i < n; i += 16)
     {
         const __mmask16 mask = n - i >= 16 ? kAll : TailMask(n - i);
-        const __m512 in = _mm512_maskz_loadu_ps(mask, I + i);
-        const __m512 quad = _mm512_maskz_loadu_ps(mask, Q + i);
-        const __m512 sv = _mm512_maskz_loadu_ps(mask, s + i);
-        const __m512 cv = _mm512_maskz_loadu_ps(mask, c + i);
+        __m512 in = _mm512_maskz_loadu_ps(mask, I + i);
+        __m512 quad = _mm512_maskz_loadu_ps(mask, Q + i);
+        __m512 sv = _mm512_maskz_loadu_ps(mask, s + i);
+        __m512 cv = _mm512_maskz_loadu_ps(mask, c + i);
+        SIGKIT_IN_REGISTER(in);
+        SIGKIT_IN_REGISTER(quad);
+        SIGKIT_IN_REGISTER(sv);
+        SIGKIT_IN_REGISTER(cv);
         _mm512_mask_storeu_ps(outI + i, mask,
                               _mm512_add_ps(_mm512_mul_ps(cv, in), _mm512_mul_ps(quad, sv)));
         _mm512_mask_storeu_ps(outQ + i, mask,
