@@ -37,7 +37,8 @@ private:
     float ReportFrequency() const override { return Fn; }
     // The band filter of the design: the direct form (kept from one Start to the next) where it
     // costs less, else fast convolution fed whole hops (StreamFftFilter), whose outputs are the
-    // direct form's within its rounding, later by a fixed delay that the start-up drops cover.
+    // direct form's within its rounding (and the oscillator's fast form's), each later by a fixed
+    // delay that the start-up drops cover.
     // The choice is a rule of the tap count alone, the same on every processor. Result: the taps.
     int32_t ChooseBandFilter(const FilterDesignChoice& design);
 

@@ -71,6 +71,7 @@ TEST(Dispatch, TheAutomaticTableTakesEachKernelFromAVariant)
     EXPECT_TRUE(fromEither(&KernelTable::dotPair));
     EXPECT_TRUE(fromEither(&KernelTable::dotPairTwice));
     EXPECT_TRUE(fromEither(&KernelTable::oscillate));
+    EXPECT_TRUE(fromEither(&KernelTable::shiftApprox));
     EXPECT_TRUE(fromEither(&KernelTable::mix));
     EXPECT_TRUE(fromEither(&KernelTable::storeReversed));
     EXPECT_TRUE(fromEither(&KernelTable::deinterleave));

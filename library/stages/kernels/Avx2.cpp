@@ -3,6 +3,7 @@
 #if defined(__x86_64__) || defined(__i386__)
 
 #include "stages/kernels/PhaseSteps.h"
+#include "stages/kernels/SinCosApprox.h"
 #include "stages/kernels/SinCosAvx2.h"
 #include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
@@ -340,6 +341,106 @@ int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, doubl
         fromLibrary += SinCos(phases + whole, n - whole, s + whole, c + whole);
     }
     return fromLibrary;
+}
+
+const KernelTable& Scalar();
+
+// ---- The oscillator's fast form (see SinCosApprox.h): 8 elements per round in single
+// precision, the phases' reduction in two registers of doubles.
+
+__attribute__((always_inline)) inline void SinCosApprox8(const double* phase, __m256& s, __m256& c)
+{
+    using namespace approx;
+    const auto reduce = [](__m256d p, __m128& r, __m128i& q) {
+        const __m256d inRange = _mm256_cmp_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), p),
+                                              _mm256_set1_pd(kPhaseLimit), _CMP_LT_OQ);
+        p = _mm256_and_pd(p, inRange);
+        const __m256d k = _mm256_round_pd(_mm256_mul_pd(p, _mm256_set1_pd(kTwoOverPi)),
+                                          _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        const __m256d reduced =
+            _mm256_sub_pd(_mm256_sub_pd(p, _mm256_mul_pd(k, _mm256_set1_pd(kHalfPiHigh))),
+                          _mm256_mul_pd(k, _mm256_set1_pd(kHalfPiLow)));
+        r = _mm256_cvtpd_ps(reduced);
+        q = _mm256_cvtpd_epi32(k);
+    };
+    __m128 r0;
+    __m128 r1;
+    __m128i q0;
+    __m128i q1;
+    reduce(_mm256_loadu_pd(phase), r0, q0);
+    reduce(_mm256_loadu_pd(phase + 4), r1, q1);
+    const __m256 r = _mm256_set_m128(r1, r0);
+    const __m256i q = _mm256_set_m128i(q1, q0);
+    const __m256 z = _mm256_mul_ps(r, r);
+    __m256 ps = _mm256_add_ps(_mm256_set1_ps(kSin[2]), _mm256_mul_ps(z, _mm256_set1_ps(kSin[3])));
+    ps = _mm256_add_ps(_mm256_set1_ps(kSin[1]), _mm256_mul_ps(z, ps));
+    ps = _mm256_add_ps(_mm256_set1_ps(kSin[0]), _mm256_mul_ps(z, ps));
+    const __m256 sinR = _mm256_add_ps(r, _mm256_mul_ps(_mm256_mul_ps(r, z), ps));
+    __m256 pc = _mm256_add_ps(_mm256_set1_ps(kCos[2]), _mm256_mul_ps(z, _mm256_set1_ps(kCos[3])));
+    pc = _mm256_add_ps(_mm256_set1_ps(kCos[1]), _mm256_mul_ps(z, pc));
+    pc = _mm256_add_ps(_mm256_set1_ps(kCos[0]), _mm256_mul_ps(z, pc));
+    const __m256 cosR =
+        _mm256_add_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), _mm256_mul_ps(_mm256_set1_ps(0.5f), z)),
+                      _mm256_mul_ps(_mm256_mul_ps(z, z), pc));
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i two = _mm256_set1_epi32(2);
+    const __m256 swap = _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(q, one), one));
+    const __m256 sinSign = _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_and_si256(q, two), 30));
+    const __m256 cosSign =
+        _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_and_si256(_mm256_add_epi32(q, one), two), 30));
+    s = _mm256_xor_ps(_mm256_blendv_ps(sinR, cosR, swap), sinSign);
+    c = _mm256_xor_ps(_mm256_blendv_ps(cosR, sinR, swap), cosSign);
+}
+
+void ShiftApproxBlock(const double* phases, int32_t n, float* I, float* Q)
+{
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8)
+    {
+        __m256 s;
+        __m256 c;
+        SinCosApprox8(phases + i, s, c);
+        __m256 in = _mm256_loadu_ps(I + i);
+        __m256 quad = _mm256_loadu_ps(Q + i);
+        SIGKIT_IN_REGISTER(in);
+        SIGKIT_IN_REGISTER(quad);
+        _mm256_storeu_ps(I + i, _mm256_add_ps(_mm256_mul_ps(c, in), _mm256_mul_ps(quad, s)));
+        _mm256_storeu_ps(Q + i, _mm256_sub_ps(_mm256_mul_ps(quad, c), _mm256_mul_ps(in, s)));
+    }
+    for (; i < n; ++i)
+    {
+        float s = 0.0f;
+        float c = 0.0f;
+        approx::SinCos(phases[i], s, c);
+        const float in = I[i];
+        const float quad = Q[i];
+        I[i] = c * in + quad * s;
+        Q[i] = quad * c - in * s;
+    }
+}
+
+void ShiftApprox(double* phase, double increment, double wrap, int32_t n, double* phases, float* I,
+                 float* Q)
+{
+    if (!DefaultFloatEnvironment())
+    {
+        Scalar().shiftApprox(phase, increment, wrap, n, phases, I, Q);
+        return;
+    }
+    // Round r: the phases of block r + 1 (a chain of adds), then the work of block r beside them.
+    constexpr int32_t kBlock = 256;
+    int32_t ahead = n < kBlock ? n : kBlock;
+    *phase = AdvancePhases(*phase, increment, wrap, ahead, phases);
+    for (int32_t i = 0; i < n; i += kBlock)
+    {
+        if (ahead < n)
+        {
+            const int32_t next = n - ahead < kBlock ? n - ahead : kBlock;
+            *phase = AdvancePhases(*phase, increment, wrap, next, phases + ahead);
+            ahead += next;
+        }
+        ShiftApproxBlock(phases + i, n - i < kBlock ? n - i : kBlock, I + i, Q + i);
+    }
 }
 
 // ---- The mixer, the history store and the separation of I and Q: 8 elements per round, the
@@ -687,6 +788,7 @@ KernelTable Avx2Kernels()
         DotPair,
         DotPairTwice,
         Oscillate,
+        ShiftApprox,
         Mix,
         StoreReversed,
         Deinterleave,

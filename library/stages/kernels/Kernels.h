@@ -95,6 +95,15 @@ struct KernelTable
     // Result: the number of elements whose sine and cosine the standard library computed.
     int32_t (*oscillate)(double* phase, double increment, double wrap, int32_t n, double* phases,
                          float* s, float* c);
+    // The oscillator and the mixer where outputs are held to a bound rather than to exact bits
+    // (the frequency converter's fast filter path): the phases as `oscillate` steps them
+    // (*phase carried, the phases to phases[0..n-1]), their sines and cosines as
+    // SinCosApprox.h computes them (within 1.5e-7 of the true ones), and I, Q multiplied in place
+    // as `mix` multiplies. Every variant performs the same operations (in a floating-point
+    // environment other than the default one, the scalar variant's own): the same bits on every
+    // processor.
+    void (*shiftApprox)(double* phase, double increment, double wrap, int32_t n, double* phases,
+                        float* I, float* Q);
     // Multiplication by the conjugate phasor, element by element in single precision:
     // outI = c·I + Q·s, outQ = Q·c - I·s. The outputs may be the inputs.
     void (*mix)(const float* I, const float* Q, const float* s, const float* c, int32_t n,
