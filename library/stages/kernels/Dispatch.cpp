@@ -128,8 +128,8 @@ KernelTable MeritTable(const KernelTable& narrow, const KernelTable& wide, std::
     });
     pick(&KernelTable::shiftApprox, "shiftApprox", [&](const KernelTable& t) {
         double phase = 0.0;
-        t.shiftApprox(&phase, 0.3141592653589793, 6.2831854820251465, n / 2, d.phases.data(),
-                      out, out + n);
+        t.shiftApprox(&phase, 0.3141592653589793, 6.2831854820251465, n / 2, d.phases.data(), out,
+                      out + n);
     });
     pick(&KernelTable::mix, "mix", [&](const KernelTable& t) {
         t.mix(d.x.data(), d.y.data(), d.x.data() + n, d.y.data() + n, n, out, out + n);
