@@ -187,11 +187,14 @@ TEST(WaterfallRows, StreamOfUnknownLengthMergesRowsAndKeepsTimeOrder)
     const std::size_t frames = 48000 * 3;
     WaterfallSetup setup{rate, true, 512, 64, 200};
     const Spectra s = Analyse(SwitchingTone(frames, rate), setup, 1000);
-    // 562 transforms at 256 apart: rows of 16 transforms after three merges.
+    // Rows of one frame at first, doubled whenever 64 are full; transforms a row apart, at most
+    // half-overlapped, then (once rows hold 8 transforms' length) back to back.
     EXPECT_GE(s.rows, 32);
     EXPECT_LE(s.rows, 64);
-    EXPECT_EQ(s.transforms, (frames - 512) / 256 + 1);
-    ExpectSwitchAt(s, 0.4 * frames / (16.0 * 256.0 * s.rows), 2);
+    EXPECT_EQ(s.framesPerRow, 4096.0);
+    EXPECT_GT(s.transforms, (frames - 512) / 512 + 1);
+    EXPECT_LT(s.transforms, (frames - 512) / 256 + 64 * 8);
+    ExpectSwitchAt(s, 0.4 * frames / (s.framesPerRow * s.rows), 2);
 }
 
 TEST(WaterfallRows, RecordingShorterThanATransformStillGivesAPicture)

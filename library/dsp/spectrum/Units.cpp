@@ -45,6 +45,21 @@ std::string FormatHz(double hz, double resolutionHz, bool sign)
     return text;
 }
 
+std::string FormatHzShort(double hz)
+{
+    std::string text = FormatHz(hz, std::fabs(hz) >= 1000.0 ? 1.0 : 0.001);
+    const std::size_t space = text.find(' ');
+    const std::size_t point = text.find('.');
+    if (space == std::string::npos || point == std::string::npos || point > space)
+        return text;
+    std::size_t end = space;
+    while (end > point + 1 && text[end - 1] == '0')
+        --end;
+    if (end == point + 1)
+        --end;
+    return text.substr(0, end) + text.substr(space);
+}
+
 std::string FormatDuration(double seconds)
 {
     char text[64];

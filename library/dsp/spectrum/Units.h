@@ -10,6 +10,9 @@ namespace sigkit {
 // enough decimals to show `resolutionHz`: FormatHz(7100000, 100) is "7.1000 MHz". A sign on
 // positive values when `sign` is set.
 std::string FormatHz(double hz, double resolutionHz, bool sign = false);
+// The same to the hertz (millihertz below 1 kHz), without trailing zeros: "96 kHz",
+// "7.0655 MHz".
+std::string FormatHzShort(double hz);
 // The unit FormatHz would use for a magnitude, and its size: "kHz", 1000.
 const char* HzUnit(double magnitudeHz, double& unitHz);
 // Seconds as "2.5 s", "1 min 30 s", "2 h 05 min".

@@ -14,6 +14,8 @@ constexpr int32_t kMaxSize = 1 << 20;
 constexpr int32_t kMaxRows = 65536;
 constexpr int32_t kMaxColumns = 65536;
 constexpr uint64_t kMaxCells = uint64_t{1} << 26;
+// Transforms a row averages from which they no longer overlap.
+constexpr uint64_t kWholeHopRows = 8;
 
 bool PowerOfTwo(int32_t v)
 {
@@ -69,11 +71,20 @@ Waterfall::Waterfall(const WaterfallSetup& given) : setup(given)
     setup.lowHz = low;
     setup.highHz = high;
 
-    // Half-overlapped transforms, or closer ones when the rows are shorter than half a transform.
+    // Half-overlapped transforms, closer ones when the rows are shorter than half a transform,
+    // none overlapping when rows hold 8 transforms or more.
     const uint64_t half = static_cast<uint64_t>(n / 2);
     hop = half;
     if (setup.frames != kUnknownFrames)
-        hop = std::clamp<uint64_t>(setup.frames / static_cast<uint64_t>(setup.rows), 1, half);
+    {
+        const uint64_t perRow = setup.frames / static_cast<uint64_t>(setup.rows);
+        hop = perRow >= kWholeHopRows * static_cast<uint64_t>(n)
+                  ? static_cast<uint64_t>(n)
+                  : std::clamp<uint64_t>(perRow, 1, half);
+    }
+    framesPerRow = 1;
+    if (setup.frames == kUnknownFrames)
+        hop = 1;
     rowCapacity = setup.frames != kUnknownFrames ? setup.rows : (setup.rows & ~1);
 
     window = std::make_unique<SpectrumWindow>(n);
@@ -94,7 +105,6 @@ Waterfall::Waterfall(const WaterfallSetup& given) : setup(given)
     outRe = fft::AlignedFloats(size + 1);
     outIm = fft::AlignedFloats(size + 1);
     const auto binCount = static_cast<std::size_t>(bins);
-    power.assign(binCount, 0.0);
     sum.assign(binCount, 0.0);
     sumSquares.assign(binCount, 0.0);
     rowSum.assign(binCount, 0.0);
@@ -105,26 +115,34 @@ Waterfall::Waterfall(const WaterfallSetup& given) : setup(given)
     valid = true;
 }
 
+void ColumnBins(double rate, bool complex, int32_t fftSize, double lowHz, double highHz,
+                int32_t columns, std::vector<int32_t>& first, std::vector<int32_t>& last)
+{
+    const int32_t bins = complex ? fftSize : fftSize / 2 + 1;
+    const double width = rate / fftSize;
+    const double origin = complex ? -(fftSize / 2) * width : 0.0; // offset of bin 0
+    const double step = (highHz - lowHz) / columns;
+    first.resize(static_cast<std::size_t>(std::max(columns, 0)));
+    last.resize(first.size());
+    for (int32_t c = 0; c < columns; ++c)
+    {
+        const double start = lowHz + c * step;
+        const double end = lowHz + (c + 1) * step;
+        // Bins whose centres lie in [start, end).
+        double lo = std::ceil((start - origin) / width);
+        double hi = std::ceil((end - origin) / width) - 1.0;
+        if (hi < lo)
+            lo = hi = std::nearbyint((0.5 * (start + end) - origin) / width);
+        const double top = bins - 1;
+        first[static_cast<std::size_t>(c)] = static_cast<int32_t>(std::clamp(lo, 0.0, top));
+        last[static_cast<std::size_t>(c)] = static_cast<int32_t>(std::clamp(hi, 0.0, top));
+    }
+}
+
 void Waterfall::MapColumns()
 {
-    const double width = setup.rate / n;
-    const double first = setup.complex ? -(n / 2) * width : 0.0; // offset of bin 0
-    const double step = (setup.highHz - setup.lowHz) / setup.columns;
-    columnFirst.resize(static_cast<std::size_t>(setup.columns));
-    columnLast.resize(static_cast<std::size_t>(setup.columns));
-    for (int32_t c = 0; c < setup.columns; ++c)
-    {
-        const double start = setup.lowHz + c * step;
-        const double end = setup.lowHz + (c + 1) * step;
-        // Bins whose centres lie in [start, end).
-        double lo = std::ceil((start - first) / width);
-        double hi = std::ceil((end - first) / width) - 1.0;
-        if (hi < lo)
-            lo = hi = std::nearbyint((0.5 * (start + end) - first) / width);
-        const double last = bins - 1;
-        columnFirst[static_cast<std::size_t>(c)] = static_cast<int32_t>(std::clamp(lo, 0.0, last));
-        columnLast[static_cast<std::size_t>(c)] = static_cast<int32_t>(std::clamp(hi, 0.0, last));
-    }
+    ColumnBins(setup.rate, setup.complex, n, setup.lowHz, setup.highHz, setup.columns, columnFirst,
+               columnLast);
 }
 
 void Waterfall::Put(const float* samples, std::size_t frames)
@@ -132,14 +150,36 @@ void Waterfall::Put(const float* samples, std::size_t frames)
     if (!valid || samples == nullptr)
         return;
     const auto size = static_cast<uint64_t>(n);
-    const int32_t stride = setup.complex ? 2 : 1;
-    for (std::size_t i = 0; i < frames; ++i)
+    const std::size_t stride = setup.complex ? 2 : 1;
+    while (frames > 0)
     {
-        const auto at = static_cast<std::size_t>(received % size);
-        historyRe[at] = samples[i * stride];
-        if (setup.complex)
-            historyIm[at] = samples[i * stride + 1];
-        ++received;
+        // Up to the end of the next transform, into the ring (in two runs where it wraps).
+        const auto take =
+            static_cast<std::size_t>(std::min<uint64_t>(frames, nextStart + size - received));
+        std::size_t at = static_cast<std::size_t>(received % size);
+        std::size_t done = 0;
+        while (done < take)
+        {
+            const std::size_t run = std::min(take - done, static_cast<std::size_t>(size) - at);
+            const float* in = samples + done * stride;
+            float* re = historyRe.data() + at;
+            if (setup.complex)
+            {
+                float* im = historyIm.data() + at;
+                for (std::size_t i = 0; i < run; ++i)
+                {
+                    re[i] = in[2 * i];
+                    im[i] = in[2 * i + 1];
+                }
+            }
+            else
+                std::copy(in, in + run, re);
+            done += run;
+            at = 0;
+        }
+        samples += take * stride;
+        frames -= take;
+        received += take;
         if (received == nextStart + size)
         {
             Transform();
@@ -150,58 +190,70 @@ void Waterfall::Put(const float* samples, std::size_t frames)
 
 void Waterfall::Transform()
 {
-    // The ring holds samples nextStart .. nextStart + n - 1, the oldest at nextStart mod n.
+    OpenRow(RowOf(nextStart));
+    // The ring holds samples nextStart .. nextStart + n - 1, the oldest at nextStart mod n: the
+    // frame is its two runs, oldest first.
     const auto size = static_cast<std::size_t>(n);
     const auto oldest = static_cast<std::size_t>(nextStart % size);
     const float* w = window->w.data();
-    for (std::size_t j = 0; j < size; ++j)
-    {
-        const std::size_t at = oldest + j < size ? oldest + j : oldest + j - size;
-        frameRe[j] = historyRe[at] * w[j];
-        if (setup.complex)
-            frameIm[j] = historyIm[at] * w[j];
-    }
+    const std::size_t first = size - oldest;
+    for (std::size_t j = 0; j < first; ++j)
+        frameRe[j] = historyRe[oldest + j] * w[j];
+    for (std::size_t j = first; j < size; ++j)
+        frameRe[j] = historyRe[j - first] * w[j];
     if (setup.complex)
     {
+        for (std::size_t j = 0; j < first; ++j)
+            frameIm[j] = historyIm[oldest + j] * w[j];
+        for (std::size_t j = first; j < size; ++j)
+            frameIm[j] = historyIm[j - first] * w[j];
         complexPlan->Forward(frameRe.data(), frameIm.data(), outRe.data(), outIm.data());
-        // Frequency order: the negative half first.
-        const std::size_t halfSize = size / 2;
-        for (std::size_t i = 0; i < size; ++i)
-        {
-            const std::size_t k = i < halfSize ? i + halfSize : i - halfSize;
-            const double re = outRe[k];
-            const double im = outIm[k];
-            power[i] = (re * re + im * im) * powerScale;
-        }
+    }
+    else
+        realPlan->Forward(frameRe.data(), outRe.data(), outIm.data());
+    Accumulate();
+    ++openCount;
+    ++transformIndex;
+}
+
+void Waterfall::Accumulate()
+{
+    // Power per bin in frequency order (I/Q: the negative half first), into the sums over the
+    // recording and the open row.
+    const auto add = [this](std::size_t i, std::size_t k, double scale) {
+        const double re = outRe[k];
+        const double im = outIm[k];
+        const double p = (re * re + im * im) * scale;
+        sum[i] += p;
+        sumSquares[i] += p * p;
+        rowSum[i] += p;
+    };
+    const auto count = static_cast<std::size_t>(bins);
+    if (setup.complex)
+    {
+        const std::size_t half = count / 2;
+        for (std::size_t i = 0; i < half; ++i)
+            add(i, i + half, powerScale);
+        for (std::size_t i = half; i < count; ++i)
+            add(i, i - half, powerScale);
     }
     else
     {
-        realPlan->Forward(frameRe.data(), outRe.data(), outIm.data());
-        for (std::size_t k = 0; k < static_cast<std::size_t>(bins); ++k)
-        {
-            const double re = outRe[k];
-            const double im = outIm[k];
-            // 0 Hz and rate/2 have no mirror image to fold in.
-            const double edge = (k == 0 || k + 1 == static_cast<std::size_t>(bins)) ? 0.25 : 1.0;
-            power[k] = (re * re + im * im) * powerScale * edge;
-        }
+        // 0 Hz and rate/2 have no mirror image to fold in.
+        add(0, 0, powerScale * 0.25);
+        for (std::size_t k = 1; k + 1 < count; ++k)
+            add(k, k, powerScale);
+        add(count - 1, count - 1, powerScale * 0.25);
     }
-    for (std::size_t i = 0; i < power.size(); ++i)
-    {
-        sum[i] += power[i];
-        sumSquares[i] += power[i] * power[i];
-    }
-    AddToRow(RowOf(nextStart));
-    ++transformIndex;
 }
 
 int64_t Waterfall::RowOf(uint64_t frameStart) const
 {
+    const uint64_t centre = frameStart + static_cast<uint64_t>(n / 2);
     if (setup.frames == kUnknownFrames)
-        return static_cast<int64_t>(transformIndex / transformsPerRow);
+        return static_cast<int64_t>(centre / framesPerRow);
     if (setup.frames == 0)
         return 0;
-    const uint64_t centre = frameStart + static_cast<uint64_t>(n / 2);
     uint64_t scaled = 0;
     uint64_t row = 0;
     if (!__builtin_mul_overflow(centre, static_cast<uint64_t>(setup.rows), &scaled))
@@ -211,21 +263,17 @@ int64_t Waterfall::RowOf(uint64_t frameStart) const
     return static_cast<int64_t>(std::min<uint64_t>(row, static_cast<uint64_t>(setup.rows - 1)));
 }
 
-void Waterfall::AddToRow(int64_t row)
+void Waterfall::OpenRow(int64_t row)
 {
-    if (row != openRow)
+    if (row == openRow)
+        return;
+    CloseRow();
+    while (row >= rowCapacity)
     {
-        CloseRow();
-        if (row >= rowCapacity)
-        {
-            MergeRows();
-            row = static_cast<int64_t>(transformIndex / transformsPerRow);
-        }
-        openRow = row;
+        MergeRows();
+        row = RowOf(nextStart);
     }
-    for (std::size_t i = 0; i < power.size(); ++i)
-        rowSum[i] += power[i];
-    ++openCount;
+    openRow = row;
 }
 
 void Waterfall::CloseRow()
@@ -271,7 +319,11 @@ void Waterfall::MergeRows()
     std::fill(rowPower.begin() + static_cast<std::ptrdiff_t>(pairs * columns), rowPower.end(),
               0.0f);
     std::fill(rowCount.begin() + static_cast<std::ptrdiff_t>(pairs), rowCount.end(), 0u);
-    transformsPerRow *= 2;
+    framesPerRow *= 2;
+    // Transforms for the rows to come: as far apart as a row is long, up to half overlapped, and
+    // not overlapping once rows are long enough.
+    const auto size = static_cast<uint64_t>(n);
+    hop = framesPerRow >= kWholeHopRows * size ? size : std::min(framesPerRow, size / 2);
 }
 
 Spectra Waterfall::Finish()
@@ -295,6 +347,9 @@ Spectra Waterfall::Finish()
     out.highHz = setup.highHz;
     out.columns = setup.columns;
     out.framesPut = received;
+    out.framesPerRow = setup.frames != kUnknownFrames
+                           ? static_cast<double>(setup.frames) / setup.rows
+                           : static_cast<double>(framesPerRow);
     out.transforms = transformIndex;
 
     const auto binCount = static_cast<std::size_t>(bins);

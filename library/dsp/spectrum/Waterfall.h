@@ -22,8 +22,8 @@ struct WaterfallSetup
     int32_t rows = 400;     // waterfall rows wanted (at least 2)
     int32_t columns = 1000; // waterfall columns (at least 1)
     // The frames that will be put, when known: the rows then cover them exactly. When not (a
-    // stream), rows are merged in pairs whenever they run out, so that between rows / 2 and rows
-    // of them cover what came.
+    // stream), rows start one frame long and are merged in pairs whenever they run out, so that
+    // between rows / 2 and rows of them cover what came (a stream of at least rows / 2 frames).
     uint64_t frames = kUnknownFrames;
     // The band shown across the columns, as offsets from the recording's 0 Hz; NaN: the whole
     // band (-rate/2 .. rate/2 for I/Q, 0 .. rate/2 for real samples).
@@ -52,8 +52,9 @@ struct Spectra
     std::vector<double> averagePower; // the same as power (full scale 1.0)
     std::vector<float> rowPeakDb;
     std::vector<float> variation;
-    uint64_t framesPut = 0;  // sample frames analysed
-    uint64_t transforms = 0; // transforms averaged
+    double framesPerRow = 0.0; // sample frames each row covers (row r starts at r times this)
+    uint64_t framesPut = 0;    // sample frames analysed
+    uint64_t transforms = 0;   // transforms averaged
 
     int32_t Bins() const { return static_cast<int32_t>(averageDb.size()); }
     // How many independent spectra the average is worth: transforms closer than half their
@@ -71,11 +72,18 @@ struct Spectra
     }
 };
 
+// The bins each of `columns` columns across lowHz .. highHz shows (first and last, inclusive):
+// those whose centres the column covers, or the one under its centre when it covers none.
+void ColumnBins(double rate, bool complex, int32_t fftSize, double lowHz, double highHz,
+                int32_t columns, std::vector<int32_t>& first, std::vector<int32_t>& last);
+
 // A streaming waterfall: frames of fftSize samples, Blackman-Harris windowed, transformed by our
 // FFT; their power averaged per row of the picture and over the whole recording. Transforms
-// overlap by half when the recording is long enough (each sample then counts about equally), and
-// lie closer together when it is short, so that every row gets at least one. Each frame belongs
-// to the row that holds its centre. A column shows the strongest bin (of the row's mean powers)
+// overlap by half (each sample then counts about equally), lie closer together when rows are
+// shorter than that, so that every row gets at least one, and follow each other without overlap
+// once a row averages 8 transforms or more (the average then gains little from overlap, and a
+// long recording is analysed twice as fast). Each transform belongs to the row that holds its
+// centre. A column shows the strongest bin (of the row's mean powers)
 // among the bins whose centres it covers, so that a narrow carrier keeps its level however many
 // bins a column spans; a column narrower than a bin shows the bin under its centre.
 //
@@ -102,7 +110,9 @@ public:
 
 private:
     void Transform();
-    void AddToRow(int64_t row);
+    void Accumulate();
+    // Makes `row` the open row (closing the one before, merging rows when a stream needs more).
+    void OpenRow(int64_t row);
     void CloseRow();
     void MergeRows();
     int64_t RowOf(uint64_t frameStart) const;
@@ -121,9 +131,8 @@ private:
     // The last n samples (I and Q apart; Q unused for real samples), a ring.
     fft::AlignedFloats historyRe, historyIm;
     fft::AlignedFloats frameRe, frameIm, outRe, outIm;
-    std::vector<double> power; // this transform, per bin in frequency order
-    uint64_t received = 0;     // frames put so far
-    uint64_t nextStart = 0;    // where the next transform starts
+    uint64_t received = 0;  // frames put so far
+    uint64_t nextStart = 0; // where the next transform starts
     uint64_t transformIndex = 0;
 
     std::vector<double> sum, sumSquares; // over all transforms
@@ -138,7 +147,7 @@ private:
     std::vector<float> rowPower;
     std::vector<uint32_t> rowCount;
     int32_t rowCapacity = 0;
-    uint64_t transformsPerRow = 1; // streams: doubled at each merge
+    uint64_t framesPerRow = 0; // streams: doubled at each merge
 };
 
 } // namespace sigkit
