@@ -1,5 +1,6 @@
 #include "Harnesses.h"
 
+#include "dsp/spectrum/RecordingSpectrum.h"
 #include "sigkit.h"
 #include "wav/AuxiChunk.h"
 #include "wav/FileWAV_VeryFast.h"
@@ -214,6 +215,43 @@ void WavFile(const uint8_t* data, std::size_t size)
     Require(ReadAll(*stream) == delivered, "a stream gives the file's data");
     stream->Seek(-1, 2);
     stream->Read(buffer.data(), 100);
+}
+
+void SpectrumOfFile(const uint8_t* data, std::size_t size)
+{
+    // The first byte chooses a transform size and a part of the band, so that the fuzzer reaches
+    // padded single transforms, merged stream rows and zoomed columns.
+    sigkit::SpectrumRequest request;
+    request.width = 480;
+    request.height = 320;
+    const uint8_t choice = size > 0 ? data[0] : 0;
+    request.fftSize = (choice & 3) == 0 ? 0 : 32 << (choice & 7);
+    if ((choice & 8) != 0)
+    {
+        request.spanCentreHz = -100.0 * (choice >> 4);
+        request.spanWidthHz = 1000.0;
+    }
+    request.lengthSeconds = (choice & 0x40) != 0 ? 0.01 : 0.0;
+    sigkit::RecordingSpectrum rec;
+    const sigkit::SpectrumStatus status = sigkit::AnalyseRecording(
+        std::make_unique<sigkit::MemorySource>(data, size), "fuzz.wav", request, rec);
+    if (status != sigkit::SpectrumStatus::Done)
+        return;
+    const sigkit::Spectra& s = rec.spectra;
+    Require(s.waterfall.size() == static_cast<std::size_t>(s.rows) * s.columns,
+            "the waterfall holds its rows");
+    Require(s.rows <= rec.layout.waterfallHeight, "no more rows than asked for");
+    Require(s.framesPut <= size, "no more frames than bytes");
+    const sigkit::RgbImage image = sigkit::DrawRecording(rec);
+    Require(image.pixels.size() == static_cast<std::size_t>(image.width) * image.height * 3,
+            "the picture holds its pixels");
+    const sigkit::StationList list = sigkit::RecordingStations(rec);
+    Require(list.stations.size() <= 20, "at most the stations asked for");
+    for (const sigkit::Station& station : list.stations)
+        Require(station.lowHz <= station.highHz && station.bandwidthHz >= 0.0,
+                "a station's band is a band");
+    const std::string json = sigkit::StationsJson(list, rec.metadata.centreHz, rec.name);
+    Require(!json.empty() && json.back() == '\n', "the list is complete");
 }
 
 void WavReadExports(const uint8_t* data, std::size_t size)

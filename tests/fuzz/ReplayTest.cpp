@@ -14,8 +14,9 @@ namespace {
 std::vector<std::filesystem::path> Inputs(const std::string& name)
 {
     std::vector<std::filesystem::path> files;
-    for (const std::string& folder : {std::string(SIGKIT_SOURCE_DIR "/fuzz/corpus/") + name,
-                                     std::string(SIGKIT_SOURCE_DIR "/tests/fuzz/regressions/") + name})
+    for (const std::string& folder :
+         {std::string(SIGKIT_SOURCE_DIR "/fuzz/corpus/") + name,
+          std::string(SIGKIT_SOURCE_DIR "/tests/fuzz/regressions/") + name})
     {
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
@@ -56,6 +57,11 @@ TEST(FuzzReplay, WavFileCorpus)
 TEST(FuzzReplay, WavReadExportsCorpus)
 {
     Replay("wav", sigfuzz::WavReadExports);
+}
+
+TEST(FuzzReplay, SpectrumOfFileCorpus)
+{
+    Replay("wav", sigfuzz::SpectrumOfFile);
 }
 
 TEST(FuzzReplay, ProcessingExportsCorpus)
