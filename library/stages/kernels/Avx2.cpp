@@ -234,11 +234,13 @@ void DotPairOf(const float* a, const float* b, const float* x, const float* y, i
     __m256 acc[8];
     for (__m256& v : acc)
         v = _mm256_setzero_ps();
+    // y is null when only x is given: no offset is applied to it then.
+    const auto atY = [y](int32_t j) { return kBoth ? y + j : nullptr; };
     int32_t j = 0;
     for (; j + 16 <= n; j += 16)
-        PairRound<kBoth, true>(acc, a + j, b + j, x + j, y + j, 16);
+        PairRound<kBoth, true>(acc, a + j, b + j, x + j, atY(j), 16);
     if (j < n)
-        PairRound<kBoth, false>(acc, a + j, b + j, x + j, y + j, n - j);
+        PairRound<kBoth, false>(acc, a + j, b + j, x + j, atY(j), n - j);
     if constexpr (kBoth)
         Reduce4(acc[0], acc[1], acc[2], acc[3], acc[4], acc[5], acc[6], acc[7], out);
     else
