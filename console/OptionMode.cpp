@@ -26,7 +26,7 @@ const char* const kHelp =
     "file does not stop the others. Progress (on a terminal) and one summary line\n"
     "per file go to stderr; stdout stays empty.\n"
     "\n"
-    "Modes of the original design (the dialogue's six):\n"
+    "Classic modes (the dialogue's six):\n"
     "  iq          real to I/Q at half the rate, or back at twice it NAME_iq2r.wav\n"
     "  resample    shift -f to 0 Hz, low-pass, lower the rate to -r NAME_resampl.wav\n"
     "  convert     shift -f to 0 Hz and keep a band of -b Hz         NAME_if.wav\n"
