@@ -156,6 +156,24 @@ bool IsReceiverKind(int kind)
     return kind >= SIGKIT_KIND_AM && kind <= SIGKIT_KIND_CW;
 }
 
+// The receivers' own channel width, for a refusal that their default caused.
+const char* DefaultChannel(int kind)
+{
+    switch (kind)
+    {
+    case SIGKIT_KIND_AM:
+        return "10000";
+    case SIGKIT_KIND_FM:
+        return "12500";
+    case SIGKIT_KIND_WFM:
+        return "200000";
+    case SIGKIT_KIND_CW:
+        return "500";
+    default:
+        return nullptr;
+    }
+}
+
 } // namespace
 
 bool UsesKindPass(const Settings& settings, const WavDescription& input)
@@ -232,8 +250,13 @@ std::string KindRefusal(const SigkitCalls& api, const Settings& settings, const 
         values += " --band " + std::to_string(settings.band);
     if (settings.outRate != 0 && ModeTakes(settings.mode, Value::OutRate))
         values += " --rate " + std::to_string(settings.outRate);
-    return values + in + " (" + std::to_string(input.sampleRate) + " Hz, " +
-           (input.channels == 2 ? "I/Q" : "real") + "): " + api.Text(s);
+    std::string refusal = values + in + " (" + std::to_string(input.sampleRate) + " Hz, " +
+                          (input.channels == 2 ? "I/Q" : "real") + "): " + api.Text(s);
+    const char* channel = DefaultChannel(Mode(settings.mode).kind);
+    if (settings.band == 0 && channel != nullptr)
+        refusal += std::string(" (the channel of mode ") + word + " is " + channel +
+                   " Hz wide unless --band says otherwise)";
+    return refusal;
 }
 
 int RunKindPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
