@@ -8,13 +8,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace sigrun {
 
 namespace {
 
-// Input frames handed to the processing object per call, at most: bounds the output buffer.
+// Input frames handed to the processing object per call, at most, and the output frames one call
+// may make (unless a single input frame makes more): bound the buffers.
 constexpr std::size_t kMostFramesPerCall = std::size_t{1} << 15;
 
 // The path where the library keeps what was written when an output is not published.
@@ -42,7 +44,7 @@ public:
     KindRun& operator=(const KindRun&) = delete;
 
     // Makes the processing object and creates the output. Result: an exit status.
-    int Start(const Settings& settings, const WavDescription& input, const char* outputName,
+    int Start(const Settings& settings, const InputFile& input, const char* outputName,
               bool noReplace);
     // Processes frames and writes what comes out; with in null, the flush. Result: an exit
     // status, the failure reported.
@@ -66,16 +68,17 @@ private:
     std::vector<float> out;
 };
 
-int KindRun::Start(const Settings& settings, const WavDescription& input, const char* outputName,
+int KindRun::Start(const Settings& settings, const InputFile& file, const char* outputName,
                    bool noReplace)
 {
+    const WavDescription& input = file.Description();
     name = outputName;
     quoted = Quoted(name);
     floatsIn = input.channels;
     const sigkit_config config = KindConfig(api, settings, input);
     int s = api.create(&config, &processor);
     if (s != SIGKIT_OK)
-        return Fail(kExitFailed, "cannot process " + Quoted(input.name) + ": " + api.Text(s));
+        return Fail(kExitFailed, "cannot process " + Quoted(file.Name()) + ": " + api.Text(s));
     int complexOut = 0;
     int channels = 1;
     double rate = 0.0;
@@ -98,9 +101,16 @@ int KindRun::Feed(const float* in, std::size_t frames)
 {
     do
     {
-        const std::size_t now = std::min(frames, kMostFramesPerCall);
+        // As many input frames as keep the output of one call within bounds, however high the
+        // output rate is against the input's.
+        std::size_t now = std::min(frames, kMostFramesPerCall);
         std::size_t most = 0;
         api.maxOutput(processor, in != nullptr ? now : 0, &most);
+        while (in != nullptr && most > kMostFramesPerCall && now > 1)
+        {
+            now = std::max<std::size_t>(1, now * kMostFramesPerCall / most);
+            api.maxOutput(processor, now, &most);
+        }
         out.resize(std::max<std::size_t>(most, 1) * floatsOut);
         std::size_t got = 0;
         const int s = in != nullptr ? api.process(processor, in, now, out.data(), most, &got)
@@ -259,13 +269,13 @@ std::string KindRefusal(const SigkitCalls& api, const Settings& settings, const 
     return refusal;
 }
 
-int RunKindPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-                const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts)
+namespace {
+
+int RunGuarded(const LibraryBinding& binding, const Settings& settings, InputFile& input,
+               const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts)
 {
-    if (const char* missing = binding.api.FirstMissing())
-        return Missing(missing);
     KindRun run(binding.api);
-    int status = run.Start(settings, input.Description(), outputName, noReplace);
+    int status = run.Start(settings, input, outputName, noReplace);
     if (status != kExitSuccess)
         return status;
 
@@ -317,6 +327,26 @@ int RunKindPass(const LibraryBinding& binding, const Settings& settings, InputFi
         counts->clipped = static_cast<long long>(run.clipped);
     }
     return kExitSuccess;
+}
+
+} // namespace
+
+int RunKindPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
+                const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts)
+{
+    if (const char* missing = binding.api.FirstMissing())
+        return Missing(missing);
+    try
+    {
+        return RunGuarded(binding, settings, input, outputName, noReplace, progress, counts);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // The output was given up on the way out, what was written kept as the partial file.
+        progress.Clear();
+        return Fail(kExitFailed, "not enough memory to process " + Quoted(input.Name()) + " into " +
+                                     Quoted(outputName) + "; it is left as it was");
+    }
 }
 
 } // namespace sigrun
