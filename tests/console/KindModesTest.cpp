@@ -361,6 +361,28 @@ TEST_F(KindModes, SilenceGivesQuietAudioWithoutNaN)
     }
 }
 
+TEST_F(KindModes, BatchesIntoAFolderAndNoClobber)
+{
+    const std::vector<int32_t> x =
+        IqSamples(4800, kRate, 0.3, [](double t) { return std::polar(1.0, 2 * kPi * 1000 * t); });
+    const std::string a = Iq("a.wav", kRate, x);
+    const std::string b = Iq("b.wav", kRate, x);
+    std::filesystem::create_directory(dir.File("out"));
+    const ProcessResult r =
+        RunSigrun({"-Q", "-m", "cw", "-f", "0", "-o", dir.File("out"), a, b}, "");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(ReadFileBytes(dir.File("out/a_cw.wav")), ReadFileBytes(dir.File("out/b_cw.wav")));
+    // An existing output is kept, that input fails, the other one is still done.
+    WriteFileBytes(dir.File("out/a_cw.wav"), "mine");
+    std::filesystem::remove(dir.File("out/b_cw.wav"));
+    const ProcessResult n =
+        RunSigrun({"-Q", "-n", "-m", "cw", "-f", "0", "-o", dir.File("out"), a, b}, "");
+    EXPECT_EQ(n.status, 2);
+    EXPECT_NE(n.err.find("--no-clobber"), std::string::npos) << n.err;
+    EXPECT_EQ(ReadFileBytes(dir.File("out/a_cw.wav")), "mine");
+    EXPECT_TRUE(ParseWav(ReadFileBytes(dir.File("out/b_cw.wav"))).ok);
+}
+
 // ---- -e, the output encodings ----------------------------------------------------------------
 
 TEST_F(KindModes, EncodingsRoundTripThroughInversion)
