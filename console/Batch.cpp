@@ -2,6 +2,7 @@
 
 #include "BatchPlan.h"
 #include "InputFile.h"
+#include "KindPass.h"
 #include "LibraryBinding.h"
 #include "Messages.h"
 #include "Pass.h"
@@ -105,7 +106,7 @@ int Batch::Run()
         return status;
     }
     BatchPlan plan(line, folder);
-    const int usable = plan.Check(input);
+    const int usable = plan.Check(input, binding.api);
     if (usable != kExitSuccess)
         return usable;
     // From the first output on, a stop signal ends the batch where nothing is half done: the file
@@ -173,8 +174,9 @@ int Batch::Process(BatchPlan& plan, std::size_t i)
                               platform::FileSize(input.Name()), FrameBytes(input.Description()));
     PassCounts counts;
     const double started = platform::SteadySeconds();
+    const auto pass = UsesKindPass(line.settings, input.Description()) ? RunKindPass : RunPass;
     const int status =
-        RunPass(binding, line.settings, input, outputName, line.noClobber, progress, &counts);
+        pass(binding, line.settings, input, outputName, line.noClobber, progress, &counts);
     const double seconds = platform::SteadySeconds() - started;
     if (status != kExitSuccess)
         return status;

@@ -1,5 +1,6 @@
 #include "BatchPlan.h"
 
+#include "KindPass.h"
 #include "Messages.h"
 #include "ProcessingModes.h"
 #include "platform/Files.h"
@@ -42,10 +43,10 @@ bool BatchPlan::OutputName(std::size_t i, char (&name)[kTextSize]) const
     return MakeOutputName(line.settings.mode, input.c_str(), folder, name);
 }
 
-int BatchPlan::Check(InputFile& input)
+int BatchPlan::Check(InputFile& input, const SigkitCalls& api)
 {
     const int status = CheckOutputs();
-    return status != kExitSuccess ? status : CheckValues(input);
+    return status != kExitSuccess ? status : CheckValues(input, api);
 }
 
 // Outputs of one file, by its identity where it exists, else by its folder's and its name, make
@@ -87,14 +88,17 @@ int BatchPlan::CheckOutputs()
 }
 
 // A value that can give no output from an input refuses the batch as an unusable option would.
-int BatchPlan::CheckValues(InputFile& input) const
+int BatchPlan::CheckValues(InputFile& input, const SigkitCalls& api) const
 {
     const ModeRow& row = Mode(line.settings.mode);
-    bool depends = false;
+    bool depends = IsChainMode(line.settings.mode) || line.settings.encoding != 0;
     for (int v = 0; v < row.valueCount; ++v)
         depends = depends || DependsOnInput(row.values[v]);
     if (!depends)
         return kExitSuccess;
+    if ((IsChainMode(line.settings.mode) || line.settings.encoding != 0) &&
+        api.FirstMissing() != nullptr)
+        return Missing(api.FirstMissing());
     for (const std::string& name : line.inputs)
     {
         std::string failure;
@@ -102,6 +106,14 @@ int BatchPlan::CheckValues(InputFile& input) const
         input.Close();
         if (!opened || UnsupportedReason(input.Description(), true) != nullptr)
             continue;
+        if (UsesKindPass(line.settings, input.Description()))
+        {
+            const std::string refusal =
+                KindRefusal(api, line.settings, name.c_str(), input.Description());
+            if (!refusal.empty())
+                return Fail(kExitUsage, refusal);
+            continue;
+        }
         for (int v = 0; v < row.valueCount; ++v)
         {
             const std::string useless = OptionUselessFor(row.values[v], line.settings, name.c_str(),

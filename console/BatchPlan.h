@@ -22,8 +22,10 @@ public:
     // Refuses the batch, reporting why (result kExitUsage), when an output is another input of
     // the run, or when a value can give no output from an input (each input is opened through
     // input for its rate and closed again; one that cannot be opened is left to its turn).
-    // Also settles which inputs share an output.
-    int Check(InputFile& input);
+    // The chain kinds and receivers, and every kind written in another encoding than its
+    // input's, are checked by making their processing object through api. Also settles which
+    // inputs share an output.
+    int Check(InputFile& input, const SigkitCalls& api);
 
     // The output of input i: the usual name beside it, in the folder of -o, or -o itself. False
     // when the name would not fit.
@@ -34,7 +36,7 @@ public:
 
 private:
     int CheckOutputs();
-    int CheckValues(InputFile& input) const;
+    int CheckValues(InputFile& input, const SigkitCalls& api) const;
 
     const CommandLine& line;
     bool outputIsFolder;

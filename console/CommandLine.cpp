@@ -3,6 +3,9 @@
 #include "Messages.h"
 #include "Records.h"
 
+#include "sigkit_api.h"
+
+#include <cstdlib>
 #include <cstring>
 
 namespace sigrun {
@@ -14,6 +17,9 @@ enum class Option
     Mode,
     Value, // a value of the mode, read and checked as the dialogue's answers are
     Output,
+    Encoding,
+    Deemphasis,
+    Agc,
     NoClobber,
     Quiet,
     Info,
@@ -38,6 +44,9 @@ const OptionEntry kOptions[] = {
     {'a', "amplify", true, Option::Value, Value::Amplify},
     {'q', "quality", true, Option::Value, Value::Quality},
     {'o', "output", true, Option::Output, {}},
+    {'e', "encoding", true, Option::Encoding, {}},
+    {'\0', "deemph", true, Option::Deemphasis, {}},
+    {'\0', "agc", true, Option::Agc, {}},
     {'n', "no-clobber", false, Option::NoClobber, {}},
     {'Q', "quiet", false, Option::Quiet, {}},
     {'i', "info", false, Option::Info, {}},
@@ -74,6 +83,9 @@ std::string Named(const OptionEntry& o)
 struct Given
 {
     bool mode = false;
+    bool encoding = false;
+    bool deemphasis = false;
+    bool agc = false;
     bool values[sizeof kModeValues / sizeof kModeValues[0]] = {};
 
     bool& Has(Value value) { return values[static_cast<int>(value)]; }
@@ -202,6 +214,35 @@ bool Reader::Apply(const OptionEntry& o, const char* value)
             return false;
         given.Has(o.value) = true;
         return true;
+    case Option::Encoding:
+        line.settings.encoding = EncodingByWord(value);
+        if (line.settings.encoding == 0)
+        {
+            error = "--encoding " + Quoted(value) +
+                    " is not an encoding: give u8, s16, s24, s32 or f32";
+            return false;
+        }
+        given.encoding = true;
+        return true;
+    case Option::Deemphasis:
+        if (std::strcmp(value, "0") != 0 && std::strcmp(value, "50") != 0 &&
+            std::strcmp(value, "75") != 0)
+        {
+            error = "--deemph " + Quoted(value) + " is not a de-emphasis: give 0, 50 or 75 (us)";
+            return false;
+        }
+        line.settings.deemphasis = std::atoi(value);
+        given.deemphasis = true;
+        return true;
+    case Option::Agc:
+        if (std::strcmp(value, "on") != 0 && std::strcmp(value, "off") != 0)
+        {
+            error = "--agc " + Quoted(value) + " is neither on nor off";
+            return false;
+        }
+        line.settings.agc = value[1] == 'n';
+        given.agc = true;
+        return true;
     case Option::Output:
         if (value[0] == '\0')
         {
@@ -233,7 +274,11 @@ bool Reader::Apply(const OptionEntry& o, const char* value)
 // --info processes nothing, so nothing that shapes a processing goes with it.
 bool CheckInfo(const CommandLine& line, Given& given, std::string& error)
 {
-    const char* other = given.mode ? "--mode" : nullptr;
+    const char* other = given.mode         ? "--mode"
+                        : given.encoding   ? "--encoding"
+                        : given.deemphasis ? "--deemph"
+                        : given.agc        ? "--agc"
+                                           : nullptr;
     for (Value value : kModeValues)
         if (other == nullptr && given.Has(value))
             other = OptionName(value);
@@ -247,9 +292,9 @@ bool CheckInfo(const CommandLine& line, Given& given, std::string& error)
     return true;
 }
 
-// The values that a mode lacks, or that it does not take. The quality is never lacking: it is
-// high unless given.
-bool CheckMode(const CommandLine& line, Given& given, std::string& error)
+// The values that a mode lacks, or that it does not take. The original kinds lack none but the
+// quality (high unless given); the chain kinds and receivers have defaults for more.
+bool CheckMode(CommandLine& line, Given& given, std::string& error)
 {
     const int mode = line.settings.mode;
     const std::string word = ModeWord(mode);
@@ -262,22 +307,61 @@ bool CheckMode(const CommandLine& line, Given& given, std::string& error)
             error = std::string(OptionName(value)) + " does not apply to mode " + word;
             return false;
         }
-        if (!given.Has(value) && takes && value != Value::Quality)
+        if (!given.Has(value) && ModeNeeds(mode, value))
             missing.push_back(OptionName(value));
     }
-    if (missing.empty())
-        return true;
-    error = "mode " + word + " needs ";
-    for (std::size_t i = 0; i < missing.size(); ++i)
+    if (!missing.empty())
     {
-        if (i > 0)
-            error += i + 1 == missing.size() ? " and " : ", ";
-        error += missing[i];
+        error = "mode " + word + " needs ";
+        for (std::size_t i = 0; i < missing.size(); ++i)
+        {
+            if (i > 0)
+                error += i + 1 == missing.size() ? " and " : ", ";
+            error += missing[i];
+        }
+        return false;
     }
-    return false;
+    const int kind = Mode(mode).kind;
+    const bool fm = kind == SIGKIT_KIND_FM || kind == SIGKIT_KIND_WFM;
+    const bool agc = kind == SIGKIT_KIND_AM || kind == SIGKIT_KIND_USB || kind == SIGKIT_KIND_LSB ||
+                     kind == SIGKIT_KIND_CW;
+    const char* stray = given.deemphasis && !fm ? "--deemph"
+                        : given.agc && !agc     ? "--agc"
+                                                : nullptr;
+    if (stray != nullptr)
+    {
+        error = std::string(stray) + " does not apply to mode " + word;
+        return false;
+    }
+    if (line.settings.qualityLevel > 3 && !IsChainMode(mode))
+    {
+        error = "--quality best does not apply to mode " + word + ": give low, medium or high";
+        return false;
+    }
+    // The gain of the chain kinds and receivers is an extra factor, 1 unless given.
+    if (IsChainMode(mode) && !given.Has(Value::Amplify))
+        line.settings.amplify = 1.0f;
+    return true;
 }
 
 } // namespace
+
+int EncodingByWord(const char* word)
+{
+    constexpr struct
+    {
+        const char* word;
+        int encoding;
+    } kEncodings[] = {{"u8", SIGKIT_ENCODING_U8},
+                      {"s16", SIGKIT_ENCODING_S16},
+                      {"s24", SIGKIT_ENCODING_S24},
+                      {"s32", SIGKIT_ENCODING_S32},
+                      {"f32", SIGKIT_ENCODING_F32}};
+    for (const auto& e : kEncodings)
+        if (std::strcmp(word, e.word) == 0)
+            return e.encoding;
+    return 0;
+}
 
 bool IsOption(const char* argument)
 {

@@ -12,6 +12,9 @@ namespace sigrun {
 // line without options is the dialogue's.
 bool IsOption(const char* argument);
 
+// The sigkit_encoding of an encoding's word (u8, s16, s24, s32, f32); 0 for any other word.
+int EncodingByWord(const char* word);
+
 enum class Action
 {
     Process,

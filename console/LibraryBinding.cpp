@@ -20,10 +20,13 @@ int LibraryBinding::Load()
     writeFinish = library.Lookup<SigkitWavWriteFinishFn>("sigkit_wav_write_finish");
     writeAbandon = library.Lookup<SigkitWavWriteAbandonFn>("sigkit_wav_write_abandon");
     readLength = library.Lookup<SigkitWavReadLengthFn>("sigkit_wav_read_length");
+    api.Bind(library);
     families.assign(static_cast<std::size_t>(ModeCount()), FamilyExports{});
     for (int mode = 1; mode <= ModeCount(); ++mode)
     {
         FamilyExports& family = families[static_cast<std::size_t>(mode - 1)];
+        if (Mode(mode).family == nullptr)
+            continue; // a kind of the sigkit_ interface only
         family.prefix = Mode(mode).family;
         family.initName = family.prefix + "_init";
         family.dataName = family.prefix + "_data";

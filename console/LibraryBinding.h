@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SigkitCalls.h"
 #include "platform/DynamicLibrary.h"
 #include "sigkit.h"
 #include "sigkit_api.h"
@@ -55,6 +56,8 @@ public:
     SigkitWavWriteFinishFn writeFinish = nullptr;
     SigkitWavWriteAbandonFn writeAbandon = nullptr;
     SigkitWavReadLengthFn readLength = nullptr;
+    // The sigkit_ interface: the chain kinds, the receivers and the output encodings.
+    SigkitCalls api;
 
 private:
     platform::DynamicLibrary library;

@@ -93,6 +93,8 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
             const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts)
 {
     const ModeRow& mode = Mode(settings.mode);
+    if (mode.start == nullptr) // a kind of the sigkit_ interface only: RunKindPass's
+        return Fail(kExitFailed, std::string("mode ") + mode.word + " has no export family");
     std::string failure;
     const std::unique_ptr<ProcessingBlock> block =
         mode.start(binding.Family(settings.mode), settings, input.Description(), failure);

@@ -1,5 +1,7 @@
 #include "ProcessingModes.h"
 
+#include "sigkit_api.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -38,13 +40,157 @@ constexpr Value kB = Value::Band;
 constexpr Value kA = Value::Amplify;
 constexpr Value kQ = Value::Quality;
 
+constexpr unsigned Bit(Value value)
+{
+    return 1u << static_cast<unsigned>(value);
+}
+
+// The original kinds take every value they name, the quality excepted (high unless given).
+constexpr unsigned kQualityOnly = Bit(kQ);
+// The receivers: the carrier; the channel's band, the audio rate and an extra gain have defaults.
+constexpr unsigned kReceiverOptional = Bit(kB) | Bit(kR) | Bit(kA);
+
 const ModeRow kModes[] = {
-    {1, "iq", "iq2real", StartIqFamily, SwapRealAndIq, "_iq2r.wav", 1, {kQ}},
-    {2, "resample", "resampl", StartBlockFamily, IqAtOutRate, "_resampl.wav", 4, {kF, kR, kA, kQ}},
-    {3, "convert", "lpflt", StartBlockFamily, IqAtInputRate, "_if.wav", 4, {kF, kB, kA, kQ}},
-    {4, "invert", "invert", StartInvertFamily, IqAtInputRate, "_inv.wav", 0, {}},
-    {5, "am", "am_demod", StartBlockFamily, RealAtOutRate, "_amdem.wav", 4, {kF, kR, kA, kQ}},
-    {6, "fm", "fm_demod", StartBlockFamily, RealAtOutRate, "_fmdem.wav", 4, {kF, kR, kA, kQ}},
+    {1,
+     "iq",
+     "iq2real",
+     StartIqFamily,
+     SwapRealAndIq,
+     "_iq2r.wav",
+     1,
+     {kQ},
+     SIGKIT_KIND_IQ2R,
+     kQualityOnly},
+    {2,
+     "resample",
+     "resampl",
+     StartBlockFamily,
+     IqAtOutRate,
+     "_resampl.wav",
+     4,
+     {kF, kR, kA, kQ},
+     SIGKIT_KIND_RESAMPLE,
+     kQualityOnly},
+    {3,
+     "convert",
+     "lpflt",
+     StartBlockFamily,
+     IqAtInputRate,
+     "_if.wav",
+     4,
+     {kF, kB, kA, kQ},
+     SIGKIT_KIND_CONVERT,
+     kQualityOnly},
+    {4,
+     "invert",
+     "invert",
+     StartInvertFamily,
+     IqAtInputRate,
+     "_inv.wav",
+     0,
+     {},
+     SIGKIT_KIND_INVERT,
+     0},
+    {5,
+     "am-classic",
+     "am_demod",
+     StartBlockFamily,
+     RealAtOutRate,
+     "_amdem.wav",
+     4,
+     {kF, kR, kA, kQ},
+     SIGKIT_KIND_AM_CLASSIC,
+     kQualityOnly},
+    {6,
+     "fm-classic",
+     "fm_demod",
+     StartBlockFamily,
+     RealAtOutRate,
+     "_fmdem.wav",
+     4,
+     {kF, kR, kA, kQ},
+     SIGKIT_KIND_FM_CLASSIC,
+     kQualityOnly},
+    {0,
+     "rate",
+     nullptr,
+     nullptr,
+     nullptr,
+     "_rate.wav",
+     3,
+     {kR, kA, kQ},
+     SIGKIT_KIND_RATE,
+     Bit(kA) | Bit(kQ)},
+    {0,
+     "channel",
+     nullptr,
+     nullptr,
+     nullptr,
+     "_ch.wav",
+     5,
+     {kF, kB, kR, kA, kQ},
+     SIGKIT_KIND_CHANNEL,
+     Bit(kR) | Bit(kA) | Bit(kQ)},
+    {0,
+     "am",
+     nullptr,
+     nullptr,
+     nullptr,
+     "_am.wav",
+     4,
+     {kF, kB, kR, kA},
+     SIGKIT_KIND_AM,
+     kReceiverOptional},
+    {0,
+     "fm",
+     nullptr,
+     nullptr,
+     nullptr,
+     "_fm.wav",
+     4,
+     {kF, kB, kR, kA},
+     SIGKIT_KIND_FM,
+     kReceiverOptional},
+    {0,
+     "wfm",
+     nullptr,
+     nullptr,
+     nullptr,
+     "_wfm.wav",
+     4,
+     {kF, kB, kR, kA},
+     SIGKIT_KIND_WFM,
+     kReceiverOptional},
+    {0,
+     "usb",
+     nullptr,
+     nullptr,
+     nullptr,
+     "_usb.wav",
+     4,
+     {kF, kB, kR, kA},
+     SIGKIT_KIND_USB,
+     kReceiverOptional},
+    {0,
+     "lsb",
+     nullptr,
+     nullptr,
+     nullptr,
+     "_lsb.wav",
+     4,
+     {kF, kB, kR, kA},
+     SIGKIT_KIND_LSB,
+     kReceiverOptional},
+    {0,
+     "cw",
+     nullptr,
+     nullptr,
+     nullptr,
+     "_cw.wav",
+     4,
+     {kF, kB, kR, kA},
+     SIGKIT_KIND_CW,
+     kReceiverOptional},
 };
 constexpr int kModeCount = static_cast<int>(sizeof kModes / sizeof kModes[0]);
 
@@ -54,6 +200,16 @@ bool Known(int mode)
 }
 
 } // namespace
+
+bool IsChainMode(int mode)
+{
+    return Known(mode) && kModes[mode - 1].family == nullptr;
+}
+
+bool IsReceiverMode(int mode)
+{
+    return IsChainMode(mode) && kModes[mode - 1].kind >= SIGKIT_KIND_AM;
+}
 
 int ModeCount()
 {
@@ -107,6 +263,11 @@ bool ModeTakes(int mode, Value value)
         if (row.values[i] == value)
             return true;
     return false;
+}
+
+bool ModeNeeds(int mode, Value value)
+{
+    return ModeTakes(mode, value) && (kModes[mode - 1].optional & Bit(value)) == 0;
 }
 
 WavDescription OutputDescription(int mode, const Settings& settings, const WavDescription& input,

@@ -26,13 +26,21 @@ struct ModeRow
 {
     int menu;           // the dialogue's menu answer; 0 for a mode of the options only
     const char* word;   // the options' mode word
-    const char* family; // the library's export prefix: family_init, family_data, family_free
-    BlockStarter start; // builds the family's record and creates its block
-    OutputRule output;  // the output's channels and rate
+    const char* family; // the library's export prefix: family_init, family_data, family_free;
+                        // null for the kinds that only the sigkit_ interface has
+    BlockStarter start; // builds the family's record and creates its block (null: no family)
+    OutputRule output;  // the output's channels and rate (null: no family)
     const char* suffix; // the output name's ending
     int valueCount;
     Value values[kMostValues]; // asked in this order by the dialogue; given as options
+    int kind;                  // the sigkit_ interface's kind (enum sigkit_kind)
+    unsigned optional;         // bits (1 << Value) of the values that may be left out
 };
+
+// True for the modes that only the sigkit_ interface processes (no export family).
+bool IsChainMode(int mode);
+// True for the receivers (am, fm, wfm, usb, lsb, cw): I/Q in, audio out.
+bool IsReceiverMode(int mode);
 
 // The modes are numbered from 1 in the order of the table.
 int ModeCount();
@@ -47,6 +55,8 @@ const char* ModeWord(int mode);
 std::string ModeWords(const char* separator, const char* lastSeparator);
 // True when the mode takes the value.
 bool ModeTakes(int mode, Value value);
+// True when the mode takes the value and cannot do without it.
+bool ModeNeeds(int mode, Value value);
 
 // The output's description: the input's format tag and sample width, the mode's channels and
 // rate, the name given.

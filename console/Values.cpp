@@ -39,7 +39,8 @@ constexpr ValueRule kValues[] = {
     {Value::Amplify, "Amplify: ", "Amplify", "--amplify",
      "is not a finite number: give a gain such as 1, 0.5 or 20000", "", 0, 0},
     {Value::Quality, "Quality:\r\n1 - Low,\r\n2 - Medium,\r\n3 - High (recommended): ", "Quality",
-     "--quality", "is not a quality: give low, medium or high", "", 1, 3},
+     "--quality", "is not a quality: give low, medium or high", " (or best for rate and channel)",
+     1, 3},
 };
 
 const ValueRule& RuleOf(Value value)
@@ -58,6 +59,10 @@ bool StoreHertz(Value value, long long hertz, Settings& settings)
         return false;
     int32_t& field = value == Value::Frequency ? settings.frequency : settings.outRateOrBand;
     field = static_cast<int32_t>(hertz);
+    if (value == Value::OutRate)
+        settings.outRate = field;
+    if (value == Value::Band)
+        settings.band = field;
     return true;
 }
 
@@ -82,8 +87,8 @@ int QualityOfAnswer(const char* answer)
 
 int QualityOfOption(const char* text)
 {
-    constexpr const char* kWords[] = {"low", "medium", "high"};
-    for (int level = 1; level <= 3; ++level)
+    constexpr const char* kWords[] = {"low", "medium", "high", "best"};
+    for (int level = 1; level <= 4; ++level)
         if (std::strcmp(text, kWords[level - 1]) == 0)
             return level;
     return 0;
@@ -195,7 +200,11 @@ bool TakeOption(Value value, const char* text, Settings& settings, std::string& 
         const int level = QualityOfOption(text);
         taken = level != 0;
         if (taken)
-            settings.quality = QualityWord(level);
+        {
+            // best is the chain kinds' own; the original kinds refuse it once the mode is known.
+            settings.quality = QualityWord(level < 4 ? level : 3);
+            settings.qualityLevel = level;
+        }
         break;
     }
     case Value::Amplify:

@@ -24,6 +24,14 @@ struct Settings
     int32_t outRateOrBand = 0; // Hz: output rate (resample, am, fm) or band width (convert)
     float amplify = 0.0f;
     const char* quality = ""; // "Low", "Medium" or "High"; empty when none was recognised
+    // The chain kinds and receivers, which take a band and an output rate together.
+    int32_t outRate = 0;  // Hz, as -r gave it; 0 when not given (the kind's default)
+    int32_t band = 0;     // Hz, as -b gave it; 0 when not given
+    int qualityLevel = 3; // 1 low, 2 medium, 3 high, 4 best (chain kinds only)
+    // Options of the chains and receivers, and every kind's output encoding.
+    int encoding = 0;       // enum sigkit_encoding of the WAV output; 0: the kind's default
+    double deemphasis = -1; // fm, wfm: microseconds; below 0: the kind's default
+    bool agc = true;        // am, usb, lsb, cw: automatic gain control
 };
 
 // The dialogue's question for the value, printed as it stands.

@@ -30,25 +30,23 @@ freqs = np.fft.fftshift(np.fft.fftfreq(1 << 16, 1 / info.rate))
 peaks = freqs[np.argsort(spectrum)[-3:]]
 print("strongest frequencies (Hz):", sorted(int(f) for f in peaks))
 
-# %% AM: the carrier at +10 kHz to 0 Hz, envelope, 12 kHz audio (the level is the modulation
-# depth, so a gain of 1 keeps it below full scale).
-am = sigkit.am_classic(iq, info.rate, frequency=10e3, output_rate=12e3, gain=1.0)
+# %% AM: the receiver keeps the 10 kHz channel around +10 kHz, takes the envelope and levels it
+# (100 % modulation gives -1 dBFS), and delivers 12 kHz audio aligned with the recording.
+am = sigkit.am(iq, info.rate, frequency=10e3, output_rate=12e3)
 path = os.path.join(folder, "example_iq_am.wav")
 clipped = sigkit.write(path, am, 12e3, encoding="s16")
 print(f"wrote {path}: {len(am)} samples, {clipped} clipped")
 
-# %% FM: keep 8 kHz around -12 kHz first (the demodulator has no channel filter of its own),
-# then the phase step per sample; 3 kHz deviation at 48 kHz is a step of about 0.39, so a gain
-# of 2 gives about 0.8 of full scale.
-channel = sigkit.convert(iq, info.rate, frequency=-12e3, band=8e3)
-fm = sigkit.fm_classic(channel, info.rate, frequency=0, output_rate=12e3, gain=2.0)
+# %% FM: the narrow-band receiver at -12 kHz (12.5 kHz channel, 5 kHz deviation gives -1 dBFS).
+fm = sigkit.fm(iq, info.rate, frequency=-12e3, output_rate=12e3)
 path = os.path.join(folder, "example_iq_fm.wav")
 clipped = sigkit.write(path, fm, 12e3, encoding="s16")
 print(f"wrote {path}: {len(fm)} samples, {clipped} clipped")
 
 # %% The same AM station as a stream, block by block, as for a file too large for memory.
-stream = sigkit.AMClassic(info.rate, frequency=10e3, output_rate=12e3)
+stream = sigkit.AM(info.rate, frequency=10e3, output_rate=12e3)
 pieces = [stream.process(block) for block in sigkit.blocks(recording, 8192)]
 pieces.append(stream.flush())
 assert np.array_equal(np.concatenate(pieces), am)
-print(f"streamed AM equals the whole-array result (delay {stream.latency:.1f} output samples)")
+print(f"streamed AM equals the whole-array result ({len(am)} samples, aligned: "
+      f"latency {stream.latency:g})")

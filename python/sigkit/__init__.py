@@ -34,7 +34,8 @@ __all__ = [
     "SigkitError", "WavInfo", "read", "write", "blocks", "WavReader", "WavWriter", "Processor",
     "IQ2R", "Resample", "Convert", "Invert", "AMClassic", "FMClassic", "Rate", "Channel", "AM",
     "FM", "WFM", "USB", "LSB", "CW", "iq2r", "resample", "convert", "invert", "am_classic",
-    "fm_classic", "version", "kind_available",
+    "fm_classic", "rate", "channel", "am", "fm", "wfm", "usb", "lsb", "cw", "version",
+    "kind_available",
 ]
 
 ENCODINGS = {"u8": 1, "s16": 2, "s24": 3, "s32": 4, "f32": 5, "f64": 6}
@@ -277,8 +278,8 @@ _FIELDS = ("frequency", "band", "output_rate", "gain", "agc", "deemphasis_us", "
 class Processor:
     """A processing object of one kind, for a stream taken block by block.
 
-    kind: "iq2r", "resample", "convert", "invert", "am-classic", "fm-classic" (and the kinds
-    that later versions bring); rate: input rate in Hz; complex_input: True for I/Q pairs
+    kind: "iq2r", "resample", "convert", "invert", "am-classic", "fm-classic", "rate",
+    "channel", "am", "fm", "wfm", "usb", "lsb" or "cw"; rate: input rate in Hz; complex_input: True for I/Q pairs
     (complex64 blocks), False for real samples (float32); channels: floats per real frame.
     Keyword fields as in sigkit_config: frequency, band, output_rate (Hz), gain (factor),
     quality ("low", "medium", "high", "best"), and the receivers' agc, deemphasis_us,
@@ -451,23 +452,105 @@ class FMClassic(Processor):
                          frequency=frequency, output_rate=output_rate, gain=gain)
 
 
-def _later(kind: str, summary: str):
-    class Later(Processor):
-        def __init__(self, rate, complex_input=True, quality="high", **fields):
-            super().__init__(kind, rate, complex_input, quality=quality, **fields)
+class Rate(Processor):
+    """Rate change from `rate` to `output_rate` (Hz; 0: unchanged), no shift, aligned in time:
+    output frame k stands for input time k / output_rate, and a whole stream of N frames gives
+    round(N * output_rate / rate) frames. Real input (float32, `channels` per frame) stays real,
+    I/Q (complex64) stays I/Q. quality: "low", "medium", "high" or "best" (stop bands 80, 100,
+    120, 140 dB down). gain: factor on the output."""
 
-    Later.__doc__ = summary + " (raises SigkitError until the library brings the kind)"
-    return Later
+    def __init__(self, rate, output_rate=0.0, gain=1.0, complex_input=False, channels=1,
+                 quality="high"):
+        super().__init__("rate", rate, complex_input, channels, quality=quality,
+                         output_rate=output_rate, gain=gain)
 
 
-Rate = _later("rate", "Rate change, aligned in time; real stays real.")
-Channel = _later("channel", "One channel cut out of an I/Q recording.")
-AM = _later("am", "AM receiver: I/Q in, audio at output_rate out.")
-FM = _later("fm", "Narrow-band FM receiver.")
-WFM = _later("wfm", "Broadcast FM receiver.")
-USB = _later("usb", "Upper side band receiver.")
-LSB = _later("lsb", "Lower side band receiver.")
-CW = _later("cw", "CW receiver with a beat tone of cw_pitch Hz.")
+class Channel(Processor):
+    """The channel of `band` Hz centred on `frequency` (Hz from the centre) moved to 0 Hz, kept
+    by designed filters and decimated to `output_rate` (Hz; 0: the lowest convenient rate that
+    holds it); complex64 out, aligned in time. Real input needs the band clear of 0 Hz and of
+    rate/2."""
+
+    def __init__(self, rate, frequency, band, output_rate=0.0, gain=1.0, complex_input=True,
+                 quality="high"):
+        super().__init__("channel", rate, complex_input, quality=quality, frequency=frequency,
+                         band=band, output_rate=output_rate, gain=gain)
+
+
+class _Receiver(Processor):
+    _kind = ""
+
+    def __init__(self, rate, frequency, output_rate=48000.0, band=0.0, gain=1.0, **fields):
+        super().__init__(self._kind, rate, True, frequency=frequency, output_rate=output_rate,
+                         band=band, gain=gain, **fields)
+
+
+class AM(_Receiver):
+    """AM receiver: I/Q (complex64) at `rate` Hz with the carrier at `frequency` (Hz from the
+    centre) in, float32 audio at `output_rate` Hz out, aligned in time. band: the channel in Hz
+    (0: 10 kHz). 100 % modulation gives -1 dBFS; agc (default True): the carrier's level divided
+    out (5 ms look-ahead attack, 20 dB/s decay, at most 60 dB); gain: factor on the audio."""
+
+    _kind = "am"
+
+    def __init__(self, rate, frequency, output_rate=48000.0, band=0.0, gain=1.0, agc=True):
+        super().__init__(rate, frequency, output_rate, band, gain, agc=1 if agc else 0)
+
+
+class FM(_Receiver):
+    """Narrow-band FM receiver: channel `band` Hz (0: 12.5 kHz), audio to 3 kHz; `deviation`
+    Hz (0: 5 kHz) gives -1 dBFS; deemphasis_us: de-emphasis in microseconds (0: none). Other
+    arguments as for AM."""
+
+    _kind = "fm"
+
+    def __init__(self, rate, frequency, output_rate=48000.0, band=0.0, gain=1.0, deviation=0.0,
+                 deemphasis_us=0.0):
+        super().__init__(rate, frequency, output_rate, band, gain, deviation=deviation,
+                         deemphasis_us=deemphasis_us)
+
+
+class WFM(_Receiver):
+    """Broadcast FM receiver, mono: channel `band` Hz (0: 200 kHz), audio to 15 kHz, 75 kHz
+    deviation gives -1 dBFS, de-emphasis `deemphasis_us` microseconds (50; 75 in the Americas;
+    0 none). Other arguments as for AM."""
+
+    _kind = "wfm"
+
+    def __init__(self, rate, frequency, output_rate=48000.0, band=0.0, gain=1.0,
+                 deemphasis_us=50.0):
+        super().__init__(rate, frequency, output_rate, band, gain, deemphasis_us=deemphasis_us)
+
+
+class USB(_Receiver):
+    """Upper side band receiver: the audio band audio_low .. audio_high Hz (0: 300 .. 2700)
+    above the carrier at `frequency`; `band`, when not 0, sets its width from audio_low. With
+    the gain control of AM. Other arguments as for AM."""
+
+    _kind = "usb"
+
+    def __init__(self, rate, frequency, output_rate=48000.0, band=0.0, gain=1.0, agc=True,
+                 audio_low=0.0, audio_high=0.0):
+        super().__init__(rate, frequency, output_rate, band, gain, agc=1 if agc else 0,
+                         audio_low=audio_low, audio_high=audio_high)
+
+
+class LSB(USB):
+    """Lower side band receiver: as USB, below the carrier."""
+
+    _kind = "lsb"
+
+
+class CW(_Receiver):
+    """CW receiver: `band` Hz (0: 500) around the carrier at `frequency`, heard as a tone of
+    `cw_pitch` Hz (0: 700). With the gain control of AM. Other arguments as for AM."""
+
+    _kind = "cw"
+
+    def __init__(self, rate, frequency, output_rate=48000.0, band=0.0, gain=1.0, agc=True,
+                 cw_pitch=0.0):
+        super().__init__(rate, frequency, output_rate, band, gain, agc=1 if agc else 0,
+                         cw_pitch=cw_pitch)
 
 
 def iq2r(samples, rate, quality="high") -> np.ndarray:
@@ -499,3 +582,49 @@ def fm_classic(samples, rate, frequency, output_rate, gain=1.0, quality="high") 
     """Whole array: the original FM demodulator (see FMClassic); float32 out at output_rate."""
     return FMClassic(rate, frequency, output_rate, gain, _input_kind(samples), quality)(samples)
 
+
+
+def rate(samples, rate, output_rate, gain=1.0, quality="high") -> np.ndarray:
+    """Whole array: the rate changed to `output_rate` (Hz), aligned; complex64 stays complex64,
+    float32 (one dimension, or frames x channels) stays float32."""
+    x = np.asarray(samples)
+    complex_input = np.iscomplexobj(x)
+    channels = 1 if complex_input or x.ndim == 1 else x.shape[1]
+    return Rate(rate, output_rate, gain, complex_input, channels, quality)(samples)
+
+
+def channel(samples, rate, frequency, band, output_rate=0.0, gain=1.0, quality="high"):
+    """Whole array: the channel of `band` Hz at `frequency` Hz, at `output_rate` (0: the lowest
+    convenient rate; see Channel(...).output_rate); complex64 out."""
+    return Channel(rate, frequency, band, output_rate, gain, _input_kind(samples),
+                   quality)(samples)
+
+
+def am(samples, rate, frequency, output_rate=48000.0, **options) -> np.ndarray:
+    """Whole array: the AM station at `frequency` Hz as float32 audio (see AM)."""
+    return AM(rate, frequency, output_rate, **options)(samples)
+
+
+def fm(samples, rate, frequency, output_rate=48000.0, **options) -> np.ndarray:
+    """Whole array: the narrow-band FM station at `frequency` Hz as float32 audio (see FM)."""
+    return FM(rate, frequency, output_rate, **options)(samples)
+
+
+def wfm(samples, rate, frequency, output_rate=48000.0, **options) -> np.ndarray:
+    """Whole array: the broadcast FM station at `frequency` Hz as float32 audio (see WFM)."""
+    return WFM(rate, frequency, output_rate, **options)(samples)
+
+
+def usb(samples, rate, frequency, output_rate=48000.0, **options) -> np.ndarray:
+    """Whole array: the upper side band of the carrier at `frequency` Hz (see USB)."""
+    return USB(rate, frequency, output_rate, **options)(samples)
+
+
+def lsb(samples, rate, frequency, output_rate=48000.0, **options) -> np.ndarray:
+    """Whole array: the lower side band of the carrier at `frequency` Hz (see LSB)."""
+    return LSB(rate, frequency, output_rate, **options)(samples)
+
+
+def cw(samples, rate, frequency, output_rate=48000.0, **options) -> np.ndarray:
+    """Whole array: the CW signal at `frequency` Hz as a beat tone (see CW)."""
+    return CW(rate, frequency, output_rate, **options)(samples)

@@ -112,8 +112,8 @@ TEST(ParseCommandLine, SpellingsOfOptionsAndValues)
 {
     // Long with a blank or '=', short with a blank or joined, flags in one cluster, negative
     // values after their option.
-    const CommandLine a = Parsed({"--mode", "am", "--frequency=-10k", "-r12k", "-a", "-1.5", "-nQ",
-                                  "-q", "low", "-o", "out.wav", "in.wav"});
+    const CommandLine a = Parsed({"--mode", "am-classic", "--frequency=-10k", "-r12k", "-a", "-1.5",
+                                  "-nQ", "-q", "low", "-o", "out.wav", "in.wav"});
     EXPECT_EQ(a.action, Action::Process);
     EXPECT_EQ(a.settings.mode, 5);
     EXPECT_EQ(a.settings.frequency, -10000);
@@ -127,8 +127,8 @@ TEST(ParseCommandLine, SpellingsOfOptionsAndValues)
 
     // Quality is high unless given; a later value replaces an earlier one; after "--" every
     // argument is an input, even one that looks like an option.
-    const CommandLine b = Parsed(
-        {"-m", "fm", "-f", "1", "-f", "2", "-r", "8k", "-a", "1", "x.wav", "--", "-y.wav", "-"});
+    const CommandLine b = Parsed({"-m", "fm-classic", "-f", "1", "-f", "2", "-r", "8k", "-a", "1",
+                                  "x.wav", "--", "-y.wav", "-"});
     EXPECT_STREQ(b.settings.quality, "High");
     EXPECT_EQ(b.settings.frequency, 2);
     EXPECT_EQ(b.inputs, (std::vector<std::string>{"x.wav", "-y.wav", "-"}));
@@ -144,13 +144,14 @@ TEST(ParseCommandLine, ModesTakeWhatTheDialogueAsks)
     EXPECT_EQ(Refusal({"-m", "iq", "in.wav"}), "");
     EXPECT_EQ(Refusal({"-m", "iq", "-q", "medium", "in.wav"}), "");
     EXPECT_EQ(Refusal({"-m", "invert", "a.wav", "b.wav"}), "");
-    EXPECT_EQ(Refusal({"-m", "am", "-f", "0", "-r", "8k", "in.wav"}), "mode am needs --amplify");
+    EXPECT_EQ(Refusal({"-m", "am-classic", "-f", "0", "-r", "8k", "in.wav"}),
+              "mode am-classic needs --amplify");
     EXPECT_EQ(Refusal({"-m", "resample", "in.wav"}),
               "mode resample needs --frequency, --rate and --amplify");
     EXPECT_EQ(Refusal({"-m", "convert", "-f", "0", "-r", "8k", "-a", "1", "in.wav"}),
               "--rate does not apply to mode convert");
-    EXPECT_EQ(Refusal({"-m", "fm", "-f", "0", "-b", "8k", "-r", "8k", "-a", "1", "in.wav"}),
-              "--band does not apply to mode fm");
+    EXPECT_EQ(Refusal({"-m", "fm-classic", "-f", "0", "-b", "8k", "-r", "8k", "-a", "1", "in.wav"}),
+              "--band does not apply to mode fm-classic");
     EXPECT_EQ(Refusal({"-m", "invert", "-q", "high", "in.wav"}),
               "--quality does not apply to mode invert");
     EXPECT_EQ(Refusal({"-m", "iq", "-a", "1", "in.wav"}), "--amplify does not apply to mode iq");
@@ -173,20 +174,23 @@ TEST(ParseCommandLine, RefusalsNameTheOptionOrValue)
         {{"-m", "ssb", "in.wav"}, "--mode 'ssb' is not a mode"},
         {{"-m", "AM", "in.wav"}, "--mode 'AM' is not a mode"},
         {{"-mnQ", "in.wav"}, "--mode 'nQ' is not a mode"}, // a value ends the cluster
-        {{"-m", "am", "-f", "0", "-r", "0", "-a", "1", "in.wav"},
+        {{"-m", "am-classic", "-f", "0", "-r", "0", "-a", "1", "in.wav"},
          "--rate '0' is not a sample rate"},
-        {{"-m", "am", "-f", "0", "-r", "-8k", "-a", "1", "in.wav"}, "--rate '-8k' is not"},
+        {{"-m", "am-classic", "-f", "0", "-r", "-8k", "-a", "1", "in.wav"}, "--rate '-8k' is not"},
         {{"-m", "convert", "-f", "0", "-b", "-1", "-a", "1", "in.wav"}, "--band '-1' is not"},
         {{"-m", "convert", "-f", "0", "-b", "0", "-a", "1", "in.wav"}, "--band '0' is not"},
-        {{"-m", "am", "-f", "12.5", "-r", "8k", "-a", "1", "in.wav"}, "--frequency '12.5' is not"},
-        {{"-m", "am", "-f", "3G", "-r", "8k", "-a", "1", "in.wav"}, "--frequency '3G' is not"},
-        {{"-m", "am", "-f", "0", "-r", "8k", "-a", "nan", "in.wav"}, "--amplify 'nan' is not"},
+        {{"-m", "am-classic", "-f", "12.5", "-r", "8k", "-a", "1", "in.wav"},
+         "--frequency '12.5' is not"},
+        {{"-m", "am-classic", "-f", "3G", "-r", "8k", "-a", "1", "in.wav"},
+         "--frequency '3G' is not"},
+        {{"-m", "am-classic", "-f", "0", "-r", "8k", "-a", "nan", "in.wav"},
+         "--amplify 'nan' is not"},
         {{"-m", "iq", "-q", "ultra", "in.wav"}, "--quality 'ultra' is not a quality"},
         {{"-m", "iq", "-o", "", "in.wav"}, "--output needs"},
         {{"-m", "iq"}, "no input file given"},
         {{"-Q", "in.wav"}, "no mode given"},
         {{"-i"}, "no input file given"},
-        {{"-i", "-m", "am", "in.wav"}, "--mode does not go with --info"},
+        {{"-i", "-m", "am-classic", "in.wav"}, "--mode does not go with --info"},
         {{"-i", "-n", "in.wav"}, "--no-clobber does not go with --info"},
     };
     for (const Case& c : cases)
@@ -199,7 +203,7 @@ TEST(ParseCommandLine, RefusalsNameTheOptionOrValue)
 
 TEST(ParseCommandLine, HelpAndVersionWinWhereTheyStand)
 {
-    EXPECT_EQ(Parsed({"-m", "am", "--help", "--bogus"}).action, Action::Help);
+    EXPECT_EQ(Parsed({"-m", "am-classic", "--help", "--bogus"}).action, Action::Help);
     EXPECT_EQ(Parsed({"-nh"}).action, Action::Help);
     EXPECT_EQ(Parsed({"--version", "-r", "0"}).action, Action::Version);
     EXPECT_NE(Refusal({"--bogus", "--help"}), "");

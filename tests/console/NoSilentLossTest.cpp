@@ -64,7 +64,7 @@ TEST_F(NoSilentLoss, OutputRatesBeyondTheResamplersReachAreRefusedEverywhere)
 {
     const std::string in = Wav("in.wav", 8000, 100);
     const std::string beyond = "is more than 4096 times the input rate of 8000 Hz";
-    for (const char* mode : {"resample", "am", "fm"})
+    for (const char* mode : {"resample", "am-classic", "fm-classic"})
         ExpectRefused({"-m", mode, "-f", "0", "-r", "32768002", "-a", "1", in}, "", beyond);
     for (const char* answers : {"2\n0\n32768002\n", "5\n0\n40000000\n", "6\n0\n2147483647\n"})
         ExpectRefused({in}, answers, beyond);

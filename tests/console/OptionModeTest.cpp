@@ -218,15 +218,15 @@ TEST_F(Options, EveryModeWritesTheDialoguesBytes)
         {stereo, "4\n", {"-m", "invert"}, "iq_inv.wav"},
         {stereo,
          "5\n4000\n12000\n10000\n2\n",
-         {"--mode=am", "--frequency", "4k", "--rate=12k", "-a", "1e4", "-q", "medium"},
+         {"--mode=am-classic", "--frequency", "4k", "--rate=12k", "-a", "1e4", "-q", "medium"},
          "iq_amdem.wav"},
         {stereo,
          "6\n-5000\n12000\n20000\n3\n",
-         {"-m", "fm", "-f", "-5000", "-r", "0.012M", "-a", "20000", "-q", "high"},
+         {"-m", "fm-classic", "-f", "-5000", "-r", "0.012M", "-a", "20000", "-q", "high"},
          "iq_fmdem.wav"},
         {mono,
          "5\n0\n8000\n0.25\n1\n",
-         {"-m", "am", "-f", "0", "-r", "8k", "-a", ".25", "-q", "low"},
+         {"-m", "am-classic", "-f", "0", "-r", "8k", "-a", ".25", "-q", "low"},
          "real_amdem.wav"},
     };
     for (const Case& c : cases)
@@ -260,7 +260,7 @@ TEST_F(Options, EveryWidthWritesTheDialoguesBytes)
         for (const auto& [answers, options, output] :
              {std::tuple<std::string, std::vector<std::string>, std::string>{
                   "5\n4000\n12000\n20000\n3\n",
-                  {"-m", "am", "-f", "4k", "-r", "12k", "-a", "20000"},
+                  {"-m", "am-classic", "-f", "4k", "-r", "12k", "-a", "20000"},
                   "w_amdem.wav"},
               {"3\n4000\n3000\n3\n2\n",
                {"-m", "convert", "-f", "4k", "-b", "3k", "-a", "3", "-q", "medium"},
@@ -283,17 +283,17 @@ TEST_F(Options, UsageErrorsExitOneWithOneLineAndCreateNothing)
     const std::set<std::string> before = Listing(dir.Path());
     const std::vector<std::vector<std::string>> cases = {
         {"--bogus", in},
-        {"-m", "am", "-f", "0", "-r", "8k", "-a"},
-        {"-m", "am", "-f", "0", "--rate", "0", "-a", "1", in},
+        {"-m", "am-classic", "-f", "0", "-r", "8k", "-a"},
+        {"-m", "am-classic", "-f", "0", "--rate", "0", "-a", "1", in},
         {"-m", "iq", "--quality", "ultra", in},
         {"-m", "invert"},
         {"-f", "0", in},
-        {"-m", "fm", "-f", "0", "-r", "8k", in},
-        {"-m", "am", "-f", "12.5", "-r", "8k", "-a", "1", in},
+        {"-m", "fm-classic", "-f", "0", "-r", "8k", in},
+        {"-m", "am-classic", "-f", "12.5", "-r", "8k", "-a", "1", in},
         {"-m", "resample", "-f", "0", "-r", "3G", "-a", "1", in},
         {"-m", "invert", "-o", dir.File("one.wav"), in, dir.File("second.wav")},
         {"-m", "invert", "-o", dir.File("nofolder/"), in},
-        {"-i", "-m", "am", in},
+        {"-i", "-m", "am-classic", in},
     };
     for (const auto& args : cases)
     {
@@ -487,8 +487,8 @@ TEST_F(Options, FloatFilesGiveTheSignalOfSixteenBitOnes)
         {{"-m", "resample", "-f", "4k", "-r", "8k", "-a", "1"}, false, false},
         {{"-m", "convert", "-f", "-5k", "-b", "4k", "-a", "2"}, false, false},
         {{"-m", "invert"}, false, false},
-        {{"-m", "am", "-f", "4k", "-r", "12k", "-a", "10000"}, false, true},
-        {{"-m", "fm", "-f", "-5k", "-r", "12k", "-a", "20000"}, false, true},
+        {{"-m", "am-classic", "-f", "4k", "-r", "12k", "-a", "10000"}, false, true},
+        {{"-m", "fm-classic", "-f", "-5k", "-r", "12k", "-a", "20000"}, false, true},
     };
     for (const Case& c : cases)
     {
@@ -601,8 +601,9 @@ TEST(OptionTexts, HelpAndManualShowEveryOptionAndAnExamplePerMode)
     EXPECT_EQ(help.err, "");
     const std::string manual = ReadFileBytes(SIGRUN_MANUAL_PATH);
     ASSERT_FALSE(manual.empty());
-    for (const char* option : {"mode", "frequency", "rate", "band", "amplify", "quality", "output",
-                               "no-clobber", "quiet", "info", "help", "version"})
+    for (const char* option :
+         {"mode", "frequency", "rate", "band", "amplify", "quality", "output", "no-clobber",
+          "quiet", "info", "help", "version", "encoding", "deemph", "agc"})
     {
         EXPECT_NE(help.out.find(std::string("--") + option), std::string::npos) << option;
         std::string roff; // roff writes each minus as "\-"
@@ -610,11 +611,15 @@ TEST(OptionTexts, HelpAndManualShowEveryOptionAndAnExamplePerMode)
             roff += ch == '-' ? std::string("\\-") : std::string(1, ch);
         EXPECT_NE(manual.find(roff), std::string::npos) << option;
     }
-    for (const char* mode : {"iq", "resample", "convert", "invert", "am", "fm"})
+    for (const char* mode : {"iq", "resample", "convert", "invert", "am-classic", "fm-classic",
+                             "rate", "channel", "am", "fm", "wfm", "usb", "lsb", "cw"})
     {
         EXPECT_NE(help.out.find(std::string("  sigrun -m ") + mode + " "), std::string::npos)
             << mode;
-        EXPECT_NE(manual.find(std::string("sigrun \\-m ") + mode + " "), std::string::npos) << mode;
+        std::string roff;
+        for (const char* ch = mode; *ch != '\0'; ++ch)
+            roff += *ch == '-' ? std::string("\\-") : std::string(1, *ch);
+        EXPECT_NE(manual.find("sigrun \\-m " + roff + " "), std::string::npos) << mode;
     }
     EXPECT_NE(help.out.find("parallel sigrun"), std::string::npos);
     std::size_t lineStart = 0;
@@ -653,8 +658,8 @@ TEST_F(Options, BatchThroughGnuParallel)
     std::vector<std::string> inputs;
     for (const char* name : {"a.wav", "b.wav", "c.wav"})
         inputs.push_back(Wav(name, 2, 48000, 16, StationsIq(4800, 48000, 1.0)));
-    std::vector<std::string> args = {"--will-cite", SIGRUN_PATH, "-Q",  "-m", "fm",    "-f",
-                                     "-5k",         "-r",        "12k", "-a", "20000", ":::"};
+    std::vector<std::string> args = {"--will-cite", SIGRUN_PATH, "-Q",  "-m", "fm-classic", "-f",
+                                     "-5k",         "-r",        "12k", "-a", "20000",      ":::"};
     args.insert(args.end(), inputs.begin(), inputs.end());
     const ProcessResult r = RunProcess(parallel, args, "");
     EXPECT_EQ(r.status, 0) << r.err;

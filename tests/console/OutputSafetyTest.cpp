@@ -216,6 +216,18 @@ TEST_F(OutputSafety, SigtermMidFileKeepsTheOldOutputAndAPartialFile)
     EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"out.partial.wav", "out.wav"}));
 }
 
+// The modes of the sigkit_ interface stop the same way: the old output kept, what was written
+// kept with a true header.
+TEST_F(OutputSafety, SigintStopsARateChangeTheSameWay)
+{
+    const std::string output = dir.File("out.wav");
+    const std::string err =
+        StopMidFile({"-Q", "-m", "rate", "-r", "1.5M", "-o", output, Recording()}, "", dir.Path(),
+                    "out.wav", SIGINT);
+    ExpectStopLine(err, "SIGINT", output, dir.File("out.partial.wav"));
+    EXPECT_EQ(Names(dir.Path()), (std::vector<std::string>{"out.partial.wav", "out.wav"}));
+}
+
 // A batch stops at the file being processed; a second signal while it finishes changes nothing.
 TEST_F(OutputSafety, SigintStopsABatchAtTheInterruptedFile)
 {

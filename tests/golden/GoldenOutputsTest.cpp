@@ -232,12 +232,12 @@ TEST(GoldenOutputs, OptionsInvert)
 
 TEST(GoldenOutputs, OptionsAm)
 {
-    RunOptionCases({"am", {"-m", "am", "-f", "10k", "-r", "12k"}, true, true}, kQualities);
+    RunOptionCases({"am", {"-m", "am-classic", "-f", "10k", "-r", "12k"}, true, true}, kQualities);
 }
 
 TEST(GoldenOutputs, OptionsFm)
 {
-    RunOptionCases({"fm", {"-m", "fm", "-f", "-12k", "-r", "12k"}, true, true}, kQualities);
+    RunOptionCases({"fm", {"-m", "fm-classic", "-f", "-12k", "-r", "12k"}, true, true}, kQualities);
 }
 
 // ---- the dialogue --------------------------------------------------------------------------
