@@ -248,6 +248,8 @@ HeaderScan FileWAV::ScanHeader()
 {
     formatFound = false;
     headerless = false;
+    headerTruncated = false;
+    headerOverLimit = false;
     declaredSize = 0;
     if (source == nullptr)
     {
@@ -258,6 +260,8 @@ HeaderScan FileWAV::ScanHeader()
     const HeaderScan scan = ScanChunks(*source, {fmt, fact, freq, list});
     formatFound = scan.formatFound;
     headerless = scan.headerless;
+    headerTruncated = scan.truncated;
+    headerOverLimit = scan.overLimit;
     if (!scan.readError && scan.dataFound)
         declaredSize = scan.declaredSize;
     return scan;
