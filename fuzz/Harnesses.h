@@ -11,6 +11,8 @@ namespace sigfuzz {
 
 // The bytes as a file: header scan and streamed reading, in pieces of varying size.
 void WavFile(const uint8_t* data, std::size_t size);
+// The bytes as a recording whose spectra, picture and station list are made.
+void SpectrumOfFile(const uint8_t* data, std::size_t size);
 // The bytes as a file behind wav_read_init / wav_read_data.
 void WavReadExports(const uint8_t* data, std::size_t size);
 // The bytes as a parameter record and sample blocks for every processing family.

@@ -1,7 +1,10 @@
 #include "Harnesses.h"
 
+#include "dsp/spectrum/RecordingSpectrum.h"
 #include "sigkit.h"
+#include "wav/AuxiChunk.h"
 #include "wav/FileWAV_VeryFast.h"
+#include "wav/RecorderName.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -109,6 +112,56 @@ std::size_t Find(const uint8_t* data, std::size_t size, const char* id, std::siz
     return size;
 }
 
+sigkit::WriteResult AppendBytes(void* context, const void* buffer, std::size_t count)
+{
+    auto& out = *static_cast<std::vector<uint8_t>*>(context);
+    const auto* bytes = static_cast<const uint8_t*>(buffer);
+    out.insert(out.end(), bytes, bytes + count);
+    return {count, true};
+}
+
+bool SameMetadata(const sigkit::Metadata& a, const sigkit::Metadata& b)
+{
+    return a.centreHz == b.centreHz && a.startTime == b.startTime && a.stopTime == b.stopTime &&
+           a.fields.adFrequency == b.fields.adFrequency &&
+           a.fields.ifFrequency == b.fields.ifFrequency &&
+           a.fields.bandwidth == b.fields.bandwidth && a.fields.iqOffset == b.fields.iqOffset &&
+           a.fields.dbOffset == b.fields.dbOffset && a.fields.maxVal == b.fields.maxVal &&
+           a.fields.unused4 == b.fields.unused4 && a.fields.unused5 == b.fields.unused5;
+}
+
+// Whatever an auxi chunk held, an output made with its metadata reads back the same, and the
+// metadata survives being composed again.
+void MetadataRoundTrip(const sigkit::Metadata& read)
+{
+    const std::vector<uint8_t> body = sigkit::ComposeAuxi(read);
+    Require(body.empty() == !read.Any(), "an auxi body exactly when there is metadata");
+    if (body.empty())
+        return;
+    Require(body.size() <= sigkit::kAuxiCapacity, "a composed body fits its record");
+    Require(SameMetadata(sigkit::ReadAuxi(body.data(), body.size(), body.size()), read),
+            "a composed body reads back as the metadata it was made from");
+
+    std::vector<uint8_t> written;
+    auto out = std::make_unique<sigkit::FileWAV_VeryFast>(64);
+    Require(out->SetMetadata(read), "metadata accepted before the file is made");
+    Require(out->Create(std::make_unique<sigkit::StreamSink>(AppendBytes, &written)) == 0,
+            "a stream output opens");
+    out->SetStereo();
+    out->SetRate(48000.0f);
+    const uint8_t frame[4] = {1, 2, 3, 4};
+    out->Write(frame, 4);
+    Require(out->Close() == 0, "a stream output completes");
+    auto back = std::make_unique<sigkit::FileWAV_VeryFast>(64);
+    Require(back->Open(std::make_unique<sigkit::MemorySource>(written.data(), written.size())) == 0,
+            "the output opens");
+    const sigkit::Metadata again = back->GetMetadata();
+    Require(again.centreHz == sigkit::ReadAuxi(body.data(), body.size(), body.size()).centreHz,
+            "the output carries the centre");
+    uint8_t sample[8];
+    Require(back->Read(sample, 8) == 4, "the output's one frame is there");
+}
+
 bool OneDataChunkAndNoFormatBehind(const uint8_t* data, std::size_t size)
 {
     const std::size_t first = Find(data, size, "data", 0);
@@ -126,6 +179,13 @@ void WavFile(const uint8_t* data, std::size_t size)
     if (wav->Open(file.Path().c_str(), 0) < 0)
         return;
     Require(wav->FormatSize() <= sigkit::kFmtCapacity, "format record within its capacity");
+    MetadataRoundTrip(wav->GetMetadata());
+    // The bytes as an auxi body of their own, and as a file name.
+    MetadataRoundTrip(sigkit::ReadAuxi(data, size, size));
+    const std::string name(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 300));
+    const sigkit::Metadata named = sigkit::MetadataFromName(name.c_str());
+    Require(!named.centreHz.has_value() || (*named.centreHz > 0.0 && *named.centreHz < 1e12),
+            "a centre from a name is plausible");
     const std::vector<uint8_t> format = Format(*wav);
     const uint64_t declared = wav->DataSize();
     Require(declared <= size, "data size within the file");
@@ -155,6 +215,43 @@ void WavFile(const uint8_t* data, std::size_t size)
     Require(ReadAll(*stream) == delivered, "a stream gives the file's data");
     stream->Seek(-1, 2);
     stream->Read(buffer.data(), 100);
+}
+
+void SpectrumOfFile(const uint8_t* data, std::size_t size)
+{
+    // The first byte chooses a transform size and a part of the band, so that the fuzzer reaches
+    // padded single transforms, merged stream rows and zoomed columns.
+    sigkit::SpectrumRequest request;
+    request.width = 480;
+    request.height = 320;
+    const uint8_t choice = size > 0 ? data[0] : 0;
+    request.fftSize = (choice & 3) == 0 ? 0 : 32 << (choice & 7);
+    if ((choice & 8) != 0)
+    {
+        request.spanCentreHz = -100.0 * (choice >> 4);
+        request.spanWidthHz = 1000.0;
+    }
+    request.lengthSeconds = (choice & 0x40) != 0 ? 0.01 : 0.0;
+    sigkit::RecordingSpectrum rec;
+    const sigkit::SpectrumStatus status = sigkit::AnalyseRecording(
+        std::make_unique<sigkit::MemorySource>(data, size), "fuzz.wav", request, rec);
+    if (status != sigkit::SpectrumStatus::Done)
+        return;
+    const sigkit::Spectra& s = rec.spectra;
+    Require(s.waterfall.size() == static_cast<std::size_t>(s.rows) * s.columns,
+            "the waterfall holds its rows");
+    Require(s.rows <= rec.layout.waterfallHeight, "no more rows than asked for");
+    Require(s.framesPut <= size, "no more frames than bytes");
+    const sigkit::RgbImage image = sigkit::DrawRecording(rec);
+    Require(image.pixels.size() == static_cast<std::size_t>(image.width) * image.height * 3,
+            "the picture holds its pixels");
+    const sigkit::StationList list = sigkit::RecordingStations(rec);
+    Require(list.stations.size() <= 20, "at most the stations asked for");
+    for (const sigkit::Station& station : list.stations)
+        Require(station.lowHz <= station.highHz && station.bandwidthHz >= 0.0,
+                "a station's band is a band");
+    const std::string json = sigkit::StationsJson(list, rec.metadata.centreHz, rec.name);
+    Require(!json.empty() && json.back() == '\n', "the list is complete");
 }
 
 void WavReadExports(const uint8_t* data, std::size_t size)

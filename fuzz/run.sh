@@ -17,6 +17,7 @@ cmake --build build-fuzz
 declare -A seeds=(
     [fuzz_wav_file]=wav
     [fuzz_wav_read]=wav
+    [fuzz_spectrum]=wav
     [fuzz_processing]=processing
     [fuzz_api]=api
     [fuzz_api_wav]=wav

@@ -18,7 +18,8 @@
  *   - Samples are 32-bit floats at full scale 1.0: the WAV helpers map each integer encoding's
  *     range onto -1.0 .. 1.0 and back. The six original processing kinds process the floats as
  *     given (their filters and gains are linear, so full scale in is full scale out; the
- *     original demodulators' outputs follow their formulas times the gain).
+ *     original demodulators' outputs follow their formulas times the gain). The receivers give
+ *     audio whose level does not depend on the input's: see enum sigkit_kind.
  *
  * Valid C (C11) and C++.
  */
@@ -95,27 +96,48 @@ enum sigkit_kind
     SIGKIT_KIND_INVERT = 4,     /* spectral inversion */
     SIGKIT_KIND_AM_CLASSIC = 5, /* envelope over its running mean, less 1, at `output_rate` */
     SIGKIT_KIND_FM_CLASSIC = 6, /* minus the sine of the phase step, at `output_rate` */
-    /* Kinds whose numbers and fields are fixed now; they answer SIGKIT_E_NOT_AVAILABLE until
-     * the library version that brings them (sigkit_kind_available tells). */
-    SIGKIT_KIND_RATE = 7,    /* rate change, aligned in time, real stays real */
-    SIGKIT_KIND_CHANNEL = 8, /* one channel cut out of I/Q: shift, designed filter, decimation */
-    SIGKIT_KIND_AM = 9,      /* receivers: I/Q in, mono audio at `output_rate` out */
-    SIGKIT_KIND_FM = 10,     /* narrow-band FM */
-    SIGKIT_KIND_WFM = 11,    /* broadcast FM */
-    SIGKIT_KIND_USB = 12,
-    SIGKIT_KIND_LSB = 13,
-    SIGKIT_KIND_CW = 14,
+    /* The chains. Their output is aligned: output frame k stands for input time
+     * k / output_rate (every filter's delay compensated), and after the flush N input frames
+     * have given round(N * output_rate / input_rate) output frames. Any split of the input into
+     * calls gives the same bits. */
+    SIGKIT_KIND_RATE = 7,    /* rate change to `output_rate` (0: input_rate), no shift: real
+                                frames of any channel count stay real, I/Q stays I/Q */
+    SIGKIT_KIND_CHANNEL = 8, /* the channel of `band` Hz (above 0) centred on `frequency` moved
+                                to 0 Hz, kept by designed filters (flat to 0.01 dB, stop band
+                                from a tenth of the band beyond its edge) and decimated to
+                                `output_rate` (0: the lowest convenient rate that holds it);
+                                I/Q out. Real input (one channel) needs the band clear of 0 Hz
+                                and of input_rate/2 by 0.6 band, or SIGKIT_E_FREQUENCY */
+    /* Receivers: I/Q in, mono audio at `output_rate` (0: 48000 Hz) out, the carrier at
+     * `frequency`; the channel must lie within +-input_rate/2 (else SIGKIT_E_FREQUENCY). Their
+     * filters stop 100 dB down whatever `quality` says. `gain` multiplies the audio after the
+     * gain control. `band` 0 selects the kind's channel: */
+    SIGKIT_KIND_AM = 9,   /* 10 kHz; 100 % modulation gives -1 dBFS (agc: the carrier level
+                             divided out, 5 ms look-ahead attack, 20 dB/s decay, at most 60 dB;
+                             off: scaled for a carrier at half full scale) */
+    SIGKIT_KIND_FM = 10,  /* narrow-band FM: 12.5 kHz, audio to 3 kHz; `deviation` (0: 5 kHz)
+                             gives -1 dBFS; a squelch mutes a channel without carrier */
+    SIGKIT_KIND_WFM = 11, /* broadcast FM, mono: 200 kHz, audio to 15 kHz, deviation 75 kHz,
+                             de-emphasis `deemphasis_us` (50 from sigkit_config_init; 0 none) */
+    SIGKIT_KIND_USB = 12, /* the audio band audio_low .. audio_high (0: 300, 2700 Hz) above the
+                             carrier; `band`, when not 0, sets its width from audio_low */
+    SIGKIT_KIND_LSB = 13, /* the same below the carrier */
+    SIGKIT_KIND_CW = 14,  /* `band` (0: 500 Hz) around the carrier, heard at `cw_pitch` Hz */
+    /* A kind whose number and fields are fixed now; it answers SIGKIT_E_NOT_AVAILABLE until the
+     * library version that brings it (sigkit_kind_available tells). */
     SIGKIT_KIND_SPECTRUM = 15 /* power spectra: frames of `fft_size` values in dB */
 };
 #define SIGKIT_KIND_FIRST SIGKIT_KIND_IQ2R
 #define SIGKIT_KIND_LAST SIGKIT_KIND_SPECTRUM
 
+/* The original kinds: filters of 101, 301, 1001 taps (BEST as HIGH). RATE and CHANNEL: stop
+ * bands 80, 100, 120, 140 dB down. The receivers ignore it. */
 enum sigkit_quality
 {
-    SIGKIT_QUALITY_LOW = 0,    /* original kinds: 101-tap filters */
-    SIGKIT_QUALITY_MEDIUM = 1, /* 301 taps */
-    SIGKIT_QUALITY_HIGH = 2,   /* 1001 taps */
-    SIGKIT_QUALITY_BEST = 3    /* original kinds: as HIGH */
+    SIGKIT_QUALITY_LOW = 0,
+    SIGKIT_QUALITY_MEDIUM = 1,
+    SIGKIT_QUALITY_HIGH = 2,
+    SIGKIT_QUALITY_BEST = 3
 };
 
 /* The kind's short name ("iq2r", "resample", "convert", "invert", "am-classic", "fm-classic",
@@ -134,17 +156,21 @@ typedef struct sigkit_config
     int32_t kind;          /* enum sigkit_kind */
     double input_rate;     /* Hz, frames per second of the input; above 0 */
     int32_t complex_input; /* 1: frames are I/Q pairs; 0: real samples */
-    int32_t channels;      /* real input: floats per frame (the original kinds: 1); complex: 1 */
+    int32_t channels;      /* real input: floats per frame (RATE: 1 .. 1024; others: 1);
+                              complex: 1 */
     double frequency;      /* Hz, moved to 0 Hz; within +-input_rate/2 */
-    double band;           /* Hz, width kept; CONVERT: 0 = the whole input band */
-    double output_rate;    /* Hz; RESAMPLE, AM/FM_CLASSIC: 0 = input_rate; receivers: 0 = 48000 */
+    double band;           /* Hz, width kept; CONVERT: 0 = the whole input band; receivers: see
+                              enum sigkit_kind */
+    double output_rate;    /* Hz; RESAMPLE, AM/FM_CLASSIC, RATE: 0 = input_rate; CHANNEL: 0 = the
+                              lowest convenient rate; receivers: 0 = 48000 */
     double gain;           /* factor on the output (1 = unchanged); finite */
     int32_t quality;       /* enum sigkit_quality */
     int32_t agc;           /* AM, USB, LSB, CW: 1 automatic gain control (default), 0 off */
     double deemphasis_us;  /* FM, WFM: de-emphasis time constant in microseconds, 0 = off */
     double deviation;      /* FM, WFM: peak deviation in Hz giving -1 dBFS; 0 = the kind's */
-    double cw_pitch;       /* CW: beat tone in Hz (default 700) */
-    double audio_low;      /* USB, LSB: audio band in Hz (defaults 300 .. 2700) */
+    double cw_pitch;       /* CW: beat tone in Hz (0: 700), the pitch of a carrier at
+                              `frequency` */
+    double audio_low;      /* USB, LSB: audio band in Hz (0: 300 .. 2700) */
     double audio_high;
     int32_t fft_size; /* SPECTRUM: points per transform; 0 = the kind's default */
     int32_t average;  /* SPECTRUM: transforms averaged into one output frame; 0 = 1 */
@@ -162,8 +188,9 @@ SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_config, deemphasis_us) == 64,
 SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_config, fft_size) == 104, "sigkit_config.fft_size");
 
 /* Fills the record with the kind's defaults (size set, input_rate 48000, complex input, one
- * channel, gain 1, quality HIGH, agc on, de-emphasis 50 us, CW pitch 700 Hz, audio 300-2700 Hz,
- * the rest 0). SIGKIT_E_UNKNOWN_KIND leaves the record untouched. */
+ * channel, gain 1, quality HIGH, agc on, de-emphasis 50 us for WFM (0 for the other kinds), CW
+ * pitch 700 Hz, audio 300-2700 Hz, the rest 0). SIGKIT_E_UNKNOWN_KIND leaves the record
+ * untouched. */
 SIGKIT_PUBLIC int sigkit_config_init(sigkit_config* config, int kind);
 
 /* ---------------------------------------------------------------------------------------------
@@ -197,9 +224,15 @@ SIGKIT_PUBLIC int sigkit_flush(sigkit_processor* processor, float* out, size_t o
 /* Back to the state sigkit_create left: the next frame processed starts a new stream. */
 SIGKIT_PUBLIC int sigkit_reset(sigkit_processor* processor);
 
-/* The delay of the output against the input, in output frames (fractional; negative when the
- * kind drops more start-up output than its filters delay, as the original kinds may): an
- * event at input time t appears at output frame t * output_rate + latency. */
+/* Where the output stands in time against the input, in output frames: an event at input time
+ * t appears at output frame t * output_rate + latency. A constant of the object's
+ * configuration, whatever has been processed:
+ *   - the original kinds: their filters' delay less the start-up output they drop (fractional;
+ *     negative when they drop more than they delay);
+ *   - RATE, CHANNEL and the receivers: 0, their output being aligned. Their filters still
+ *     wait for later input before they complete an output frame: during a stream, the frames
+ *     due for the input so far that have not come yet are at most sigkit_max_output(p, 0), and
+ *     sigkit_flush gives them. */
 SIGKIT_PUBLIC int sigkit_latency(const sigkit_processor* processor, double* output_frames);
 
 /* The output's layout: complex (1 I/Q pairs, 0 real), floats per real frame, rate in Hz. Any

@@ -63,7 +63,7 @@ void DefaultConfig(sigkit_config& config, int kind)
     config.gain = 1.0;
     config.quality = SIGKIT_QUALITY_HIGH;
     config.agc = 1;
-    config.deemphasis_us = 50.0;
+    config.deemphasis_us = kind == SIGKIT_KIND_WFM ? 50.0 : 0.0;
     config.cw_pitch = 700.0;
     config.audio_low = 300.0;
     config.audio_high = 2700.0;

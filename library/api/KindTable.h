@@ -18,5 +18,7 @@ const KindRow* FindKind(int kind);
 
 // The factories of the kind families, each in its adapter file.
 int MakeOriginal(const sigkit_config& config, std::unique_ptr<Processor>& made);
+// RATE, CHANNEL and the receivers AM .. CW: the chains (ChainKinds.cpp).
+int MakeChainKind(const sigkit_config& config, std::unique_ptr<Processor>& made);
 
 } // namespace sigkit::api

@@ -24,7 +24,8 @@ enum class ChainCode : int32_t
     Ok = 0,
     BadLayout,    // an input layout the kind does not take (channel count, real or I/Q)
     BadRate,      // a rate not finite, not above 0, beyond the limits, or a ratio beyond them
-    BadParameter, // another value out of its range (frequency, band, gain, quality)
+    BadFrequency, // a frequency, or the channel around it, beyond what the input holds
+    BadParameter, // another value out of its range (band, gain, quality, ...)
     DesignFailed, // a valid request that no filter within the design limits meets
 };
 
@@ -37,8 +38,9 @@ struct ChainStatus
     bool Ok() const { return code == ChainCode::Ok; }
 };
 
-// Every kind is made by a static Create(request, ChainStatus* status) that gives nothing (and the
-// reason in `status`) for a request it refuses, and guarantees:
+// Every kind is made by a static Create(request, status) that gives nothing (and the reason in
+// `status`: a ChainStatus; the receivers' finer ReceiverStatus turns into one by ToChainStatus)
+// for a request it refuses, and guarantees:
 // - Output aligned: output frame k stands for time k / Output().rate of the input, every
 //   filter's delay compensated (the first outputs are computed over silence before the input).
 // - Length: after Flush, N input frames have given round(N · Output().rate / Input().rate)

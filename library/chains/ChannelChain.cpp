@@ -57,11 +57,11 @@ ChainStatus Check(const ChannelRequest& r, const ChannelDesign& d)
                        "input rate %g Hz",
                        r.band, 2.0 * d.stopEdge, in.rate);
     if (!(std::fabs(r.frequency) <= 0.5 * in.rate))
-        return Refusal(ChainCode::BadParameter,
+        return Refusal(ChainCode::BadFrequency,
                        "channel: the frequency %g Hz lies beyond +-%g Hz (half the input rate)",
                        r.frequency, 0.5 * in.rate);
     if (!in.complex && std::fabs(Fold(2.0 * r.frequency, in.rate)) < d.passEdge + d.stopEdge)
-        return Refusal(ChainCode::BadParameter,
+        return Refusal(ChainCode::BadFrequency,
                        "channel: real input: the band at %g Hz must lie %g Hz or more from 0 Hz "
                        "and from half the input rate, or its mirror image stays (use I/Q input)",
                        r.frequency, 0.5 * (d.passEdge + d.stopEdge));

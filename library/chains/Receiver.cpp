@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <numbers>
+#include <string>
 
 namespace sigkit::chains {
 
@@ -80,6 +81,28 @@ const char* ReceiverStatusText(ReceiverStatus status)
         return "a filter of the receiver could not be designed";
     }
     return "unknown status";
+}
+
+ChainStatus ToChainStatus(ReceiverStatus status)
+{
+    ChainCode code = ChainCode::BadParameter;
+    switch (status)
+    {
+    case ReceiverStatus::Ok:
+        return {};
+    case ReceiverStatus::BadRate:
+        code = ChainCode::BadRate;
+        break;
+    case ReceiverStatus::OutsideRecording:
+        code = ChainCode::BadFrequency;
+        break;
+    case ReceiverStatus::DesignFailed:
+        code = ChainCode::DesignFailed;
+        break;
+    default:
+        break;
+    }
+    return {code, std::string("receiver: ") + ReceiverStatusText(status)};
 }
 
 std::unique_ptr<Receiver> Receiver::Create(const ReceiverSettings& settings, ReceiverStatus* status)
@@ -254,7 +277,8 @@ int32_t Receiver::ChannelToOutput(int32_t n, float* out)
 
 int32_t Receiver::Process(const float* in, int32_t frames, float* out)
 {
-    if (flushed || frames <= 0 || MaxOutput(frames) == std::numeric_limits<int32_t>::max())
+    if (flushed || frames <= 0 || in == nullptr || out == nullptr ||
+        MaxOutput(frames) == kRefusedCall)
         return 0;
     int32_t written = 0;
     for (int32_t offset = 0; offset < frames; offset += kPiece)
@@ -277,7 +301,7 @@ int32_t Receiver::Process(const float* in, int32_t frames, float* out)
 
 int32_t Receiver::Flush(float* out)
 {
-    if (flushed)
+    if (flushed || out == nullptr)
         return 0;
     flushed = true;
     int32_t written = 0;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "chains/Chain.h"
 #include "dsp/rate/CascadePlan.h"
 #include "dsp/rate/Multistage.h"
 #include "stages/kernels/Kernels.h"
@@ -72,13 +73,8 @@ enum class ReceiverStatus : int32_t
     DesignFailed,     // a filter could not be designed
 };
 const char* ReceiverStatusText(ReceiverStatus status);
-
-// How a chain's frames are laid out: floats per frame, and whether a frame is an (I, Q) pair.
-struct FrameLayout
-{
-    int32_t channels = 1;
-    bool complex = false;
-};
+// The status as the chains' common answer: its code and "receiver: " and its text.
+ChainStatus ToChainStatus(ReceiverStatus status);
 
 // Where a receiver's filters lie, in Hz.
 struct ReceiverShape
@@ -92,34 +88,27 @@ struct ReceiverShape
     double audioStop = 0.0;   // and is stopped from here (aliases too)
 };
 
-class Receiver
+class Receiver : public Chain
 {
 public:
     // The kind the mode names; nothing (and the reason in `status`) when refused.
     static std::unique_ptr<Receiver> Create(const ReceiverSettings& settings,
                                             ReceiverStatus* status = nullptr);
-    virtual ~Receiver();
+    ~Receiver() override;
     Receiver(const Receiver&) = delete;
     Receiver& operator=(const Receiver&) = delete;
 
-    // In: interleaved (I, Q) frames. Out: mono float audio, full scale 1.
-    FrameLayout InputLayout() const { return {2, true}; }
-    FrameLayout OutputLayout() const { return {1, false}; }
+    // In: interleaved (I, Q) frames at rateIn. Out: mono float audio at rateOut, full scale 1.
+    Layout Input() const override { return {settings.rateIn, 2, true}; }
+    Layout Output() const override { return {settings.rateOut, 1, false}; }
 
-    // The most frames one Process call of `frames` input frames can give.
-    int32_t MaxOutput(int32_t frames) const;
-    // `frames` input frames in; out with room for MaxOutput(frames). Result: frames written
-    // (nothing after Flush).
-    int32_t Process(const float* in, int32_t frames, float* out);
-    // The most frames Flush gives.
-    int32_t MaxFlush() const { return maxFlush; }
-    // The tail after the last input; out with room for MaxFlush(). After it the output holds
-    // round(N·rateOut/rateIn) frames in all; a second Flush gives nothing.
-    int32_t Flush(float* out);
-    // Back to the start of a new signal (the design is kept).
-    void Reset();
-    // Output frames due for the input so far that are still held (Flush would give them).
-    int64_t Latency() const;
+    int32_t MaxOutput(int32_t frames) const override;
+    int32_t Process(const float* in, int32_t frames, float* out) override;
+    int32_t MaxFlush() const override { return maxFlush; }
+    // The tail after the last input: the output then holds round(N·rateOut/rateIn) frames.
+    int32_t Flush(float* out) override;
+    void Reset() override;
+    int64_t Latency() const override;
     // The vector kernels to run (Create chooses the processor's; every variant gives the same
     // bits).
     void UseKernels(const kernels::KernelTable& kernels);

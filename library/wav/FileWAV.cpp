@@ -1,6 +1,7 @@
 #include "wav/FileWAV.h"
 
 #include "Text.h"
+#include "wav/AuxiChunk.h"
 #include "wav/ByteOrder.h"
 #include "wav/TimeName.h"
 #include "wav/platform/LowLevelFile.h"
@@ -48,6 +49,7 @@ FileWAV::FileWAV(int32_t count)
     StoreU32(fact.body.data(), 8000);
     InitRecord(freq, "freq", 4, kFreqCapacity);
     InitRecord(list, "LIST", kListCapacity, kListCapacity);
+    InitRecord(auxi, "auxi", 0, kAuxiCapacity);
     const auto windowBytes = static_cast<uint32_t>(2 * windowCount);
     InitRecord(data, "data", windowBytes, windowBytes);
 }
@@ -191,10 +193,20 @@ uint32_t FileWAV::GetFormat(uint8_t* target, uint32_t capacity) const
 
 // --- header -----------------------------------------------------------------------------------
 
+uint32_t FileWAV::AuxiChunkBytes() const
+{
+    return auxi.size == 0 ? 0 : 8 + auxi.size + (auxi.size & 1u);
+}
+
+// The header: RIFF, fmt, fact, freq (declared over the LIST chunk behind it), LIST, then the auxi
+// chunk when there is metadata, then data. The auxi chunk goes behind our own chunks so that the
+// fixed layout up to the LIST chunk's end stays where the original kinds' readers expect it, and
+// in front of data so that a reader that stops at the data chunk (a stream, most players) has
+// seen it; readers that do not know "auxi" skip it by its size like any other chunk.
 std::vector<uint8_t> FileWAV::HeaderBytes(uint64_t declaredData)
 {
     const ChunkRecord* chunks[] = {&fmt, &fact, &freq, &list};
-    std::size_t length = 12 + 8;
+    std::size_t length = 12 + 8 + AuxiChunkBytes();
     for (const ChunkRecord* c : chunks)
         length += 8 + c->size;
     std::vector<uint8_t> bytes(length, 0);
@@ -221,6 +233,15 @@ std::vector<uint8_t> FileWAV::HeaderBytes(uint64_t declaredData)
         std::memcpy(p + at, c->body.data(), c->size);
         at += c->size;
     }
+    if (auxi.size != 0)
+    {
+        std::memcpy(p + at, auxi.id, 4);
+        StoreU32(p + at + 4, auxi.size);
+        at += 8;
+        auxi.bodyOffset = at;
+        std::memcpy(p + at, auxi.body.data(), auxi.size);
+        at += auxi.size + (auxi.size & 1u); // an odd body is followed by a zero pad byte
+    }
     std::memcpy(p + at, "data", 4);
     StoreU32(p + at + 4, unknown ? kUnknownSize32 : static_cast<uint32_t>(declaredData));
     data.bodyOffset = at + 8;
@@ -240,8 +261,30 @@ bool FileWAV::WriteHeader(uint64_t declaredData)
 
 uint64_t FileWAV::MaxDataSize() const
 {
-    const uint64_t headerAfterSize = 4 + 4 * 8 + fmt.size + fact.size + freq.size + list.size + 8;
+    const uint64_t headerAfterSize =
+        4 + 4 * 8 + fmt.size + fact.size + freq.size + list.size + AuxiChunkBytes() + 8;
     return 0xFFFFFFFFull - headerAfterSize;
+}
+
+Metadata FileWAV::GetMetadata() const
+{
+    if (auxi.size == 0)
+        return Metadata{};
+    return ReadAuxi(auxi.body.data(), auxi.size, auxiDeclared);
+}
+
+bool FileWAV::SetMetadata(const Metadata& metadata)
+{
+    if (CanWrite())
+        return false;
+    const std::vector<uint8_t> body = ComposeAuxi(metadata);
+    if (body.size() > auxi.body.size())
+        return false;
+    std::fill(auxi.body.begin(), auxi.body.end(), uint8_t{0});
+    std::copy(body.begin(), body.end(), auxi.body.begin());
+    auxi.size = static_cast<uint32_t>(body.size());
+    auxi.bodyOffset = 0;
+    return true;
 }
 
 HeaderScan FileWAV::ScanHeader()
@@ -257,7 +300,11 @@ HeaderScan FileWAV::ScanHeader()
         failed.readError = true;
         return failed;
     }
-    const HeaderScan scan = ScanChunks(*source, {fmt, fact, freq, list});
+    // A file without an auxi chunk has no metadata, whatever the last one had.
+    auxi.size = 0;
+    auxi.bodyOffset = 0;
+    const HeaderScan scan = ScanChunks(*source, {fmt, fact, freq, list, auxi});
+    auxiDeclared = scan.auxiDeclared;
     formatFound = scan.formatFound;
     headerless = scan.headerless;
     headerTruncated = scan.truncated;

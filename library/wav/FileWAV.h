@@ -3,6 +3,7 @@
 #include "wav/ByteSink.h"
 #include "wav/ByteSource.h"
 #include "wav/HeaderScan.h"
+#include "wav/Metadata.h"
 #include "wav/TimeName.h"
 #include "wav/WavLayout.h"
 
@@ -94,6 +95,16 @@ public:
     // Largest sample data that a 32-bit RIFF header can declare with the current records.
     uint64_t MaxDataSize() const;
 
+    // What the file's auxi chunk says (nothing known when it has none). The file name is not
+    // consulted here: CombineWithName adds what it says.
+    Metadata GetMetadata() const;
+    // The auxi chunk of the header written next: made from the metadata, or none when it holds
+    // nothing, so that an output carries metadata only when there is some and keeps the fixed
+    // 334-byte layout otherwise. Takes effect at the next Create (the in-memory variant: at its
+    // next flush); refused (false) while a file is open for writing, whose header is laid out.
+    bool SetMetadata(const Metadata& metadata);
+    bool HasAuxi() const { return auxi.size != 0; }
+
     // The clock that names time-named files (the system's UTC clock unless replaced).
     void SetClock(Clock source) { clock = source != nullptr ? source : SystemClock; }
 
@@ -104,6 +115,8 @@ protected:
     std::vector<uint8_t> HeaderBytes(uint64_t declaredData);
     // Writes the whole header at offset 0 and notes the body offsets of the records.
     bool WriteHeader(uint64_t declaredData);
+    // Bytes of the auxi chunk in the written header (header, body and pad), 0 when none.
+    uint32_t AuxiChunkBytes() const;
     // Closes what is open and opens path in the mode (0 read, 1 write, 2 both). Result: the
     // descriptor, or -1 when it cannot be opened (LastError tells why).
     int OpenDescriptor(const char* newPath, int32_t mode);
@@ -125,6 +138,7 @@ protected:
     ChunkRecord fact;
     ChunkRecord freq;
     ChunkRecord list;
+    ChunkRecord auxi; // size 0: none
     ChunkRecord data;
 
     char path[kPathCapacity]{};
@@ -136,6 +150,7 @@ protected:
     uint64_t position = 0;     // in-memory variant: position in the sample data
     uint64_t dataSize = 0;     // sample-data bytes
     uint64_t declaredSize = 0; // data bytes the header declares
+    uint64_t auxiDeclared = 0; // the size the auxi chunk read declared
     int32_t dirty = 0;         // written data not yet in the file
     bool formatFound = false;  // a fmt chunk was read
     bool headerless = false;   // the file did not start "RIFF"...."WAVE"

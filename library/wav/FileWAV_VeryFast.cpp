@@ -1,10 +1,12 @@
 #include "wav/FileWAV_VeryFast.h"
 
+#include "wav/AuxiChunk.h"
 #include "wav/ByteOrder.h"
 #include "wav/platform/LowLevelFile.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 namespace sigkit {
@@ -370,6 +372,10 @@ int32_t FileWAV_VeryFast::Finalize()
 {
     if (!CanWrite() || sink == nullptr || data.bodyOffset < 8)
         return 0;
+    // The stop time of the auxi chunk is the start time plus the length written, where the
+    // header can still be changed.
+    if (auxi.size != 0 && (sink->Seekable() || !pendingHeader.empty()))
+        FinishAuxi();
     // A stream cannot go back: its header stays as written, declaring no length.
     if (!sink->Seekable())
         return EmitPendingHeader() ? 0 : -1;
@@ -392,16 +398,33 @@ int32_t FileWAV_VeryFast::Finalize()
     return 0;
 }
 
+void FileWAV_VeryFast::FinishAuxi()
+{
+    uint32_t whole = 0;
+    uint32_t exactBits = 0;
+    GetRates(whole, exactBits);
+    float exact = 0.0f;
+    std::memcpy(&exact, &exactBits, 4);
+    const double rate = exact > 0.0f && std::isfinite(exact) ? static_cast<double>(exact)
+                                                             : static_cast<double>(whole);
+    const uint16_t blockAlign = LoadU16(fmt.body.data() + 12);
+    if (!(rate > 0.0) || blockAlign == 0)
+        return;
+    const double frames = static_cast<double>(DeclaredData() / blockAlign);
+    if (SetAuxiStop(auxi.body.data(), auxi.size, frames / rate))
+        RewriteChunk(auxi);
+}
+
 bool FileWAV_VeryFast::Rf64Possible() const
 {
     return createdHere && sink != nullptr && sink->Seekable() && fmt.size == kFmtInitialSize &&
            fact.size == 4 && freq.size == 4 && list.size == kListCapacity &&
-           data.bodyOffset == kWrittenHeaderBytes;
+           data.bodyOffset == kWrittenHeaderBytes + AuxiChunkBytes();
 }
 
 // The RF64 form of the standard header, the same 334 bytes long: "ds64" takes its place right
 // behind "WAVE", the LIST chunk gives up 36 bytes of its (opaque) body for it, and the samples
-// stay where they are.
+// stay where they are. An auxi chunk between the LIST and data chunks stays as it is.
 bool FileWAV_VeryFast::WriteRf64Header(uint64_t declared)
 {
     constexpr uint32_t kDs64Body = 28;
@@ -414,7 +437,7 @@ bool FileWAV_VeryFast::WriteRf64Header(uint64_t declared)
     std::memcpy(p + 12, "ds64", 4);
     StoreU32(p + 16, kDs64Body);
     const uint16_t blockAlign = LoadU16(fmt.body.data() + 12);
-    StoreU64(p + 20, kWrittenHeaderBytes - 8 + declared);          // RIFF size
+    StoreU64(p + 20, data.bodyOffset - 8 + declared);              // RIFF size
     StoreU64(p + 28, declared);                                    // data size
     StoreU64(p + 36, blockAlign != 0 ? declared / blockAlign : 0); // sample frames
     StoreU32(p + 44, 0);                                           // table entries
@@ -431,7 +454,11 @@ bool FileWAV_VeryFast::WriteRf64Header(uint64_t declared)
     put("LIST", kListBody, list.body.data(), kListBody);
     std::memcpy(p + at, "data", 4);
     StoreU32(p + at + 4, 0xFFFFFFFFu);
-    const WriteResult result = sink->WriteAt(header, sizeof header, 0);
+    // Up to the LIST chunk's end at 0, the data chunk's header where it is (right behind, or
+    // behind the auxi chunk).
+    WriteResult result = sink->WriteAt(header, at, 0);
+    if (result.ok)
+        result = sink->WriteAt(p + at, 8, data.bodyOffset - 8);
     if (!result.ok)
     {
         NoteFailure(errno);

@@ -93,6 +93,8 @@ private:
     uint64_t DeclaredData() const;
     bool Rf64Possible() const;
     bool WriteRf64Header(uint64_t declared);
+    // Writes the stop time of the auxi chunk from the length written.
+    void FinishAuxi();
 
     uint32_t WindowSize() const { return static_cast<uint32_t>(data.body.size()); }
 

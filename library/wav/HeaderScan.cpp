@@ -164,6 +164,11 @@ bool ChunkScanner::ScanChunk()
     }
     else if (IdIs(chunk, "LIST"))
         ReadBody(targets.list, size, body);
+    else if (IdIs(chunk, "auxi"))
+    {
+        ReadBody(targets.auxi, size, body);
+        scan.auxiDeclared = size;
+    }
     else if (IdIs(chunk, "ds64") && rf64)
         ReadDs64(size, body);
     else if (IdIs(chunk, "data") && !TakeData(size, body, next))

@@ -22,6 +22,7 @@ struct HeaderScan
     uint64_t dataOffset = 0;   // offset of the first sample byte
     uint64_t dataSize = 0;     // sample bytes present; kUnknownLength: up to the end of a stream
     uint64_t declaredSize = 0; // what the header declares; when it declares no length, dataSize
+    uint64_t auxiDeclared = 0; // the size an auxi chunk declared (its record holds what fits)
 };
 
 // The records that a scan fills.
@@ -31,6 +32,7 @@ struct ScanTargets
     ChunkRecord& fact;
     ChunkRecord& freq;
     ChunkRecord& list;
+    ChunkRecord& auxi;
 };
 
 // A stream's data chunk must begin within this many bytes; the scan reads no further than that

@@ -47,6 +47,9 @@ public:
         rateHz = value;
         wholeRate = true;
     }
+    // The metadata the file carries in an auxi chunk (none when it holds nothing); given before
+    // the first sample block, which creates the file. False once the file is made.
+    bool SetMetadata(const Metadata& metadata) { return file->SetMetadata(metadata); }
     // Publishes the file only when nothing holds its name yet.
     void SetNoReplace(bool on) { file->SetNoReplace(on); }
     // Gives up the file being written: the output name keeps what it held, and what was written

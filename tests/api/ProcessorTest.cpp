@@ -339,7 +339,8 @@ TEST(ApiProcessing, RefusesBadConfigurations)
         {"no channels", [](sigkit_config& c) { c.channels = 0; }, SIGKIT_E_CHANNELS},
         {"unknown kind", [](sigkit_config& c) { c.kind = 99; }, SIGKIT_E_UNKNOWN_KIND},
         {"kind zero", [](sigkit_config& c) { c.kind = 0; }, SIGKIT_E_UNKNOWN_KIND},
-        {"later kind", [](sigkit_config& c) { c.kind = SIGKIT_KIND_WFM; }, SIGKIT_E_NOT_AVAILABLE},
+        {"later kind", [](sigkit_config& c) { c.kind = SIGKIT_KIND_SPECTRUM; },
+         SIGKIT_E_NOT_AVAILABLE},
         {"short record", [](sigkit_config& c) { c.size = 100; }, SIGKIT_E_RECORD_SIZE},
         {"zero size", [](sigkit_config& c) { c.size = 0; }, SIGKIT_E_RECORD_SIZE},
         {"huge size", [](sigkit_config& c) { c.size = 0xFFFFFFFFu; }, SIGKIT_E_RECORD_SIZE},
@@ -425,7 +426,7 @@ TEST(ApiInfo, VersionKindsAndTexts)
     for (int kind = SIGKIT_KIND_FIRST; kind <= SIGKIT_KIND_LAST; ++kind)
     {
         ASSERT_NE(sigkit_kind_name(kind), nullptr);
-        EXPECT_EQ(sigkit_kind_available(kind), kind <= SIGKIT_KIND_FM_CLASSIC ? 1 : 0);
+        EXPECT_EQ(sigkit_kind_available(kind), kind <= SIGKIT_KIND_CW ? 1 : 0);
     }
     EXPECT_STREQ(sigkit_kind_name(SIGKIT_KIND_AM_CLASSIC), "am-classic");
     EXPECT_EQ(sigkit_kind_name(0), nullptr);

@@ -362,15 +362,15 @@ TEST(ChannelChain, RefusesRequestsItCannotMeet)
         {Iq(48000, 0, kNaN), ChainCode::BadParameter},
         {Iq(48000, 0, -2000), ChainCode::BadParameter},
         {Iq(48000, 0, 40001), ChainCode::BadParameter}, // 1.2 x band beyond the rate
-        {Iq(48000, 24001, 2000), ChainCode::BadParameter},
-        {Iq(48000, kNaN, 2000), ChainCode::BadParameter},
+        {Iq(48000, 24001, 2000), ChainCode::BadFrequency},
+        {Iq(48000, kNaN, 2000), ChainCode::BadFrequency},
         {Iq(48000, 0, 2000, kNaN), ChainCode::BadRate},
         {Iq(48000, 0, 2000, -8000), ChainCode::BadRate},
         {Iq(48000, 0, 2000, 96000), ChainCode::BadRate},
         {Iq(48000, 0, 2000, 2399), ChainCode::BadRate},      // below 1.2 x band
         {Iq(1e11, 0, 100, 200), ChainCode::BadRate},         // a ratio beyond the limits
-        {Real(48000, 1000, 2000), ChainCode::BadParameter},  // the mirror within reach
-        {Real(48000, 23000, 2000), ChainCode::BadParameter}, // near half the rate
+        {Real(48000, 1000, 2000), ChainCode::BadFrequency},  // the mirror within reach
+        {Real(48000, 23000, 2000), ChainCode::BadFrequency}, // near half the rate
         {infiniteGain, ChainCode::BadParameter},
         {noQuality, ChainCode::BadParameter},
     };

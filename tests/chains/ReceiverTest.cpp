@@ -11,6 +11,7 @@
 #include <memory>
 #include <numbers>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -38,7 +39,8 @@ std::vector<float> Record(double rate, double seconds, double carrier,
         std::complex<double> x;
         for (std::size_t s = 0; s < stations.size(); ++s)
         {
-            const double turns = (carrier + offsets[s]) * static_cast<double>(n) / rate;
+            const double offset = s < offsets.size() ? offsets[s] : 0.0;
+            const double turns = (carrier + offset) * static_cast<double>(n) / rate;
             x += stations[s](t) * std::polar(1.0, 2.0 * kPi * (turns - std::floor(turns)));
         }
         iq[2 * n] = static_cast<float>(x.real());
@@ -75,8 +77,9 @@ std::unique_ptr<Receiver> Make(const ReceiverSettings& settings)
     return receiver;
 }
 
-// The whole recording in calls of the given sizes (repeated), then the tail.
-std::vector<float> Receive(Receiver& receiver, const std::vector<float>& iq,
+// The whole recording in calls of the given sizes (repeated), then the tail, through the
+// interface every chain shares.
+std::vector<float> Receive(Chain& receiver, const std::vector<float>& iq,
                            const std::vector<int32_t>& blocks = {4096})
 {
     std::vector<float> out, buffer;
@@ -415,6 +418,38 @@ TEST(Receivers, NoiseGivesBoundedAudioWithoutNaNOrAStartingThump)
         }
 }
 
+TEST(Receivers, AreChainsOfIqInAndMonoAudioOutThatRefuseUnusableCalls)
+{
+    for (const ReceiverSettings& s : EveryKind())
+    {
+        const std::unique_ptr<Chain> chain = Make(s);
+        const char* name = ReceiverModeName(s.mode);
+        EXPECT_EQ(chain->Input().rate, s.rateIn) << name;
+        EXPECT_EQ(chain->Input().channels, 2) << name;
+        EXPECT_TRUE(chain->Input().complex) << name;
+        EXPECT_EQ(chain->Output().rate, s.rateOut) << name;
+        EXPECT_EQ(chain->Output().channels, 1) << name;
+        EXPECT_FALSE(chain->Output().complex) << name;
+
+        // Calls without buffers or frames take nothing: the run that follows is a fresh one's.
+        const auto iq = Busy(s, 0.05);
+        const auto frames = static_cast<int32_t>(iq.size() / 2);
+        std::vector<float> out(static_cast<std::size_t>(chain->MaxOutput(frames)));
+        EXPECT_EQ(chain->Process(nullptr, frames, out.data()), 0) << name;
+        EXPECT_EQ(chain->Process(iq.data(), frames, nullptr), 0) << name;
+        EXPECT_EQ(chain->Process(iq.data(), 0, out.data()), 0) << name;
+        EXPECT_EQ(chain->Flush(nullptr), 0) << name;
+        EXPECT_EQ(chain->Latency(), 0) << name;
+        const std::vector<float> first = Receive(*chain, iq);
+        // After the flush nothing more is taken or given until Reset.
+        EXPECT_EQ(chain->Process(iq.data(), frames, out.data()), 0) << name;
+        EXPECT_EQ(chain->Flush(out.data()), 0) << name;
+        EXPECT_EQ(chain->Latency(), 0) << name;
+        chain->Reset();
+        EXPECT_EQ(Receive(*chain, iq), first) << name;
+    }
+}
+
 TEST(Receivers, RefusesWhatCannotBeReceived)
 {
     const auto refused = [](ReceiverSettings s) {
@@ -462,6 +497,15 @@ TEST(Receivers, RefusesWhatCannotBeReceived)
     s = am;
     s.mode = static_cast<ReceiverMode>(42);
     EXPECT_EQ(refused(s), ReceiverStatus::BadMode);
+
+    // As the chains' common answer: a channel beyond the recording is a frequency refused.
+    const ChainStatus outside = ToChainStatus(ReceiverStatus::OutsideRecording);
+    EXPECT_EQ(outside.code, ChainCode::BadFrequency);
+    EXPECT_EQ(outside.text,
+              std::string("receiver: ") + ReceiverStatusText(ReceiverStatus::OutsideRecording));
+    EXPECT_EQ(ToChainStatus(ReceiverStatus::BadRate).code, ChainCode::BadRate);
+    EXPECT_EQ(ToChainStatus(ReceiverStatus::BadDeviation).code, ChainCode::BadParameter);
+    EXPECT_TRUE(ToChainStatus(ReceiverStatus::Ok).Ok());
 }
 
 TEST(Receivers, ModeNamesAndDefaults)

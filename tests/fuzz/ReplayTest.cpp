@@ -59,6 +59,11 @@ TEST(FuzzReplay, WavReadExportsCorpus)
     Replay("wav", sigfuzz::WavReadExports);
 }
 
+TEST(FuzzReplay, SpectrumOfFileCorpus)
+{
+    Replay("wav", sigfuzz::SpectrumOfFile);
+}
+
 TEST(FuzzReplay, ProcessingExportsCorpus)
 {
     Replay("processing", sigfuzz::ProcessingExports);

@@ -107,9 +107,11 @@ const fft::FftKernels& VariantOrActive(const fft::FftKernels* variant)
     return variant != nullptr ? *variant : fft::Active();
 }
 
-const kernels::KernelTable& DotsFor(const fft::FftKernels& variant)
+// The dot products of the direct sums: those of the given variant, or the stages' own.
+const kernels::KernelTable& DotsFor(const fft::FftKernels* variant)
 {
-    const kernels::KernelTable* table = kernels::TableFor(variant.isa);
+    const kernels::KernelTable* table =
+        variant != nullptr ? kernels::TableFor(variant->isa) : nullptr;
     return table != nullptr ? *table : kernels::Active();
 }
 
@@ -186,7 +188,7 @@ FftFilter::FftFilter(const float* tapsRe, const float* tapsIm, bool given, int32
                      const FftFilterOptions& options, FftFilterShape shape)
     : N(given && shape.hop > 0 ? count : 0),
       plan(N > 0 ? shape.transformSize : 0, &VariantOrActive(options.variant)),
-      table(DotsFor(VariantOrActive(options.variant)))
+      table(DotsFor(options.variant))
 {
     if (N > 0)
         Design(tapsRe, tapsIm, shape.hop);
