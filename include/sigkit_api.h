@@ -303,6 +303,11 @@ SIGKIT_PUBLIC int sigkit_wav_read(sigkit_wav_reader* reader, float* out, size_t 
                                   size_t* got);
 /* Closes the file and destroys the reader; null is accepted. */
 SIGKIT_PUBLIC void sigkit_wav_close_reader(sigkit_wav_reader* reader);
+/* Reads up to `frames` frames as they are stored, unconverted: the file's or stream's own
+ * sample bytes (sigkit_wav_info.encoding), or a raw reader's bytes of its sample type; out holds
+ * frames * (bytes of a frame). Frames arrive as sigkit_wav_read hands them out. */
+SIGKIT_PUBLIC int sigkit_wav_read_stored(sigkit_wav_reader* reader, void* out, size_t frames,
+                                         size_t* got);
 
 /* Bits of sigkit_wav_format.flags. */
 #define SIGKIT_WAV_NO_REPLACE 1u /* fail with SIGKIT_E_EXISTS where the path exists */
@@ -343,6 +348,9 @@ SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_format* s
  * nearest step (halves to even) and limit to the range, NaN as 0; floats are stored as they
  * are. After a failure every later write fails the same way. */
 SIGKIT_PUBLIC int sigkit_wav_write(sigkit_wav_writer* writer, const float* in, size_t frames);
+/* Appends frames already stored in the writer's encoding (a raw writer's: its sample type's
+ * bytes), unconverted; the clip count is not changed. Otherwise as sigkit_wav_write. */
+SIGKIT_PUBLIC int sigkit_wav_write_stored(sigkit_wav_writer* writer, const void* in, size_t frames);
 /* Samples written so far that sit at either end of the integer range (where every value
  * beyond it is put); float encodings count none. */
 SIGKIT_PUBLIC int sigkit_wav_clipped(const sigkit_wav_writer* writer, uint64_t* samples);

@@ -131,6 +131,42 @@ SIGKIT_PUBLIC void sigkit_wav_close_reader(sigkit_wav_reader* reader)
     delete reader;
 }
 
+SIGKIT_PUBLIC int sigkit_wav_read_stored(sigkit_wav_reader* reader, void* out, size_t frames,
+                                         size_t* got)
+{
+    return Guard([&]() -> int {
+        if (got == nullptr)
+            return SIGKIT_E_NULL;
+        *got = 0;
+        if (reader == nullptr)
+            return SIGKIT_E_NULL;
+        if (frames == 0)
+            return SIGKIT_OK;
+        if (out == nullptr)
+            return SIGKIT_E_NULL;
+        auto* bytes = static_cast<uint8_t*>(out);
+        const std::size_t roundFrames = kScratchBytes / reader->blockAlign;
+        if (roundFrames == 0)
+            return SIGKIT_E_FORMAT;
+        std::size_t done = 0;
+        while (done < frames)
+        {
+            const std::size_t want = frames - done < roundFrames ? frames - done : roundFrames;
+            // Through the scratch, so that a part of a frame at the end never lands in out.
+            const std::size_t read =
+                ReadBytes(*reader, reader->scratch.data(), want * reader->blockAlign);
+            const std::size_t whole = read / reader->blockAlign;
+            std::memcpy(bytes + done * reader->blockAlign, reader->scratch.data(),
+                        whole * reader->blockAlign);
+            done += whole;
+            if (whole < want || (reader->stream && done > 0))
+                break;
+        }
+        *got = done;
+        return SIGKIT_OK;
+    });
+}
+
 SIGKIT_PUBLIC int sigkit_wav_format_init(sigkit_wav_format* shape, int encoding, double rate,
                                          int channels)
 {
@@ -220,6 +256,44 @@ SIGKIT_PUBLIC int sigkit_wav_write(sigkit_wav_writer* writer, const float* in, s
         // A stream's reader gets the block now, not when the window is full.
         if (writer->stream && writer->file != nullptr &&
             (writer->file->Push() < 0 || writer->file->WriteFailed()))
+            return writer->failure = StatusOfErrno(writer->file->LastError());
+        return SIGKIT_OK;
+    });
+}
+
+SIGKIT_PUBLIC int sigkit_wav_write_stored(sigkit_wav_writer* writer, const void* in, size_t frames)
+{
+    return Guard([&]() -> int {
+        if (writer == nullptr)
+            return SIGKIT_E_NULL;
+        if (writer->failure != SIGKIT_OK)
+            return writer->failure;
+        if (frames == 0)
+            return SIGKIT_OK;
+        if (in == nullptr)
+            return SIGKIT_E_NULL;
+        const std::size_t frameBytes =
+            static_cast<std::size_t>(writer->coding.Bytes()) * writer->channels;
+        std::size_t bytes = 0;
+        if (__builtin_mul_overflow(frames, frameBytes, &bytes))
+            return SIGKIT_E_OVERFLOW;
+        const auto* from = static_cast<const uint8_t*>(in);
+        if (writer->raw != nullptr)
+        {
+            if (!writer->raw->Write(from, bytes))
+                return writer->failure = StatusOfErrno(writer->raw->LastError());
+            return SIGKIT_OK;
+        }
+        // The file layer takes at most 2^31 - 1 bytes a call: whole frames of at most 1 GiB.
+        const std::size_t round = ((std::size_t{1} << 30) / frameBytes) * frameBytes;
+        for (std::size_t at = 0; at < bytes; at += round)
+        {
+            const auto count = static_cast<int32_t>(std::min(round, bytes - at));
+            const int32_t taken = writer->file->Write(from + at, count);
+            if (taken != count || writer->file->WriteFailed())
+                return writer->failure = StatusOfErrno(writer->file->LastError());
+        }
+        if (writer->stream && (writer->file->Push() < 0 || writer->file->WriteFailed()))
             return writer->failure = StatusOfErrno(writer->file->LastError());
         return SIGKIT_OK;
     });
