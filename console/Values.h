@@ -24,6 +24,7 @@ struct Settings
     int32_t outRateOrBand = 0; // Hz: output rate (resample, am, fm) or band width (convert)
     float amplify = 0.0f;
     const char* quality = ""; // "Low", "Medium" or "High"; empty when none was recognised
+    int outputType = 0;       // raw sample type written to standard output (-T); 0: WAV
 };
 
 // The dialogue's question for the value, printed as it stands.
