@@ -223,8 +223,9 @@ bool StreamInput::Open(const char* path, const RawType* raw, double rate,
     description.blockAlign = static_cast<uint16_t>(frameBytes);
     description.byteRate = static_cast<uint32_t>(
         std::min<double>(4294967295.0, static_cast<double>(description.sampleRate) * frameBytes));
-    // A block holds at most a fiftieth of a second, and at most 64 KiB: the delay a live stream
-    // gains here is one such block at most.
+    // A block holds what has arrived, never waiting for more: at most a tenth of a second and
+    // 64 KiB, so that a stream that is behind catches up in large blocks (cheap) while a live
+    // one is processed in the small pieces it comes in.
     const std::size_t cap = frameBytes > 0 ? std::max<std::size_t>(1, 65536 / frameBytes) : 1;
     const auto wanted = static_cast<std::size_t>(std::max(
         1.0, std::floor(static_cast<double>(description.sampleRate) * kStreamBlockSeconds)));

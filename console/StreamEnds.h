@@ -36,8 +36,8 @@ const RawType* RawTypeByNumber(int type);
 std::string RawTypeNames();
 
 // An input on standard input (a WAV stream, or raw samples of a given type) or raw samples in a
-// file. Blocks hold what has arrived, at most kStreamBlockSeconds of samples, so that a live
-// stream is processed as it comes.
+// file. Blocks hold what has arrived, at most kStreamBlockSeconds of samples (and 64 KiB), so
+// that a live stream is processed as it comes.
 class StreamInput
 {
 public:
@@ -68,7 +68,7 @@ private:
 };
 
 // Seconds of input in one block read from a stream (at most; less when less has arrived).
-inline constexpr double kStreamBlockSeconds = 0.02;
+inline constexpr double kStreamBlockSeconds = 0.1;
 
 // An output on standard output: a WAV stream whose header declares no length, or raw samples of
 // a type. Every block is handed on before Write returns.
