@@ -159,7 +159,11 @@ int Batch::Process(BatchPlan& plan, std::size_t i)
     const std::string& name = line.inputs[i];
     std::string failure;
     if (!input.Open(name.c_str(), failure))
-        return Fail(kExitFailed, failure);
+    {
+        // Standard input is waited for; a stop signal ends that wait and the batch.
+        const int signal = platform::StopSignal();
+        return Fail(signal != 0 ? kExitSignal + signal : kExitFailed, failure);
+    }
     if (const char* why = UnsupportedReason(input.Description(), true))
         return Fail(kExitFailed, Quoted(name) + " " + why);
     // Standard input is read once: its values are checked here, when its format is known.

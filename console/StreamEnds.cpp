@@ -1,11 +1,13 @@
 #include "StreamEnds.h"
 
 #include "Messages.h"
+#include "platform/Signals.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 namespace sigrun {
@@ -80,6 +82,22 @@ void StoredToFloats(const uint8_t* in, std::size_t samples, uint16_t tag, uint16
             word |= static_cast<uint32_t>(in[b]) << (8 * (b + 4 - size));
         // The sample sits in the top bits of a 32-bit word: one scale for every width.
         out[i] = static_cast<float>(static_cast<double>(static_cast<int32_t>(word)) * 0x1p-31);
+    }
+}
+
+// Waits until standard input has bytes (or its end) in short turns, so that a stop signal is
+// seen while the input stalls: the library's read would wait in the kernel through it. False
+// when a stop signal came first.
+bool AwaitInput()
+{
+    for (;;)
+    {
+        pollfd entry{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&entry, 1, 100);
+        if (ready != 0 && !(ready < 0 && errno == EINTR))
+            return true; // readable, ended, or an error the read reports
+        if (platform::StopSignal() != 0)
+            return false;
     }
 }
 
@@ -170,6 +188,12 @@ bool StreamInput::Open(const char* path, const RawType* raw, double rate,
     }
     sigkit_wav_info info{};
     info.size = sizeof info;
+    if (standard && !AwaitInput())
+    {
+        failureText = std::string("interrupted by ") +
+                      platform::SignalName(platform::StopSignal()) + " while waiting for " + shown;
+        return false;
+    }
     int status = SIGKIT_OK;
     if (raw != nullptr)
     {
@@ -247,6 +271,8 @@ bool StreamInput::Next(const void*& block, int32_t& bytes)
     bytes = 0;
     if (reader == nullptr || frameBytes == 0)
         return false;
+    if (IsStandardStream(name) && !AwaitInput())
+        return false; // the pump sees the signal and stops
     std::size_t got = 0;
     const int status = calls.readStored(reader, buffer.data(), blockFrames, &got);
     if (status != SIGKIT_OK)

@@ -248,6 +248,30 @@ TEST_F(Streams, LiveInputIsProcessedAsItComesAndAStallCostsNoProcessor)
     EXPECT_LT(cpu, 0.5);
 }
 
+TEST(StreamInput, StopSignalEndsAWaitOnAStalledInput)
+{
+    TempDir dir;
+    // Stalled before the header, and stalled after a header and some samples.
+    const std::string wav = PcmWav(2, kRate, 8, std::string(4000, '\x80'));
+    WriteFileBytes(dir.File("head.wav"), wav.substr(0, wav.size() - 100));
+    for (const std::string& feed :
+         {std::string("sleep 10"), "{ cat " + Sh(dir.File("head.wav")) + "; sleep 10; }"})
+    {
+        // The feeder writes into a FIFO and is ended once sigrun is, so that the shell waits
+        // for sigrun alone.
+        const std::string fifo = dir.File("fifo");
+        std::filesystem::remove(fifo);
+        const ProcessResult r = RunShell(
+            "mkfifo " + Sh(fifo) + "; { " + feed + "; } > " + Sh(fifo) + " 2>/dev/null & f=$!; " +
+            SigrunCommand(With(kFm, {"-o", dir.File("out.wav"), "-"})) + " < " + Sh(fifo) +
+            " & p=$!; sleep 0.5; kill -TERM $p; wait $p; echo $? > " + Sh(dir.File("status")) +
+            "; kill $f");
+        EXPECT_EQ(ReadFileBytes(dir.File("status")), "143\n") << feed << ": " << r.err;
+        EXPECT_EQ(Lines(r.err), 1) << r.err;
+        EXPECT_FALSE(FileExists(dir.File("out.wav"))) << feed;
+    }
+}
+
 TEST(StreamInput, HostileStandardInputIsRefusedInBoundedTime)
 {
     TempDir dir;
