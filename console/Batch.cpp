@@ -62,6 +62,11 @@ std::string LengthText(const WavDescription& d, long long bytes)
     return length;
 }
 
+// Bytes without a RIFF header are read as headerless samples of no rate: not a format to report
+// or process.
+const char* const kNoRateReason = "is not a WAV file with a sample rate (no RIFF/WAVE header, or "
+                                  "a rate of 0); raw samples need --type TYPE and --in-rate HZ";
+
 class Batch
 {
 public:
@@ -164,6 +169,8 @@ int Batch::Process(BatchPlan& plan, std::size_t i)
         const int signal = platform::StopSignal();
         return Fail(signal != 0 ? kExitSignal + signal : kExitFailed, failure);
     }
+    if (input.Description().valid != 0 && input.Description().sampleRate == 0 && !input.Streamed())
+        return Fail(kExitFailed, Quoted(name) + " " + kNoRateReason);
     if (const char* why = UnsupportedReason(input.Description(), true))
         return Fail(kExitFailed, Quoted(name) + " " + why);
     // Standard input is read once: its values are checked here, when its format is known.
@@ -221,11 +228,8 @@ int Batch::Describe(const std::string& name)
     const WavDescription& d = input.Description();
     if (d.valid == 0)
         return Fail(kExitFailed, Quoted(name) + " " + UnsupportedReason(d, true));
-    // Bytes without a RIFF header are read as headerless samples of no rate: not a format.
     if (d.sampleRate == 0 && !input.Streamed())
-        return Fail(kExitFailed, Quoted(name) +
-                                     " is not a WAV file (no RIFF/WAVE header); raw samples need "
-                                     "--type TYPE and --in-rate HZ");
+        return Fail(kExitFailed, Quoted(name) + " " + kNoRateReason);
     long long bytes = 0;
     const void* block = nullptr;
     int32_t count = 0;
