@@ -32,6 +32,7 @@ int LibraryBinding::Load()
     stream.writeStored = library.Lookup<decltype(stream.writeStored)>("sigkit_wav_write_stored");
     stream.close = library.Lookup<decltype(stream.close)>("sigkit_wav_close");
     stream.abandon = library.Lookup<decltype(stream.abandon)>("sigkit_wav_abandon");
+    stream.clipped = library.Lookup<decltype(stream.clipped)>("sigkit_wav_clipped");
     families.assign(static_cast<std::size_t>(ModeCount()), FamilyExports{});
     for (int mode = 1; mode <= ModeCount(); ++mode)
     {

@@ -39,6 +39,7 @@ struct StreamExports
     decltype(&sigkit_wav_write_stored) writeStored = nullptr;
     decltype(&sigkit_wav_close) close = nullptr;
     decltype(&sigkit_wav_abandon) abandon = nullptr;
+    decltype(&sigkit_wav_clipped) clipped = nullptr;
 };
 
 // libsigkit.so, loaded once for the whole run, with every export that the console calls looked

@@ -46,6 +46,10 @@ public:
     // Gives up the file: the output name keeps what it held, what was written is kept, with a
     // true header, as the partial file.
     OutputEnd Abandon();
+    // True when the output converts the samples on their way out (raw output of another type);
+    // Clipped() then counts the samples that conversion clipped.
+    bool CountsOwnClips() const { return stream.Converts(); }
+    uint64_t Clipped() const { return stream.Clipped(); }
 
 private:
     const LibraryBinding& binding;

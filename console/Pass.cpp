@@ -158,7 +158,12 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
     if (!early.empty())
         Warn(early);
     if (counts != nullptr)
+    {
         Count(pumped, input.Description(), description, clips, *counts);
+        // Samples converted into another raw type are counted at the ends of that type's range.
+        if (file.CountsOwnClips())
+            counts->clipped = static_cast<long long>(file.Clipped());
+    }
     return kExitSuccess;
 }
 

@@ -361,6 +361,8 @@ bool StreamOutput::Write(const void* block, int32_t bytes, int& error)
         floats.resize(frames * channels);
         StoredToFloats(static_cast<const uint8_t*>(block), floats.size(), tag, bits, floats.data());
         status = calls.write(writer, floats.data(), frames);
+        if (calls.clipped != nullptr)
+            calls.clipped(writer, &clipped);
     }
     else if (flip)
     {

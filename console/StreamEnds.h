@@ -87,6 +87,10 @@ public:
     // Ends the stream (a WAV stream with no samples gets its header now). Result: 0 or an errno.
     int Close();
     void Abandon();
+    // True when the samples are converted into the raw type; Clipped() then counts the samples
+    // that the conversion put at either end of the type's range (so far; kept after Close).
+    bool Converts() const { return convert; }
+    uint64_t Clipped() const { return clipped; }
 
 private:
     const StreamExports& calls;
@@ -98,6 +102,7 @@ private:
     uint16_t channels = 0;
     std::vector<float> floats;
     std::vector<uint8_t> flipped;
+    uint64_t clipped = 0;
 };
 
 // errno for a library status of the stream calls.

@@ -199,6 +199,26 @@ TEST_F(Streams, RawOutputTypesHoldTheSamplesOfTheWavOutput)
         if (::testing::Test::HasFailure())
             break;
     }
+    // The summary counts what the output holds at the ends of its range: the WAV output's
+    // clipped samples where the bytes go out unchanged, none for float.
+    auto clipped = [&](const std::string& type) {
+        std::vector<std::string> loud = {"-m",  "fm", "-f",    "0",  "-r",
+                                         "48k", "-a", "20000", "-o", "-"};
+        if (!type.empty())
+            loud.insert(loud.end(), {"-T", type});
+        loud.push_back(dir.File("in.wav"));
+        const ProcessResult r = RunSigrun(loud, "");
+        EXPECT_EQ(r.status, 0) << r.err;
+        const std::size_t end = r.err.find(" samples at full scale");
+        const std::size_t start = r.err.rfind(", ", end);
+        return end == std::string::npos ? std::string("?")
+                                        : r.err.substr(start + 2, end - start - 2);
+    };
+    const std::string wavClipped = clipped("");
+    EXPECT_NE(wavClipped, "0");
+    EXPECT_EQ(clipped("u8"), wavClipped);
+    EXPECT_EQ(clipped("f32"), "0");
+
     // A complex type cannot hold a real output.
     const ProcessResult refused =
         RunSigrun(With(kFm, {"-T", "cu8", "-o", "-", dir.File("in.wav")}), "");
