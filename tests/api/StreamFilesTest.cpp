@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
 #include <string>
 #include <thread>
@@ -262,6 +264,84 @@ TEST(RawSamples, NamesExtensionsAndFiles)
     EXPECT_NE(sigkit_raw_open(dir.File("r.cs16").c_str(), &format, &info, &r), SIGKIT_OK);
     sigkit_raw_format_init(&format, SIGKIT_SAMPLE_CS16, 1000.0, 1);
     EXPECT_NE(sigkit_raw_open(dir.File("r.cs16").c_str(), &format, &info, &r), SIGKIT_OK);
+}
+
+TEST(RawSamples, FilesArePublishedWholeOrKeptAsPartial)
+{
+    TempDir dir;
+    const std::vector<float> iq = {0.5f, -0.5f, 0.25f, 0.0f};
+    sigkit_raw_format format;
+    sigkit_raw_format_init(&format, SIGKIT_SAMPLE_CS16, 0.0, 0);
+    auto start = [&](const std::string& name, uint32_t flags, int expected) {
+        format.flags = flags;
+        sigkit_wav_writer* w = nullptr;
+        EXPECT_EQ(sigkit_raw_create(dir.File(name).c_str(), &format, &w), expected) << name;
+        if (w != nullptr)
+        {
+            EXPECT_EQ(sigkit_wav_write(w, iq.data(), 2), SIGKIT_OK);
+        }
+        return w;
+    };
+    sigkit_wav_writer* done = start("out.cs16", 0, SIGKIT_OK);
+    ASSERT_NE(done, nullptr);
+    // Nothing under the name until it is complete.
+    EXPECT_FALSE(FileExists(dir.File("out.cs16")));
+    EXPECT_EQ(sigkit_wav_close(done), SIGKIT_OK);
+    EXPECT_EQ(ReadFileBytes(dir.File("out.cs16")),
+              std::string("\x00\x40\x00\xc0\x00\x20\x00\x00", 8));
+
+    // Abandoned: the name keeps what it held, the samples are kept beside it.
+    sigkit_wav_writer* gone = start("out.cs16", 0, SIGKIT_OK);
+    ASSERT_NE(gone, nullptr);
+    sigkit_wav_abandon(gone);
+    EXPECT_EQ(ReadFileBytes(dir.File("out.cs16")).size(), 8u);
+    EXPECT_EQ(ReadFileBytes(dir.File("out.partial.cs16")).size(), 8u);
+
+    // No replacing: an existing name is refused at once.
+    EXPECT_EQ(start("out.cs16", SIGKIT_WAV_NO_REPLACE, SIGKIT_E_EXISTS), nullptr);
+}
+
+TEST(StreamFiles, SizesNeverFilledInAreReadToTheEnd)
+{
+    // A writer that never came back: RIFF and data sizes of 0, then samples.
+    std::string zeroSizes = "RIFF";
+    PutU32(zeroSizes, 0);
+    zeroSizes += "WAVE" + Chunk("fmt ", FormatBody(1, 1, 8000, 16));
+    zeroSizes += "data";
+    PutU32(zeroSizes, 0);
+    zeroSizes += StoreSamples({100, 200, 300, 400}, 16);
+    FedPipe in(zeroSizes);
+    sigkit_wav_info info{};
+    info.size = sizeof info;
+    sigkit_wav_reader* r = nullptr;
+    ASSERT_EQ(sigkit_wav_open_fd(in.ReadEnd(), &info, &r), SIGKIT_OK);
+    EXPECT_EQ(info.frames, SIGKIT_FRAMES_UNKNOWN);
+    EXPECT_EQ(ReadAll(r, 1).size(), 4u);
+    sigkit_wav_close_reader(r);
+}
+
+TEST(StreamFiles, NonBlockingDescriptorIsWaitedOnNotFailed)
+{
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) | O_NONBLOCK), 0);
+    const std::string wav = PcmWav(1, 8000, 16, StoreSamples({1, 2, 3, 4, 5, 6}, 16));
+    std::thread slow([&] {
+        // The header, a pause, the rest.
+        EXPECT_EQ(write(fds[1], wav.data(), 50), 50);
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        EXPECT_EQ(write(fds[1], wav.data() + 50, wav.size() - 50),
+                  static_cast<ssize_t>(wav.size() - 50));
+        close(fds[1]);
+    });
+    sigkit_wav_info info{};
+    info.size = sizeof info;
+    sigkit_wav_reader* r = nullptr;
+    ASSERT_EQ(sigkit_wav_open_fd(fds[0], &info, &r), SIGKIT_OK);
+    EXPECT_EQ(ReadAll(r, 1).size(), 6u);
+    sigkit_wav_close_reader(r);
+    slow.join();
+    close(fds[0]);
 }
 
 } // namespace
