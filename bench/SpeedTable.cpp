@@ -19,6 +19,7 @@
 #include "stages/demod/DemodKernels.h"
 #include "stages/kernels/Kernels.h"
 
+#include <poll.h>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -435,6 +436,86 @@ ProcessResult RunSigrunHere(const std::string& file, const std::string& answers,
     return result;
 }
 
+// One sigrun run with options; with piped, standard input is fed from inputPath through a pipe
+// and standard output drained through another, as in a shell pipeline; otherwise args name the
+// files. Result: sigrun's own CPU time.
+ProcessResult RunSigrunPiped(const std::vector<std::string>& args, const std::string& inputPath,
+                             bool piped)
+{
+    ProcessResult result;
+    int in[2];
+    int out[2];
+    if (pipe(in) != 0 || pipe(out) != 0)
+        return result;
+    const pid_t child = fork();
+    if (child < 0)
+        return result;
+    if (child == 0)
+    {
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        for (int fd : {in[0], in[1], out[0], out[1]})
+            close(fd);
+        std::vector<char*> argv{const_cast<char*>("sigrun")};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(SIGRUN_PATH, argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    std::FILE* file = piped ? std::fopen(inputPath.c_str(), "rb") : nullptr;
+    if (file == nullptr)
+    {
+        close(in[1]);
+        in[1] = -1;
+    }
+    std::vector<char> feed(65536);
+    std::vector<char> drain(65536);
+    std::size_t have = 0;
+    std::size_t at = 0;
+    bool open = true;
+    while (open)
+    {
+        pollfd ends[2] = {{out[0], POLLIN, 0}, {in[1], POLLOUT, 0}};
+        if (poll(ends, in[1] >= 0 ? 2 : 1, -1) < 0)
+            continue;
+        if ((ends[0].revents & (POLLIN | POLLHUP)) != 0)
+            open = read(out[0], drain.data(), drain.size()) > 0;
+        if (in[1] >= 0 && (ends[1].revents & (POLLOUT | POLLERR)) != 0)
+        {
+            if (at == have)
+            {
+                have = std::fread(feed.data(), 1, feed.size(), file);
+                at = 0;
+            }
+            const ssize_t put = have > at ? write(in[1], feed.data() + at, have - at) : -1;
+            if (put <= 0)
+            {
+                close(in[1]);
+                in[1] = -1;
+            }
+            else
+                at += static_cast<std::size_t>(put);
+        }
+    }
+    if (in[1] >= 0)
+        close(in[1]);
+    close(out[0]);
+    if (file != nullptr)
+        std::fclose(file);
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child)
+        return result;
+    result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                        1e-6 * static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+    result.rssKiB = static_cast<double>(usage.ru_maxrss);
+    return result;
+}
+
 // The menu answer and parameters of a workload for sigrun.
 std::string Answers(const Workload& w, int quality)
 {
@@ -781,6 +862,7 @@ int main(int argc, char** argv)
 
     // Whole process, under each vector variant and the dispatcher's choice.
     std::string bigNote;
+    std::string pipeNote;
     if (options.wholeProcess)
     {
         std::vector<std::string> processVariants;
@@ -870,6 +952,40 @@ int main(int argc, char** argv)
                 bigFigure = "cannot write the 1 GB file";
             std::remove(big.c_str());
             std::remove((options.work + "/in_1g_resampl.wav").c_str());
+        }
+        // FM of 20 s of 16-bit I/Q at 240 kHz: file to file, and standard input to standard
+        // output through pipes.
+        {
+            const std::string in = options.work + "/in_pipe.wav";
+            const std::string out = options.work + "/in_pipe_fmdem.wav";
+            const uint64_t pipeFrames = 240000u * 20u;
+            const std::vector<std::string> fm = {"-Q",  "-m", "fm",    "-f", "0",      "-r",
+                                                 "48k", "-a", "20000", "-q", "medium", "-o"};
+            std::vector<std::string> fileArgs = fm;
+            fileArgs.insert(fileArgs.end(), {out, in});
+            std::vector<std::string> pipeArgs = fm;
+            pipeArgs.insert(pipeArgs.end(), {"-", "-"});
+            std::vector<double> fileFigures;
+            std::vector<double> pipeFigures;
+            if (WriteWav(in, 240000, 2, pipeFrames))
+                for (int r = 0; r < options.rounds; ++r)
+                {
+                    const ProcessResult f = RunSigrunPiped(fileArgs, in, false);
+                    const ProcessResult p = RunSigrunPiped(pipeArgs, in, true);
+                    fileFigures.push_back(
+                        f.ok ? static_cast<double>(pipeFrames) / f.cpuSeconds / 1e6 : 0.0);
+                    pipeFigures.push_back(
+                        p.ok ? static_cast<double>(pipeFrames) / p.cpuSeconds / 1e6 : 0.0);
+                }
+            std::remove(in.c_str());
+            std::remove(out.c_str());
+            const double file = fileFigures.empty() ? 0.0 : Median(fileFigures);
+            const double piped = pipeFigures.empty() ? 0.0 : Median(pipeFigures);
+            pipeNote =
+                "# sigrun fm 240k>48k Medium, 16-bit I/Q: file to file " +
+                Format("%.2f Msps", file) + ", pipe to pipe " + Format("%.2f Msps", piped) +
+                (piped > 0.0 ? Format(" (the pipe costs %+.1f%% CPU)", 100.0 * (file / piped - 1.0))
+                             : std::string(" (failed)"));
         }
         bigNote = "# peak RSS of sigrun resampling 240k>48k at Medium: 10 MB input " +
                   Format("%.1f MiB", small.rssKiB / 1024.0) + ", 1 GB input " + bigFigure;
@@ -968,5 +1084,7 @@ int main(int argc, char** argv)
     }
     if (!bigNote.empty())
         std::printf("%s\n", bigNote.c_str());
+    if (!pipeNote.empty())
+        std::printf("%s\n", pipeNote.c_str());
     return 0;
 }

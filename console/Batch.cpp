@@ -6,7 +6,9 @@
 #include "LibraryBinding.h"
 #include "Messages.h"
 #include "Pass.h"
+#include "ProcessingModes.h"
 #include "Progress.h"
+#include "StreamEnds.h"
 #include "platform/Files.h"
 #include "platform/Signals.h"
 #include "platform/Terminal.h"
@@ -61,6 +63,11 @@ std::string LengthText(const WavDescription& d, long long bytes)
     return length;
 }
 
+// Bytes without a RIFF header are read as headerless samples of no rate: not a format to report
+// or process.
+const char* const kNoRateReason = "is not a WAV file with a sample rate (no RIFF/WAVE header, or "
+                                  "a rate of 0); raw samples need --type TYPE and --in-rate HZ";
+
 class Batch
 {
 public:
@@ -89,6 +96,11 @@ int Batch::Run()
     const int loaded = binding.Load();
     if (loaded != kExitSuccess)
         return loaded;
+    input.SetRaw(line.rawType, line.inRate);
+    // A reader of standard output that goes away fails the write (EPIPE), which ends the run
+    // where nothing is half done, rather than the signal ending it anywhere.
+    if (line.outputGiven && IsStandardStream(line.output))
+        platform::IgnoreBrokenPipeSignal();
     for (const auto& [address, name] : {std::pair{binding.readInit != nullptr, "wav_read_init"},
                                         {binding.readFree != nullptr, "wav_read_free"},
                                         {binding.readData != nullptr, "wav_read_data"}})
@@ -132,7 +144,7 @@ int Batch::Run()
 // any case. Result: an exit status.
 int Batch::CheckOutputFolder()
 {
-    folder = platform::IsDirectory(line.output.c_str());
+    folder = !IsStandardStream(line.output) && platform::IsDirectory(line.output.c_str());
     if (folder)
         return kExitSuccess;
     const std::string output = Quoted(line.output);
@@ -153,21 +165,38 @@ int Batch::Process(BatchPlan& plan, std::size_t i)
     const std::string& name = line.inputs[i];
     std::string failure;
     if (!input.Open(name.c_str(), failure))
-        return Fail(kExitFailed, failure);
+    {
+        // Standard input is waited for; a stop signal ends that wait and the batch.
+        const int signal = platform::StopSignal();
+        return Fail(signal != 0 ? kExitSignal + signal : kExitFailed, failure);
+    }
+    if (input.Description().valid != 0 && input.Description().sampleRate == 0 && !input.Streamed())
+        return Fail(kExitFailed, Quoted(name) + " " + kNoRateReason);
     if (const char* why = UnsupportedReason(input.Description(), true))
         return Fail(kExitFailed, Quoted(name) + " " + why);
+    // Standard input is read once: its values are checked here, when its format is known.
+    if (IsStandardStream(name))
+    {
+        const ModeRow& row = Mode(line.settings.mode);
+        for (int v = 0; v < row.valueCount; ++v)
+            if (const std::string useless = OptionUselessFor(
+                    row.values[v], line.settings, name.c_str(), input.Description().sampleRate);
+                !useless.empty())
+                return Fail(kExitUsage, useless);
+    }
 
     char outputName[kTextSize];
     if (!plan.OutputName(i, outputName))
         return Fail(kExitFailed, "output name for " + Quoted(name) + " would be longer than " +
                                      std::to_string(kTextSize - 1) + " characters");
     const std::string output = Quoted(outputName);
-    if (platform::SameFile(outputName, input.Name()))
+    const bool toStream = IsStandardStream(outputName);
+    if (!toStream && platform::SameFile(outputName, input.Name()))
         return Fail(kExitFailed, "output " + output + " is the input file itself");
     if (plan.AlreadyWritten(i))
         return Fail(kExitFailed,
                     "output " + output + " was already written by an earlier input of this run");
-    if (line.noClobber && platform::PathExists(outputName))
+    if (!toStream && line.noClobber && platform::PathExists(outputName))
         return Fail(kExitFailed, "output " + output + " exists and --no-clobber keeps it");
 
     ProgressOnStderr progress(!line.quiet && platform::IsErrorTerminal(), name,
@@ -201,11 +230,15 @@ int Batch::Describe(const std::string& name)
     const WavDescription& d = input.Description();
     if (d.valid == 0)
         return Fail(kExitFailed, Quoted(name) + " " + UnsupportedReason(d, true));
+    if (d.sampleRate == 0 && !input.Streamed())
+        return Fail(kExitFailed, Quoted(name) + " " + kNoRateReason);
     long long bytes = 0;
     const void* block = nullptr;
     int32_t count = 0;
     while (input.Next(block, count) && count > 0)
         bytes += count;
+    if (const std::string failed = input.ReadFailure(); !failed.empty())
+        return Fail(kExitFailed, failed);
     std::printf("%s: %s, %u bits, %s, %u Hz, %s\n", input.Name(), FormatText(d).c_str(),
                 static_cast<unsigned>(d.bitsPerSample), ChannelsText(d).c_str(),
                 static_cast<unsigned>(d.sampleRate), LengthText(d, bytes).c_str());

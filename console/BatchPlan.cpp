@@ -3,6 +3,7 @@
 #include "KindPass.h"
 #include "Messages.h"
 #include "ProcessingModes.h"
+#include "StreamEnds.h"
 #include "platform/Files.h"
 
 #include <algorithm>
@@ -58,11 +59,13 @@ int BatchPlan::CheckOutputs()
     std::vector<KeyIndex> outputs;
     inputs.reserve(group.size());
     outputs.reserve(group.size());
+    // Standard input and output are no files: they meet no other name.
     for (uint32_t i = 0; i < group.size(); ++i)
     {
-        inputs.emplace_back(platform::KeyOf(line.inputs[i]), i);
+        if (!IsStandardStream(line.inputs[i]))
+            inputs.emplace_back(platform::KeyOf(line.inputs[i]), i);
         char name[kTextSize];
-        if (OutputName(i, name))
+        if (OutputName(i, name) && !IsStandardStream(name))
             outputs.emplace_back(platform::KeyOf(name), i);
     }
     std::sort(inputs.begin(), inputs.end());
@@ -101,6 +104,9 @@ int BatchPlan::CheckValues(InputFile& input, const SigkitCalls& api) const
         return Missing(api.FirstMissing());
     for (const std::string& name : line.inputs)
     {
+        // Standard input is read once, when it is processed; its values are checked then.
+        if (IsStandardStream(name))
+            continue;
         std::string failure;
         const bool opened = input.Open(name.c_str(), failure);
         input.Close();

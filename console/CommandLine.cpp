@@ -25,6 +25,9 @@ enum class Option
     Info,
     Help,
     Version,
+    InType,
+    InRate,
+    OutType,
 };
 
 struct OptionEntry
@@ -52,6 +55,9 @@ const OptionEntry kOptions[] = {
     {'i', "info", false, Option::Info, {}},
     {'h', "help", false, Option::Help, {}},
     {'\0', "version", false, Option::Version, {}},
+    {'t', "type", true, Option::InType, {}},
+    {'\0', "in-rate", true, Option::InRate, {}},
+    {'T', "out-type", true, Option::OutType, {}},
 };
 
 // The values of the modes in the order a refusal names them.
@@ -267,6 +273,66 @@ bool Reader::Apply(const OptionEntry& o, const char* value)
     case Option::Version:
         line.action = Action::Version;
         return true;
+    case Option::InType:
+    case Option::OutType: {
+        const RawType* type = RawTypeByName(value);
+        if (type == nullptr)
+        {
+            error =
+                Named(o) + " " + Quoted(value) + " is not a sample type: give " + RawTypeNames();
+            return false;
+        }
+        if (o.option == Option::InType)
+            line.rawType = type;
+        else
+            line.settings.outputType = type->type;
+        return true;
+    }
+    case Option::InRate:
+        if (!ParseHertz(value, line.inRate) || line.inRate <= 0)
+        {
+            error = "--in-rate " + Quoted(value) + " is not a rate above 0 Hz";
+            return false;
+        }
+        return true;
+    }
+    return true;
+}
+
+// Raw samples need their rate, and the rate is only for them; standard input is read once; raw
+// output goes to standard output only.
+bool CheckStreams(const CommandLine& line, std::string& error)
+{
+    const std::string* rawInput = nullptr;
+    int standardInputs = 0;
+    for (const std::string& input : line.inputs)
+    {
+        if (rawInput == nullptr && (line.rawType != nullptr || RawTypeOfPath(input) != nullptr))
+            rawInput = &input;
+        standardInputs += IsStandardStream(input) ? 1 : 0;
+    }
+    if (standardInputs > 1)
+    {
+        error = "standard input (-) can be read only once";
+        return false;
+    }
+    if (rawInput != nullptr && line.inRate == 0)
+    {
+        error = line.rawType != nullptr
+                    ? "--type " + std::string(line.rawType->name) + " needs --in-rate HZ"
+                    : Quoted(*rawInput) + " holds raw samples: give their rate with --in-rate HZ";
+        return false;
+    }
+    if (rawInput == nullptr && line.inRate != 0 && !line.inputs.empty())
+    {
+        error = "--in-rate is the rate of raw samples: give --type TYPE (or name a .cu8, .cs8, "
+                ".cs16 or .cf32 file)";
+        return false;
+    }
+    if (line.settings.outputType != 0 && !(line.outputGiven && IsStandardStream(line.output)))
+    {
+        error = "--out-type writes raw samples to standard output: it needs --output -";
+        return false;
     }
     return true;
 }
@@ -283,7 +349,10 @@ bool CheckInfo(const CommandLine& line, Given& given, std::string& error)
         if (other == nullptr && given.Has(value))
             other = OptionName(value);
     if (other == nullptr)
-        other = line.outputGiven ? "--output" : line.noClobber ? "--no-clobber" : nullptr;
+        other = line.outputGiven                ? "--output"
+                : line.noClobber                ? "--no-clobber"
+                : line.settings.outputType != 0 ? "--out-type"
+                                                : nullptr;
     if (other != nullptr)
     {
         error = std::string(other) + " does not go with --info, which processes nothing";
@@ -395,7 +464,7 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
         error = "no input file given";
         return false;
     }
-    return true;
+    return CheckStreams(line, error);
 }
 
 } // namespace sigrun

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProcessingModes.h"
+#include "StreamEnds.h"
 #include "Values.h"
 
 #include <string>
@@ -33,6 +34,10 @@ struct CommandLine
     bool outputGiven = false;
     bool noClobber = false;
     bool quiet = false;
+    // Raw samples: the type of every input (-t; nullptr: WAV, or a type the extension names)
+    // and their rate (--in-rate, 0 when not given). The output's raw type is in settings.
+    const RawType* rawType = nullptr;
+    int32_t inRate = 0;
 };
 
 // Reads the arguments after the program name. False with a one-line reason when they are not

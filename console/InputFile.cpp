@@ -28,8 +28,16 @@ bool InputFile::Open(const char* path, std::string& failure)
     }
     std::memset(name, 0, sizeof name);
     std::memcpy(name, path, length);
-    if (!Readable(name, failure))
+    const RawType* raw = RawTypeFor(name);
+    streamed = raw != nullptr || IsStandardStream(name);
+    if (!IsStandardStream(name) && !Readable(name, failure))
         return false;
+    if (streamed)
+    {
+        std::memset(&description, 0, sizeof description);
+        std::memcpy(description.name, name, sizeof description.name);
+        return stream.Open(name, raw, rawRate, description, failure);
+    }
     if (binding.readInit == nullptr || binding.readFree == nullptr)
     {
         failure = MissingExport(binding.readInit == nullptr ? "wav_read_init" : "wav_read_free");
@@ -47,8 +55,14 @@ bool InputFile::Open(const char* path, std::string& failure)
     return true;
 }
 
+const RawType* InputFile::RawTypeFor(const char* path) const
+{
+    return rawType != nullptr ? rawType : RawTypeOfPath(path);
+}
+
 void InputFile::Close()
 {
+    stream.Close();
     if (reader != nullptr)
         binding.readFree(reader);
     reader = nullptr;
@@ -58,6 +72,8 @@ bool InputFile::Next(const void*& block, int32_t& bytes)
 {
     block = nullptr;
     bytes = 0;
+    if (streamed)
+        return stream.Next(block, bytes);
     if (reader != nullptr)
         binding.readData(reader, &block, &bytes);
     return bytes != 0;
@@ -67,7 +83,7 @@ std::string InputFile::EndedEarly() const
 {
     uint64_t declared = 0;
     uint64_t delivered = 0;
-    if (reader == nullptr || binding.readLength == nullptr ||
+    if (streamed || reader == nullptr || binding.readLength == nullptr ||
         binding.readLength(reader, &declared, &delivered) != 1)
         return "";
     const uint64_t frame = description.blockAlign > 0 ? description.blockAlign : 1;

@@ -2,6 +2,7 @@
 
 #include "LibraryBinding.h"
 #include "Messages.h"
+#include "StreamEnds.h"
 
 #include <cstdint>
 #include <string>
@@ -24,7 +25,19 @@ public:
 
     // Checks the name (its length and Readable), then opens the file through the reading block,
     // which fills the description. False with the reason in failure (one line naming the file).
+    // "-" is standard input (a WAV stream unless a raw type is set); a file whose extension
+    // names a raw type, or any input once a type is set, holds raw samples.
     bool Open(const char* name, std::string& failure);
+    // Raw samples of this type (nullptr: WAV, or the type of the extension) at rate Hz.
+    void SetRaw(const RawType* type, double rate)
+    {
+        rawType = type;
+        rawRate = rate;
+    }
+    // The raw type an input of this name is read as, or nullptr for WAV.
+    const RawType* RawTypeFor(const char* name) const;
+    // True when the input is read as a stream or raw samples rather than a WAV file.
+    bool Streamed() const { return streamed; }
     // Frees the reading block; the description stays.
     void Close();
 
@@ -32,6 +45,8 @@ public:
     const WavDescription& Description() const { return description; }
     // The next block of stored sample bytes, valid until the next call; false at the end.
     bool Next(const void*& block, int32_t& bytes);
+    // A read that failed before the end (a stream's error): one line, "" when none.
+    std::string ReadFailure() const { return streamed ? stream.Failure() : ""; }
     // Once the data is read: a warning when it ended before the length its header declares (a
     // recording cut off, a file truncated while it was read), "" otherwise.
     std::string EndedEarly() const;
@@ -41,6 +56,10 @@ private:
     char name[kTextSize]{};
     WavDescription description{};
     WavReadHandle* reader = nullptr;
+    StreamInput stream{binding.stream};
+    bool streamed = false;
+    const RawType* rawType = nullptr;
+    double rawRate = 0.0;
 };
 
 // Why the described input cannot be processed, or nullptr when it can: integer PCM of 8, 16, 24

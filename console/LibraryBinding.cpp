@@ -21,6 +21,19 @@ int LibraryBinding::Load()
     writeAbandon = library.Lookup<SigkitWavWriteAbandonFn>("sigkit_wav_write_abandon");
     readLength = library.Lookup<SigkitWavReadLengthFn>("sigkit_wav_read_length");
     api.Bind(library);
+    stream.strerror = library.Lookup<decltype(stream.strerror)>("sigkit_strerror");
+    stream.openFd = library.Lookup<decltype(stream.openFd)>("sigkit_wav_open_fd");
+    stream.rawOpen = library.Lookup<decltype(stream.rawOpen)>("sigkit_raw_open");
+    stream.rawOpenFd = library.Lookup<decltype(stream.rawOpenFd)>("sigkit_raw_open_fd");
+    stream.readStored = library.Lookup<decltype(stream.readStored)>("sigkit_wav_read_stored");
+    stream.closeReader = library.Lookup<decltype(stream.closeReader)>("sigkit_wav_close_reader");
+    stream.createFd = library.Lookup<decltype(stream.createFd)>("sigkit_wav_create_fd");
+    stream.rawCreateFd = library.Lookup<decltype(stream.rawCreateFd)>("sigkit_raw_create_fd");
+    stream.write = library.Lookup<decltype(stream.write)>("sigkit_wav_write");
+    stream.writeStored = library.Lookup<decltype(stream.writeStored)>("sigkit_wav_write_stored");
+    stream.close = library.Lookup<decltype(stream.close)>("sigkit_wav_close");
+    stream.abandon = library.Lookup<decltype(stream.abandon)>("sigkit_wav_abandon");
+    stream.clipped = library.Lookup<decltype(stream.clipped)>("sigkit_wav_clipped");
     families.assign(static_cast<std::size_t>(ModeCount()), FamilyExports{});
     for (int mode = 1; mode <= ModeCount(); ++mode)
     {

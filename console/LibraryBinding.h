@@ -25,6 +25,24 @@ struct FamilyExports
     void* release = nullptr;
 };
 
+// The library's calls on streams and raw samples, looked up once at load; null where missing.
+struct StreamExports
+{
+    decltype(&sigkit_strerror) strerror = nullptr;
+    decltype(&sigkit_wav_open_fd) openFd = nullptr;
+    decltype(&sigkit_raw_open) rawOpen = nullptr;
+    decltype(&sigkit_raw_open_fd) rawOpenFd = nullptr;
+    decltype(&sigkit_wav_read_stored) readStored = nullptr;
+    decltype(&sigkit_wav_close_reader) closeReader = nullptr;
+    decltype(&sigkit_wav_create_fd) createFd = nullptr;
+    decltype(&sigkit_raw_create_fd) rawCreateFd = nullptr;
+    decltype(&sigkit_wav_write) write = nullptr;
+    decltype(&sigkit_wav_write_stored) writeStored = nullptr;
+    decltype(&sigkit_wav_close) close = nullptr;
+    decltype(&sigkit_wav_abandon) abandon = nullptr;
+    decltype(&sigkit_wav_clipped) clipped = nullptr;
+};
+
 // libsigkit.so, loaded once for the whole run, with every export that the console calls looked
 // up once, at load. An export the library lacks stays null and is reported where it is first
 // needed (Missing), so that a library without one family still serves the others.
@@ -58,6 +76,8 @@ public:
     SigkitWavReadLengthFn readLength = nullptr;
     // The sigkit_ interface: the chain kinds, the receivers and the output encodings.
     SigkitCalls api;
+    // Standard input and output, raw samples.
+    StreamExports stream;
 
 private:
     platform::DynamicLibrary library;

@@ -73,9 +73,22 @@ const char* const kHelp =
     "                        (also when another run publishes it first)\n"
     "  -Q, --quiet           no progress and no summary lines\n"
     "  -i, --info            print each file's format and length; process nothing\n"
+    "  -t, --type TYPE       the inputs are raw samples of TYPE (no header): cu8,\n"
+    "                        cs8, cs16 or cf32 (I/Q; c = complex), u8, s16, s24,\n"
+    "                        s32 or f32 (real); files named .cu8, .cs8, .cs16 or\n"
+    "                        .cf32 need no -t\n"
+    "      --in-rate HZ      the sample rate of raw inputs (required for them)\n"
+    "  -T, --out-type TYPE   write raw samples of TYPE instead of a WAV (with -o -)\n"
     "  -h, --help            print this text\n"
     "      --version         print the version\n"
     "HZ is whole Hz and takes the suffixes k and M: 48000, 48k, 2.4M, -12.5k.\n"
+    "\n"
+    "An input named - is standard input: a WAV stream, or raw samples with -t.\n"
+    "-o - writes to standard output: a WAV stream whose header declares no length\n"
+    "(readers take it to the end), or raw samples with -T. Input is processed as it\n"
+    "arrives (never waiting for a block to fill) and output written as produced,\n"
+    "so sigrun can sit in a live pipeline; nothing else goes to stdout then. A\n"
+    "reader that goes away ends the run (exit 141) with one line on stderr.\n"
     "\n"
     "Inputs are WAV files of integer PCM (8, 16, 24 or 32 bits) or 32-bit float\n"
     "samples, one channel (a real signal) or two (I/Q). Outputs have the encoding\n"
@@ -109,7 +122,9 @@ const char* const kHelp =
     "  sigrun -m lsb -f -20k --agc off rec.wav\n"
     "  sigrun -m cw -f 10k rec.wav\n"
     "  parallel sigrun -m fm -f 0 -o audio/ ::: *.wav\n"
-    "  sigrun -i *.wav\n";
+    "  sigrun -i *.wav\n"
+    "  sigrun --in-rate 240k -m fm -f 0 -r 48k -o - rec.cu8 | aplay\n"
+    "  rx | sigrun -t cu8 --in-rate 240k -m fm -f 0 -r 48k -o - - | aplay\n";
 
 } // namespace
 

@@ -25,6 +25,9 @@ OutputFile::~OutputFile()
 
 bool OutputFile::Create(const WavDescription& description, int& error)
 {
+    streamed = IsStandardStream(description.name);
+    if (streamed)
+        return stream.Create(description, raw, error);
     errno = 0;
     if (binding.writeInit(description, &writer) == 1 && writer != nullptr)
         return true;
@@ -35,6 +38,8 @@ bool OutputFile::Create(const WavDescription& description, int& error)
 
 bool OutputFile::NoReplace(int& error)
 {
+    if (streamed)
+        return true;
     errno = 0;
     if (binding.writeNoReplace(writer) == 1)
         return true;
@@ -44,6 +49,8 @@ bool OutputFile::NoReplace(int& error)
 
 bool OutputFile::Write(const void* block, int32_t bytes, int& error)
 {
+    if (streamed)
+        return stream.Write(block, bytes, error);
     errno = 0;
     if (binding.writeData(writer, block, bytes) == 1)
         return true;
@@ -54,6 +61,13 @@ bool OutputFile::Write(const void* block, int32_t bytes, int& error)
 OutputEnd OutputFile::Complete()
 {
     OutputEnd end;
+    if (streamed)
+    {
+        streamed = false;
+        end.error = stream.Close();
+        end.published = end.error == 0;
+        return end;
+    }
     if (writer == nullptr)
         return end;
     char kept[kKeptCapacity] = "";
@@ -69,6 +83,12 @@ OutputEnd OutputFile::Complete()
 OutputEnd OutputFile::Abandon()
 {
     OutputEnd end;
+    if (streamed)
+    {
+        streamed = false;
+        stream.Abandon();
+        return end;
+    }
     if (writer == nullptr)
         return end;
     char kept[kKeptCapacity] = "";

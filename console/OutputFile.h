@@ -1,6 +1,7 @@
 #pragma once
 
 #include "LibraryBinding.h"
+#include "StreamEnds.h"
 
 #include <cstdint>
 #include <string>
@@ -22,13 +23,18 @@ struct OutputEnd
 class OutputFile
 {
 public:
-    explicit OutputFile(const LibraryBinding& binding) : binding(binding) {}
+    // raw: the sample type written instead of a WAV (standard output only); nullptr for WAV.
+    explicit OutputFile(const LibraryBinding& binding, const RawType* raw = nullptr)
+        : binding(binding), raw(raw)
+    {
+    }
     // Gives up a file still open, as Abandon does: nothing is published by accident.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the file that the description names, with its format.
+    // Creates the file that the description names, with its format; "-" is standard output,
+    // written as it comes (nothing to publish, nothing kept).
     bool Create(const WavDescription& description, int& error);
     // From now on the file is published only where nothing holds its name.
     bool NoReplace(int& error);
@@ -40,10 +46,17 @@ public:
     // Gives up the file: the output name keeps what it held, what was written is kept, with a
     // true header, as the partial file.
     OutputEnd Abandon();
+    // True when the output converts the samples on their way out (raw output of another type);
+    // Clipped() then counts the samples that conversion clipped.
+    bool CountsOwnClips() const { return stream.Converts(); }
+    uint64_t Clipped() const { return stream.Clipped(); }
 
 private:
     const LibraryBinding& binding;
     WavWriteHandle* writer = nullptr;
+    const RawType* raw = nullptr;
+    StreamOutput stream{binding.stream};
+    bool streamed = false;
 };
 
 } // namespace sigrun

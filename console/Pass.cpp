@@ -6,6 +6,7 @@
 #include "platform/Signals.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 
 namespace sigrun {
@@ -112,8 +113,12 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
     const WavDescription description =
         OutputDescription(settings.mode, settings, input.Description(), outputName);
     const std::string output = Quoted(outputName);
-    OutputFile file(binding);
+    const RawType* raw = RawTypeByNumber(settings.outputType);
+    OutputFile file(binding, raw);
     int error = 0;
+    if (raw != nullptr && raw->channels == 2 && description.channels != 2)
+        return Fail(kExitFailed, std::string("--out-type ") + raw->name +
+                                     " holds I/Q pairs, but this output is real (1 channel)");
     if (!file.Create(description, error))
         return Fail(kExitFailed, "cannot create " + output + ": " + std::strerror(error));
     if (noReplace && !file.NoReplace(error))
@@ -128,6 +133,14 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
         return Fail(StoppedStatus(), std::string("interrupted by ") +
                                          platform::SignalName(platform::StopSignal()) + ": " +
                                          output + " left as it was; " + KeptText(file.Abandon()));
+    if (pumped.end == PumpEnd::WriteFailed && pumped.error == EPIPE && IsStandardStream(outputName))
+    {
+        file.Abandon();
+        return Fail(kExitSignal + SIGPIPE, "standard output was closed by its reader; stopped");
+    }
+    if (const std::string failed = input.ReadFailure(); !failed.empty())
+        return Fail(kExitFailed,
+                    failed + "; " + output + " is left as it was; " + KeptText(file.Abandon()));
     if (pumped.end == PumpEnd::WriteFailed)
         return Fail(kExitFailed, "cannot write " + output + ": " + std::strerror(pumped.error) +
                                      "; it is left as it was; " + KeptText(file.Abandon()));
@@ -147,7 +160,12 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
     if (!early.empty())
         Warn(early);
     if (counts != nullptr)
+    {
         Count(pumped, input.Description(), description, clips, *counts);
+        // Samples converted into another raw type are counted at the ends of that type's range.
+        if (file.CountsOwnClips())
+            counts->clipped = static_cast<long long>(file.Clipped());
+    }
     return kExitSuccess;
 }
 

@@ -32,6 +32,7 @@ struct Settings
     int encoding = 0;       // enum sigkit_encoding of the WAV output; 0: the kind's default
     double deemphasis = -1; // fm, wfm: microseconds; below 0: the kind's default
     bool agc = true;        // am, usb, lsb, cw: automatic gain control
+    int outputType = 0;     // raw sample type written to standard output (-T); 0: WAV
 };
 
 // The dialogue's question for the value, printed as it stands.

@@ -39,7 +39,7 @@ void Require(bool condition, const char* what)
 
 bool KnownStatus(int status)
 {
-    return status <= 0 && status >= SIGKIT_E_INTERNAL && status != SIGKIT_E_INTERNAL;
+    return status <= 0 && status >= SIGKIT_E_HEADER_LIMIT && status != SIGKIT_E_INTERNAL;
 }
 
 } // namespace

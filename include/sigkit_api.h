@@ -74,7 +74,10 @@ enum sigkit_status
     SIGKIT_E_NOT_FOUND = -16,     /* no such file or folder */
     SIGKIT_E_PERMISSION = -17,    /* the file system refused access */
     SIGKIT_E_NO_SPACE = -18,      /* the device or the file's size limit is full */
-    SIGKIT_E_INTERNAL = -19       /* an unexpected failure inside the library */
+    SIGKIT_E_INTERNAL = -19,      /* an unexpected failure inside the library */
+    SIGKIT_E_PIPE = -20,          /* the reader of an output stream went away (EPIPE) */
+    SIGKIT_E_TRUNCATED = -21,     /* the input ended inside its header (an empty one included) */
+    SIGKIT_E_HEADER_LIMIT = -22   /* a stream's samples did not begin within its first 1 MiB */
 };
 
 /* A short English text for a status; "unknown status" for numbers that are none. Never null. */
@@ -266,7 +269,7 @@ typedef struct sigkit_wav_info
     double rate;             /* Hz, frames per second */
     int32_t channels;        /* samples per frame */
     int32_t complex_samples; /* 1 for two channels: I and Q (this library's convention) */
-    uint64_t frames;         /* frames in the data */
+    uint64_t frames;         /* frames in the data; SIGKIT_FRAMES_UNKNOWN when not known */
     int32_t valid_bits;      /* significant bits per sample (as declared, else the container's) */
     uint32_t metadata;       /* SIGKIT_META_ bits: which fields below hold a value */
     double centre_frequency; /* Hz, the recording's centre */
@@ -279,19 +282,32 @@ SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_wav_info, frames) == 24, "sigkit_wav_in
 SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_wav_info, centre_frequency) == 40,
                          "sigkit_wav_info.centre_frequency");
 
+/* sigkit_wav_info.frames of a stream whose header declares no length, or of raw samples arriving
+ * on a stream: read to the end. */
+#define SIGKIT_FRAMES_UNKNOWN UINT64_MAX
+
 typedef struct sigkit_wav_reader sigkit_wav_reader; /* opaque */
 
 /* Opens a WAV file (RIFF or RF64, PCM or float, plain or extensible) for reading and describes
  * it in *info (whose size field the caller sets; a larger record gets its unknown bytes
- * zeroed). On failure *reader is null. */
+ * zeroed). On failure *reader is null. A file that ends inside its header (no data chunk)
+ * answers SIGKIT_E_TRUNCATED. */
 SIGKIT_PUBLIC int sigkit_wav_open(const char* path, sigkit_wav_info* info,
                                   sigkit_wav_reader** reader);
 /* Reads up to `frames` frames as floats at full scale 1.0 (channels floats per frame) into out.
- * *got is 0 at the end of the data. */
+ * From a file, `frames` frames unless the data ends first. From a stream (sigkit_wav_open_fd,
+ * sigkit_raw_open_fd), the frames that have arrived: the call waits only while none has, so a
+ * caller processes a live stream as it comes. *got is 0 at the end of the data, and only there;
+ * bytes after the last whole frame are not a frame. */
 SIGKIT_PUBLIC int sigkit_wav_read(sigkit_wav_reader* reader, float* out, size_t frames,
                                   size_t* got);
 /* Closes the file and destroys the reader; null is accepted. */
 SIGKIT_PUBLIC void sigkit_wav_close_reader(sigkit_wav_reader* reader);
+/* Reads up to `frames` frames as they are stored, unconverted: the file's or stream's own
+ * sample bytes (sigkit_wav_info.encoding), or a raw reader's bytes of its sample type; out holds
+ * frames * (bytes of a frame). Frames arrive as sigkit_wav_read hands them out. */
+SIGKIT_PUBLIC int sigkit_wav_read_stored(sigkit_wav_reader* reader, void* out, size_t frames,
+                                         size_t* got);
 
 /* Bits of sigkit_wav_format.flags. */
 #define SIGKIT_WAV_NO_REPLACE 1u /* fail with SIGKIT_E_EXISTS where the path exists */
@@ -332,6 +348,9 @@ SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_format* s
  * nearest step (halves to even) and limit to the range, NaN as 0; floats are stored as they
  * are. After a failure every later write fails the same way. */
 SIGKIT_PUBLIC int sigkit_wav_write(sigkit_wav_writer* writer, const float* in, size_t frames);
+/* Appends frames already stored in the writer's encoding (a raw writer's: its sample type's
+ * bytes), unconverted; the clip count is not changed. Otherwise as sigkit_wav_write. */
+SIGKIT_PUBLIC int sigkit_wav_write_stored(sigkit_wav_writer* writer, const void* in, size_t frames);
 /* Samples written so far that sit at either end of the integer range (where every value
  * beyond it is put); float encodings count none. */
 SIGKIT_PUBLIC int sigkit_wav_clipped(const sigkit_wav_writer* writer, uint64_t* samples);
@@ -344,6 +363,117 @@ SIGKIT_PUBLIC int sigkit_wav_close(sigkit_wav_writer* writer);
 /* Gives up the file: what was written stays in NAME.partial.wav with a true header, the path
  * is left as it was, and the writer is destroyed. Null is accepted. */
 SIGKIT_PUBLIC int sigkit_wav_abandon(sigkit_wav_writer* writer);
+
+/* ---------------------------------------------------------------------------------------------
+ * Streams and raw samples
+ *
+ * A stream is a descriptor read or written in order and never sought: standard input or output,
+ * a pipe, a socket, a terminal (a regular file's descriptor is taken the same way, from where it
+ * stands). The library never closes the caller's descriptor. A descriptor in non-blocking mode is
+ * waited on as a blocking one: a stalled stream blocks the call in the system (no busy loop).
+ *
+ * Reading a WAV stream: the header is read once, in order, up to the data chunk, which must
+ * begin within the first 1 MiB (1048576 bytes) of the stream (SIGKIT_E_HEADER_LIMIT otherwise;
+ * the library reads at most about a kilobyte more before it gives up). Bytes that do not begin
+ * "RIFF"/"RF64", 4 bytes, "WAVE" are refused after those 12 bytes (SIGKIT_E_FORMAT); a stream that
+ * ends inside its header answers SIGKIT_E_TRUNCATED. A data size that declares no length (0 with
+ * a RIFF size that was never filled in, 0xFFFFFFFF, or an RF64 ds64 size of all ones or all
+ * zeros) is read to the end of the stream; a declared size is read that far and no further.
+ *
+ * Writing a WAV stream: the header goes out once, right before the first samples (or at the close
+ * when there are none), and declares "length not known" (0xFFFFFFFF as the RIFF and the data
+ * sizes), which readers take as "to the end"; it is never RF64. Each sigkit_wav_write is handed
+ * on before the call returns. A reader that went away answers SIGKIT_E_PIPE: the process must
+ * ignore (or catch) SIGPIPE to get it instead of being ended by the signal, since pipes cannot
+ * be written without raising it.
+ *
+ * Raw samples have no header: the caller names the sample type and the rate. Samples are
+ * little-endian, frames follow each other with no gaps; a complex type's frame is an I/Q pair
+ * (I first). A raw reader or writer is a sigkit_wav_reader or sigkit_wav_writer: read, write,
+ * count clips, close and abandon it with the sigkit_wav_ calls above.
+ * ------------------------------------------------------------------------------------------- */
+
+/* Raw sample types. The real ones carry the numbers of the WAV encodings of the same name (a
+ * name read by sigkit_sample_type_from_name serves as an encoding too); the complex ones (names
+ * beginning "c") hold I/Q pairs. Values map onto floats at full scale 1.0 as the WAV encodings
+ * do, and back with the WAV writer's rounding (to the nearest step, halves to even), limits
+ * (NaN as 0.0) and clip count. */
+enum sigkit_sample_type
+{
+    SIGKIT_SAMPLE_U8 = 1,    /* "u8": unsigned 8-bit, 128 = 0.0, (x - 128) / 128 */
+    SIGKIT_SAMPLE_S16 = 2,   /* "s16": x / 32768 */
+    SIGKIT_SAMPLE_S24 = 3,   /* "s24": 3 bytes, x / 8388608 */
+    SIGKIT_SAMPLE_S32 = 4,   /* "s32": x / 2147483648 */
+    SIGKIT_SAMPLE_F32 = 5,   /* "f32": IEEE float, as it is */
+    SIGKIT_SAMPLE_F64 = 6,   /* "f64": IEEE double, rounded to float */
+    SIGKIT_SAMPLE_CU8 = 17,  /* "cu8": I/Q unsigned 8-bit centred on 127.5, as the 8-bit cheap
+                                receivers deliver it: (x - 127.5) / 127.5, so 0 and 255 are -1.0
+                                and +1.0; 0.0 is written as 128 (127.5 rounded half to even) */
+    SIGKIT_SAMPLE_CS8 = 18,  /* "cs8": I/Q signed 8-bit, x / 128 */
+    SIGKIT_SAMPLE_CS16 = 19, /* "cs16": I/Q signed 16-bit, x / 32768 */
+    SIGKIT_SAMPLE_CF32 = 20  /* "cf32": I/Q IEEE float */
+};
+
+/* The type of a name ("cu8", "s16", ...; letters in either case), or SIGKIT_E_INVALID (negative)
+ * for a name that is none, SIGKIT_E_NULL for null. */
+SIGKIT_PUBLIC int sigkit_sample_type_from_name(const char* name);
+/* The type that a file name's extension stands for: ".cu8", ".cs8", ".cs16" and ".cf32" (either
+ * case) give their types; any other name 0 (it needs the type named), null SIGKIT_E_NULL. */
+SIGKIT_PUBLIC int sigkit_sample_type_from_path(const char* path);
+/* The type's name, or null for a number that is no type. */
+SIGKIT_PUBLIC const char* sigkit_sample_type_name(int type);
+/* Bytes of one sample (a complex type's I or Q alone) and whether the type is complex (1) or
+ * real (0); either pointer may be null. SIGKIT_E_INVALID for a number that is no type. */
+SIGKIT_PUBLIC int sigkit_sample_type_layout(int type, int* sample_bytes, int* complex_type);
+
+/* Opens a WAV stream arriving on fd (see above) and describes it in *info as sigkit_wav_open
+ * does; frames is SIGKIT_FRAMES_UNKNOWN unless the header declares a length. The call returns once
+ * the header is in, before any sample has arrived. */
+SIGKIT_PUBLIC int sigkit_wav_open_fd(int fd, sigkit_wav_info* info, sigkit_wav_reader** reader);
+
+/* Starts a WAV stream on fd (see above) with the shape given (flags must be 0). Close it with
+ * sigkit_wav_close, which publishes nothing and leaves fd open; sigkit_wav_abandon likewise (what
+ * was written is with the reader). */
+SIGKIT_PUBLIC int sigkit_wav_create_fd(int fd, const sigkit_wav_format* shape,
+                                       sigkit_wav_writer** writer);
+
+/* What raw samples hold. */
+typedef struct sigkit_raw_format
+{
+    uint32_t size;    /* sizeof(sigkit_raw_format) */
+    int32_t type;     /* enum sigkit_sample_type */
+    double rate;      /* Hz: readers report it (above 0 and finite); writers keep no rate */
+    int32_t channels; /* samples per frame; 0: the type's own (complex 2, I and Q; real 1); a
+                         complex type takes only 2, a real one 1 .. 1024 */
+    uint32_t flags;   /* SIGKIT_WAV_NO_REPLACE for sigkit_raw_create; 0 otherwise */
+} sigkit_raw_format;
+
+#define SIGKIT_RAW_FORMAT_SIZE_V1 24u
+SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_raw_format) == 24, "sigkit_raw_format is 24 bytes");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_raw_format, rate) == 8, "sigkit_raw_format.rate");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_raw_format, flags) == 20, "sigkit_raw_format.flags");
+
+/* Fills the record: size set, the type, rate and channels given, no flags. */
+SIGKIT_PUBLIC int sigkit_raw_format_init(sigkit_raw_format* format, int type, double rate,
+                                         int channels);
+
+/* Opens raw samples in a file (a regular file) or on a stream, for sigkit_wav_read. *info (size
+ * set by the caller) receives the shape: encoding holds the sample type, channels the samples
+ * per frame (2 for a complex type, with complex_samples 1), rate the rate given, frames the whole
+ * frames of a file (bytes behind the last are not read) or SIGKIT_FRAMES_UNKNOWN for a stream,
+ * valid_bits the type's. */
+SIGKIT_PUBLIC int sigkit_raw_open(const char* path, const sigkit_raw_format* format,
+                                  sigkit_wav_info* info, sigkit_wav_reader** reader);
+SIGKIT_PUBLIC int sigkit_raw_open_fd(int fd, const sigkit_raw_format* format, sigkit_wav_info* info,
+                                     sigkit_wav_reader** reader);
+
+/* Starts raw samples for a path, published by sigkit_wav_close as WAV outputs are (see "Output
+ * files"; a file not completed is kept as NAME.partial.EXT, EXT being the path's own extension);
+ * or on a stream, each write handed on before the call returns, EPIPE as SIGKIT_E_PIPE. */
+SIGKIT_PUBLIC int sigkit_raw_create(const char* path, const sigkit_raw_format* format,
+                                    sigkit_wav_writer** writer);
+SIGKIT_PUBLIC int sigkit_raw_create_fd(int fd, const sigkit_raw_format* format,
+                                       sigkit_wav_writer** writer);
 
 /* ---------------------------------------------------------------------------------------------
  * Output files

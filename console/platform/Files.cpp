@@ -123,4 +123,9 @@ void IgnoreFileSizeSignal()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
+void IgnoreBrokenPipeSignal()
+{
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
 } // namespace sigrun::platform

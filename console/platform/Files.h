@@ -45,5 +45,7 @@ FileKey KeyOf(const std::string& path);
 // Ignores the signal that a write past the file-size limit raises, so that the write fails with
 // an error the program reports instead of ending it.
 void IgnoreFileSizeSignal();
+// SIGPIPE is ignored: a write to a pipe whose reader went away fails with EPIPE instead.
+void IgnoreBrokenPipeSignal();
 
 } // namespace sigrun::platform

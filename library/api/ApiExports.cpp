@@ -106,6 +106,13 @@ SIGKIT_PUBLIC const char* sigkit_strerror(int status)
         return "no space left on the device or file too large";
     case SIGKIT_E_INTERNAL:
         return "internal error";
+    // Streams.
+    case SIGKIT_E_PIPE:
+        return "the reader of the output went away (broken pipe)";
+    case SIGKIT_E_TRUNCATED:
+        return "the input ends inside its header";
+    case SIGKIT_E_HEADER_LIMIT:
+        return "no sample data within the first 1048576 bytes of the stream";
     default:
         return "unknown status";
     }

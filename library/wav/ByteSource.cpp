@@ -51,6 +51,21 @@ StreamSource::StreamSource(int descriptor) : fd(descriptor)
 {
 }
 
+int64_t StreamSource::PullSome(void* buffer, std::size_t count)
+{
+    if (ended || count == 0)
+        return 0;
+    const int64_t got =
+        read != nullptr ? read(context, buffer, count) : platform::ReadSome(fd, buffer, count);
+    if (got < 0)
+        return -1;
+    if (got == 0)
+        ended = true;
+    const auto n = static_cast<std::size_t>(std::min<uint64_t>(static_cast<uint64_t>(got), count));
+    consumed += n;
+    return static_cast<int64_t>(n);
+}
+
 int64_t StreamSource::Pull(void* buffer, std::size_t count)
 {
     // Pieces are gathered until the count is reached or the stream ends: a pipe hands out what
@@ -59,16 +74,11 @@ int64_t StreamSource::Pull(void* buffer, std::size_t count)
     std::size_t done = 0;
     while (done < count && !ended)
     {
-        const std::size_t want = count - done;
-        const int64_t got = read != nullptr ? read(context, out + done, want)
-                                            : platform::ReadNext(fd, out + done, want);
+        const int64_t got = PullSome(out + done, count - done);
         if (got < 0)
             return done > 0 ? static_cast<int64_t>(done) : -1;
-        if (got == 0)
-            ended = true;
-        done += static_cast<std::size_t>(std::min<uint64_t>(static_cast<uint64_t>(got), want));
+        done += static_cast<std::size_t>(got);
     }
-    consumed += done;
     return static_cast<int64_t>(done);
 }
 
@@ -99,7 +109,7 @@ int StreamSource::SkipTo(uint64_t offset)
     return 1;
 }
 
-int64_t StreamSource::ReadAt(void* buffer, std::size_t count, uint64_t offset)
+int64_t StreamSource::Reach(uint8_t* buffer, std::size_t count, uint64_t offset)
 {
     const uint64_t keptStart = consumed - kept.size();
     if (offset < keptStart)
@@ -107,17 +117,25 @@ int64_t StreamSource::ReadAt(void* buffer, std::size_t count, uint64_t offset)
         errno = ESPIPE;
         return -1;
     }
-    auto* out = static_cast<uint8_t*>(buffer);
-    std::size_t done = 0;
-    // First what is still at hand from the last reads.
     if (offset < consumed)
     {
         const auto at = static_cast<std::size_t>(offset - keptStart);
-        done = std::min(count, kept.size() - at);
-        std::memcpy(out, kept.data() + at, done);
+        const std::size_t n = std::min(count, kept.size() - at);
+        std::memcpy(buffer, kept.data() + at, n);
+        return static_cast<int64_t>(n);
     }
-    else if (const int skipped = SkipTo(offset); skipped <= 0)
-        return skipped;
+    const int skipped = SkipTo(offset);
+    return skipped > 0 ? 0 : skipped < 0 ? -1 : -2;
+}
+
+int64_t StreamSource::ReadAt(void* buffer, std::size_t count, uint64_t offset)
+{
+    auto* out = static_cast<uint8_t*>(buffer);
+    // First what is still at hand from the last reads.
+    const int64_t reached = Reach(out, count, offset);
+    if (reached < 0)
+        return reached == -1 ? -1 : 0;
+    auto done = static_cast<std::size_t>(reached);
     if (done == count)
         return static_cast<int64_t>(done);
     const int64_t got = Pull(out + done, count - done);
@@ -125,6 +143,18 @@ int64_t StreamSource::ReadAt(void* buffer, std::size_t count, uint64_t offset)
         return done > 0 ? static_cast<int64_t>(done) : -1;
     Keep(out + done, static_cast<std::size_t>(got));
     return static_cast<int64_t>(done + static_cast<std::size_t>(got));
+}
+
+int64_t StreamSource::ReadAvailable(void* buffer, std::size_t count, uint64_t offset)
+{
+    auto* out = static_cast<uint8_t*>(buffer);
+    const int64_t reached = Reach(out, count, offset);
+    if (reached != 0 || count == 0)
+        return reached == -1 ? -1 : reached < 0 ? 0 : reached;
+    const int64_t got = PullSome(out, count);
+    if (got > 0)
+        Keep(out, static_cast<std::size_t>(got));
+    return got;
 }
 
 } // namespace sigkit

@@ -19,6 +19,13 @@ public:
     // Reads up to count bytes at offset; fewer only at the end or on an error. Result: the bytes
     // read, or -1 when an error came before any byte (errno tells why).
     virtual int64_t ReadAt(void* buffer, std::size_t count, uint64_t offset) = 0;
+    // Reads up to count bytes at offset as they arrive: a stream returns what it has as soon as
+    // it has anything, waiting only for the first byte; a file or memory reads as ReadAt. Result
+    // as ReadAt (0 only at the end).
+    virtual int64_t ReadAvailable(void* buffer, std::size_t count, uint64_t offset)
+    {
+        return ReadAt(buffer, count, offset);
+    }
     // Length in bytes, kUnknownLength when it cannot be known before the end is reached.
     virtual uint64_t Length() = 0;
     // False for a source that serves offsets in rising order only.
@@ -74,6 +81,7 @@ public:
     explicit StreamSource(int descriptor);
 
     int64_t ReadAt(void* buffer, std::size_t count, uint64_t offset) override;
+    int64_t ReadAvailable(void* buffer, std::size_t count, uint64_t offset) override;
     uint64_t Length() override { return kUnknownLength; }
     bool Seekable() const override { return false; }
 
@@ -82,7 +90,14 @@ public:
 
 private:
     static constexpr std::size_t kKeptBytes = 16;
+    // One read of the stream: what has arrived, up to count; 0 at the end, -1 on an error.
+    int64_t PullSome(void* buffer, std::size_t count);
+    // Reads until count or the end.
     int64_t Pull(void* buffer, std::size_t count);
+    // Serves what is still at hand from offset on, or moves the stream to offset. Result: the
+    // bytes copied to buffer (0 when none was at hand), or -1 (the offset lies behind what is
+    // kept, ESPIPE; or an error) or -2 (the stream ended before offset).
+    int64_t Reach(uint8_t* buffer, std::size_t count, uint64_t offset);
     // 1 when the stream stands at offset, 0 when it ended before, -1 on an error.
     int SkipTo(uint64_t offset);
     void Keep(const uint8_t* bytes, std::size_t count);

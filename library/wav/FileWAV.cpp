@@ -291,6 +291,8 @@ HeaderScan FileWAV::ScanHeader()
 {
     formatFound = false;
     headerless = false;
+    headerTruncated = false;
+    headerOverLimit = false;
     declaredSize = 0;
     if (source == nullptr)
     {
@@ -305,6 +307,8 @@ HeaderScan FileWAV::ScanHeader()
     auxiDeclared = scan.auxiDeclared;
     formatFound = scan.formatFound;
     headerless = scan.headerless;
+    headerTruncated = scan.truncated;
+    headerOverLimit = scan.overLimit;
     if (!scan.readError && scan.dataFound)
         declaredSize = scan.declaredSize;
     return scan;

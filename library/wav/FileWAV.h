@@ -83,6 +83,10 @@ public:
     uint32_t FormatSize() const { return fmt.size; }
     bool FormatFound() const { return formatFound; }
     bool Headerless() const { return headerless; }
+    // The bytes ended inside a RIFF header (see HeaderScan::truncated).
+    bool HeaderTruncated() const { return headerTruncated; }
+    // A stream whose data did not begin within kStreamHeaderLimit bytes.
+    bool HeaderOverLimit() const { return headerOverLimit; }
     // True once a write, a flush or a header update did not fully reach the file.
     bool WriteFailed() const { return writeFailed; }
     // The errno of the first failure (0 when none), for the caller's report.
@@ -150,6 +154,8 @@ protected:
     int32_t dirty = 0;         // written data not yet in the file
     bool formatFound = false;  // a fmt chunk was read
     bool headerless = false;   // the file did not start "RIFF"...."WAVE"
+    bool headerTruncated = false;
+    bool headerOverLimit = false;
     bool writeFailed = false;
     int lastError = 0;
     Clock clock = SystemClock;

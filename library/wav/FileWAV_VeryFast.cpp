@@ -131,7 +131,10 @@ int32_t FileWAV_VeryFast::ReadHeader()
     writtenEnd = dataSize;
     windowStart = 0;
     windowPos = 0;
-    Load();
+    windowFill = 0;
+    // A stream's first window is read by the first Read: opening returns once the header is in.
+    if (source->Seekable())
+        Load();
     return 0;
 }
 
@@ -141,7 +144,7 @@ int32_t FileWAV_VeryFast::Load()
     uint64_t at = 0;
     if (source == nullptr || __builtin_add_overflow(data.bodyOffset, windowStart, &at))
         return -1;
-    const int64_t n = source->ReadAt(data.body.data(), WindowSize(), at);
+    const int64_t n = source->ReadAvailable(data.body.data(), WindowSize(), at);
     windowFill = n > 0 ? static_cast<uint32_t>(n) : 0;
     return static_cast<int32_t>(windowFill);
 }
@@ -153,6 +156,9 @@ int32_t FileWAV_VeryFast::Read(void* buffer, int32_t count)
     auto* out = static_cast<uint8_t*>(buffer);
     uint32_t delivered = 0;
     auto wanted = static_cast<uint32_t>(count);
+    // A stream hands out what has arrived once that is a whole number of frames.
+    const bool live = source != nullptr && !source->Seekable();
+    const uint32_t frame = std::max<uint32_t>(LoadU16(fmt.body.data() + 12), 1);
     while (wanted > 0)
     {
         const uint64_t at = windowStart + windowPos;
@@ -160,6 +166,8 @@ int32_t FileWAV_VeryFast::Read(void* buffer, int32_t count)
             break;
         if (windowPos >= windowFill)
         {
+            if (live && delivered > 0 && delivered % frame == 0)
+                break;
             // Next window; a load that brings nothing (a file shorter than it said, or a read
             // error) ends the data here rather than looping or delivering stale bytes.
             windowStart += windowPos;
@@ -239,6 +247,18 @@ int32_t FileWAV_VeryFast::Flush()
         return -1;
     }
     return static_cast<int32_t>(n);
+}
+
+int32_t FileWAV_VeryFast::Push()
+{
+    if (!CanWrite() || dirty == 0 || sink == nullptr)
+        return 0;
+    const uint32_t end = std::max(windowPos, windowFill);
+    const int32_t flushed = Flush();
+    windowStart += end;
+    windowPos = 0;
+    windowFill = 0;
+    return flushed;
 }
 
 bool FileWAV_VeryFast::EmitPendingHeader()

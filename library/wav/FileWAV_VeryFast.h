@@ -36,7 +36,12 @@ public:
     int32_t Close() override;
     uint64_t Seek(int64_t offset, int32_t whence) override;
     int32_t Write(const void* buffer, int32_t count) override;
+    // From a file: count bytes unless the data ends. From a stream: what has arrived, in whole
+    // frames (block align) where count allows, waiting only while none has; 0 at the end.
     int32_t Read(void* buffer, int32_t count) override;
+    // Writes what the window holds now and starts the next window behind it, so that a stream's
+    // reader gets each block as it is produced (the window is not left to fill). Result as Flush.
+    int32_t Push();
 
     void SetFormatTag(uint16_t tag) override;
     using FileWAV::SetRate;

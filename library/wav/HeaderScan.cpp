@@ -45,6 +45,7 @@ private:
     bool TakeData(uint32_t size, uint64_t body, uint64_t& next);
     uint64_t PastPad(uint32_t size, uint64_t next);
     bool IdAt(uint64_t at, uint8_t* id);
+    static bool RiffBeginning(const uint8_t* head, std::size_t got);
 
     ByteSource& source;
     ScanTargets targets;
@@ -54,7 +55,9 @@ private:
     bool rf64 = false;
     uint32_t riffSize = 0;
     bool haveDs64 = false;
+    uint64_t ds64Riff = 0;
     uint64_t ds64Data = 0;
+    bool ranOut = false; // the bytes ended where the header went on
     uint64_t pos = 12;
     uint8_t scratch[kScratchBytes]{};
 };
@@ -72,6 +75,7 @@ HeaderScan ChunkScanner::Run()
         got == 12 && (IdIs(head, "RIFF") || IdIs(head, "RF64")) && IdIs(head + 8, "WAVE");
     if (!riffForm)
     {
+        scan.truncated = RiffBeginning(head, static_cast<std::size_t>(got));
         TakeHeaderless();
         return scan;
     }
@@ -80,7 +84,19 @@ HeaderScan ChunkScanner::Run()
     while (ScanChunk())
     {
     }
+    scan.truncated = ranOut && !scan.dataFound && !scan.readError;
     return scan;
+}
+
+bool ChunkScanner::RiffBeginning(const uint8_t* head, std::size_t got)
+{
+    // Fewer than 12 bytes that are the start of "RIFF" or "RF64", any 4 bytes, "WAVE".
+    if (got >= 12)
+        return false;
+    const std::size_t form = std::min<std::size_t>(got, 4);
+    const bool riff = std::memcmp(head, "RIFF", form) == 0 || std::memcmp(head, "RF64", form) == 0;
+    const std::size_t wave = got > 8 ? got - 8 : 0;
+    return riff && std::memcmp(head + 8, "WAVE", wave) == 0;
 }
 
 void ChunkScanner::TakeHeaderless()
@@ -101,13 +117,17 @@ void ChunkScanner::TakeHeaderless()
 bool ChunkScanner::ScanChunk()
 {
     if (Known() && (pos > length || length - pos < 8))
+    {
+        ranOut = true;
         return false;
+    }
     uint8_t chunk[8];
     const int64_t got = source.ReadAt(chunk, sizeof chunk, pos);
     if (got != 8)
     {
         // A file shorter than it was a moment ago failed; a stream has simply ended.
         scan.readError = got < 0 || Known();
+        ranOut = true;
         return false;
     }
     uint32_t size = LoadU32(chunk + 4);
@@ -121,6 +141,7 @@ bool ChunkScanner::ScanChunk()
             targets.fmt.bodyOffset = body;
             scan.formatFound = true;
         }
+        ranOut = true;
         return false;
     }
     uint64_t next = body + size;
@@ -153,6 +174,13 @@ bool ChunkScanner::ScanChunk()
     else if (IdIs(chunk, "data") && !TakeData(size, body, next))
         return false;
 
+    // A stream is not read through chunk after chunk without end: the data chunk must begin
+    // within the limit (its header is the next thing read).
+    if (!seekable && next > kStreamHeaderLimit)
+    {
+        scan.overLimit = true;
+        return false;
+    }
     next = PastPad(size, next);
     if (scan.readError || next <= pos)
         return false;
@@ -170,6 +198,8 @@ void ChunkScanner::ReadBody(ChunkRecord& record, uint32_t size, uint64_t body)
         scan.readError = true;
         return;
     }
+    if (static_cast<std::size_t>(n) < want)
+        ranOut = true;
     const auto usable = static_cast<uint32_t>(
         std::min<uint64_t>({static_cast<uint64_t>(n), size, record.body.size()}));
     std::memcpy(record.body.data(), scratch, usable);
@@ -182,6 +212,7 @@ void ChunkScanner::ReadDs64(uint32_t size, uint64_t body)
     if (size >= 16 && source.ReadAt(sizes, sizeof sizes, body) == 16)
     {
         haveDs64 = true;
+        ds64Riff = LoadU64(sizes);
         ds64Data = LoadU64(sizes + 8);
     }
 }
@@ -193,8 +224,10 @@ bool ChunkScanner::TakeData(uint32_t size, uint64_t body, uint64_t& next)
     bool toEnd = false;
     if (size == kUnknownSize32)
     {
-        // RF64 keeps the size in its ds64 chunk, where all ones means "not known" too.
-        const bool ds64Known = haveDs64 && ds64Data != kUnknownSize32 && ds64Data != kUnknownLength;
+        // RF64 keeps the size in its ds64 chunk, where all ones means "not known" too, as do
+        // sizes of 0 throughout (a writer that never came back to fill them in).
+        const bool ds64Known = haveDs64 && ds64Data != kUnknownSize32 &&
+                               ds64Data != kUnknownLength && (ds64Data != 0 || ds64Riff != 0);
         if (rf64 && ds64Known)
             declared = ds64Data;
         else

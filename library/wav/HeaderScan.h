@@ -14,6 +14,11 @@ struct HeaderScan
     bool formatFound = false; // a fmt chunk header was there (its body may be short or cut off)
     bool dataFound = false;
     bool readError = false;
+    // The bytes ended inside a RIFF header: before its first 12 bytes were complete, or before
+    // the data chunk began (a file or stream cut off in its header, an empty one included).
+    bool truncated = false;
+    // A stream whose data chunk did not begin within kStreamHeaderLimit bytes: the scan gave up.
+    bool overLimit = false;
     uint64_t dataOffset = 0;   // offset of the first sample byte
     uint64_t dataSize = 0;     // sample bytes present; kUnknownLength: up to the end of a stream
     uint64_t declaredSize = 0; // what the header declares; when it declares no length, dataSize
@@ -29,6 +34,11 @@ struct ScanTargets
     ChunkRecord& list;
     ChunkRecord& auxi;
 };
+
+// A stream's data chunk must begin within this many bytes; the scan reads no further than that
+// (and at most the first kilobyte of a chunk that starts before it) before it gives up, however
+// long the stream.
+inline constexpr uint64_t kStreamHeaderLimit = 1u << 20;
 
 // Parses the chunks of a RIFF/WAVE file into the records. Never reads past the end of the
 // source, never overruns a record, and always ends: every step moves forward, and a size that

@@ -21,13 +21,22 @@ constexpr int kTemporaryAttempts = 100;
 // Numbers the temporary files of this process; threads writing the same output take turns.
 std::atomic<unsigned> temporaryCount{0};
 
-bool IsWavName(const char* name, std::size_t length)
+// True when the name ends in the extension, letters in either case.
+bool EndsWith(const char* name, std::size_t length, const char* extension, std::size_t size)
 {
-    if (length < 4)
+    if (size == 0 || length < size)
         return false;
-    const char* end = name + length - 4;
-    return end[0] == '.' && (end[1] | 0x20) == 'w' && (end[2] | 0x20) == 'a' &&
-           (end[3] | 0x20) == 'v';
+    const char* end = name + length - size;
+    for (std::size_t i = 0; i < size; ++i)
+    {
+        const auto a = static_cast<unsigned char>(end[i]);
+        const auto b = static_cast<unsigned char>(extension[i]);
+        const auto lowerA = static_cast<unsigned char>(a >= 'A' && a <= 'Z' ? a | 0x20 : a);
+        const auto lowerB = static_cast<unsigned char>(b >= 'A' && b <= 'Z' ? b | 0x20 : b);
+        if (lowerA != lowerB)
+            return false;
+    }
+    return true;
 }
 
 } // namespace
@@ -41,20 +50,21 @@ void OutputNames::Clear()
     inPlace = false;
 }
 
-bool OutputNames::DerivePartial()
+bool OutputNames::DerivePartial(const char* extension)
 {
     std::size_t length = std::strlen(output);
-    if (IsWavName(output, length))
-        length -= 4;
-    const int n = std::snprintf(partial, sizeof partial, "%.*s.partial.wav",
-                                static_cast<int>(length), output);
+    const std::size_t size = std::strlen(extension);
+    if (EndsWith(output, length, extension, size))
+        length -= size;
+    const int n = std::snprintf(partial, sizeof partial, "%.*s.partial%s", static_cast<int>(length),
+                                output, extension);
     return n > 0 && static_cast<std::size_t>(n) < sizeof partial;
 }
 
 bool OutputNames::Adopt(const char* outputPath)
 {
     Clear();
-    if (!CopyText(output, outputPath) || !CopyText(written, outputPath) || !DerivePartial())
+    if (!CopyText(output, outputPath) || !CopyText(written, outputPath) || !DerivePartial(".wav"))
     {
         Clear();
         return false;
@@ -63,7 +73,7 @@ bool OutputNames::Adopt(const char* outputPath)
     return true;
 }
 
-int OutputNames::Begin(const char* outputPath)
+int OutputNames::Begin(const char* outputPath, const char* extension)
 {
     Clear();
     if (outputPath == nullptr || outputPath[0] == '\0')
@@ -71,7 +81,12 @@ int OutputNames::Begin(const char* outputPath)
         errno = ENOENT;
         return -1;
     }
-    if (!CopyText(output, outputPath) || !DerivePartial())
+    if (extension == nullptr || std::strchr(extension, '/') != nullptr)
+    {
+        errno = EINVAL;
+        return -1;
+    }
+    if (!CopyText(output, outputPath) || !DerivePartial(extension))
     {
         Clear();
         errno = ENAMETOOLONG;

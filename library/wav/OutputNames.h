@@ -12,7 +12,8 @@ namespace sigkit {
 // output name: renamed onto it, so that a link at the name is replaced, never followed, and the
 // name only ever holds a complete file; or, in the no-replace mode, only when nothing holds the
 // name yet. Not completed, it is kept beside the output as NAME.partial.wav (NAME: the output
-// name without ".wav"), and the output name keeps what it held.
+// name without ".wav"; another extension, such as a raw output's, takes the place of ".wav"), and
+// the output name keeps what it held.
 class OutputNames
 {
 public:
@@ -21,8 +22,9 @@ public:
 
     // Derives the names from the output path and creates the temporary file. The output name may
     // be missing, a file or a link; a folder (EISDIR) or a device, FIFO or socket (EINVAL) is
-    // refused. Result: the temporary's descriptor, or -1 with errno.
-    int Begin(const char* outputPath);
+    // refused. extension: what the partial file's name ends in (".wav"; "" for none). Result: the
+    // temporary's descriptor, or -1 with errno.
+    int Begin(const char* outputPath, const char* extension = ".wav");
     // A file already made under its final name (a time-named file): written in place, nothing to
     // publish. The partial name is derived as for any other.
     bool Adopt(const char* outputPath);
@@ -45,7 +47,7 @@ public:
     const char* Kept() const { return kept; }
 
 private:
-    bool DerivePartial();
+    bool DerivePartial(const char* extension);
 
     char output[kPathCapacity]{};
     char written[kCapacity]{}; // the temporary, or the output itself when written in place

@@ -32,6 +32,7 @@ from ._lib import ffi, lib
 
 __all__ = [
     "SigkitError", "WavInfo", "read", "write", "blocks", "WavReader", "WavWriter", "Processor",
+    "RawReader", "RawWriter", "read_raw", "SAMPLE_TYPES",
     "IQ2R", "Resample", "Convert", "Invert", "AMClassic", "FMClassic", "Rate", "Channel", "AM",
     "FM", "WFM", "USB", "LSB", "CW", "iq2r", "resample", "convert", "invert", "am_classic",
     "fm_classic", "rate", "channel", "am", "fm", "wfm", "usb", "lsb", "cw", "version",
@@ -39,6 +40,8 @@ __all__ = [
 ]
 
 ENCODINGS = {"u8": 1, "s16": 2, "s24": 3, "s32": 4, "f32": 5, "f64": 6}
+# Raw sample types: c = complex (I/Q pairs, I first), the others real; little-endian.
+SAMPLE_TYPES = ["cu8", "cs8", "cs16", "cf32", "u8", "s16", "s24", "s32", "f32", "f64"]
 _ENCODING_NAMES = {v: k for k, v in ENCODINGS.items()}
 QUALITIES = {"low": 0, "medium": 1, "high": 2, "best": 3}
 
@@ -79,7 +82,8 @@ def kind_available(kind: str) -> bool:
 class WavInfo:
     """What a WAV file holds.
 
-    rate: frames per second (Hz); channels: samples per frame; frames: frames in the file;
+    rate: frames per second (Hz); channels: samples per frame; frames: frames in the file (None
+    for a stream that does not declare its length);
     encoding: "u8", "s16", "s24", "s32", "f32" or "f64"; complex: True for two channels read
     as I and Q; valid_bits: significant bits per sample; centre_frequency (Hz) and start_time
     (seconds since 1970 UTC): None where the file does not tell.
@@ -87,7 +91,7 @@ class WavInfo:
 
     rate: float
     channels: int
-    frames: int
+    frames: Optional[int]
     encoding: str
     complex: bool
     valid_bits: int
@@ -96,33 +100,57 @@ class WavInfo:
 
     @property
     def duration(self) -> float:
-        """Length in seconds."""
-        return self.frames / self.rate
+        """Length in seconds (None for a stream of unknown length)."""
+        return None if self.frames is None else self.frames / self.rate
 
 
 def _path(path) -> bytes:
     return os.fsencode(path)
 
 
+def _sample_type(name: str) -> int:
+    if name not in SAMPLE_TYPES:
+        raise ValueError(f"sample type must be one of {SAMPLE_TYPES}")
+    return lib.sigkit_sample_type_from_name(name.encode())
+
+
+def _source_name(source) -> str:
+    return f"descriptor {source}" if isinstance(source, int) else f"'{source}'"
+
+
 class WavReader:
     """A WAV file open for reading in blocks: ``read(frames)`` returns up to that many frames
-    (an empty array at the end). Use as a context manager or call ``close()``."""
+    (an empty array at the end). Use as a context manager or call ``close()``.
+
+    `path` may also be an open descriptor (an int: standard input, a pipe, a socket), read in
+    order as a stream: ``read`` then returns the frames that have arrived (waiting only while
+    none has), and ``info.frames`` is None unless the header declares a length. The descriptor
+    stays open."""
 
     def __init__(self, path, complex: Optional[bool] = None):
         info = ffi.new("sigkit_wav_info*")
         info.size = ffi.sizeof("sigkit_wav_info")
         handle = ffi.new("sigkit_wav_reader**")
-        _check(lib.sigkit_wav_open(_path(path), info, handle), f"cannot read '{path}'")
-        self._reader = ffi.gc(handle[0], lib.sigkit_wav_close_reader)
+        if isinstance(path, int):
+            status = lib.sigkit_wav_open_fd(path, info, handle)
+        else:
+            status = lib.sigkit_wav_open(_path(path), info, handle)
+        _check(status, f"cannot read {_source_name(path)}")
+        self._adopt(handle[0], info, path, complex)
+
+    def _adopt(self, reader, info, source, complex: Optional[bool]) -> None:
+        self._reader = ffi.gc(reader, lib.sigkit_wav_close_reader)
         as_complex = bool(info.complex_samples) if complex is None else complex
         if as_complex and info.channels != 2:
             self.close()
-            raise ValueError(f"'{path}' has {info.channels} channels: not I/Q")
+            raise ValueError(f"{_source_name(source)} has {info.channels} channels: not I/Q")
+        unknown = info.frames == 0xFFFFFFFFFFFFFFFF
         self.info = WavInfo(
             rate=info.rate,
             channels=info.channels,
-            frames=info.frames,
-            encoding=_ENCODING_NAMES.get(info.encoding, "unknown"),
+            frames=None if unknown else info.frames,
+            encoding=_ENCODING_NAMES.get(info.encoding)
+            or ffi.string(lib.sigkit_sample_type_name(info.encoding)).decode(),
             complex=as_complex,
             valid_bits=info.valid_bits,
             centre_frequency=info.centre_frequency if info.metadata & 1 else None,
@@ -150,6 +178,39 @@ class WavReader:
 
     def __exit__(self, *exc):
         self.close()
+
+
+class RawReader(WavReader):
+    """Raw samples without a header, of a type named by the caller ("cu8", "cs8", "cs16",
+    "cf32": I/Q pairs; "u8", "s16", "s24", "s32", "f32", "f64": real), at `rate` Hz: from a
+    file (path) or a stream (an open descriptor). Read as a WavReader; ``info.encoding`` is the
+    type's name."""
+
+    def __init__(self, source, type: str, rate: float, complex: Optional[bool] = None):
+        format_ = ffi.new("sigkit_raw_format*")
+        _check(lib.sigkit_raw_format_init(format_, _sample_type(type), float(rate), 0))
+        info = ffi.new("sigkit_wav_info*")
+        info.size = ffi.sizeof("sigkit_wav_info")
+        handle = ffi.new("sigkit_wav_reader**")
+        if isinstance(source, int):
+            status = lib.sigkit_raw_open_fd(source, format_, info, handle)
+        else:
+            status = lib.sigkit_raw_open(_path(source), format_, info, handle)
+        _check(status, f"cannot read {_source_name(source)}")
+        self._adopt(handle[0], info, source, complex)
+
+
+def read_raw(path, type: str, rate: float) -> Tuple[np.ndarray, WavInfo]:
+    """Reads a whole file of raw samples: (samples, info), as ``read`` does for WAV files."""
+    with RawReader(path, type, rate) as reader:
+        parts = []
+        while True:
+            block = reader.read(65536)
+            if len(block) == 0:
+                break
+            parts.append(block)
+        empty = _shape(np.empty(0, np.float32), reader.info.complex, reader.info.channels)
+        return (np.concatenate(parts) if parts else empty), reader.info
 
 
 def _shape(flat: np.ndarray, complex_: bool, channels: int) -> np.ndarray:
@@ -208,7 +269,15 @@ class WavWriter:
         lib.sigkit_wav_format_init(shape, ENCODINGS[encoding], float(rate), int(channels))
         shape.flags = 1 if no_replace else 0
         handle = ffi.new("sigkit_wav_writer**")
-        _check(lib.sigkit_wav_create(_path(path), shape, handle), f"cannot write '{path}'")
+        # An open descriptor gets a stream: each write handed on at once, a header that declares
+        # no length; close leaves the descriptor open.
+        if isinstance(path, int):
+            if no_replace:
+                raise ValueError("no_replace applies to paths only")
+            status = lib.sigkit_wav_create_fd(path, shape, handle)
+        else:
+            status = lib.sigkit_wav_create(_path(path), shape, handle)
+        _check(status, f"cannot write {_source_name(path)}")
         self._writer = handle[0]
         self.channels = channels
         self.path = path
@@ -250,6 +319,36 @@ class WavWriter:
     def __del__(self):
         if getattr(self, "_writer", None) is not None:
             self.abandon()
+
+
+class RawWriter(WavWriter):
+    """Raw samples of a type ("cu8" ... "f32", as RawReader) written to a path (published when
+    closed, as WAV files are) or to an open descriptor (each write handed on at once). Integer
+    types round and clip as the WAV encodings do. channels: for real types, samples per frame
+    (complex types always hold I/Q pairs)."""
+
+    def __init__(self, path, type: str, channels: Optional[int] = None,
+                 no_replace: bool = False):
+        code = _sample_type(type)
+        complex_type = ffi.new("int*")
+        lib.sigkit_sample_type_layout(code, ffi.NULL, complex_type)
+        if channels is None:
+            channels = 2 if complex_type[0] else 1
+        format_ = ffi.new("sigkit_raw_format*")
+        _check(lib.sigkit_raw_format_init(format_, code, 1.0,
+                                          0 if complex_type[0] else int(channels)))
+        format_.flags = 1 if no_replace else 0
+        handle = ffi.new("sigkit_wav_writer**")
+        if isinstance(path, int):
+            if no_replace:
+                raise ValueError("no_replace applies to paths only")
+            status = lib.sigkit_raw_create_fd(path, format_, handle)
+        else:
+            status = lib.sigkit_raw_create(_path(path), format_, handle)
+        _check(status, f"cannot write {_source_name(path)}")
+        self._writer = handle[0]
+        self.channels = 2 if complex_type[0] else int(channels)
+        self.path = path
 
 
 def write(path, samples, rate: float, encoding: str = "s16", no_replace: bool = False) -> int:

@@ -7,7 +7,8 @@ enum sigkit_status {
     SIGKIT_E_NO_MEMORY = -7, SIGKIT_E_IO = -8, SIGKIT_E_FORMAT = -9, SIGKIT_E_EXISTS = -10,
     SIGKIT_E_STATE = -11, SIGKIT_E_OVERFLOW = -12, SIGKIT_E_NOT_AVAILABLE = -13,
     SIGKIT_E_FREQUENCY = -14, SIGKIT_E_CHANNELS = -15, SIGKIT_E_NOT_FOUND = -16,
-    SIGKIT_E_PERMISSION = -17, SIGKIT_E_NO_SPACE = -18, SIGKIT_E_INTERNAL = -19
+    SIGKIT_E_PERMISSION = -17, SIGKIT_E_NO_SPACE = -18, SIGKIT_E_INTERNAL = -19,
+    SIGKIT_E_PIPE = -20, SIGKIT_E_TRUNCATED = -21, SIGKIT_E_HEADER_LIMIT = -22
 };
 enum sigkit_kind {
     SIGKIT_KIND_IQ2R = 1, SIGKIT_KIND_RESAMPLE = 2, SIGKIT_KIND_CONVERT = 3,
@@ -43,6 +44,10 @@ typedef struct sigkit_wav_format {
     uint32_t metadata; int32_t reserved; double centre_frequency; double start_time;
 } sigkit_wav_format;
 
+typedef struct sigkit_raw_format {
+    uint32_t size; int32_t type; double rate; int32_t channels; uint32_t flags;
+} sigkit_raw_format;
+
 typedef struct sigkit_processor sigkit_processor;
 typedef struct sigkit_wav_reader sigkit_wav_reader;
 typedef struct sigkit_wav_writer sigkit_wav_writer;
@@ -73,4 +78,21 @@ int sigkit_wav_write(sigkit_wav_writer* writer, const float* in, size_t frames);
 int sigkit_wav_clipped(const sigkit_wav_writer* writer, uint64_t* samples);
 int sigkit_wav_close(sigkit_wav_writer* writer);
 int sigkit_wav_abandon(sigkit_wav_writer* writer);
+int sigkit_wav_read_stored(sigkit_wav_reader* reader, void* out, size_t frames, size_t* got);
+int sigkit_wav_write_stored(sigkit_wav_writer* writer, const void* in, size_t frames);
+
+int sigkit_sample_type_from_name(const char* name);
+int sigkit_sample_type_from_path(const char* path);
+const char* sigkit_sample_type_name(int type);
+int sigkit_sample_type_layout(int type, int* sample_bytes, int* complex_type);
+int sigkit_wav_open_fd(int fd, sigkit_wav_info* info, sigkit_wav_reader** reader);
+int sigkit_wav_create_fd(int fd, const sigkit_wav_format* shape, sigkit_wav_writer** writer);
+int sigkit_raw_format_init(sigkit_raw_format* format, int type, double rate, int channels);
+int sigkit_raw_open(const char* path, const sigkit_raw_format* format, sigkit_wav_info* info,
+                    sigkit_wav_reader** reader);
+int sigkit_raw_open_fd(int fd, const sigkit_raw_format* format, sigkit_wav_info* info,
+                       sigkit_wav_reader** reader);
+int sigkit_raw_create(const char* path, const sigkit_raw_format* format,
+                      sigkit_wav_writer** writer);
+int sigkit_raw_create_fd(int fd, const sigkit_raw_format* format, sigkit_wav_writer** writer);
 """

@@ -601,9 +601,9 @@ TEST(OptionTexts, HelpAndManualShowEveryOptionAndAnExamplePerMode)
     EXPECT_EQ(help.err, "");
     const std::string manual = ReadFileBytes(SIGRUN_MANUAL_PATH);
     ASSERT_FALSE(manual.empty());
-    for (const char* option :
-         {"mode", "frequency", "rate", "band", "amplify", "quality", "output", "no-clobber",
-          "quiet", "info", "help", "version", "encoding", "deemph", "agc"})
+    for (const char* option : {"mode", "frequency", "rate", "band", "amplify", "quality", "output",
+                               "no-clobber", "quiet", "info", "help", "version", "encoding",
+                               "deemph", "agc", "type", "in-rate", "out-type"})
     {
         EXPECT_NE(help.out.find(std::string("--") + option), std::string::npos) << option;
         std::string roff; // roff writes each minus as "\-"

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,30 @@ int KeepRegular(int fd)
     if (flags != -1)
         fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     return fd;
+}
+
+// A descriptor in non-blocking mode answered EAGAIN: waits until it is ready for the operation
+// (events), as a blocking descriptor waits inside read or write. False when the wait failed.
+bool WaitReady(int fd, short events)
+{
+    struct pollfd entry
+    {
+    };
+    entry.fd = fd;
+    entry.events = events;
+    for (;;)
+    {
+        const int ready = poll(&entry, 1, -1);
+        if (ready > 0)
+            return true; // readable, writable, or an end or error that the next call reports
+        if (ready < 0 && errno != EINTR)
+            return false;
+    }
+}
+
+bool WouldBlock(int error)
+{
+    return error == EAGAIN || error == EWOULDBLOCK;
 }
 
 } // namespace
@@ -144,19 +169,31 @@ uint64_t FileLength(int fd)
     return static_cast<uint64_t>(info.st_size);
 }
 
+int64_t ReadSome(int fd, void* buffer, std::size_t count)
+{
+    if (count == 0)
+        return 0;
+    for (;;)
+    {
+        const ssize_t got = read(fd, buffer, count);
+        if (got >= 0)
+            return static_cast<int64_t>(got);
+        if (errno == EINTR)
+            continue;
+        if (!WouldBlock(errno) || !WaitReady(fd, POLLIN))
+            return -1;
+    }
+}
+
 int64_t ReadNext(int fd, void* buffer, std::size_t count)
 {
     auto* out = static_cast<unsigned char*>(buffer);
     std::size_t done = 0;
     while (done < count)
     {
-        const ssize_t got = read(fd, out + done, count - done);
+        const int64_t got = ReadSome(fd, out + done, count - done);
         if (got < 0)
-        {
-            if (errno == EINTR)
-                continue;
             return done > 0 ? static_cast<int64_t>(done) : -1;
-        }
         if (got == 0)
             break;
         done += static_cast<std::size_t>(got);
@@ -173,7 +210,7 @@ WriteResult WriteNext(int fd, const void* buffer, std::size_t count)
         const ssize_t put = write(fd, in + done, count - done);
         if (put < 0)
         {
-            if (errno == EINTR)
+            if (errno == EINTR || (WouldBlock(errno) && WaitReady(fd, POLLOUT)))
                 continue;
             return {done, false};
         }

@@ -35,10 +35,15 @@ WriteResult WriteAt(int fd, const void* buffer, std::size_t count, uint64_t offs
 // Length of the open file in bytes; 0 when it cannot be told.
 uint64_t FileLength(int fd);
 
-// Sequential access to a descriptor that may not seek (a pipe, a terminal, a socket).
+// Sequential access to a descriptor that may not seek (a pipe, a terminal, a socket). A
+// descriptor in non-blocking mode is waited on (poll) as a blocking one would be: no call spins.
 // Reads up to count bytes, waiting for more until count or the end; result as ReadAt.
 int64_t ReadNext(int fd, void* buffer, std::size_t count);
-// Writes count bytes in order, retrying interrupted and partial writes.
+// Reads what has arrived, up to count bytes: waits for the first byte only. Result: the bytes
+// read, 0 at the end (or for a count of 0), -1 on an error.
+int64_t ReadSome(int fd, void* buffer, std::size_t count);
+// Writes count bytes in order, retrying interrupted and partial writes. A reader that went away
+// fails the write with EPIPE (the caller decides what SIGPIPE does).
 WriteResult WriteNext(int fd, const void* buffer, std::size_t count);
 
 // Creates one directory; true when it was created.
