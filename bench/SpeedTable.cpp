@@ -1,16 +1,23 @@
 // One table: the stages on the peers' workloads in process from memory at "Low", "Medium" and
-// "High"; the same workloads through `sigrun` as a whole process on generated 16-bit files with
-// the process's peak resident memory (also for a 10 MB and a 1 GB input); the time Start takes to
+// "High", each on every kernel variant the processor runs and on the dispatcher's own choice;
+// the same workloads through `sigrun` as a whole process on generated 16-bit files with the
+// process's peak resident memory (also for a 10 MB and a 1 GB input); the time Start takes to
 // design the filters; the processor's ceiling measured in the same run, and every figure as a
 // share of it. When the peers' benchmark has run (../shared/peers/run.sh), its GNU Radio and SoX
-// figures are read from its cache and each row gets its ratio.
+// figures are read from its cache and each row gets its ratio and the target for it.
 //
 //   sigkit_speed [--rounds N] [--seconds S] [--cpu K] [--in-process-only] [--no-1g]
-//                [--peers DIR] [--work DIR]
+//                [--peers DIR] [--work DIR] [--only WORKLOAD] [--variants LIST]
 //
-// Every figure is the median over N interleaved rounds (default 5) of one timed run each, in
-// thread CPU time (a whole process: its user + system time), on one pinned core.
+// A variant is forced as any program forces it, by SIGKIT_ISA: each round runs every variant in a
+// process of its own (this program again, with --child), one after the other. Every figure is the
+// median over N interleaved rounds (default 5) of one timed run each, in thread CPU time (a whole
+// process: its user + system time), on one pinned core.
 #include "Workloads.h"
+
+#include "dsp/fft/FftKernels.h"
+#include "stages/demod/DemodKernels.h"
+#include "stages/kernels/Kernels.h"
 
 #include <sched.h>
 #include <sys/resource.h>
@@ -49,6 +56,9 @@ struct Options
     std::string peers;
     std::string work;
     std::string only; // run only the rows of this workload key
+    // "scalar", "avx2", "avx512" (those the processor runs) and "auto" (the dispatcher's choice).
+    std::vector<std::string> variants;
+    bool child = false; // one round of the in-process rows under this process's SIGKIT_ISA
 };
 
 double ThreadSeconds()
@@ -174,6 +184,7 @@ struct Row
     std::vector<double> figures; // Msps (or ms for design rows) per round
     double rssKiB = 0.0;
     std::string peerKey; // workload key in the peers' table
+    std::string variant; // the SIGKIT_ISA word the row ran under, "auto" for none
 };
 
 struct InProcess
@@ -289,7 +300,17 @@ struct Spawner
 };
 Spawner spawner;
 
-ProcessResult RunSigrunHere(const std::string& file, const std::string& answers);
+ProcessResult RunSigrunHere(const std::string& file, const std::string& answers,
+                            const std::string& variant);
+
+// In a child about to run a program: SIGKIT_ISA as the variant says ("auto": unset).
+void UseVariant(const std::string& variant)
+{
+    if (variant == "auto")
+        unsetenv(sigkit::kernels::kIsaVariable);
+    else
+        setenv(sigkit::kernels::kIsaVariable, variant.c_str(), 1);
+}
 
 bool ReadAll(int fd, void* data, std::size_t size)
 {
@@ -334,15 +355,17 @@ void StartSpawner()
         close(fromChild[0]);
         for (;;)
         {
-            uint32_t sizes[2];
+            uint32_t sizes[3];
             if (!ReadAll(toChild[0], sizes, sizeof sizes))
                 _exit(0);
             std::string file(sizes[0], '\0');
             std::string answers(sizes[1], '\0');
+            std::string variant(sizes[2], '\0');
             if (!ReadAll(toChild[0], file.data(), file.size()) ||
-                !ReadAll(toChild[0], answers.data(), answers.size()))
+                !ReadAll(toChild[0], answers.data(), answers.size()) ||
+                !ReadAll(toChild[0], variant.data(), variant.size()))
                 _exit(0);
-            const ProcessResult result = RunSigrunHere(file, answers);
+            const ProcessResult result = RunSigrunHere(file, answers, variant);
             if (!WriteAll(fromChild[1], &result, sizeof result))
                 _exit(0);
         }
@@ -353,23 +376,27 @@ void StartSpawner()
     spawner.replies = fromChild[0];
 }
 
-ProcessResult RunSigrun(const std::string& file, const std::string& answers)
+ProcessResult RunSigrun(const std::string& file, const std::string& answers,
+                        const std::string& variant = "auto")
 {
     ProcessResult result;
     if (spawner.requests < 0)
-        return RunSigrunHere(file, answers);
-    const uint32_t sizes[2] = {static_cast<uint32_t>(file.size()),
-                               static_cast<uint32_t>(answers.size())};
+        return RunSigrunHere(file, answers, variant);
+    const uint32_t sizes[3] = {static_cast<uint32_t>(file.size()),
+                               static_cast<uint32_t>(answers.size()),
+                               static_cast<uint32_t>(variant.size())};
     if (!WriteAll(spawner.requests, sizes, sizeof sizes) ||
         !WriteAll(spawner.requests, file.data(), file.size()) ||
         !WriteAll(spawner.requests, answers.data(), answers.size()) ||
+        !WriteAll(spawner.requests, variant.data(), variant.size()) ||
         !ReadAll(spawner.replies, &result, sizeof result))
         return ProcessResult{};
     return result;
 }
 
 // Runs sigrun on the file with the answers piped in; its output goes nowhere.
-ProcessResult RunSigrunHere(const std::string& file, const std::string& answers)
+ProcessResult RunSigrunHere(const std::string& file, const std::string& answers,
+                            const std::string& variant)
 {
     ProcessResult result;
     int pipeEnds[2];
@@ -389,6 +416,7 @@ ProcessResult RunSigrunHere(const std::string& file, const std::string& answers)
             dup2(fileno(null), STDOUT_FILENO);
             dup2(fileno(null), STDERR_FILENO);
         }
+        UseVariant(variant);
         execl(SIGRUN_PATH, "sigrun", file.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -432,8 +460,9 @@ std::string Answers(const Workload& w, int quality)
 
 struct PeerFigures
 {
-    std::map<std::string, double> gnuradio; // "workload N" -> Msps, direct-form kernels
-    std::map<std::string, double> sox;      // workload -> Mframes/s, default rate conversion
+    std::map<std::string, double> gnuradio; // "workload N" -> Msps, its best row (FFT included)
+    std::map<std::string, std::string> gnuradioRow; // "workload N" -> which row that was
+    std::map<std::string, double> sox; // workload -> Mframes/s, default rate conversion
 };
 
 PeerFigures ReadPeers(const std::string& directory)
@@ -452,8 +481,12 @@ PeerFigures ReadPeers(const std::string& directory)
             continue;
         const std::string& peer = fields[3];
         const double msps = std::atof(fields[4].c_str());
-        if (peer.rfind("gnuradio", 0) == 0 && peer.find("fft_filter") == std::string::npos)
-            peers.gnuradio[fields[1] + " " + fields[2]] = msps;
+        const std::string key = fields[1] + " " + fields[2];
+        if (peer.rfind("gnuradio", 0) == 0 && msps > peers.gnuradio[key])
+        {
+            peers.gnuradio[key] = msps;
+            peers.gnuradioRow[key] = peer.find("fft_filter") != std::string::npos ? "fft" : "fir";
+        }
         else if (peer.find("sox") != std::string::npos &&
                  peer.find("-r (rate default") != std::string::npos)
             peers.sox[fields[1]] = msps;
@@ -509,11 +542,21 @@ Options Parse(int argc, char** argv)
             options.work = value();
         else if (arg == "--only")
             options.only = value();
+        else if (arg == "--variants")
+        {
+            std::stringstream list(value());
+            std::string word;
+            while (std::getline(list, word, ','))
+                options.variants.push_back(word);
+        }
+        else if (arg == "--child")
+            options.child = true;
         else
         {
             std::fprintf(stderr,
                          "usage: %s [--rounds N] [--seconds S] [--cpu K] [--in-process-only] "
-                         "[--no-1g] [--peers DIR] [--work DIR] [--only WORKLOAD]\n",
+                         "[--no-1g] [--peers DIR] [--work DIR] [--only WORKLOAD] [--variants "
+                         "scalar,avx2,avx512,auto]\n",
                          argv[0]);
             std::exit(2);
         }
@@ -521,11 +564,129 @@ Options Parse(int argc, char** argv)
     return options;
 }
 
+// ---- The in-process rows under each variant.
+
+const char* StageName(const Workload& w)
+{
+    return w.kind == Kind::FreqConv  ? "FreqConv"
+           : w.kind == Kind::ReSampl ? "ReSampl"
+           : w.kind == Kind::Hilbert ? "SpInv (real input)"
+           : w.kind == Kind::Am      ? "AM_Demod AM"
+                                     : "AM_Demod FM";
+}
+
+// The in-process rows in their order (the same in every process), their stages started.
+std::vector<InProcess> StageRuns(const Options& options)
+{
+    std::vector<InProcess> runs;
+    for (const Workload& w : Workloads())
+        for (int q = 0; q < (w.qualities ? 3 : 1); ++q)
+            if (options.only.empty() || options.only == w.key)
+                runs.push_back({w, q, MakeStage(w, q)});
+    return runs;
+}
+
+// --child: one timed run of every in-process row after a warm-up, one figure a line, then the
+// tables this process chose.
+int ChildRound(const Options& options)
+{
+    std::vector<InProcess> runs = StageRuns(options);
+    for (InProcess& run : runs)
+    {
+        TimeInProcess(run, options.seconds / 4); // past the start-up
+        std::printf("%.6f\n", TimeInProcess(run, options.seconds));
+    }
+    std::printf("tables kernels %s; FFT %s; demodulators %s\n", sigkit::kernels::Active().name,
+                sigkit::fft::Active().name, sigkit::demod::ActiveDemod().name);
+    return 0;
+}
+
+// One round of the in-process rows in a process of their own under the variant. Result: a figure
+// per row (none when the process failed); `tables` gets what it chose.
+std::vector<double> RunChildRound(const Options& options, const std::string& variant,
+                                  std::string& tables)
+{
+    std::vector<double> figures;
+    int ends[2];
+    if (pipe(ends) != 0)
+        return figures;
+    const pid_t child = fork();
+    if (child < 0)
+        return figures;
+    if (child == 0)
+    {
+        dup2(ends[1], STDOUT_FILENO);
+        close(ends[0]);
+        close(ends[1]);
+        UseVariant(variant);
+        const std::string seconds = Format("%.4f", options.seconds);
+        std::vector<const char*> args = {"sigkit_speed", "--child", "--seconds", seconds.c_str()};
+        if (!options.only.empty())
+        {
+            args.push_back("--only");
+            args.push_back(options.only.c_str());
+        }
+        args.push_back(nullptr);
+        execv("/proc/self/exe", const_cast<char* const*>(args.data()));
+        _exit(127);
+    }
+    close(ends[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t got = 0; (got = read(ends[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(got));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return {};
+    std::stringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        if (line.rfind("tables ", 0) == 0)
+            tables = line.substr(7);
+        else
+            figures.push_back(std::atof(line.c_str()));
+    }
+    return figures;
+}
+
+// The variants to run: as asked, else every one the processor runs and the dispatcher's choice.
+std::vector<std::string> Variants(const Options& options)
+{
+    using sigkit::kernels::Isa;
+    std::vector<std::string> all;
+    for (Isa isa : {Isa::Scalar, Isa::Avx2, Isa::Avx512})
+        if (const sigkit::kernels::KernelTable* table = sigkit::kernels::TableFor(isa))
+            all.push_back(table->name);
+    all.push_back("auto");
+    if (options.variants.empty())
+        return all;
+    std::vector<std::string> chosen;
+    for (const std::string& v : options.variants)
+        if (std::find(all.begin(), all.end(), v) != all.end())
+            chosen.push_back(v);
+    return chosen;
+}
+
+// The target for a workload's ratio to GNU Radio's best row.
+double Target(const std::string& workload)
+{
+    if (workload.rfind("W-RS", 0) == 0)
+        return 1.3;
+    if (workload == "W-HB")
+        return 2.0;
+    return 1.0;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const Options options = Parse(argc, argv);
+    if (options.child)
+        return ChildRound(options);
     const long cpus = sysconf(_SC_NPROCESSORS_ONLN);
     const int cpu = options.cpu >= 0 ? options.cpu : static_cast<int>(std::max(1L, cpus) - 1);
     cpu_set_t set;
@@ -535,43 +696,57 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot pin to core %d: %s\n", cpu, std::strerror(errno));
     if (options.wholeProcess)
         StartSpawner();
+    const std::vector<std::string> variants = Variants(options);
 
+    // One row per workload, quality and variant; the rows of a variant in StageRuns' order.
     std::vector<Row> rows;
-    std::vector<InProcess> runs;
+    std::vector<std::size_t> rowOf; // [variant][stage run] -> row, flattened
+    std::size_t stageRuns = 0;
     for (const Workload& w : Workloads())
         for (int q = 0; q < (w.qualities ? 3 : 1); ++q)
         {
             if (!options.only.empty() && options.only != w.key)
                 continue;
-            Row row;
-            row.section = "stage";
-            row.workload = w.key;
-            row.N = w.qualities ? sigkit::QualityToDesign(q).taps : sigkit::kHilbertTapCount;
-            row.quality = w.qualities ? QualityWord(q) : "-";
-            row.what = w.kind == Kind::FreqConv  ? "FreqConv"
-                       : w.kind == Kind::ReSampl ? "ReSampl"
-                       : w.kind == Kind::Hilbert
-                           ? "SpInv (real input)"
-                           : (w.kind == Kind::Am ? "AM_Demod AM" : "AM_Demod FM");
-            row.macsPerInput = MacsPerInput(w, q);
-            row.peerKey = std::string(w.key) + " " + std::to_string(row.N);
-            rows.push_back(row);
-            runs.push_back({w, q, MakeStage(w, q)});
+            ++stageRuns;
+            for (const std::string& variant : variants)
+            {
+                Row row;
+                row.section = "stage";
+                row.workload = w.key;
+                row.N = w.qualities ? sigkit::QualityToDesign(q).taps : sigkit::kHilbertTapCount;
+                row.quality = w.qualities ? QualityWord(q) : "-";
+                row.what = StageName(w);
+                row.macsPerInput = MacsPerInput(w, q);
+                row.peerKey = std::string(w.key) + " " + std::to_string(row.N);
+                row.variant = variant;
+                rows.push_back(row);
+            }
         }
+    rowOf.resize(variants.size() * stageRuns);
+    for (std::size_t k = 0; k < stageRuns; ++k)
+        for (std::size_t v = 0; v < variants.size(); ++v)
+            rowOf[v * stageRuns + k] = k * variants.size() + v;
 
-    // Rounds: every in-process row once per round, so that foreign load spreads over all.
-    std::fprintf(stderr, "in process: %zu rows x %d rounds\n", runs.size(), options.rounds);
-    const Ceiling firstCeiling = MeasureCeiling(1);
-    (void)firstCeiling;
+    // Rounds: every variant's process once per round, so that foreign load spreads over all.
+    std::fprintf(stderr, "in process: %zu rows x %zu variants x %d rounds\n", stageRuns,
+                 variants.size(), options.rounds);
     std::vector<double> ceilings;
+    std::map<std::string, std::string> tablesOf;
     for (int r = 0; r < options.rounds; ++r)
     {
         ceilings.push_back(MeasureCeiling(1).macs);
-        for (std::size_t i = 0; i < runs.size(); ++i)
+        for (std::size_t v = 0; v < variants.size(); ++v)
         {
-            if (r == 0)
-                TimeInProcess(runs[i], options.seconds / 4); // warm-up, past the start-up
-            rows[i].figures.push_back(TimeInProcess(runs[i], options.seconds));
+            std::string tables;
+            const std::vector<double> figures = RunChildRound(options, variants[v], tables);
+            if (figures.size() != stageRuns)
+            {
+                std::fprintf(stderr, "the %s round failed\n", variants[v].c_str());
+                continue;
+            }
+            tablesOf[variants[v]] = tables;
+            for (std::size_t k = 0; k < stageRuns; ++k)
+                rows[rowOf[v * stageRuns + k]].figures.push_back(figures[k]);
         }
     }
     const Ceiling ceiling{MeasureCeiling(1).unit, Median(ceilings)};
@@ -593,6 +768,7 @@ int main(int argc, char** argv)
                        : w->kind == Kind::ReSampl
                            ? (w->FdOut == 12000 ? "ReSampl Start (2 banks)" : "ReSampl Start")
                            : "AM_Demod Start";
+            row.variant = "auto";
             std::unique_ptr<sigkit::Stage> stage = MakeStage(*w, q);
             for (int r = 0; r < options.rounds; ++r)
             {
@@ -603,10 +779,14 @@ int main(int argc, char** argv)
             rows.push_back(row);
         }
 
-    // Whole process.
+    // Whole process, under each vector variant and the dispatcher's choice.
     std::string bigNote;
     if (options.wholeProcess)
     {
+        std::vector<std::string> processVariants;
+        for (const std::string& v : variants)
+            if (v != "scalar" || !options.variants.empty())
+                processVariants.push_back(v);
         mkdir(options.work.c_str(), 0755);
         // The files the peers give SoX: 60 s at 240 kHz, 300 s at 44.1 kHz, 6 s at 2.4 MHz.
         const auto framesFor = [](const Workload& w) {
@@ -638,26 +818,30 @@ int main(int argc, char** argv)
                 (!options.only.empty() && options.only != w.key))
                 continue;
             for (int q = 0; q < (w.qualities ? 3 : 1); ++q)
-            {
-                Row row;
-                row.section = "process";
-                row.workload = w.key;
-                row.N = w.qualities ? sigkit::QualityToDesign(q).taps : sigkit::kHilbertTapCount;
-                row.quality = w.qualities ? QualityWord(q) : "-";
-                row.what = "sigrun, 16-bit " + std::string(ComplexInput(w) ? "stereo" : "mono");
-                row.macsPerInput = MacsPerInput(w, q);
-                row.peerKey = w.key;
-                processRows.push_back(rows.size());
-                rows.push_back(row);
-                commands.emplace_back(fileFor(w), Answers(w, q));
-                frames.push_back(static_cast<double>(framesFor(w)));
-            }
+                for (const std::string& variant : processVariants)
+                {
+                    Row row;
+                    row.section = "process";
+                    row.workload = w.key;
+                    row.N =
+                        w.qualities ? sigkit::QualityToDesign(q).taps : sigkit::kHilbertTapCount;
+                    row.quality = w.qualities ? QualityWord(q) : "-";
+                    row.what = "sigrun, 16-bit " + std::string(ComplexInput(w) ? "stereo" : "mono");
+                    row.macsPerInput = MacsPerInput(w, q);
+                    row.peerKey = w.key;
+                    row.variant = variant;
+                    processRows.push_back(rows.size());
+                    rows.push_back(row);
+                    commands.emplace_back(fileFor(w), Answers(w, q));
+                    frames.push_back(static_cast<double>(framesFor(w)));
+                }
         }
         for (int r = 0; r < options.rounds; ++r)
             for (std::size_t k = 0; k < processRows.size(); ++k)
             {
-                const ProcessResult result = RunSigrun(commands[k].first, commands[k].second);
                 Row& row = rows[processRows[k]];
+                const ProcessResult result =
+                    RunSigrun(commands[k].first, commands[k].second, row.variant);
                 row.figures.push_back(result.ok ? frames[k] / result.cpuSeconds / 1e6 : 0.0);
                 row.rssKiB = std::max(row.rssKiB, result.rssKiB);
             }
@@ -705,8 +889,12 @@ int main(int argc, char** argv)
     time_t now = time(nullptr);
     char date[32];
     std::strftime(date, sizeof date, "%Y-%m-%dT%H:%MZ", std::gmtime(&now));
-    std::printf("# CPU: %s, %ld cores, pinned to core %d; kernels: %s; %s\n", CpuName().c_str(),
-                cpus, cpu, sigkit::kernels::Active().name, date);
+    std::printf("# CPU: %s, %ld cores, pinned to core %d; %s\n", CpuName().c_str(), cpus, cpu,
+                date);
+    for (const auto& [variant, tables] : tablesOf)
+        std::printf("# %-6s runs %s\n", variant.c_str(), tables.c_str());
+    std::printf("# auto = the dispatcher's choice (SIGKIT_ISA unset), measured afresh in each of "
+                "its processes\n");
     std::printf(
         "# ceiling: %s, %.1f GMAC/s (one core, same run); %%ceil = Msps x MAC/smp / ceiling\n",
         ceiling.unit, ceiling.macs / 1e9);
@@ -717,15 +905,17 @@ int main(int argc, char** argv)
         "#   multiply-adds per input as the processing defines them.\n",
         options.rounds);
     if (havePeers)
-        std::printf(
-            "# peers from %s: GNU Radio direct-form kernels (SoX default rate for sigrun rows)\n",
-            options.peers.c_str());
+        std::printf("# peers from %s: GNU Radio's best row (fir: direct form, fft: its FFT "
+                    "filter); SoX default rate for sigrun rows.\n"
+                    "# target: the ratio each stage row is to reach (met: +, short: -)\n",
+                    options.peers.c_str());
     else
         std::printf(
             "# no peer figures in %s (run ../shared/peers/run.sh first for the ratio columns)\n",
             options.peers.c_str());
-    std::printf("%-15s %5s %-7s %-25s %9s %8s %7s %8s %8s %7s\n", "workload", "N", "quality", "run",
-                "Msps", "MAC/smp", "%ceil", "RSS MiB", "peer", "ratio");
+    std::printf("%-15s %5s %-7s %-20s %-7s %9s %8s %7s %8s %12s %7s %7s\n", "workload", "N",
+                "quality", "run", "variant", "Msps", "MAC/smp", "%ceil", "RSS MiB", "peer", "ratio",
+                "target");
     std::string section;
     for (const Row& row : rows)
     {
@@ -743,27 +933,38 @@ int main(int argc, char** argv)
         std::string rss = "-";
         std::string peer = "-";
         std::string ratio = "-";
+        std::string target = "-";
         if (row.section != "start")
         {
             share = Format("%.0f%%", 100.0 * figure * 1e6 * row.macsPerInput / ceiling.macs);
             double reference = 0.0;
+            std::string which;
             if (row.section == "stage" && peers.gnuradio.count(row.peerKey) != 0)
+            {
                 reference = peers.gnuradio.at(row.peerKey);
+                which = " " + peers.gnuradioRow.at(row.peerKey);
+            }
             if (row.section == "process" && peers.sox.count(row.peerKey) != 0)
                 reference = peers.sox.at(row.peerKey);
             if (reference > 0.0)
             {
-                peer = Format("%.2f", reference);
+                peer = Format("%.2f", reference) + which;
                 ratio = Format("%.2fx", figure / reference);
+                if (row.section == "stage" && row.variant != "scalar")
+                {
+                    const double goal = Target(row.workload);
+                    target = Format(">=%.1f", goal) + (figure / reference >= goal ? "+" : "-");
+                }
             }
         }
         if (row.section == "process")
             rss = Format("%.1f", row.rssKiB / 1024.0);
-        std::printf("%-15s %5d %-7s %-25s %9s %8s %7s %8s %8s %7s\n", row.workload.c_str(), row.N,
-                    row.quality.c_str(), row.what.c_str(),
+        std::printf("%-15s %5d %-7s %-20s %-7s %9s %8s %7s %8s %12s %7s %7s\n",
+                    row.workload.c_str(), row.N, row.quality.c_str(), row.what.c_str(),
+                    row.variant.c_str(),
                     Format(row.section == "start" ? "%.3f" : "%.2f", figure).c_str(),
                     row.section == "start" ? "-" : Format("%.1f", row.macsPerInput).c_str(),
-                    share.c_str(), rss.c_str(), peer.c_str(), ratio.c_str());
+                    share.c_str(), rss.c_str(), peer.c_str(), ratio.c_str(), target.c_str());
     }
     if (!bigNote.empty())
         std::printf("%s\n", bigNote.c_str());

@@ -7,6 +7,7 @@
 #include "Pass.h"
 #include "Progress.h"
 #include "platform/Files.h"
+#include "platform/Signals.h"
 #include "platform/Terminal.h"
 
 #include <cstdio>
@@ -107,11 +108,21 @@ int Batch::Run()
     const int usable = plan.Check(input);
     if (usable != kExitSuccess)
         return usable;
+    // From the first output on, a stop signal ends the batch where nothing is half done: the file
+    // being processed is the last.
+    const platform::StopSignals stopSignals;
     for (std::size_t i = 0; i < line.inputs.size(); ++i)
     {
-        if (Process(plan, i) != kExitSuccess)
-            status = kExitFailed;
+        if (const int signal = platform::StopSignal(); signal != 0)
+            return Fail(kExitSignal + signal, std::string("interrupted by ") +
+                                                  platform::SignalName(signal) + " before " +
+                                                  Quoted(line.inputs[i]));
+        const int processed = Process(plan, i);
         input.Close();
+        if (processed >= kExitSignal)
+            return processed;
+        if (processed != kExitSuccess)
+            status = kExitFailed;
     }
     return status;
 }
@@ -162,7 +173,8 @@ int Batch::Process(BatchPlan& plan, std::size_t i)
                               platform::FileSize(input.Name()), FrameBytes(input.Description()));
     PassCounts counts;
     const double started = platform::SteadySeconds();
-    const int status = RunPass(binding, line.settings, input, outputName, progress, &counts);
+    const int status =
+        RunPass(binding, line.settings, input, outputName, line.noClobber, progress, &counts);
     const double seconds = platform::SteadySeconds() - started;
     if (status != kExitSuccess)
         return status;
@@ -195,6 +207,9 @@ int Batch::Describe(const std::string& name)
     std::printf("%s: %s, %u bits, %s, %u Hz, %s\n", input.Name(), FormatText(d).c_str(),
                 static_cast<unsigned>(d.bitsPerSample), ChannelsText(d).c_str(),
                 static_cast<unsigned>(d.sampleRate), LengthText(d, bytes).c_str());
+    const std::string early = input.EndedEarly();
+    if (!early.empty())
+        Warn(early);
     return kExitSuccess;
 }
 

@@ -7,6 +7,7 @@
 #include "ProcessingModes.h"
 #include "Progress.h"
 #include "platform/Files.h"
+#include "platform/Signals.h"
 #include "platform/Terminal.h"
 
 #include <cstdio>
@@ -36,10 +37,12 @@ const char* ResolutionText(uint16_t bits)
     }
 }
 
-void FinalPause()
+// The closing pause; result: status, or the status of a stop signal that ended the pause.
+int FinalPause(int status)
 {
     std::fflush(stdout);
     platform::PauseForKey();
+    return platform::StopSignal() != 0 ? kExitSignal + platform::StopSignal() : status;
 }
 
 class Dialogue
@@ -128,9 +131,7 @@ int Dialogue::Run(int argc, char** argv)
     if (const char* why = UnsupportedReason(input.Description(), false))
     {
         Say("Current format of file is not supported\n\n");
-        status = Fail(kExitFailed, Quoted(input.Name()) + " " + why);
-        FinalPause();
-        return status;
+        return FinalPause(Fail(kExitFailed, Quoted(input.Name()) + " " + why));
     }
     Report();
     long choice = 0;
@@ -146,8 +147,7 @@ int Dialogue::Run(int argc, char** argv)
     // Final release: the reading block, then the library, then the pause.
     input.Close();
     binding.Unload();
-    FinalPause();
-    return kExitSuccess;
+    return FinalPause(kExitSuccess);
 }
 
 // Asks the mode's values, names the output beside the input and runs the pass, showing the
@@ -184,7 +184,9 @@ int Dialogue::RunMode(int mode)
         return Fail(kExitUsage, "output " + Quoted(outputName) + " is the input file itself");
 
     CountOnStdout progress;
-    return RunPass(binding, settings, input, outputName, progress, nullptr);
+    // The answers are in: from here a stop signal leaves the output name as it was.
+    const platform::StopSignals stopSignals;
+    return RunPass(binding, settings, input, outputName, false, progress, nullptr);
 }
 
 // Reads one answer line, without its line end; the end of input gives an empty answer. False

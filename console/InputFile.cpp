@@ -63,6 +63,21 @@ bool InputFile::Next(const void*& block, int32_t& bytes)
     return bytes != 0;
 }
 
+std::string InputFile::EndedEarly() const
+{
+    uint64_t declared = 0;
+    uint64_t delivered = 0;
+    if (reader == nullptr || binding.readLength == nullptr ||
+        binding.readLength(reader, &declared, &delivered) != 1)
+        return "";
+    const uint64_t frame = description.blockAlign > 0 ? description.blockAlign : 1;
+    if (delivered / frame >= declared / frame)
+        return "";
+    return Quoted(name) +
+           " ends before the length its header declares: " + std::to_string(delivered / frame) +
+           " of " + std::to_string(declared / frame) + " samples were there";
+}
+
 const char* UnsupportedReason(const WavDescription& d, bool floatAccepted)
 {
     if (d.valid == 0)

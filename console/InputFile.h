@@ -32,6 +32,9 @@ public:
     const WavDescription& Description() const { return description; }
     // The next block of stored sample bytes, valid until the next call; false at the end.
     bool Next(const void*& block, int32_t& bytes);
+    // Once the data is read: a warning when it ended before the length its header declares (a
+    // recording cut off, a file truncated while it was read), "" otherwise.
+    std::string EndedEarly() const;
 
 private:
     const LibraryBinding& binding;

@@ -16,6 +16,10 @@ int LibraryBinding::Load()
     writeInit = library.Lookup<WavWriteInitFn>("wav_write_init");
     writeData = library.Lookup<WavWriteDataFn>("wav_write_data");
     writeFree = library.Lookup<WavWriteFreeFn>("wav_write_free");
+    writeNoReplace = library.Lookup<SigkitWavWriteNoReplaceFn>("sigkit_wav_write_no_replace");
+    writeFinish = library.Lookup<SigkitWavWriteFinishFn>("sigkit_wav_write_finish");
+    writeAbandon = library.Lookup<SigkitWavWriteAbandonFn>("sigkit_wav_write_abandon");
+    readLength = library.Lookup<SigkitWavReadLengthFn>("sigkit_wav_read_length");
     families.assign(static_cast<std::size_t>(ModeCount()), FamilyExports{});
     for (int mode = 1; mode <= ModeCount(); ++mode)
     {

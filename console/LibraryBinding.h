@@ -2,6 +2,7 @@
 
 #include "platform/DynamicLibrary.h"
 #include "sigkit.h"
+#include "sigkit_api.h"
 
 #include <string>
 #include <vector>
@@ -48,6 +49,12 @@ public:
     WavWriteInitFn writeInit = nullptr;
     WavWriteDataFn writeData = nullptr;
     WavWriteFreeFn writeFree = nullptr;
+    // The calls on the writing and reading handles that publish outputs exclusively, tell where
+    // the bytes of an output not published are, and tell an input that ended early.
+    SigkitWavWriteNoReplaceFn writeNoReplace = nullptr;
+    SigkitWavWriteFinishFn writeFinish = nullptr;
+    SigkitWavWriteAbandonFn writeAbandon = nullptr;
+    SigkitWavReadLengthFn readLength = nullptr;
 
 private:
     platform::DynamicLibrary library;

@@ -9,8 +9,9 @@ namespace sigrun {
 
 // Exit statuses of the program.
 inline constexpr int kExitSuccess = 0;
-inline constexpr int kExitUsage = 1;  // no input named, unusable options, an answer refused
-inline constexpr int kExitFailed = 2; // a file could not be read, processed or written
+inline constexpr int kExitUsage = 1;    // no input named, unusable options, an answer refused
+inline constexpr int kExitFailed = 2;   // a file could not be read, processed or written
+inline constexpr int kExitSignal = 128; // plus the number of the signal that stopped the run
 
 // Length of every name and answer buffer, terminator included.
 inline constexpr std::size_t kTextSize = SIGKIT_TEXT_SIZE;

@@ -1,5 +1,7 @@
 #include "OutputFile.h"
 
+#include "Messages.h"
+
 #include <cerrno>
 
 namespace sigrun {
@@ -11,12 +13,14 @@ int ErrorLeft()
     return errno != 0 ? errno : EIO;
 }
 
+// Room for the partial file's path: an output name and what is added to it.
+constexpr std::size_t kKeptCapacity = 2 * kTextSize;
+
 } // namespace
 
 OutputFile::~OutputFile()
 {
-    int ignored = 0;
-    Complete(ignored);
+    Abandon();
 }
 
 bool OutputFile::Create(const WavDescription& description, int& error)
@@ -25,6 +29,15 @@ bool OutputFile::Create(const WavDescription& description, int& error)
     if (binding.writeInit(description, &writer) == 1 && writer != nullptr)
         return true;
     writer = nullptr;
+    error = ErrorLeft();
+    return false;
+}
+
+bool OutputFile::NoReplace(int& error)
+{
+    errno = 0;
+    if (binding.writeNoReplace(writer) == 1)
+        return true;
     error = ErrorLeft();
     return false;
 }
@@ -38,16 +51,33 @@ bool OutputFile::Write(const void* block, int32_t bytes, int& error)
     return false;
 }
 
-bool OutputFile::Complete(int& error)
+OutputEnd OutputFile::Complete()
 {
+    OutputEnd end;
     if (writer == nullptr)
-        return true;
+        return end;
+    char kept[kKeptCapacity] = "";
     errno = 0;
-    const bool closed = binding.writeFree(writer) == 1;
+    end.published = binding.writeFinish(writer, kept, sizeof kept, &end.frames) == 1;
     writer = nullptr;
-    if (!closed)
-        error = ErrorLeft();
-    return closed;
+    if (!end.published)
+        end.error = ErrorLeft();
+    end.kept = kept;
+    return end;
+}
+
+OutputEnd OutputFile::Abandon()
+{
+    OutputEnd end;
+    if (writer == nullptr)
+        return end;
+    char kept[kKeptCapacity] = "";
+    errno = 0;
+    if (binding.writeAbandon(writer, kept, sizeof kept, &end.frames) != 1)
+        end.error = ErrorLeft();
+    writer = nullptr;
+    end.kept = kept;
+    return end;
 }
 
 } // namespace sigrun

@@ -3,27 +3,43 @@
 #include "LibraryBinding.h"
 
 #include <cstdint>
+#include <string>
 
 namespace sigrun {
 
-// One output WAV file, written through the library's writing block. Errors are the errno values
-// the block leaves (EIO when it leaves none).
+// What became of an output file at its end.
+struct OutputEnd
+{
+    bool published = false; // the output name holds the complete file
+    int error = 0;          // why not (errno; EEXIST: the name was taken in the no-replace mode)
+    std::string kept;       // where what was written is kept when not published ("": nowhere)
+    uint64_t frames = 0;    // sample frames published, or kept there
+};
+
+// One output WAV file, written through the library's writing block under a temporary name and
+// published under its own only when complete. Errors are the errno values the block leaves (EIO
+// when it leaves none).
 class OutputFile
 {
 public:
     explicit OutputFile(const LibraryBinding& binding) : binding(binding) {}
-    // Completes a file still open, as Complete does.
+    // Gives up a file still open, as Abandon does: nothing is published by accident.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Creates the file that the description names, with its format.
     bool Create(const WavDescription& description, int& error);
+    // From now on the file is published only where nothing holds its name.
+    bool NoReplace(int& error);
     // Appends a block of stored sample bytes; a count of 0 writes nothing.
     bool Write(const void* block, int32_t bytes, int& error);
-    // Completes the header and closes the file (wav_write_free). On a failure the file keeps
-    // what was written, with a true header.
-    bool Complete(int& error);
+    // Completes the header and publishes the file; when that fails, what was written is kept as
+    // the partial file (nothing, when the name was taken in the no-replace mode).
+    OutputEnd Complete();
+    // Gives up the file: the output name keeps what it held, what was written is kept, with a
+    // true header, as the partial file.
+    OutputEnd Abandon();
 
 private:
     const LibraryBinding& binding;

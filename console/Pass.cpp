@@ -3,7 +3,9 @@
 #include "ClipCounter.h"
 #include "OutputFile.h"
 #include "ProcessingModes.h"
+#include "platform/Signals.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace sigrun {
@@ -15,6 +17,7 @@ enum class PumpEnd
 {
     Drained,     // the input has no more samples
     WriteFailed, // the output took a block only in part
+    Stopped,     // a stop signal came
 };
 
 struct Pumped
@@ -27,7 +30,7 @@ struct Pumped
 
 // Every block of the input through the processing block into the output, by pointer and count;
 // the running input total is shown after each block. Each turn of the loop ends between blocks,
-// where nothing is half done.
+// where nothing is half done, and a stop signal ends the loop there.
 Pumped Pump(InputFile& input, ProcessingBlock& block, OutputFile& output, PassProgress& progress,
             ClipCounter* clips)
 {
@@ -36,7 +39,7 @@ Pumped Pump(InputFile& input, ProcessingBlock& block, OutputFile& output, PassPr
     int32_t inBytes = 0;
     const void* out = nullptr;
     int32_t outBytes = 0;
-    while (input.Next(in, inBytes))
+    while (platform::StopSignal() == 0 && input.Next(in, inBytes))
     {
         block.Process(in, inBytes, out, outBytes);
         if (!output.Write(out, outBytes, pumped.error))
@@ -54,6 +57,9 @@ Pumped Pump(InputFile& input, ProcessingBlock& block, OutputFile& output, PassPr
         progress.Show(pumped.bytesIn);
     }
     progress.Clear();
+    // A signal that came with the last block still stops the pass before the output is published.
+    if (pumped.end == PumpEnd::Drained && platform::StopSignal() != 0)
+        pumped.end = PumpEnd::Stopped;
     return pumped;
 }
 
@@ -68,10 +74,23 @@ void Count(const Pumped& pumped, const WavDescription& in, const WavDescription&
     counts.framesOut = out.blockAlign > 0 ? pumped.bytesOut / out.blockAlign : 0;
 }
 
+// Where an output that was not published left what was written, for the end of a message.
+std::string KeptText(const OutputEnd& end)
+{
+    if (end.kept.empty())
+        return "nothing written could be kept";
+    return "the " + std::to_string(end.frames) + " samples written are kept in " + Quoted(end.kept);
+}
+
+int StoppedStatus()
+{
+    return kExitSignal + platform::StopSignal();
+}
+
 } // namespace
 
 int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-            const char* outputName, PassProgress& progress, PassCounts* counts)
+            const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts)
 {
     const ModeRow& mode = Mode(settings.mode);
     std::string failure;
@@ -79,35 +98,52 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
         mode.start(binding.Family(settings.mode), settings, input.Description(), failure);
     if (block == nullptr)
         return Fail(kExitFailed, failure);
-    for (const auto& [address, name] : {std::pair{binding.writeInit != nullptr, "wav_write_init"},
-                                        {binding.writeData != nullptr, "wav_write_data"},
-                                        {binding.writeFree != nullptr, "wav_write_free"}})
+    for (const auto& [address, name] :
+         {std::pair{binding.writeInit != nullptr, "wav_write_init"},
+          {binding.writeData != nullptr, "wav_write_data"},
+          {binding.writeFinish != nullptr, "sigkit_wav_write_finish"},
+          {binding.writeAbandon != nullptr, "sigkit_wav_write_abandon"},
+          {binding.writeNoReplace != nullptr || !noReplace, "sigkit_wav_write_no_replace"}})
         if (!address)
             return Missing(name);
 
     const WavDescription description =
         OutputDescription(settings.mode, settings, input.Description(), outputName);
-    OutputFile output(binding);
+    const std::string output = Quoted(outputName);
+    OutputFile file(binding);
     int error = 0;
-    if (!output.Create(description, error))
-        return Fail(kExitFailed,
-                    "cannot create " + Quoted(outputName) + ": " + std::strerror(error));
+    if (!file.Create(description, error))
+        return Fail(kExitFailed, "cannot create " + output + ": " + std::strerror(error));
+    if (noReplace && !file.NoReplace(error))
+        return Fail(kExitFailed, "cannot create " + output + ": " + std::strerror(error));
 
     ClipCounter clips(description.formatTag, description.bitsPerSample);
-    const Pumped pumped =
-        Pump(input, *block, output, progress, counts != nullptr ? &clips : nullptr);
+    const Pumped pumped = Pump(input, *block, file, progress, counts != nullptr ? &clips : nullptr);
 
     // The processing block goes first, then the writing block completes the file's header.
     block->Release();
-    int closeError = 0;
-    const bool closed = output.Complete(closeError);
+    if (pumped.end == PumpEnd::Stopped)
+        return Fail(StoppedStatus(), std::string("interrupted by ") +
+                                         platform::SignalName(platform::StopSignal()) + ": " +
+                                         output + " left as it was; " + KeptText(file.Abandon()));
     if (pumped.end == PumpEnd::WriteFailed)
-        return Fail(kExitFailed, "cannot write " + Quoted(outputName) + ": " +
-                                     std::strerror(pumped.error) +
-                                     " (the file keeps what was written before)");
-    if (!closed)
-        return Fail(kExitFailed,
-                    "cannot complete " + Quoted(outputName) + ": " + std::strerror(closeError));
+        return Fail(kExitFailed, "cannot write " + output + ": " + std::strerror(pumped.error) +
+                                     "; it is left as it was; " + KeptText(file.Abandon()));
+    const OutputEnd end = file.Complete();
+    if (!end.published && noReplace && end.error == EEXIST)
+        return Fail(kExitFailed, "output " + output +
+                                     " was made by another run meanwhile and --no-clobber keeps "
+                                     "it; nothing of this run is kept");
+    if (!end.published)
+        return Fail(kExitFailed, "cannot complete " + output + ": " + std::strerror(end.error) +
+                                     "; it is left as it was; " + KeptText(end));
+    if (platform::StopSignal() != 0)
+        return Fail(StoppedStatus(), std::string("interrupted by ") +
+                                         platform::SignalName(platform::StopSignal()) + " once " +
+                                         output + " was complete");
+    const std::string early = input.EndedEarly();
+    if (!early.empty())
+        Warn(early);
     if (counts != nullptr)
         Count(pumped, input.Description(), description, clips, *counts);
     return kExitSuccess;

@@ -28,10 +28,16 @@ struct PassCounts
 
 // Processes the open input into the file outputName as the settings' mode says: creates the
 // mode's processing block and the output file, pumps every block of the input through both and
-// frees them, the processing block first. Failures are reported on stderr. counts, when given,
-// receives what was counted (the clipped samples only then). Result: an exit status
-// (kExitSuccess when the output file is complete).
+// frees them, the processing block first; the output is published under its name only when
+// complete (with noReplace, only where nothing holds the name by then).
+//
+// A stop signal (platform::StopSignal, looked at between blocks), a write that fails or a
+// publication that fails leaves the output name as it was; what was written is kept as the
+// partial file, which the one stderr line about it names with its samples. An input that ended
+// before its header's length is warned of. counts, when given, receives what was counted (the
+// clipped samples only then). Result: an exit status (kExitSuccess when the output is published,
+// kExitSignal + n after stop signal n).
 int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-            const char* outputName, PassProgress& progress, PassCounts* counts);
+            const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts);
 
 } // namespace sigrun

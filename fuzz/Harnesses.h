@@ -17,5 +17,9 @@ void SpectrumOfFile(const uint8_t* data, std::size_t size);
 void WavReadExports(const uint8_t* data, std::size_t size);
 // The bytes as a parameter record and sample blocks for every processing family.
 void ProcessingExports(const uint8_t* data, std::size_t size);
+// The bytes as a sigkit_ configuration record and float blocks through a processing object.
+void ApiProcessing(const uint8_t* data, std::size_t size);
+// The bytes as a file behind sigkit_wav_open / sigkit_wav_read.
+void ApiWavRead(const uint8_t* data, std::size_t size);
 
 } // namespace sigfuzz

@@ -19,6 +19,8 @@ declare -A seeds=(
     [fuzz_wav_read]=wav
     [fuzz_spectrum]=wav
     [fuzz_processing]=processing
+    [fuzz_api]=api
+    [fuzz_api_wav]=wav
 )
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${!seeds[@]}")

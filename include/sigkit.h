@@ -131,7 +131,8 @@ typedef struct WavWriteHandle WavWriteHandle;
  * other than 8, 16, 24 or 32 bits for PCM or 32 for float, rate 0). wav_write_data returns 0 when
  * not all bytes reached the file and wav_write_free returns 0 when completing, closing or
  * publishing the file failed; the output name then keeps what it held, and what was written is
- * kept with a true header as NAME.partial.wav beside it (see sigkit_api.h).
+ * kept with a true header as NAME.partial.wav beside it (nothing is kept by a writer in the
+ * no-replace mode that found the name taken; see sigkit_api.h).
  * ------------------------------------------------------------------------------------------- */
 
 typedef int32_t (*BlockInitFn)(BlockParams params, BlockHandle** handle);

@@ -1,36 +1,378 @@
 /*
- * sigkit_api.h - the sigkit_ interface of libsigkit, beside the 24 exports of sigkit.h.
+ * sigkit_api.h - the versioned C interface of libsigkit: processing objects over float streams
+ * and whole-file WAV helpers; at the end, the calls on the WAV handles of sigkit.h.
  *
- * Functions here work on the handles of sigkit.h. They answer 1 for success and 0 for a failure,
- * with errno set to say why.
+ * Conventions
+ *   - Every function returns a status (enum sigkit_status: 0 success, negative failure) unless
+ *     it is a plain query documented otherwise; sigkit_strerror() gives its text. Nothing is
+ *     reported through errno, and the library keeps no global state: objects are independent
+ *     of each other, and two threads may use two objects at once (one object: one thread at a
+ *     time). The calls on the handles of sigkit.h (the last section) keep that header's
+ *     conventions instead: 1 for success, 0 for a failure with errno set.
+ *   - Records passed in start with their own size (set it to sizeof the record, or let the
+ *     _init function do it). The library accepts every size from the first published one up; a
+ *     record larger than the library knows is accepted only when the bytes it does not know are
+ *     all zero.
+ *   - Buffers belong to the caller. Counts are frames: a real frame is `channels` floats, a
+ *     complex frame is one I/Q pair (two floats, I first).
+ *   - Samples are 32-bit floats at full scale 1.0: the WAV helpers map each integer encoding's
+ *     range onto -1.0 .. 1.0 and back. The six original processing kinds process the floats as
+ *     given (their filters and gains are linear, so full scale in is full scale out; the
+ *     original demodulators' outputs follow their formulas times the gain). The receivers give
+ *     audio whose level does not depend on the input's: see enum sigkit_kind.
  *
  * Valid C (C11) and C++.
  */
 #ifndef SIGKIT_API_H
 #define SIGKIT_API_H
 
+#include <stddef.h>
+#include <stdint.h>
+
 #include "sigkit.h"
+#include "sigkit_version.h"
 
 #ifdef __cplusplus
 extern "C" {
+#define SIGKIT_API_STATIC_ASSERT(cond, msg) static_assert(cond, msg)
+#else
+#define SIGKIT_API_STATIC_ASSERT(cond, msg) _Static_assert(cond, msg)
 #endif
+
+#if defined(SIGKIT_BUILDING_LIBRARY)
+#define SIGKIT_PUBLIC __attribute__((visibility("default")))
+#else
+#define SIGKIT_PUBLIC
+#endif
+
+/* ---------------------------------------------------------------------------------------------
+ * Version and errors
+ * ------------------------------------------------------------------------------------------- */
+
+/* The library's version as "MAJOR.MINOR.PATCH"; the numbers too where the pointers are not
+ * null. Compare with SIGKIT_VERSION_MAJOR etc. of the header a program was built with. */
+SIGKIT_PUBLIC const char* sigkit_version(int* major, int* minor, int* patch);
+
+enum sigkit_status
+{
+    SIGKIT_OK = 0,
+    SIGKIT_E_NULL = -1,             /* a required pointer is null */
+    SIGKIT_E_INVALID = -2,          /* an argument or field is out of its range */
+    SIGKIT_E_RECORD_SIZE = -3,      /* a record's size is not one this library takes */
+    SIGKIT_E_UNKNOWN_KIND = -4,     /* no processing kind has this number */
+    SIGKIT_E_BAD_RATE = -5,         /* a rate is not positive and finite, or the ratio not usable */
+    SIGKIT_E_BUFFER_TOO_SMALL = -6, /* the output buffer cannot take the most a call can make */
+    SIGKIT_E_NO_MEMORY = -7,
+    SIGKIT_E_IO = -8,             /* reading or writing a file failed */
+    SIGKIT_E_FORMAT = -9,         /* not a WAV file, or an encoding this library cannot use */
+    SIGKIT_E_EXISTS = -10,        /* the output exists and replacing it was not allowed */
+    SIGKIT_E_STATE = -11,         /* not allowed now (processing after flush without reset) */
+    SIGKIT_E_OVERFLOW = -12,      /* a count or size beyond what can be represented */
+    SIGKIT_E_NOT_AVAILABLE = -13, /* the kind or feature is not available in this version */
+    SIGKIT_E_FREQUENCY = -14,     /* a frequency outside the band the input holds */
+    SIGKIT_E_CHANNELS = -15,      /* a channel count the kind or encoding does not take */
+    SIGKIT_E_NOT_FOUND = -16,     /* no such file or folder */
+    SIGKIT_E_PERMISSION = -17,    /* the file system refused access */
+    SIGKIT_E_NO_SPACE = -18,      /* the device or the file's size limit is full */
+    SIGKIT_E_INTERNAL = -19       /* an unexpected failure inside the library */
+};
+
+/* A short English text for a status; "unknown status" for numbers that are none. Never null. */
+SIGKIT_PUBLIC const char* sigkit_strerror(int status);
+
+/* ---------------------------------------------------------------------------------------------
+ * Processing kinds and their configuration
+ * ------------------------------------------------------------------------------------------- */
+
+enum sigkit_kind
+{
+    /* The six original kinds: the same processing as the exports of sigkit.h. */
+    SIGKIT_KIND_IQ2R = 1,       /* real -> I/Q at half the rate, or I/Q -> real at twice it */
+    SIGKIT_KIND_RESAMPLE = 2,   /* shift `frequency` to 0 Hz, low-pass, change to `output_rate` */
+    SIGKIT_KIND_CONVERT = 3,    /* shift `frequency` to 0 Hz, keep `band` Hz, same rate */
+    SIGKIT_KIND_INVERT = 4,     /* spectral inversion */
+    SIGKIT_KIND_AM_CLASSIC = 5, /* envelope over its running mean, less 1, at `output_rate` */
+    SIGKIT_KIND_FM_CLASSIC = 6, /* minus the sine of the phase step, at `output_rate` */
+    /* The chains. Their output is aligned: output frame k stands for input time
+     * k / output_rate (every filter's delay compensated), and after the flush N input frames
+     * have given round(N * output_rate / input_rate) output frames. Any split of the input into
+     * calls gives the same bits. */
+    SIGKIT_KIND_RATE = 7,    /* rate change to `output_rate` (0: input_rate), no shift: real
+                                frames of any channel count stay real, I/Q stays I/Q */
+    SIGKIT_KIND_CHANNEL = 8, /* the channel of `band` Hz (above 0) centred on `frequency` moved
+                                to 0 Hz, kept by designed filters (flat to 0.01 dB, stop band
+                                from a tenth of the band beyond its edge) and decimated to
+                                `output_rate` (0: the lowest convenient rate that holds it);
+                                I/Q out. Real input (one channel) needs the band clear of 0 Hz
+                                and of input_rate/2 by 0.6 band, or SIGKIT_E_FREQUENCY */
+    /* Receivers: I/Q in, mono audio at `output_rate` (0: 48000 Hz) out, the carrier at
+     * `frequency`; the channel must lie within +-input_rate/2 (else SIGKIT_E_FREQUENCY). Their
+     * filters stop 100 dB down whatever `quality` says. `gain` multiplies the audio after the
+     * gain control. `band` 0 selects the kind's channel: */
+    SIGKIT_KIND_AM = 9,   /* 10 kHz; 100 % modulation gives -1 dBFS (agc: the carrier level
+                             divided out, 5 ms look-ahead attack, 20 dB/s decay, at most 60 dB;
+                             off: scaled for a carrier at half full scale) */
+    SIGKIT_KIND_FM = 10,  /* narrow-band FM: 12.5 kHz, audio to 3 kHz; `deviation` (0: 5 kHz)
+                             gives -1 dBFS; a squelch mutes a channel without carrier */
+    SIGKIT_KIND_WFM = 11, /* broadcast FM, mono: 200 kHz, audio to 15 kHz, deviation 75 kHz,
+                             de-emphasis `deemphasis_us` (50 from sigkit_config_init; 0 none) */
+    SIGKIT_KIND_USB = 12, /* the audio band audio_low .. audio_high (0: 300, 2700 Hz) above the
+                             carrier; `band`, when not 0, sets its width from audio_low */
+    SIGKIT_KIND_LSB = 13, /* the same below the carrier */
+    SIGKIT_KIND_CW = 14,  /* `band` (0: 500 Hz) around the carrier, heard at `cw_pitch` Hz */
+    /* A kind whose number and fields are fixed now; it answers SIGKIT_E_NOT_AVAILABLE until the
+     * library version that brings it (sigkit_kind_available tells). */
+    SIGKIT_KIND_SPECTRUM = 15 /* power spectra: frames of `fft_size` values in dB */
+};
+#define SIGKIT_KIND_FIRST SIGKIT_KIND_IQ2R
+#define SIGKIT_KIND_LAST SIGKIT_KIND_SPECTRUM
+
+/* The original kinds: filters of 101, 301, 1001 taps (BEST as HIGH). RATE and CHANNEL: stop
+ * bands 80, 100, 120, 140 dB down. The receivers ignore it. */
+enum sigkit_quality
+{
+    SIGKIT_QUALITY_LOW = 0,
+    SIGKIT_QUALITY_MEDIUM = 1,
+    SIGKIT_QUALITY_HIGH = 2,
+    SIGKIT_QUALITY_BEST = 3
+};
+
+/* The kind's short name ("iq2r", "resample", "convert", "invert", "am-classic", "fm-classic",
+ * "rate", "channel", "am", "fm", "wfm", "usb", "lsb", "cw", "spectrum"), or null for a number
+ * that is no kind. */
+SIGKIT_PUBLIC const char* sigkit_kind_name(int kind);
+/* 1 when this library can create the kind, 0 otherwise. */
+SIGKIT_PUBLIC int sigkit_kind_available(int kind);
+
+/* What a processing object does. Rates and frequencies in Hz; frequencies are offsets from the
+ * centre of the recording (negative below it). Fields that a kind does not use are ignored. A
+ * value of 0 where a default is named selects that default. */
+typedef struct sigkit_config
+{
+    uint32_t size;         /* sizeof(sigkit_config) as the caller knows it */
+    int32_t kind;          /* enum sigkit_kind */
+    double input_rate;     /* Hz, frames per second of the input; above 0 */
+    int32_t complex_input; /* 1: frames are I/Q pairs; 0: real samples */
+    int32_t channels;      /* real input: floats per frame (RATE: 1 .. 1024; others: 1);
+                              complex: 1 */
+    double frequency;      /* Hz, moved to 0 Hz; within +-input_rate/2 */
+    double band;           /* Hz, width kept; CONVERT: 0 = the whole input band; receivers: see
+                              enum sigkit_kind */
+    double output_rate;    /* Hz; RESAMPLE, AM/FM_CLASSIC, RATE: 0 = input_rate; CHANNEL: 0 = the
+                              lowest convenient rate; receivers: 0 = 48000 */
+    double gain;           /* factor on the output (1 = unchanged); finite */
+    int32_t quality;       /* enum sigkit_quality */
+    int32_t agc;           /* AM, USB, LSB, CW: 1 automatic gain control (default), 0 off */
+    double deemphasis_us;  /* FM, WFM: de-emphasis time constant in microseconds, 0 = off */
+    double deviation;      /* FM, WFM: peak deviation in Hz giving -1 dBFS; 0 = the kind's */
+    double cw_pitch;       /* CW: beat tone in Hz (0: 700), the pitch of a carrier at
+                              `frequency` */
+    double audio_low;      /* USB, LSB: audio band in Hz (0: 300 .. 2700) */
+    double audio_high;
+    int32_t fft_size; /* SPECTRUM: points per transform; 0 = the kind's default */
+    int32_t average;  /* SPECTRUM: transforms averaged into one output frame; 0 = 1 */
+} sigkit_config;
+
+/* The first published size of sigkit_config: the smallest a caller may pass. */
+#define SIGKIT_CONFIG_SIZE_V1 112u
+
+SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_config) == 112, "sigkit_config is 112 bytes");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_config, input_rate) == 8, "sigkit_config.input_rate");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_config, frequency) == 24, "sigkit_config.frequency");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_config, quality) == 56, "sigkit_config.quality");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_config, deemphasis_us) == 64,
+                         "sigkit_config.deemphasis_us");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_config, fft_size) == 104, "sigkit_config.fft_size");
+
+/* Fills the record with the kind's defaults (size set, input_rate 48000, complex input, one
+ * channel, gain 1, quality HIGH, agc on, de-emphasis 50 us for WFM (0 for the other kinds), CW
+ * pitch 700 Hz, audio 300-2700 Hz, the rest 0). SIGKIT_E_UNKNOWN_KIND leaves the record
+ * untouched. */
+SIGKIT_PUBLIC int sigkit_config_init(sigkit_config* config, int kind);
+
+/* ---------------------------------------------------------------------------------------------
+ * Processing objects
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct sigkit_processor sigkit_processor; /* opaque */
+
+/* Makes a processing object from the configuration (read only during the call). On failure
+ * *processor is null. */
+SIGKIT_PUBLIC int sigkit_create(const sigkit_config* config, sigkit_processor** processor);
+
+/* The most frames one sigkit_process call with in_frames input frames can make; with 0, the
+ * most sigkit_flush can make. */
+SIGKIT_PUBLIC int sigkit_max_output(const sigkit_processor* processor, size_t in_frames,
+                                    size_t* out_frames);
+
+/* Takes all in_frames frames and writes what they complete to out (out_capacity frames of the
+ * output layout). When out_capacity is below sigkit_max_output(in_frames) the call takes
+ * nothing and answers SIGKIT_E_BUFFER_TOO_SMALL: output is never cut. *out_frames gets the
+ * frames written (0 on failure). in may be null when in_frames is 0. */
+SIGKIT_PUBLIC int sigkit_process(sigkit_processor* processor, const float* in, size_t in_frames,
+                                 float* out, size_t out_capacity, size_t* out_frames);
+
+/* Ends the stream: writes what the filters still hold, so that the output covers the input to
+ * its last frame (the original kinds: the output the same filters give for zeros behind the
+ * input). Afterwards only sigkit_reset or sigkit_destroy are accepted. */
+SIGKIT_PUBLIC int sigkit_flush(sigkit_processor* processor, float* out, size_t out_capacity,
+                               size_t* out_frames);
+
+/* Back to the state sigkit_create left: the next frame processed starts a new stream. */
+SIGKIT_PUBLIC int sigkit_reset(sigkit_processor* processor);
+
+/* Where the output stands in time against the input, in output frames: an event at input time
+ * t appears at output frame t * output_rate + latency. A constant of the object's
+ * configuration, whatever has been processed:
+ *   - the original kinds: their filters' delay less the start-up output they drop (fractional;
+ *     negative when they drop more than they delay);
+ *   - RATE, CHANNEL and the receivers: 0, their output being aligned. Their filters still
+ *     wait for later input before they complete an output frame: during a stream, the frames
+ *     due for the input so far that have not come yet are at most sigkit_max_output(p, 0), and
+ *     sigkit_flush gives them. */
+SIGKIT_PUBLIC int sigkit_latency(const sigkit_processor* processor, double* output_frames);
+
+/* The output's layout: complex (1 I/Q pairs, 0 real), floats per real frame, rate in Hz. Any
+ * pointer may be null. */
+SIGKIT_PUBLIC int sigkit_output_layout(const sigkit_processor* processor, int* complex_output,
+                                       int* channels, double* rate);
+
+/* Destroys the object; null is accepted and ignored. */
+SIGKIT_PUBLIC void sigkit_destroy(sigkit_processor* processor);
+
+/* ---------------------------------------------------------------------------------------------
+ * WAV files
+ * ------------------------------------------------------------------------------------------- */
+
+enum sigkit_encoding
+{
+    SIGKIT_ENCODING_U8 = 1,  /* unsigned 8-bit integer PCM, 128 = 0.0 */
+    SIGKIT_ENCODING_S16 = 2, /* signed integer PCM */
+    SIGKIT_ENCODING_S24 = 3,
+    SIGKIT_ENCODING_S32 = 4,
+    SIGKIT_ENCODING_F32 = 5, /* IEEE float */
+    SIGKIT_ENCODING_F64 = 6
+};
+
+/* Bits of sigkit_wav_info.metadata: which metadata fields hold a value. */
+#define SIGKIT_META_CENTRE_FREQUENCY 1u
+#define SIGKIT_META_START_TIME 2u
+
+/* What sigkit_wav_open found. */
+typedef struct sigkit_wav_info
+{
+    uint32_t size;           /* set by the caller: sizeof(sigkit_wav_info) */
+    int32_t encoding;        /* enum sigkit_encoding, by the container's width */
+    double rate;             /* Hz, frames per second */
+    int32_t channels;        /* samples per frame */
+    int32_t complex_samples; /* 1 for two channels: I and Q (this library's convention) */
+    uint64_t frames;         /* frames in the data */
+    int32_t valid_bits;      /* significant bits per sample (as declared, else the container's) */
+    uint32_t metadata;       /* SIGKIT_META_ bits: which fields below hold a value */
+    double centre_frequency; /* Hz, the recording's centre */
+    double start_time;       /* seconds since 1970-01-01 00:00 UTC of the first frame */
+} sigkit_wav_info;
+
+#define SIGKIT_WAV_INFO_SIZE_V1 56u
+SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_wav_info) == 56, "sigkit_wav_info is 56 bytes");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_wav_info, frames) == 24, "sigkit_wav_info.frames");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_wav_info, centre_frequency) == 40,
+                         "sigkit_wav_info.centre_frequency");
+
+typedef struct sigkit_wav_reader sigkit_wav_reader; /* opaque */
+
+/* Opens a WAV file (RIFF or RF64, PCM or float, plain or extensible) for reading and describes
+ * it in *info (whose size field the caller sets; a larger record gets its unknown bytes
+ * zeroed). On failure *reader is null. */
+SIGKIT_PUBLIC int sigkit_wav_open(const char* path, sigkit_wav_info* info,
+                                  sigkit_wav_reader** reader);
+/* Reads up to `frames` frames as floats at full scale 1.0 (channels floats per frame) into out.
+ * *got is 0 at the end of the data. */
+SIGKIT_PUBLIC int sigkit_wav_read(sigkit_wav_reader* reader, float* out, size_t frames,
+                                  size_t* got);
+/* Closes the file and destroys the reader; null is accepted. */
+SIGKIT_PUBLIC void sigkit_wav_close_reader(sigkit_wav_reader* reader);
+
+/* Bits of sigkit_wav_format.flags. */
+#define SIGKIT_WAV_NO_REPLACE 1u /* fail with SIGKIT_E_EXISTS where the path exists */
+
+/* What sigkit_wav_create writes. */
+typedef struct sigkit_wav_format
+{
+    uint32_t size;           /* sizeof(sigkit_wav_format) */
+    int32_t encoding;        /* enum sigkit_encoding */
+    double rate;             /* Hz, above 0 and below 2^32 */
+    int32_t channels;        /* 1 .. 1024 (2 for an I/Q recording) */
+    uint32_t flags;          /* SIGKIT_WAV_ bits */
+    uint32_t metadata;       /* SIGKIT_META_ bits of the fields below to write; this version
+                                writes none (SIGKIT_E_NOT_AVAILABLE unless 0) */
+    int32_t reserved;        /* 0 */
+    double centre_frequency; /* Hz */
+    double start_time;       /* seconds since 1970-01-01 00:00 UTC */
+} sigkit_wav_format;
+
+#define SIGKIT_WAV_SPEC_SIZE_V1 48u
+SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_wav_format) == 48, "sigkit_wav_format is 48 bytes");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_wav_format, centre_frequency) == 32,
+                         "sigkit_wav_format.centre_frequency");
+
+/* Fills the record: size set, 48000 Hz, the channels and encoding given, no flags. */
+SIGKIT_PUBLIC int sigkit_wav_format_init(sigkit_wav_format* shape, int encoding, double rate,
+                                         int channels);
+
+typedef struct sigkit_wav_writer sigkit_wav_writer; /* opaque */
+
+/* Starts a WAV file for `path`, written as the output files of this library are (see "Output
+ * files" below): under a hidden temporary name beside the path until sigkit_wav_close publishes
+ * it, so the path only ever holds a complete file. SIGKIT_WAV_NO_REPLACE: SIGKIT_E_EXISTS here
+ * when the path exists already, and the publication is exclusive. Files past 4 GiB become RF64. */
+SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_format* shape,
+                                    sigkit_wav_writer** writer);
+/* Appends frames (channels floats each, full scale 1.0). Integer encodings round to the
+ * nearest step (halves to even) and limit to the range, NaN as 0; floats are stored as they
+ * are. After a failure every later write fails the same way. */
+SIGKIT_PUBLIC int sigkit_wav_write(sigkit_wav_writer* writer, const float* in, size_t frames);
+/* Samples written so far that sit at either end of the integer range (where every value
+ * beyond it is put); float encodings count none. */
+SIGKIT_PUBLIC int sigkit_wav_clipped(const sigkit_wav_writer* writer, uint64_t* samples);
+/* Completes the header, closes and publishes the file under its path, and destroys the writer
+ * (also on failure). When anything failed, the path is left as it was and the samples that
+ * reached the disk stay in NAME.partial.wav, with a header declaring just those. With
+ * SIGKIT_WAV_NO_REPLACE, a path taken meanwhile (another writer published first) answers
+ * SIGKIT_E_EXISTS and leaves nothing of this writer behind. */
+SIGKIT_PUBLIC int sigkit_wav_close(sigkit_wav_writer* writer);
+/* Gives up the file: what was written stays in NAME.partial.wav with a true header, the path
+ * is left as it was, and the writer is destroyed. Null is accepted. */
+SIGKIT_PUBLIC int sigkit_wav_abandon(sigkit_wav_writer* writer);
 
 /* ---------------------------------------------------------------------------------------------
  * Output files
  *
- * wav_write_init writes under a temporary name beside the output (a dot, the output's file name,
- * a number, ".tmp"); its header says "length unknown" until the end, so that a process killed
- * while writing leaves a file every reader reads. wav_write_free completes the header and renames
- * the file onto the output name, replacing what held it (a link is replaced, never followed): the
- * output name only ever holds a complete file. When anything failed (a write, the disk full, the
- * completion, the publication), wav_write_free returns 0 with errno set, the output name keeps
- * what it held, and what was written is kept, with a true header, as NAME.partial.wav beside it
- * (NAME: the output name without ".wav").
+ * wav_write_init (and sigkit_wav_create) write under a temporary name beside the output (a dot,
+ * the output's file name, a number, ".tmp"); its header says "length unknown" until the end, so
+ * that a process killed while writing leaves a file every reader reads. wav_write_free completes
+ * the header and renames the file onto the output name, replacing what held it (a link is
+ * replaced, never followed): the output name only ever holds a complete file. When anything
+ * failed (a write, the disk full, the completion, the publication), wav_write_free returns 0 with
+ * errno set, the output name keeps what it held, and what was written is kept, with a true
+ * header, as NAME.partial.wav beside it (NAME: the output name without ".wav").
+ *
+ * The calls below work on the handles of sigkit.h and keep its conventions: 1 for success, 0 for
+ * a failure with errno set.
  * ------------------------------------------------------------------------------------------- */
 
 /* From now on the handle publishes only when nothing holds the output name: of two writers of
- * one name in this mode, one publishes and the other's wav_write_free fails with EEXIST. */
-SIGKIT_API int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle);
+ * one name in this mode, one publishes and the other's wav_write_free fails with EEXIST and
+ * removes what it wrote (this mode writes the output or nothing). */
+SIGKIT_PUBLIC int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle);
+
+/* wav_write_free that also tells what became of the bytes: frames receives the sample frames
+ * published, or, when the output could not be published, those kept in the partial file whose
+ * path partialPath (capacity bytes) receives ("" when nothing was kept, as after losing the name
+ * in the no-replace mode, or when the path does not fit). Either may be null. 1 published; 0 with
+ * errno telling why not. The handle is freed in every case. */
+SIGKIT_PUBLIC int32_t sigkit_wav_write_finish(WavWriteHandle* handle, char* partialPath,
+                                              size_t capacity, uint64_t* frames);
 
 /* Gives up the output: what was written is completed with a true header and kept as
  * NAME.partial.wav; the output name keeps what it held. The handle is freed in every case. After
@@ -39,23 +381,21 @@ SIGKIT_API int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle);
  * partialPath (capacity bytes) receives the partial file's path, frames the sample frames it
  * holds; either may be null. 0 when the partial file could not be made (partialPath then names
  * where the bytes are, "" when nowhere) or its path does not fit (ERANGE). */
-SIGKIT_API int32_t sigkit_wav_write_abandon(WavWriteHandle* handle, char* partialPath,
-                                            size_t capacity, uint64_t* frames);
-
-/* ---------------------------------------------------------------------------------------------
- * Input files
- * ------------------------------------------------------------------------------------------- */
+SIGKIT_PUBLIC int32_t sigkit_wav_write_abandon(WavWriteHandle* handle, char* partialPath,
+                                               size_t capacity, uint64_t* frames);
 
 /* The data bytes the input's header declares and the bytes wav_read_data has handed out so far,
  * so that a caller can tell, once the data is exhausted, an input that ended before its header's
  * length (a recording cut off, a file truncated while it was read). A header that declares no
  * length counts as declaring the bytes present when the file was opened. Either pointer may be
  * null. 0 (errno set) when no file was opened. */
-SIGKIT_API int32_t sigkit_wav_read_length(const WavReadHandle* handle, uint64_t* declaredBytes,
-                                          uint64_t* deliveredBytes);
+SIGKIT_PUBLIC int32_t sigkit_wav_read_length(const WavReadHandle* handle, uint64_t* declaredBytes,
+                                             uint64_t* deliveredBytes);
 
 /* Function types for callers that bind the library at run time. */
 typedef int32_t (*SigkitWavWriteNoReplaceFn)(WavWriteHandle* handle);
+typedef int32_t (*SigkitWavWriteFinishFn)(WavWriteHandle* handle, char* partialPath,
+                                          size_t capacity, uint64_t* frames);
 typedef int32_t (*SigkitWavWriteAbandonFn)(WavWriteHandle* handle, char* partialPath,
                                            size_t capacity, uint64_t* frames);
 typedef int32_t (*SigkitWavReadLengthFn)(const WavReadHandle* handle, uint64_t* declaredBytes,

@@ -47,6 +47,7 @@ constexpr double kMaxLag = 0.25; // s: the largest delay or advance of an output
 constexpr double kSweepAmplitude = 0.5;
 const double kFullScaleTone = std::pow(10.0, -1.0 / 20.0); // -1 dBFS
 constexpr double kThdTone = 997.0;                         // Hz
+constexpr double kCwBeat = 700.0;                          // Hz, the CW tone of every subject
 
 // Where a frequency lands at a rate: in [-rate/2, rate/2] for a complex signal, [0, rate/2] for
 // a real one.
@@ -421,6 +422,17 @@ Plan ReceiverPlan(const Case& c)
         plan.Add("1k", Shape::Steady, {{sign * 1000.0, 0.3, 0.0}, {-sign * 1700.0, 0.3, 0.0}}, 0.5);
         return plan;
     }
+    case Scenario::Cw: {
+        // Audio frequencies: the carrier sounds at the beat tone, the probe within the filter
+        // around it (every second tone below the carrier).
+        std::vector<Tone> probe = ToneSet(fractions, 0.4 * c.job.band, 0.05, true);
+        for (Tone& t : probe)
+            t.freq += kCwBeat;
+        plan.Add("probe", Shape::Probe, probe, 0.4);
+        plan.Add("1k", Shape::Steady, {{kCwBeat, 0.3, 0.0}, {kCwBeat + c.neighbour, 0.3, 0.0}},
+                 0.5);
+        return plan;
+    }
     case Scenario::FmPilot:
         plan.Add("probe", Shape::Probe, ToneSet(fractions, 15000.0, 0.05, false), 0.4);
         // The wanted tone at 997 Hz: 38 kHz lands on 10 kHz at 48 kHz, where the tenth harmonic
@@ -437,6 +449,9 @@ Plan ReceiverPlan(const Case& c)
     plan.Add("1k", Shape::Steady, {{1000.0, 1.0, 0.0}}, 0.5);
     if (c.scenario != Scenario::AmAdjacent)
         plan.Add("100", Shape::Steady, {{100.0, 1.0, 0.0}}, 0.5);
+    // Broadcast FM: how closely the de-emphasis follows its time constant, high in the band.
+    if (c.job.task == Task::WideFm)
+        plan.Add("10k", Shape::Steady, {{10000.0, 1.0, 0.0}}, 0.5);
     return plan;
 }
 
@@ -472,6 +487,10 @@ Signal Recording(const Case& c, const Plan& plan)
     case Scenario::Sideband:
         AddSideband(x, fin, fc, 1.0, [&plan](double t) { return plan.At(t); });
         break;
+    case Scenario::Cw:
+        // The plan's audio frequencies, less the beat: its 700 Hz is the carrier.
+        AddSideband(x, fin, fc - kCwBeat, 1.0, [&plan](double t) { return plan.At(t); });
+        break;
     default:
         break;
     }
@@ -494,8 +513,8 @@ void MeasureReceiver(const Case& c, const Subject& s, Row& row)
         response = [tau](double f) {
             return 1.0 / Complex(1.0, 2.0 * std::numbers::pi * std::abs(f) * tau);
         };
-    const GainFreedom freedom =
-        c.scenario == Scenario::Sideband ? GainFreedom::Complex : GainFreedom::Real;
+    const bool sideband = c.scenario == Scenario::Sideband || c.scenario == Scenario::Cw;
+    const GainFreedom freedom = sideband ? GainFreedom::Complex : GainFreedom::Real;
     const double delay =
         DelayFigure(row, "delay", out, plan.ProbeExpected(*plan.Find("probe"), response), freedom);
 
@@ -505,20 +524,22 @@ void MeasureReceiver(const Case& c, const Subject& s, Row& row)
     if (!SpanOf(plan, *plan.Find("1k"), out, delay, span))
         return;
     double level = 0.0;
-    if (c.scenario == Scenario::Sideband || c.scenario == Scenario::FmPilot ||
-        c.scenario == Scenario::AmAdjacent)
+    if (sideband || c.scenario == Scenario::FmPilot || c.scenario == Scenario::AmAdjacent)
     {
         // The wanted 1 kHz against the other tone as it comes out.
         const double other = c.scenario == Scenario::Sideband  ? 1700.0
+                             : c.scenario == Scenario::Cw      ? kCwBeat + c.neighbour
                              : c.scenario == Scenario::FmPilot ? Fold(38000.0, out.rate, false)
                                                                : 1300.0;
-        const double wanted = c.scenario == Scenario::FmPilot ? 997.0 : 1000.0;
+        const double wanted = c.scenario == Scenario::FmPilot ? 997.0
+                              : c.scenario == Scenario::Cw    ? kCwBeat
+                                                              : 1000.0;
         const ToneFitResult fit = FitTones(span, {wanted, other}, true);
         level = std::abs(fit.amplitude[0]);
         row.figures["level"] = Value(AmplitudeDb(level));
         row.figures["reject"] = Value(AmplitudeDb(level / std::abs(fit.amplitude[1])));
     }
-    if (c.scenario != Scenario::Sideband && c.scenario != Scenario::FmPilot)
+    if (!sideband && c.scenario != Scenario::FmPilot)
     {
         const Distortion d = MeasureDistortion(span, 1000.0, lo, top);
         level = d.amplitude;
@@ -532,6 +553,13 @@ void MeasureReceiver(const Case& c, const Subject& s, Row& row)
     {
         const ToneFitResult fit = FitTones(span, {100.0}, true);
         row.figures["low"] = Value(AmplitudeDb(std::abs(fit.amplitude[0]) / level));
+    }
+    const Segment* high = plan.Find("10k");
+    if (high != nullptr && level > 0.0 && SpanOf(plan, *high, out, delay, span))
+    {
+        const ToneFitResult fit = FitTones(span, {10000.0}, true);
+        const double expected = response ? std::abs(response(10000.0) / response(1000.0)) : 1.0;
+        row.figures["high"] = Value(AmplitudeDb(std::abs(fit.amplitude[0]) / level / expected));
     }
 }
 
@@ -660,6 +688,13 @@ std::vector<Case> AllCases()
         c.job.band = 2400;
         c.targets["reject"] = AtLeast(60.0);
     }
+    {
+        // A 500 Hz filter around the carrier, a second carrier 600 Hz above it.
+        Case& c = receiver("cw 48k 700", Scenario::Cw, 48000, Task::Cw, 12000, -6000);
+        c.job.band = 500;
+        c.neighbour = 600;
+        c.targets["reject"] = AtLeast(60.0);
+    }
     return cases;
 }
 
@@ -675,9 +710,9 @@ const std::vector<Column>& ColumnsOf(const std::string& group)
         {"delay", "delay smp", 3}, {"length", "length smp", 0},
     };
     static const std::vector<Column> receiver = {
-        {"level", "1kHz dBFS", 2}, {"thd", "THD %", 4},         {"thdn", "THD+N dB", 1},
-        {"sinad", "SINAD dB", 1},  {"low", "100Hz dB", 2},      {"reject", "reject dB", 1},
-        {"delay", "delay smp", 2}, {"length", "length smp", 0},
+        {"level", "1kHz dBFS", 2},  {"thd", "THD %", 4},       {"thdn", "THD+N dB", 1},
+        {"sinad", "SINAD dB", 1},   {"low", "100Hz dB", 2},    {"high", "10kHz dB", 2},
+        {"reject", "reject dB", 1}, {"delay", "delay smp", 2}, {"length", "length smp", 0},
     };
     if (group == "rate")
         return rate;
@@ -702,9 +737,12 @@ const char* LegendOf(const std::string& group)
                "the channel's centre, the worse side; delay and length as for rate changes.";
     return "1kHz: level of the 1 kHz tone (0 dBFS: a full-scale sine); THD: harmonics 2-9; "
            "THD+N and SINAD: residual from 20 Hz to min(Fout / 2, 15 kHz); 100Hz: level of 100 Hz "
-           "against 1 kHz at the same modulation (FM: after its de-emphasis); reject: the wanted "
+           "against 1 kHz at the same modulation (FM: after its de-emphasis); 10kHz: broadcast FM, "
+           "level of 10 kHz against 1 kHz over what the de-emphasis time constant gives (0: "
+           "exact); reject: the wanted "
            "1 kHz over the unwanted tone (38 kHz modulation where it lands, against 997 Hz; the "
-           "neighbour's 1.3 kHz; the other sideband's 1.7 kHz); delay: of the audio against the "
+           "neighbour's 1.3 kHz; the other sideband's 1.7 kHz; CW: the 700 Hz beat over a "
+           "carrier 600 Hz above); delay: of the audio against the "
            "modulation, in audio samples.";
 }
 

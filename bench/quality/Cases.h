@@ -24,6 +24,7 @@ enum class Scenario
     AmTone,     // one AM station: a probe, 1 kHz and 100 Hz, each at the case's depth
     AmAdjacent, // the wanted AM station and one 10 kHz above it, 10 dB stronger
     Sideband,   // a tone 1 kHz on the chosen side of the carrier, one 1.7 kHz on the other
+    Cw,         // a carrier (700 Hz beat) and another 600 Hz above it, outside the filter
 };
 
 // A target in words, and whether a figure meets it (none: stated in words only).

@@ -2,6 +2,9 @@
 
 #include "Text.h"
 #include "WavFloat.h"
+#include "chains/ChannelChain.h"
+#include "chains/RateChain.h"
+#include "chains/Receiver.h"
 #include "platform/Process.h"
 #include "sigkit.h"
 
@@ -130,6 +133,127 @@ Subject ClassicDemod(bool am)
     return s;
 }
 
+// ---- The receivers of this library, in process.
+
+// The receiver of the job's task over the whole input in blocks of 4096 frames, then its tail.
+Subject ReceiverSubject(const char* name, std::vector<Task> tasks)
+{
+    Subject s;
+    s.name = name;
+    s.tasks = std::move(tasks);
+    s.complexInput = true;
+    s.run = [](const Signal& in, const Job& job) {
+        RequireComplex(in);
+        using sigkit::chains::ReceiverMode;
+        sigkit::chains::ReceiverSettings settings;
+        settings.mode = job.task == Task::Am         ? ReceiverMode::Am
+                        : job.task == Task::NarrowFm ? ReceiverMode::Fm
+                        : job.task == Task::WideFm   ? ReceiverMode::Wfm
+                        : job.task == Task::Usb      ? ReceiverMode::Usb
+                        : job.task == Task::Lsb      ? ReceiverMode::Lsb
+                                                     : ReceiverMode::Cw;
+        settings.rateIn = in.rate;
+        settings.frequency = job.frequency;
+        settings.rateOut = job.outRate;
+        settings.band = job.band;
+        settings.deviation = job.deviation;
+        settings.deemphasis = job.deemphasis;
+        sigkit::chains::ReceiverStatus status = sigkit::chains::ReceiverStatus::Ok;
+        const auto receiver = sigkit::chains::Receiver::Create(settings, &status);
+        if (!receiver)
+            throw std::runtime_error(sigkit::chains::ReceiverStatusText(status));
+        constexpr int32_t kBlock = 4096;
+        Signal out;
+        out.rate = job.outRate;
+        std::vector<float> buffer(
+            static_cast<std::size_t>(std::max(receiver->MaxOutput(kBlock), receiver->MaxFlush())));
+        const std::size_t frames = in.Frames();
+        for (std::size_t at = 0; at < frames; at += kBlock)
+        {
+            const auto n = static_cast<int32_t>(std::min<std::size_t>(kBlock, frames - at));
+            const int32_t got = receiver->Process(in.samples.data() + 2 * at, n, buffer.data());
+            out.samples.insert(out.samples.end(), buffer.begin(), buffer.begin() + got);
+        }
+        const int32_t tail = receiver->Flush(buffer.data());
+        out.samples.insert(out.samples.end(), buffer.begin(), buffer.begin() + tail);
+        return out;
+    };
+    return s;
+}
+
+// ---- The new kinds, in this process as chains.
+
+constexpr const char* kQualityWords[] = {"low", "medium", "high", "best"};
+
+// Runs a chain over the whole input in calls of 4096 frames, then flushes it.
+Signal RunChain(sigkit::chains::Chain& chain, const Signal& in)
+{
+    const sigkit::chains::Layout layout = chain.Output();
+    Signal out;
+    out.rate = layout.rate;
+    out.channels = layout.channels;
+    out.complex = layout.complex;
+    const auto inFloats = static_cast<std::size_t>(chain.Input().channels);
+    const auto outFloats = static_cast<std::size_t>(layout.channels);
+    constexpr int32_t kBlock = 4096;
+    std::vector<float> block(
+        static_cast<std::size_t>(std::max(chain.MaxOutput(kBlock), chain.MaxFlush())) * outFloats);
+    const std::size_t frames = in.Frames();
+    for (std::size_t at = 0; at < frames; at += kBlock)
+    {
+        const auto n = static_cast<int32_t>(std::min<std::size_t>(kBlock, frames - at));
+        const int32_t made = chain.Process(in.samples.data() + at * inFloats, n, block.data());
+        out.samples.insert(out.samples.end(), block.begin(),
+                           block.begin() + static_cast<std::ptrdiff_t>(made * outFloats));
+    }
+    const int32_t tail = chain.Flush(block.data());
+    out.samples.insert(out.samples.end(), block.begin(),
+                       block.begin() + static_cast<std::ptrdiff_t>(tail * outFloats));
+    return out;
+}
+
+Subject RateKind(sigkit::dsp::Quality quality)
+{
+    Subject s;
+    s.name = std::string("rate ") + kQualityWords[static_cast<int>(quality)];
+    s.tasks = {Task::Rate};
+    s.complexInput = false; // real audio, like the peers
+    s.run = [quality](const Signal& in, const Job& job) {
+        sigkit::chains::RateRequest request;
+        request.input = {in.rate, in.channels, in.complex};
+        request.rateOut = job.outRate;
+        request.quality = quality;
+        sigkit::chains::ChainStatus status;
+        const auto chain = sigkit::chains::RateChain::Create(request, &status);
+        if (!chain)
+            throw std::runtime_error(status.text);
+        return RunChain(*chain, in);
+    };
+    return s;
+}
+
+Subject ChannelKind(sigkit::dsp::Quality quality)
+{
+    Subject s;
+    s.name = std::string("channel ") + kQualityWords[static_cast<int>(quality)];
+    s.tasks = {Task::Channel};
+    s.complexInput = true;
+    s.run = [quality](const Signal& in, const Job& job) {
+        sigkit::chains::ChannelRequest request;
+        request.input = {in.rate, in.channels, in.complex};
+        request.frequency = job.frequency;
+        request.band = job.band;
+        request.rateOut = job.outRate;
+        request.quality = quality;
+        sigkit::chains::ChainStatus status;
+        const auto chain = sigkit::chains::ChannelChain::Create(request, &status);
+        if (!chain)
+            throw std::runtime_error(status.text);
+        return RunChain(*chain, in);
+    };
+    return s;
+}
+
 // ---- Peers, as processes on float WAV files.
 
 struct FileExchange
@@ -245,7 +369,7 @@ std::vector<Subject> Peers(const PeerSetup& setup)
         {"GR quadrature_demod", "nbfm", {Task::NarrowFm}, true},
         {"GR wfm_rcv", "wfm", {Task::WideFm}, true},
         {"GR am_demod_cf", "am", {Task::Am}, true},
-        {"GR SSB chain", "ssb", {Task::Usb, Task::Lsb}, true},
+        {"GR SSB chain", "ssb", {Task::Usb, Task::Lsb, Task::Cw}, true},
     };
     for (const GrMode& m : modes)
     {
@@ -256,8 +380,10 @@ std::vector<Subject> Peers(const PeerSetup& setup)
         s.unavailable = gnuradio ? "" : noGnuradio;
         const std::string mode = m.mode;
         s.run = [files, mode](const Signal& in, const Job& job) {
-            const std::string which =
-                mode == "ssb" ? (job.task == Task::Usb ? "usb" : "lsb") : mode;
+            const std::string which = mode == "ssb" ? (job.task == Task::Usb   ? "usb"
+                                                       : job.task == Task::Lsb ? "lsb"
+                                                                               : "cw")
+                                                    : mode;
             const bool complexOut = which == "channel" || (which == "rational" && in.complex);
             return RunOnFiles(*files,
                               {files->setup.python, files->setup.scripts + "/gr_peer.py", which,
@@ -283,6 +409,14 @@ std::vector<Subject> AllSubjects(const PeerSetup& setup)
         all.push_back(Lpflt(quality));
     all.push_back(ClassicDemod(true));
     all.push_back(ClassicDemod(false));
+    all.push_back(ReceiverSubject("AmReceiver", {Task::Am}));
+    all.push_back(ReceiverSubject("FmReceiver", {Task::NarrowFm, Task::WideFm}));
+    all.push_back(ReceiverSubject("SsbReceiver", {Task::Usb, Task::Lsb, Task::Cw}));
+    using sigkit::dsp::Quality;
+    for (const Quality q : {Quality::Low, Quality::Medium, Quality::High, Quality::Best})
+        all.push_back(RateKind(q));
+    for (const Quality q : {Quality::High, Quality::Best})
+        all.push_back(ChannelKind(q));
     for (Subject& peer : Peers(setup))
         all.push_back(std::move(peer));
     return all;

@@ -23,6 +23,7 @@ enum class Task
     Am,
     Usb,
     Lsb,
+    Cw, // a carrier at `frequency` as a 700 Hz beat tone, `band` Hz kept around it
 };
 
 inline const char* TaskName(Task task)
@@ -43,6 +44,8 @@ inline const char* TaskName(Task task)
         return "usb";
     case Task::Lsb:
         return "lsb";
+    case Task::Cw:
+        return "cw";
     }
     return "?";
 }

@@ -1,7 +1,11 @@
 #include "platform/Terminal.h"
 
+#include "platform/Signals.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -30,6 +34,9 @@ void PauseForKey()
 {
     if (!IsInputTerminal())
         return;
+    // Caught from before the terminal leaves its mode until it is back in it: a stop signal ends
+    // the wait, and the terminal is restored all the same.
+    const StopSignals stopSignals;
     std::fputs("Press any key to continue . . . ", stdout);
     std::fflush(stdout);
     termios saved{};
@@ -42,8 +49,20 @@ void PauseForKey()
         keyMode.c_cc[VTIME] = 0;
         tcsetattr(STDIN_FILENO, TCSANOW, &keyMode);
     }
-    char key = 0;
-    [[maybe_unused]] const ssize_t got = read(STDIN_FILENO, &key, 1);
+    // Waits in short turns, so that a signal that came just before a turn is seen at the next.
+    while (StopSignal() == 0)
+    {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&input, 1, 200);
+        if (ready > 0)
+        {
+            char key = 0;
+            [[maybe_unused]] const ssize_t got = read(STDIN_FILENO, &key, 1);
+            break;
+        }
+        if (ready < 0 && errno != EINTR)
+            break;
+    }
     if (raw)
         tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     std::fputs("\r\n", stdout);

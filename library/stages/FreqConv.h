@@ -1,5 +1,6 @@
 #pragma once
 
+#include "dsp/filters/StreamFftFilter.h"
 #include "stages/StreamStage.h"
 #include "stages/filters/BlockFilter.h"
 #include "stages/filters/DualFir.h"
@@ -34,13 +35,17 @@ private:
     void Process(float* I, float* Q, int32_t pairs) override;
     std::size_t MostOutputs(std::size_t pairs) const override { return usable ? 2 * pairs : 0; }
     float ReportFrequency() const override { return Fn; }
-    // The band filter of the design: the direct form, kept from one Start to the next. Result:
-    // its taps.
+    // The band filter of the design: the direct form (kept from one Start to the next) where it
+    // costs less, else fast convolution fed whole hops (StreamFftFilter), whose outputs are the
+    // direct form's within its rounding (and the oscillator's fast form's), each later by a fixed
+    // delay that the start-up drops cover.
+    // The choice is a rule of the tap count alone, the same on every processor. Result: the taps.
     int32_t ChooseBandFilter(const FilterDesignChoice& design);
 
     bool usable = false;
-    std::unique_ptr<BlockFilter> filter;
-    DualFir* direct = nullptr;    // the filter, when it is the direct form
+    BlockFilter* filter = nullptr; // one of the two below
+    std::unique_ptr<DualFir> direct;
+    std::unique_ptr<StreamFftFilter> fast;
     std::vector<float> filteredI; // the filter's outputs of a part, kPart each
     std::vector<float> filteredQ;
 };

@@ -283,7 +283,17 @@ int32_t FileWAV_VeryFast::Close()
     }
     const int closed = EndWriting();
     if (closed == 0 && !writeFailed && names.Publish(noReplace) != 0)
-        NoteFailure(errno);
+    {
+        const int error = errno;
+        NoteFailure(error);
+        if (noReplace && error == EEXIST)
+        {
+            // Another writer published first: this one leaves nothing behind.
+            names.Discard();
+            partialFrames = 0;
+            return -1;
+        }
+    }
     if (closed != 0 || writeFailed)
     {
         KeepPartial();
@@ -298,6 +308,16 @@ int32_t FileWAV_VeryFast::Abandon()
         return -1;
     EndWriting();
     return KeepPartial() ? 0 : -1;
+}
+
+void FileWAV_VeryFast::Discard()
+{
+    if (!CanWrite() || sink == nullptr)
+        return;
+    ReleaseBytes();
+    openMode = 0;
+    partialFrames = 0;
+    names.Discard();
 }
 
 int FileWAV_VeryFast::EndWriting()

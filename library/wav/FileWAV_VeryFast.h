@@ -50,12 +50,17 @@ public:
     // When open for writing: patches the data size and the RIFF size.
     int32_t Finalize();
 
-    // Publishes only when nothing holds the output name yet (EEXIST otherwise).
+    // Publishes only when nothing holds the output name yet: Close fails with EEXIST otherwise,
+    // and removes what was written instead of keeping it (this mode writes the output or
+    // nothing).
     void SetNoReplace(bool on) { noReplace = on; }
     // Gives up a file open for writing: what was written is completed with a true header and
     // kept as the partial file; the output name is not touched. Result 0, or -1 when the partial
     // file could not be made (PartialPath then names where the bytes are, if anywhere).
     int32_t Abandon();
+    // Gives up a file open for writing and removes what was written; the output name is not
+    // touched.
+    void Discard();
     // Where a run that did not complete left its bytes ("" when nowhere), and the sample frames
     // they hold.
     const char* PartialPath() const { return names.Kept(); }

@@ -222,21 +222,35 @@ SIGKIT_API int32_t wav_write_free(WavWriteHandle* handle)
 {
     if (handle == nullptr)
         return -2;
-    int32_t result = 1;
-    if (handle->block != nullptr)
-    {
-        handle->block->Stop();
-        if (handle->block->Failed())
-            result = 0;
-    }
-    const int error = result == 0 ? handle->block->LastError() : 0;
-    delete handle;
-    if (result == 0)
-        errno = error != 0 ? error : EIO;
-    return result;
+    return sigkit_wav_write_finish(handle, nullptr, 0, nullptr);
 }
 
-SIGKIT_API int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle)
+SIGKIT_PUBLIC int32_t sigkit_wav_write_finish(WavWriteHandle* handle, char* partialPath,
+                                              size_t capacity, uint64_t* frames)
+{
+    if (partialPath != nullptr && capacity > 0)
+        partialPath[0] = '\0';
+    if (frames != nullptr)
+        *frames = 0;
+    if (handle == nullptr || handle->block == nullptr)
+    {
+        delete handle;
+        return Refuse(EINVAL);
+    }
+    sigkit::SaveWav& block = *handle->block;
+    block.Stop();
+    const bool failed = block.Failed();
+    const int error = block.LastError();
+    if (frames != nullptr)
+        *frames = block.PartialFrames();
+    // A path that does not fit leaves "" rather than another name.
+    if (failed && partialPath != nullptr)
+        sigkit::CopyText(partialPath, capacity, block.PartialPath());
+    delete handle;
+    return failed ? Refuse(error != 0 ? error : EIO) : 1;
+}
+
+SIGKIT_PUBLIC int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle)
 {
     if (handle == nullptr || handle->block == nullptr || !handle->block->IsOpen())
         return Refuse(EINVAL);
@@ -244,8 +258,8 @@ SIGKIT_API int32_t sigkit_wav_write_no_replace(WavWriteHandle* handle)
     return 1;
 }
 
-SIGKIT_API int32_t sigkit_wav_write_abandon(WavWriteHandle* handle, char* partialPath,
-                                            size_t capacity, uint64_t* frames)
+SIGKIT_PUBLIC int32_t sigkit_wav_write_abandon(WavWriteHandle* handle, char* partialPath,
+                                               size_t capacity, uint64_t* frames)
 {
     if (partialPath != nullptr && capacity > 0)
         partialPath[0] = '\0';
@@ -269,8 +283,8 @@ SIGKIT_API int32_t sigkit_wav_write_abandon(WavWriteHandle* handle, char* partia
     return fits ? 1 : Refuse(ERANGE);
 }
 
-SIGKIT_API int32_t sigkit_wav_read_length(const WavReadHandle* handle, uint64_t* declaredBytes,
-                                          uint64_t* deliveredBytes)
+SIGKIT_PUBLIC int32_t sigkit_wav_read_length(const WavReadHandle* handle, uint64_t* declaredBytes,
+                                             uint64_t* deliveredBytes)
 {
     if (declaredBytes != nullptr)
         *declaredBytes = 0;

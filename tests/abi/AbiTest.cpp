@@ -1,10 +1,13 @@
-// The library's boundary: record layouts as C sees them, and exactly the 24 exports and the
-// sigkit_ calls.
+// The library's boundary: record layouts as C sees them, and exactly the 24 original exports
+// plus the functions that sigkit_api.h declares.
 #include "sigkit.h"
+#include "sigkit_api.h"
 #include "support/Process.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <dlfcn.h>
 #include <set>
 #include <sstream>
@@ -21,12 +24,27 @@ const std::set<std::string> kExports = {
     "invert_init",   "invert_data",    "invert_free",    "wav_read_init",  "wav_read_data",
     "wav_read_free", "wav_write_init", "wav_write_data", "wav_write_free",
 };
-// The sigkit_ calls beside them (sigkit_api.h).
-const std::set<std::string> kSigkitCalls = {
-    "sigkit_wav_write_no_replace",
-    "sigkit_wav_write_abandon",
-    "sigkit_wav_read_length",
-};
+// The functions that the versioned header declares.
+std::set<std::string> ApiHeaderFunctions()
+{
+    const std::string header = sigtest::ReadFileBytes(SIGKIT_API_HEADER);
+    // Each declaration: SIGKIT_PUBLIC, the result type, the name right before its "(".
+    std::set<std::string> names;
+    for (std::size_t at = header.find("SIGKIT_PUBLIC "); at != std::string::npos;
+         at = header.find("SIGKIT_PUBLIC ", at + 1))
+    {
+        const std::size_t open = header.find('(', at);
+        if (open == std::string::npos || header.find(';', at) < open)
+            continue;
+        std::size_t begin = open;
+        while (begin > at && (std::isalnum(static_cast<unsigned char>(header[begin - 1])) ||
+                              header[begin - 1] == '_'))
+            --begin;
+        if (header.compare(begin, 7, "sigkit_") == 0)
+            names.insert(header.substr(begin, open - begin));
+    }
+    return names;
+}
 
 std::set<std::string> DefinedDynamicSymbols()
 {
@@ -55,9 +73,59 @@ TEST(Abi, RecordsHaveTheSameLayoutInC)
 
 TEST(Abi, LibraryExportsItsCFunctionsAndNothingElse)
 {
+    const std::set<std::string> api = ApiHeaderFunctions();
+    // The header is read right: the main functions of each part are among its names.
+    for (const char* name :
+         {"sigkit_version", "sigkit_strerror", "sigkit_config_init", "sigkit_create",
+          "sigkit_process", "sigkit_flush", "sigkit_destroy", "sigkit_wav_open", "sigkit_wav_read",
+          "sigkit_wav_create", "sigkit_wav_write", "sigkit_wav_close", "sigkit_wav_abandon",
+          "sigkit_wav_write_no_replace", "sigkit_wav_write_finish", "sigkit_wav_write_abandon",
+          "sigkit_wav_read_length"})
+        EXPECT_EQ(api.count(name), 1u) << name;
     std::set<std::string> expected = kExports;
-    expected.insert(kSigkitCalls.begin(), kSigkitCalls.end());
+    expected.insert(api.begin(), api.end());
     EXPECT_EQ(DefinedDynamicSymbols(), expected);
+}
+
+TEST(Abi, ApiRecordsHaveTheSameLayoutInC)
+{
+    EXPECT_EQ(sigkit_c_size_of(6), sizeof(sigkit_config));
+    EXPECT_EQ(sigkit_c_size_of(7), sizeof(sigkit_wav_info));
+    EXPECT_EQ(sigkit_c_size_of(8), sizeof(sigkit_wav_format));
+    EXPECT_EQ(sigkit_c_size_of(9), offsetof(sigkit_config, average));
+    EXPECT_EQ(sigkit_c_size_of(10), offsetof(sigkit_wav_info, start_time));
+    EXPECT_EQ(sizeof(sigkit_config), SIGKIT_CONFIG_SIZE_V1);
+    EXPECT_EQ(sizeof(sigkit_wav_info), SIGKIT_WAV_INFO_SIZE_V1);
+    EXPECT_EQ(sizeof(sigkit_wav_format), SIGKIT_WAV_SPEC_SIZE_V1);
+}
+
+TEST(Abi, SonameCarriesTheMajorVersion)
+{
+    const sigtest::ProcessResult r =
+        sigtest::RunProcess("/usr/bin/objdump", {"-p", SIGKIT_LIBRARY_PATH}, "");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("SONAME               libsigkit.so." +
+                         std::to_string(SIGKIT_VERSION_MAJOR) + "\n"),
+              std::string::npos)
+        << r.out;
+    // Nothing but the C and C++ runtimes is needed.
+    std::istringstream lines(r.out);
+    std::string line;
+    while (std::getline(lines, line))
+    {
+        if (line.find("NEEDED") != std::string::npos)
+        {
+            bool runtime = false;
+            for (const char* name : {"libc.so", "libm.so", "libstdc++.so", "libgcc_s.so",
+#ifdef SIGKIT_SANITIZED
+                                     // A sanitized build also needs the sanitizers' runtimes.
+                                     "libasan.so", "libubsan.so",
+#endif
+                                     "libc.so"})
+                runtime = runtime || line.find(name) != std::string::npos;
+            EXPECT_TRUE(runtime) << line;
+        }
+    }
 }
 
 TEST(Abi, SharedFunctionsAreOneAddress)

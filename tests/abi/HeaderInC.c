@@ -18,6 +18,16 @@ size_t sigkit_c_size_of(int record)
         return offsetof(BlockParams, amplify);
     case 5:
         return offsetof(WavDescription, valid);
+    case 6:
+        return sizeof(sigkit_config);
+    case 7:
+        return sizeof(sigkit_wav_info);
+    case 8:
+        return sizeof(sigkit_wav_format);
+    case 9:
+        return offsetof(sigkit_config, average);
+    case 10:
+        return offsetof(sigkit_wav_info, start_time);
     default:
         return 0;
     }

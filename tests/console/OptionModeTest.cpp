@@ -417,7 +417,8 @@ TEST_F(Options, ClippedSamplesAreCountedInEveryIntegerWidth)
     {
         SCOPED_TRACE(bits);
         std::vector<int32_t> samples;
-        for (float v : ComplexTone(6000, 3000, 48000, 16000.0 * scale))
+        // Long enough that the fast filter's wait for whole hops leaves most of it.
+        for (float v : ComplexTone(12000, 3000, 48000, 16000.0 * scale))
             samples.push_back(static_cast<int32_t>(std::lrint(v)));
         const std::string in = Wav("c.wav", 2, 48000, static_cast<uint16_t>(bits), samples);
         const ProcessResult r = Sigrun({"-m", "convert", "-f", "0", "-b", "20k", "-a", "4", in});
@@ -429,7 +430,7 @@ TEST_F(Options, ClippedSamplesAreCountedInEveryIntegerWidth)
         for (double v : SampleValues(out))
             atEnds += v == low || v == high;
         EXPECT_GT(atEnds, 4000);
-        EXPECT_LT(atEnds, 12000);
+        EXPECT_LT(atEnds, 24000);
         EXPECT_NE(r.err.find(", " + std::to_string(atEnds) + " samples at full scale (clipped)"),
                   std::string::npos)
             << r.err;

@@ -1,4 +1,5 @@
 #include "dsp/filters/FftFilter.h"
+#include "dsp/filters/StreamFftFilter.h"
 #include "stages/filters/BlockFilter.h"
 #include "stages/filters/FilterDesign.h"
 
@@ -444,6 +445,70 @@ TEST(FftFilter, NonFiniteSampleSpoilsNoOutputBeyondTheHopAfterIt)
         ASSERT_TRUE(std::isfinite(y.re[t]) && std::isfinite(y.im[t])) << t;
     for (int32_t t = 4 * hop; t < n; ++t)
         ASSERT_TRUE(std::isfinite(y.re[t]) && std::isfinite(y.im[t])) << t;
+}
+
+// ---- StreamFftFilter: whole hops only, behind a fixed delay.
+
+// Its outputs are the FftFilter's over the whole input in one block, hop - 1 samples later (zeros
+// before), for any cutting of the input: every hop the inner filter sees is whole.
+TEST(StreamFftFilter, AnyBlocksGiveTheOneBlockOutputsOfTheFilterHopMinusOneLater)
+{
+    for (int32_t N : {101, 301, 1001})
+    {
+        const Taps taps = LowPass(N);
+        StreamFftFilter stream(taps.re.data(), N);
+        ASSERT_TRUE(stream.IsValid());
+        const int32_t hop = stream.Hop();
+        EXPECT_EQ(hop, FftFilter(taps.re.data(), N).Hop());
+        EXPECT_EQ(stream.Delay(), (N - 1) / 2 + hop - 1);
+        const int32_t n = 5 * hop + 321;
+        const Complex x = TestSignal(n, 21);
+        auto inner = MakeFilter(taps);
+        const Complex direct = Filtered(*inner, x);
+        for (uint32_t seed : {22u, 23u})
+        {
+            stream.Reset();
+            const Complex y = Filtered(stream, x, RandomBlocks(n, seed, 3 * hop));
+            for (int32_t t = 0; t < hop - 1; ++t)
+                ASSERT_TRUE(y.re[t] == 0.0f && y.im[t] == 0.0f) << t;
+            // The inner filter's outputs of whole hops (its last hop was cut by the end).
+            const int32_t last = std::min(n / hop * hop + hop - 1, n);
+            const auto later = [&](const std::vector<float>& v) {
+                return std::vector<float>(v.begin() + hop - 1, v.begin() + last);
+            };
+            const auto earlier = [&](const std::vector<float>& v) {
+                return std::vector<float>(v.begin(), v.begin() + last - hop + 1);
+            };
+            EXPECT_EQ(FirstDifference(later(y.re), earlier(direct.re)), -1);
+            EXPECT_EQ(FirstDifference(later(y.im), earlier(direct.im)), -1);
+        }
+    }
+}
+
+TEST(StreamFftFilter, ResetClearsTheGatheredSamplesAndTheWaitingOutputs)
+{
+    const Taps taps = LowPass(301);
+    StreamFftFilter stream(taps.re.data(), 301);
+    const int32_t n = 3 * stream.Hop() + 99;
+    const Complex x = TestSignal(n, 24);
+    const Complex first = Filtered(stream, x, RandomBlocks(n, 25, 2000));
+    Filtered(stream, TestSignal(777, 26)); // leaves samples gathered and outputs waiting
+    stream.Reset();
+    const Complex second = Filtered(stream, x);
+    EXPECT_EQ(FirstDifference(first.re, second.re), -1);
+    EXPECT_EQ(FirstDifference(first.im, second.im), -1);
+}
+
+TEST(StreamFftFilter, InvalidTapsGiveZerosAndNoDelay)
+{
+    const std::vector<float> taps(10, 0.5f);
+    StreamFftFilter none(taps.data(), 0);
+    EXPECT_FALSE(none.IsValid());
+    EXPECT_EQ(none.Delay(), 0);
+    const Complex x = TestSignal(50, 27);
+    const Complex y = Filtered(none, x);
+    EXPECT_EQ(y.re, std::vector<float>(50, 0.0f));
+    EXPECT_EQ(y.im, std::vector<float>(50, 0.0f));
 }
 
 } // namespace

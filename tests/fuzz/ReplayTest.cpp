@@ -68,3 +68,13 @@ TEST(FuzzReplay, ProcessingExportsCorpus)
 {
     Replay("processing", sigfuzz::ProcessingExports);
 }
+
+TEST(FuzzReplay, ApiProcessingCorpus)
+{
+    Replay("api", sigfuzz::ApiProcessing);
+}
+
+TEST(FuzzReplay, ApiWavReadCorpus)
+{
+    Replay("wav", sigfuzz::ApiWavRead);
+}

@@ -33,7 +33,9 @@ TEST(FreqConvStage, FullBandAtZeroShiftIsTheInputItself)
     auto stage = Started(48000, 0, 48000, true, "Low");
     const auto input = ComplexTone(3000, 5000, 48000, 1000.0);
     const auto out = RunStage(*stage, input, 1200);
-    ASSERT_EQ(out.size(), input.size() - 2 * 50);
+    // Less the start-up outputs: the filter's delay (and the fast filter's gathering of hops).
+    ASSERT_EQ(out.size(), input.size() - 2 * static_cast<std::size_t>(stage->Discard()));
+    EXPECT_GE(stage->Discard(), 50);
     for (std::size_t i = 0; i < out.size(); ++i)
         ASSERT_NEAR(out[i], input[i], 1e-3) << i; // up to single-precision sums
 }
@@ -69,7 +71,7 @@ TEST(FreqConvStage, ZeroBandIsSilentAndBadRatesGiveNothing)
 {
     auto silent = Started(48000, 0, 0, true);
     const auto out = RunStage(*silent, ComplexTone(2000, 100, 48000, 100.0), 1000);
-    EXPECT_EQ(out.size(), 2u * (2000 - 150));
+    EXPECT_EQ(out.size(), 2u * (2000 - static_cast<std::size_t>(silent->Discard())));
     for (float v : out)
         ASSERT_EQ(v, 0.0f);
     auto none = Started(0, 0, 1000, true);

@@ -27,14 +27,6 @@ const KernelTable& Scalar()
     return *TableFor(Isa::Scalar);
 }
 
-TEST(Kernels, ScalarVariantIsAlwaysAvailableAndActiveIsOneOfTheVariants)
-{
-    ASSERT_NE(TableFor(Isa::Scalar), nullptr);
-    const KernelTable& active = Active();
-    EXPECT_EQ(TableFor(active.isa), &active);
-    std::printf("active kernels: %s\n", active.name);
-}
-
 TEST_P(KernelVariants, DotProductGivesTheScalarBitsForLengths1To1100Unaligned)
 {
     const std::vector<float> a = MixedValues(1100 + 3, 1);

@@ -23,16 +23,18 @@ double Now()
 
 } // namespace
 
-ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
-                         const std::string& input, const ProcessOptions& options)
+RunningProcess::RunningProcess(const std::string& program, const std::vector<std::string>& args,
+                               const std::string& in, const ProcessOptions& options)
+    : input(in), deadline(Now() + options.timeoutSeconds)
 {
-    ProcessResult result;
     int inPipe[2];
     int outPipe[2];
     int errPipe[2];
-    if (pipe(inPipe) != 0 || pipe(outPipe) != 0 || pipe(errPipe) != 0)
-        return result;
-    const pid_t pid = fork();
+    // Closed on exec: a program started later does not hold this one's pipes open.
+    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(outPipe, O_CLOEXEC) != 0 ||
+        pipe2(errPipe, O_CLOEXEC) != 0)
+        return;
+    pid = fork();
     if (pid == 0)
     {
         dup2(inPipe[0], 0);
@@ -50,9 +52,8 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
             signal(SIGXFSZ, SIG_IGN);
         if (!options.workingDirectory.empty() && chdir(options.workingDirectory.c_str()) != 0)
             _exit(126);
-        if (options.runAsUser >= 0 &&
-            (setgid(static_cast<gid_t>(options.runAsUser)) != 0 ||
-             setuid(static_cast<uid_t>(options.runAsUser)) != 0))
+        if (options.runAsUser >= 0 && (setgid(static_cast<gid_t>(options.runAsUser)) != 0 ||
+                                       setuid(static_cast<uid_t>(options.runAsUser)) != 0))
             _exit(125);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
@@ -65,19 +66,45 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     close(inPipe[0]);
     close(outPipe[1]);
     close(errPipe[1]);
+    inFd = inPipe[1];
+    outFd = outPipe[0];
+    errFd = errPipe[0];
     signal(SIGPIPE, SIG_IGN);
-    fcntl(inPipe[1], F_SETFL, O_NONBLOCK);
+    fcntl(inFd, F_SETFL, O_NONBLOCK);
+    // Answers for a dialogue are there before the test waits for anything else.
+    const ssize_t put = write(inFd, input.data(), input.size());
+    if (put > 0)
+        written = static_cast<std::size_t>(put);
+}
 
-    std::size_t written = 0;
-    bool inOpen = true;
-    if (input.empty())
+RunningProcess::~RunningProcess()
+{
+    if (pid > 0)
     {
-        close(inPipe[1]);
+        kill(pid, SIGKILL);
+        Wait();
+    }
+}
+
+void RunningProcess::Signal(int signal) const
+{
+    if (pid > 0)
+        kill(pid, signal);
+}
+
+ProcessResult RunningProcess::Wait()
+{
+    ProcessResult result;
+    if (pid <= 0)
+        return result;
+    bool inOpen = true;
+    if (written == input.size())
+    {
+        close(inFd);
         inOpen = false;
     }
     bool outOpen = true;
     bool errOpen = true;
-    const double deadline = Now() + options.timeoutSeconds;
     char buffer[65536];
     while (outOpen || errOpen)
     {
@@ -93,17 +120,17 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         int outIndex = -1, errIndex = -1, inIndex = -1;
         if (outOpen)
         {
-            fds[n] = {outPipe[0], POLLIN, 0};
+            fds[n] = {outFd, POLLIN, 0};
             outIndex = n++;
         }
         if (errOpen)
         {
-            fds[n] = {errPipe[0], POLLIN, 0};
+            fds[n] = {errFd, POLLIN, 0};
             errIndex = n++;
         }
         if (inOpen)
         {
-            fds[n] = {inPipe[1], POLLOUT, 0};
+            fds[n] = {inFd, POLLOUT, 0};
             inIndex = n++;
         }
         const int ready = poll(fds, static_cast<nfds_t>(n), static_cast<int>(left * 1000) + 1);
@@ -111,7 +138,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
             break;
         if (outIndex >= 0 && (fds[outIndex].revents & (POLLIN | POLLHUP)))
         {
-            const ssize_t got = read(outPipe[0], buffer, sizeof buffer);
+            const ssize_t got = read(outFd, buffer, sizeof buffer);
             if (got <= 0)
                 outOpen = false;
             else
@@ -119,7 +146,7 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         }
         if (errIndex >= 0 && (fds[errIndex].revents & (POLLIN | POLLHUP)))
         {
-            const ssize_t got = read(errPipe[0], buffer, sizeof buffer);
+            const ssize_t got = read(errFd, buffer, sizeof buffer);
             if (got <= 0)
                 errOpen = false;
             else
@@ -127,23 +154,24 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
         }
         if (inIndex >= 0 && (fds[inIndex].revents & (POLLOUT | POLLERR | POLLHUP)))
         {
-            const ssize_t put = write(inPipe[1], input.data() + written, input.size() - written);
+            const ssize_t put = write(inFd, input.data() + written, input.size() - written);
             if (put > 0)
                 written += static_cast<std::size_t>(put);
             if (put < 0 || written == input.size())
             {
-                close(inPipe[1]);
+                close(inFd);
                 inOpen = false;
             }
         }
     }
     if (inOpen)
-        close(inPipe[1]);
-    close(outPipe[0]);
-    close(errPipe[0]);
+        close(inFd);
+    close(outFd);
+    close(errFd);
     int status = 0;
     rusage usage{};
     wait4(pid, &status, 0, &usage);
+    pid = -1;
     result.maxRssKb = usage.ru_maxrss;
     if (WIFEXITED(status))
         result.status = WEXITSTATUS(status);
@@ -152,10 +180,23 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     return result;
 }
 
+ProcessResult RunProcess(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& input, const ProcessOptions& options)
+{
+    RunningProcess process(program, args, input, options);
+    return process.Wait();
+}
+
 ProcessResult RunSigrun(const std::vector<std::string>& args, const std::string& input,
                         const ProcessOptions& options)
 {
     return RunProcess(SIGRUN_PATH, args, input, options);
+}
+
+std::unique_ptr<RunningProcess> StartSigrun(const std::vector<std::string>& args,
+                                            const std::string& input, const ProcessOptions& options)
+{
+    return std::make_unique<RunningProcess>(SIGRUN_PATH, args, input, options);
 }
 
 } // namespace sigtest

@@ -163,7 +163,7 @@ TEST(OutputPublish, FoldersAndDevicesAreNeverReplaced)
     EXPECT_EQ(Others(dir), std::vector<std::string>{"folder.wav"}); // no temporary left
 }
 
-TEST(OutputPublish, NoReplaceKeepsAnExistingNameAndThePartialFileHoldsTheRun)
+TEST(OutputPublish, NoReplaceKeepsAnExistingNameAndLeavesNothingOfItsOwn)
 {
     TempDir dir;
     const std::string path = dir.File("out.wav");
@@ -176,8 +176,8 @@ TEST(OutputPublish, NoReplaceKeepsAnExistingNameAndThePartialFileHoldsTheRun)
     EXPECT_EQ(wav_write_free(handle), 0);
     EXPECT_EQ(errno, EEXIST);
     EXPECT_EQ(ReadFileBytes(path), "previous output");
-    ExpectTrueHeader(dir.File("out.partial.wav"));
-    EXPECT_EQ(Samples(dir.File("out.partial.wav")), samples);
+    // The mode writes the output or nothing: no partial file, no temporary.
+    EXPECT_EQ(Others(dir), std::vector<std::string>{"out.wav"});
 
     // A dangling link holds the name too; a free name is published.
     fs::create_symlink(dir.File("missing"), dir.File("link.wav"));
@@ -240,51 +240,84 @@ TEST(OutputAbandon, PathThatDoesNotFitIsReportedButTheFileIsKept)
     EXPECT_EQ(errno, EINVAL);
 }
 
-// After a write fails, abandoning the output tells where its bytes are and how many frames they
-// hold. Runs in a child process so that the file-size limit stays there.
-TEST(OutputAbandon, WriteFaultThenAbandonTellsThePartialFile)
+// After a write fails, abandoning the output, or finishing it, tells where its bytes are and how
+// many frames they hold. Runs in a child process so that the file-size limit stays there.
+TEST(OutputAbandon, WriteFaultThenAbandonOrFinishTellsThePartialFile)
+{
+    for (const bool finish : {false, true})
+    {
+        SCOPED_TRACE(finish ? "finish" : "abandon");
+        TempDir dir;
+        const std::string path = dir.File("limited.wav");
+        int report[2];
+        ASSERT_EQ(pipe(report), 0);
+        const pid_t child = fork();
+        if (child == 0)
+        {
+            signal(SIGXFSZ, SIG_IGN);
+            rlimit limit{100000, 100000};
+            setrlimit(RLIMIT_FSIZE, &limit);
+            WavWriteHandle* handle = nullptr;
+            if (wav_write_init(Output(path), &handle) != 1)
+                _exit(10);
+            const std::string block(1200, 'w');
+            bool failed = false;
+            for (int i = 0; i < 200 && !failed; ++i)
+                failed = wav_write_data(handle, block.data(), 1200) != 1;
+            char partial[1024];
+            uint64_t frames = 0;
+            const int result =
+                finish ? sigkit_wav_write_finish(handle, partial, sizeof partial, &frames)
+                       : sigkit_wav_write_abandon(handle, partial, sizeof partial, &frames);
+            const std::string line = std::to_string(frames) + " " + partial;
+            if (!failed || result != (finish ? 0 : 1) ||
+                write(report[1], line.c_str(), line.size()) < 0)
+                _exit(11);
+            _exit(0);
+        }
+        close(report[1]);
+        char line[2048] = {};
+        const ssize_t n = read(report[0], line, sizeof line - 1);
+        close(report[0]);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        ASSERT_EQ(WEXITSTATUS(status), 0);
+        ASSERT_GT(n, 0);
+        const std::string text(line);
+        const std::string partial = text.substr(text.find(' ') + 1);
+        EXPECT_EQ(partial, dir.File("limited.partial.wav"));
+        EXPECT_FALSE(fs::exists(path));
+        ExpectTrueHeader(partial);
+        EXPECT_EQ(std::stoull(text) * 2, Samples(partial).size());
+        EXPECT_GT(Samples(partial).size(), 0u);
+    }
+}
+
+TEST(OutputFinish, TellsTheFramesPublishedOrThatNothingWasKept)
 {
     TempDir dir;
-    const std::string path = dir.File("limited.wav");
-    int report[2];
-    ASSERT_EQ(pipe(report), 0);
-    const pid_t child = fork();
-    if (child == 0)
-    {
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{100000, 100000};
-        setrlimit(RLIMIT_FSIZE, &limit);
-        WavWriteHandle* handle = nullptr;
-        if (wav_write_init(Output(path), &handle) != 1)
-            _exit(10);
-        const std::string block(1200, 'w');
-        bool failed = false;
-        for (int i = 0; i < 200 && !failed; ++i)
-            failed = wav_write_data(handle, block.data(), 1200) != 1;
-        char partial[1024];
-        uint64_t frames = 0;
-        const int kept = sigkit_wav_write_abandon(handle, partial, sizeof partial, &frames);
-        const std::string line = std::to_string(frames) + " " + partial;
-        if (!failed || kept != 1 || write(report[1], line.c_str(), line.size()) < 0)
-            _exit(11);
-        _exit(0);
-    }
-    close(report[1]);
-    char line[2048] = {};
-    const ssize_t n = read(report[0], line, sizeof line - 1);
-    close(report[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    ASSERT_EQ(WEXITSTATUS(status), 0);
-    ASSERT_GT(n, 0);
-    const std::string text(line);
-    const std::string partial = text.substr(text.find(' ') + 1);
-    EXPECT_EQ(partial, dir.File("limited.partial.wav"));
-    EXPECT_FALSE(fs::exists(path));
-    ExpectTrueHeader(partial);
-    EXPECT_EQ(std::stoull(text) * 2, Samples(partial).size());
-    EXPECT_GT(Samples(partial).size(), 0u);
+    const std::string path = dir.File("out.wav");
+    char partial[1024] = "untouched";
+    uint64_t frames = 0;
+    WavWriteHandle* handle = StartWriting(path, Pattern(3000, 5));
+    EXPECT_EQ(sigkit_wav_write_finish(handle, partial, sizeof partial, &frames), 1);
+    EXPECT_EQ(frames, 1500u);
+    EXPECT_EQ(std::string(partial), "");
+    EXPECT_EQ(Samples(path), Pattern(3000, 5));
+
+    // The name taken in the no-replace mode: nothing kept, nothing to name.
+    handle = StartWriting(path, Pattern(800, 6));
+    ASSERT_EQ(sigkit_wav_write_no_replace(handle), 1);
+    errno = 0;
+    EXPECT_EQ(sigkit_wav_write_finish(handle, partial, sizeof partial, &frames), 0);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(frames, 0u);
+    EXPECT_EQ(std::string(partial), "");
+    EXPECT_EQ(Samples(path), Pattern(3000, 5));
+    EXPECT_EQ(Others(dir), std::vector<std::string>{"out.wav"});
+    EXPECT_EQ(sigkit_wav_write_finish(nullptr, partial, sizeof partial, &frames), 0);
+    EXPECT_EQ(errno, EINVAL);
 }
 
 // A process killed while it writes leaves only the temporary file, which every reader reads up
@@ -393,7 +426,9 @@ TEST(OutputConcurrency, OfTwoNoReplaceWritersOneFailsWithExists)
         ASSERT_EQ(outcome[0] + outcome[1], 1) << outcome[0] << " " << outcome[1];
         const int winner = outcome[0] == 0 ? 0 : 1;
         EXPECT_EQ(Samples(path), samples[winner]);
-        EXPECT_EQ(Samples(dir.File("out.partial.wav")), samples[1 - winner]);
+        ExpectTrueHeader(path);
+        // The loser leaves nothing behind.
+        EXPECT_EQ(Others(dir), std::vector<std::string>{"out.wav"});
     }
 }
 

@@ -23,6 +23,9 @@ MODE and the chain it runs (parameters not named are the blocks' defaults):
   usb, lsb  freq_xlating_fir_filter_ccc down to fout with firdes.complex_band_pass over
             300..2700 Hz (usb) or -2700..-300 Hz (lsb), transition 200 Hz, Blackman-Harris;
             complex_to_real
+  cw        freq_xlating_fir_filter_ccc down to fout, centred 700 Hz below the carrier, with
+            firdes.complex_band_pass over 700 Hz +- band / 2, transition band / 10,
+            Blackman-Harris; complex_to_real (the carrier sounds at 700 Hz)
 """
 import math
 import os
@@ -137,6 +140,12 @@ def main(argv):
         taps = firdes.complex_band_pass(1.0, rate, low, high, 200.0,
                                         fft.window.WIN_BLACKMAN_HARRIS)
         chain = [filter.freq_xlating_fir_filter_ccc(int(rate) // fout, taps, freq, rate),
+                 blocks.complex_to_real()]
+    elif mode == "cw":
+        beat = 700.0
+        taps = firdes.complex_band_pass(1.0, rate, beat - band / 2.0, beat + band / 2.0,
+                                        band / 10.0, fft.window.WIN_BLACKMAN_HARRIS)
+        chain = [filter.freq_xlating_fir_filter_ccc(int(rate) // fout, taps, freq - beat, rate),
                  blocks.complex_to_real()]
     else:
         print("unknown mode " + mode, file=sys.stderr)

@@ -15,7 +15,14 @@ struct Avx2Lanes
 {
     using T = __m256;
     static constexpr int32_t kWidth = 8;
-    static T Load(const float* p) { return _mm256_loadu_ps(p); }
+    // The loaded value stays in a register: GCC otherwise folds a load into every operation
+    // that uses it, loading each value twice in a butterfly.
+    static T Load(const float* p)
+    {
+        T v = _mm256_loadu_ps(p);
+        asm("" : "+x"(v));
+        return v;
+    }
     static void Store(float* p, T v) { _mm256_storeu_ps(p, v); }
     static T Broadcast(float x) { return _mm256_set1_ps(x); }
     static T Add(T a, T b) { return _mm256_add_ps(a, b); }

@@ -23,7 +23,14 @@ struct Avx512Lanes
 {
     using T = __m512;
     static constexpr int32_t kWidth = 16;
-    static T Load(const float* p) { return _mm512_loadu_ps(p); }
+    // The loaded value stays in a register: GCC otherwise folds a load into every operation
+    // that uses it, loading each value twice in a butterfly.
+    static T Load(const float* p)
+    {
+        T v = _mm512_loadu_ps(p);
+        asm("" : "+v"(v));
+        return v;
+    }
     static void Store(float* p, T v) { _mm512_storeu_ps(p, v); }
     static T Broadcast(float x) { return _mm512_set1_ps(x); }
     static T Add(T a, T b) { return _mm512_add_ps(a, b); }

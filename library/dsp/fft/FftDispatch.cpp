@@ -1,4 +1,7 @@
+#include "dsp/fft/AlignedFloats.h"
+#include "dsp/fft/FftPlan.h"
 #include "dsp/fft/FftVariants.h"
+#include "stages/kernels/Calibration.h"
 
 namespace sigkit::fft {
 
@@ -33,14 +36,50 @@ const Tables& AllTables()
     return tables;
 }
 
+// The faster variant where both AVX-512 and AVX2 run (see kernels::Automatic): transforms of a
+// size the fast filters use, with the product between them.
+const FftKernels& Choose()
+{
+    const Tables& tables = AllTables();
+#if defined(__x86_64__) || defined(__i386__)
+    if (tables.hasAvx512 && tables.hasAvx2)
+    {
+        constexpr int32_t kSize = 1024;
+        AlignedFloats re(kSize), im(kSize), hRe(kSize), hIm(kSize), outRe(kSize), outIm(kSize);
+        for (int32_t k = 0; k < kSize; ++k)
+        {
+            re[k] = static_cast<float>(k % 7) - 3.0f;
+            im[k] = static_cast<float>(k % 5) - 2.0f;
+            hRe[k] = 1.0f / static_cast<float>(k + 1);
+            hIm[k] = -hRe[k];
+        }
+        FftPlan narrow(kSize, &tables.avx2);
+        FftPlan wide(kSize, &tables.avx512);
+        const auto run = [&](FftPlan& plan) {
+            for (int repeat = 0; repeat < 4; ++repeat)
+            {
+                plan.ForwardTimes(re.data(), im.data(), hRe.data(), hIm.data(), outRe.data(),
+                                  outIm.data());
+                plan.Inverse(outRe.data(), outIm.data(), outRe.data(), outIm.data());
+            }
+        };
+        return kernels::NarrowIsFaster([&] { run(narrow); }, [&] { run(wide); }) ? tables.avx2
+                                                                                 : tables.avx512;
+    }
+#endif
+    const FftKernels* table = fft::TableFor(kernels::Automatic().isa);
+    return table != nullptr ? *table : tables.scalar;
+}
+
 } // namespace
 
 const FftKernels& Active()
 {
-    // Whatever chose the kernel table (the processor, or an override of that choice) chooses the
-    // transforms' variant too.
-    static const FftKernels* chosen = fft::TableFor(kernels::Active().isa);
-    return chosen != nullptr ? *chosen : AllTables().scalar;
+    // The variant SIGKIT_ISA forces the kernel table to (kernels::Active) forces the transforms'
+    // too; otherwise the dispatcher's choice.
+    static const FftKernels& chosen =
+        kernels::Forced() != nullptr ? *fft::TableFor(kernels::Forced()->isa) : Choose();
+    return chosen;
 }
 
 const FftKernels* TableFor(kernels::Isa isa)

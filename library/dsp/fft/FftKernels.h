@@ -81,7 +81,9 @@ struct FftKernels
     void (*interleave)(const float* even, const float* odd, int32_t pairs, float* x);
 };
 
-// The variant the kernel table chose (kernels::Active().isa), looked up once at first use.
+// The variant the transforms use, chosen once at first use: the one SIGKIT_ISA forces (see
+// kernels::Active), else where the processor has both AVX-512 and AVX2 the faster of the two for
+// a transform (measured; see kernels::Automatic), else the kernel table's.
 const FftKernels& Active();
 // The table of one variant, or nullptr when this processor cannot run it (tests compare them).
 const FftKernels* TableFor(kernels::Isa isa);

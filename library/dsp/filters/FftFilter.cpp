@@ -107,9 +107,11 @@ const fft::FftKernels& VariantOrActive(const fft::FftKernels* variant)
     return variant != nullptr ? *variant : fft::Active();
 }
 
-const kernels::KernelTable& DotsFor(const fft::FftKernels& variant)
+// The dot products of the direct sums: those of the given variant, or the stages' own.
+const kernels::KernelTable& DotsFor(const fft::FftKernels* variant)
 {
-    const kernels::KernelTable* table = kernels::TableFor(variant.isa);
+    const kernels::KernelTable* table =
+        variant != nullptr ? kernels::TableFor(variant->isa) : nullptr;
     return table != nullptr ? *table : kernels::Active();
 }
 
@@ -161,6 +163,15 @@ FftFilterShape FftFilter::ChooseShape(int32_t count, const FftFilterOptions& opt
     return fitted.hop > 0 && fittedCost <= kFittedPremium * longestCost ? fitted : longest;
 }
 
+double FftFilter::EstimatedCost(int32_t count, const FftFilterOptions& options, bool complexTaps)
+{
+    const FftFilterShape shape = ChooseShape(count, options, complexTaps);
+    if (shape.hop == 0)
+        return 0.0;
+    const double direct = static_cast<double>(count) * (complexTaps ? 4 : 2);
+    return CostPerOutput(shape.transformSize, shape.hop, std::max(options.block, 0), direct);
+}
+
 FftFilter::FftFilter(const float* taps, int32_t count, const FftFilterOptions& options)
     : FftFilter(taps, nullptr, taps != nullptr, count, options, ChooseShape(count, options))
 {
@@ -177,7 +188,7 @@ FftFilter::FftFilter(const float* tapsRe, const float* tapsIm, bool given, int32
                      const FftFilterOptions& options, FftFilterShape shape)
     : N(given && shape.hop > 0 ? count : 0),
       plan(N > 0 ? shape.transformSize : 0, &VariantOrActive(options.variant)),
-      table(DotsFor(VariantOrActive(options.variant)))
+      table(DotsFor(options.variant))
 {
     if (N > 0)
         Design(tapsRe, tapsIm, shape.hop);

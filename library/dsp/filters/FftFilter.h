@@ -75,6 +75,10 @@ public:
     // transform size; {0, 0} for a count beyond 1..kMaxTaps or a transform size outside the rule.
     static FftFilterShape ChooseShape(int32_t count, const FftFilterOptions& options = {},
                                       bool complexTaps = false);
+    // What an output of that shape costs, estimated in multiply-adds of a direct sum (a direct
+    // filter of real taps costs 2·count per complex output); 0 where ChooseShape gives {0, 0}.
+    static double EstimatedCost(int32_t count, const FftFilterOptions& options = {},
+                                bool complexTaps = false);
 
 private:
     FftFilter(const float* tapsRe, const float* tapsIm, bool given, int32_t count,

@@ -1,10 +1,13 @@
-// The demodulators' formulas compiled for AVX2: AM from the AVX2 oscillator and mixer a piece at a
-// time, and the FM discriminator in AVX2 registers, 8 elements per round, the rest one by one with
-// the same operations. Compiled with -mavx2 only (no FMA): the scalar forms' bits.
+// The demodulators' formulas compiled for AVX2: AM as a pipeline of the oscillator, mixer,
+// magnitudes and running mean over groups of 8 samples, and the FM discriminator in AVX2
+// registers, 8 elements per round, the rest one by one with the same operations. Compiled with
+// -mavx2 only (no FMA): the scalar forms' bits.
 #if defined(__x86_64__) || defined(__i386__)
 
-#include "stages/demod/AmPieces.h"
+#include "stages/demod/AmEnvelope.h"
 #include "stages/demod/DemodVariants.h"
+#include "stages/kernels/Kernels.h"
+#include "stages/kernels/SinCosAvx2.h"
 
 #include <immintrin.h>
 
@@ -12,11 +15,164 @@
 
 namespace sigkit::demod {
 
+namespace {
+
+using kernels::avx2::SinCos4;
+
+// The kernels' AVX2 oscillator, for the groups that do not fill the pipeline.
+const kernels::KernelTable& Oscillator()
+{
+    static const kernels::KernelTable& table = *kernels::TableFor(kernels::Isa::Avx2);
+    return table;
+}
+
+// The oscillator's steps without a branch: p = increment + p, then p - wrap where p >= wrap,
+// else p + wrap where p <= -wrap, chosen by masks (a branch would be mispredicted at every wrap
+// and throw away the work running beside it).
+double PhasesWithoutBranches(double p, double increment, double wrap, int32_t n, double* phases)
+{
+    const __m128d step = _mm_set_sd(increment);
+    const __m128d limit = _mm_set_sd(wrap);
+    const __m128d lower = _mm_set_sd(-wrap);
+    __m128d value = _mm_set_sd(p);
+    for (int32_t i = 0; i < n; ++i)
+    {
+        const __m128d next = _mm_add_sd(step, value);
+        const __m128d above = _mm_cmp_sd(next, limit, _CMP_GE_OQ);
+        const __m128d below = _mm_cmp_sd(next, lower, _CMP_LE_OQ);
+        const __m128d wrapped = _mm_blendv_pd(next, _mm_add_sd(next, limit), below);
+        value = _mm_blendv_pd(wrapped, _mm_sub_sd(next, limit), above);
+        _mm_store_sd(phases + i, value);
+    }
+    return _mm_cvtsd_f64(value);
+}
+
+constexpr int32_t kGroup = 8;
+
+// Up to a group of samples step by step: the oscillator, the mixer, the magnitudes and the
+// envelope.
+int32_t AmGroup(const float* I, const float* Q, int32_t count, double* phase, double increment,
+                double wrap, float kamp, float* mean, double* phases, float* y)
+{
+    float s[kGroup];
+    float c[kGroup];
+    float m[kGroup];
+    const int32_t fromLibrary = Oscillator().oscillate(phase, increment, wrap, count, phases, s, c);
+    for (int32_t i = 0; i < count; ++i)
+    {
+        const float mI = c[i] * I[i] + Q[i] * s[i];
+        const float mQ = Q[i] * c[i] - I[i] * s[i];
+        m[i] = std::sqrt(mI * mI + mQ * mQ);
+    }
+    AmEnvelope(m, count, static_cast<double>(kamp), *mean, y);
+    return fromLibrary;
+}
+
+} // namespace
+
+// A four-stage pipeline over groups of 8 samples, as the AVX-512 form runs it. Round r: the
+// phases of group r + 1 (a short chain), the sines, cosines, mixer and magnitudes of group r
+// (vector work), the running mean over group r - 1 (the long chain, kept to the few operations
+// that depend on the previous mean) and the envelope values of group r - 2 (vector work again).
+// No stage waits for another of the same round, and no branch that could be mispredicted
+// interrupts them: the two chains and the vector work run side by side.
 int32_t AmDemodulateAvx2(const float* I, const float* Q, int32_t n, double* phase, double increment,
                          double wrap, float kamp, float* mean, double* phases, float* y)
 {
-    static const kernels::KernelTable& table = *kernels::TableFor(kernels::Isa::Avx2);
-    return AmInPieces(table, I, Q, n, phase, increment, wrap, kamp, mean, phases, y);
+    if (!kernels::DefaultFloatEnvironment() || n < 3 * kGroup)
+    {
+        // The same steps one group at a time (the sines and cosines from the standard library
+        // in another floating-point environment).
+        int32_t fromLibrary = 0;
+        for (int32_t at = 0; at < n; at += kGroup)
+            fromLibrary += AmGroup(I + at, Q + at, n - at < kGroup ? n - at : kGroup, phase,
+                                   increment, wrap, kamp, mean, phases + at, y + at);
+        return fromLibrary;
+    }
+    const int32_t groups = n / kGroup;
+    const __m256d gain = _mm256_set1_pd(static_cast<double>(kamp));
+    const __m256d share = _mm256_set1_pd(kMeanNew);
+    alignas(32) float magnitude[3][kGroup]; // ring of three groups
+    alignas(32) double shares[3][kGroup];   // kMeanNew·m, which does not wait for the mean
+    alignas(32) float means[3][kGroup];
+    int32_t fromLibrary = 0;
+    float average = *mean;
+    double p = PhasesWithoutBranches(*phase, increment, wrap, kGroup, phases);
+    for (int32_t r = 0; r < groups + 2; ++r)
+    {
+        if (r + 1 < groups)
+            p = PhasesWithoutBranches(p, increment, wrap, kGroup, phases + (r + 1) * kGroup);
+        if (r < groups)
+        {
+            const int32_t at = r * kGroup;
+            __m128 s0;
+            __m128 c0;
+            __m128 s1;
+            __m128 c1;
+            const int ok0 = SinCos4(_mm256_loadu_pd(phases + at), s0, c0);
+            const int ok1 = SinCos4(_mm256_loadu_pd(phases + at + 4), s1, c1);
+            __m256 s = _mm256_set_m128(s1, s0);
+            __m256 c = _mm256_set_m128(c1, c0);
+            const unsigned redo = ~static_cast<unsigned>(ok0 | (ok1 << 4)) & 0xFFu;
+            if (redo != 0)
+            {
+                alignas(32) float sv[kGroup];
+                alignas(32) float cv[kGroup];
+                _mm256_store_ps(sv, s);
+                _mm256_store_ps(cv, c);
+                for (unsigned lanes = redo; lanes != 0; lanes &= lanes - 1)
+                {
+                    const int l = __builtin_ctz(lanes);
+                    fromLibrary += kernels::LibmSinCos(phases + at + l, 1, sv + l, cv + l);
+                }
+                s = _mm256_load_ps(sv);
+                c = _mm256_load_ps(cv);
+            }
+            const __m256 in = _mm256_loadu_ps(I + at);
+            const __m256 quad = _mm256_loadu_ps(Q + at);
+            const __m256 mI = _mm256_add_ps(_mm256_mul_ps(c, in), _mm256_mul_ps(quad, s));
+            const __m256 mQ = _mm256_sub_ps(_mm256_mul_ps(quad, c), _mm256_mul_ps(in, s));
+            const __m256 m =
+                _mm256_sqrt_ps(_mm256_add_ps(_mm256_mul_ps(mI, mI), _mm256_mul_ps(mQ, mQ)));
+            _mm256_store_ps(magnitude[r % 3], m);
+            _mm256_store_pd(shares[r % 3],
+                            _mm256_mul_pd(share, _mm256_cvtps_pd(_mm256_castps256_ps128(m))));
+            _mm256_store_pd(shares[r % 3] + 4,
+                            _mm256_mul_pd(share, _mm256_cvtps_pd(_mm256_extractf128_ps(m, 1))));
+        }
+        if (r >= 1 && r - 1 < groups)
+        {
+            const double* a = shares[(r - 1) % 3];
+            float* out = means[(r - 1) % 3];
+            for (int k = 0; k < kGroup; ++k)
+            {
+                average = static_cast<float>(a[k] + kMeanKeep * static_cast<double>(average));
+                if (average == 0.0f)
+                    average = 1.0f;
+                out[k] = average;
+            }
+        }
+        if (r >= 2)
+        {
+            const int32_t g = r - 2;
+            const __m256 ratio =
+                _mm256_div_ps(_mm256_load_ps(magnitude[g % 3]), _mm256_load_ps(means[g % 3]));
+            const __m256d one = _mm256_set1_pd(1.0);
+            const __m256d low = _mm256_mul_pd(
+                _mm256_sub_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(ratio)), one), gain);
+            const __m256d high = _mm256_mul_pd(
+                _mm256_sub_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(ratio, 1)), one), gain);
+            _mm256_storeu_ps(y + g * kGroup,
+                             _mm256_set_m128(_mm256_cvtpd_ps(high), _mm256_cvtpd_ps(low)));
+        }
+    }
+    *phase = p;
+    *mean = average;
+    const int32_t done = groups * kGroup;
+    if (done < n)
+        fromLibrary += AmGroup(I + done, Q + done, n - done, phase, increment, wrap, kamp, mean,
+                               phases + done, y + done);
+    return fromLibrary;
 }
 
 void FmDiscriminateAvx2(const float* I, const float* Q, int32_t n, float kamp, float* prev,

@@ -3,7 +3,11 @@
 #include "stages/demod/AmPieces.h"
 #include "stages/demod/DemodVariants.h"
 
+#include "stages/filters/SampleHistory.h"
+#include "stages/kernels/Calibration.h"
+
 #include <cmath>
+#include <vector>
 
 namespace sigkit::demod {
 
@@ -76,9 +80,61 @@ const DemodKernels* DemodKernelsFor(Isa isa)
     }
 }
 
+namespace {
+
+// The faster form of each formula where the processor runs both AVX-512 and AVX2 (see
+// kernels::Automatic), measured on a part of samples.
+DemodKernels MeritForms(const DemodKernels& narrow, const DemodKernels& wide)
+{
+    constexpr int32_t n = kPart;
+    std::vector<float> I(n), Q(n), y(n);
+    std::vector<double> phases(n);
+    for (int32_t i = 0; i < n; ++i)
+    {
+        I[i] = std::cos(0.05 * i) * 0.5f;
+        Q[i] = std::sin(0.05 * i) * 0.5f;
+    }
+    DemodKernels merit = wide;
+    merit.name = "merit";
+    const auto am = [&](const DemodKernels& forms) {
+        double phase = 0.0;
+        float mean = 0.0f;
+        forms.amDemodulate(I.data(), Q.data(), n, &phase, 0.5235987755982988, 6.2831854820251465,
+                           1.0f, &mean, phases.data(), y.data());
+    };
+    if (kernels::NarrowIsFaster([&] { am(narrow); }, [&] { am(wide); }))
+        merit.amDemodulate = narrow.amDemodulate;
+    const auto fm = [&](const DemodKernels& forms) {
+        float prev[2] = {1.0f, 0.0f};
+        forms.fmDiscriminate(I.data(), Q.data(), n, 1.0f, prev, y.data());
+    };
+    if (kernels::NarrowIsFaster([&] { fm(narrow); }, [&] { fm(wide); }))
+        merit.fmDiscriminate = narrow.fmDiscriminate;
+    return merit;
+}
+
+const DemodKernels& Choose()
+{
+    if (kernels::Forced() != nullptr)
+        return *DemodKernelsFor(kernels::Forced()->isa);
+    const DemodKernels* narrow = DemodKernelsFor(Isa::Avx2);
+    const DemodKernels* wide = DemodKernelsFor(Isa::Avx512);
+    if (narrow != nullptr && wide != nullptr)
+    {
+        static const DemodKernels merit = MeritForms(*narrow, *wide);
+        if (merit.amDemodulate == wide->amDemodulate &&
+            merit.fmDiscriminate == wide->fmDiscriminate)
+            return *wide;
+        return merit;
+    }
+    return *DemodKernelsFor(kernels::Automatic().isa);
+}
+
+} // namespace
+
 const DemodKernels& ActiveDemod()
 {
-    static const DemodKernels& chosen = *DemodKernelsFor(kernels::Active().isa);
+    static const DemodKernels& chosen = Choose();
     return chosen;
 }
 

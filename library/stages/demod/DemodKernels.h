@@ -29,7 +29,9 @@ struct DemodKernels
                            float* y);
 };
 
-// The forms that go with the chosen kernel table.
+// The forms the stages use, chosen once at first use: those of the variant SIGKIT_ISA forces (see
+// kernels::Active), else where the processor has both AVX-512 and AVX2 the faster of the two for
+// each formula (measured; see kernels::Automatic), else those of the kernel table's variant.
 const DemodKernels& ActiveDemod();
 // The forms of one kernel variant, or nullptr when this processor cannot run it.
 const DemodKernels* DemodKernelsFor(kernels::Isa isa);

@@ -3,6 +3,8 @@
 #if defined(__x86_64__) || defined(__i386__)
 
 #include "stages/kernels/PhaseSteps.h"
+#include "stages/kernels/SinCosApprox.h"
+#include "stages/kernels/SinCosAvx2.h"
 #include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
 
@@ -157,74 +159,101 @@ void FirBlockOddTaps(const float* taps, int32_t n, const float* x, int32_t count
         OddTapGroup(taps, n, x, i, count, out);
 }
 
-void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
+// Keeps a loaded value in its register: GCC otherwise folds the load into each multiply that
+// uses it, loading it again for every one.
+#define SIGKIT_IN_REGISTER(v) asm("" : "+x"(v))
+
+// Four outputs' partial sums (0..7 in the first register of each, 8..15 in the second) reduced
+// in the shared order side by side; out[0..3] = a, b, c, d.
+void Reduce4(__m256 a0, __m256 a1, __m256 b0, __m256 b1, __m256 c0, __m256 c1, __m256 d0, __m256 d1,
+             float* out)
 {
-    // a·x, b·x (and a·y, b·y): partial sums 0..7 in the first register of each, 8..15 in the
-    // second.
-    __m256 ax0 = _mm256_setzero_ps(), ax1 = ax0, bx0 = ax0, bx1 = ax0;
-    __m256 ay0 = ax0, ay1 = ax0, by0 = ax0, by1 = ax0;
-    const bool both = y != nullptr;
+    const __m256 a = _mm256_add_ps(a0, a1); // s[k] += s[k + 8]
+    const __m256 b = _mm256_add_ps(b0, b1);
+    const __m256 c = _mm256_add_ps(c0, c1);
+    const __m256 d = _mm256_add_ps(d0, d1);
+    // s[k] += s[k + 4]: a's in the low half, b's in the high half (likewise c and d).
+    const __m256 ab =
+        _mm256_add_ps(_mm256_permute2f128_ps(a, b, 0x20), _mm256_permute2f128_ps(a, b, 0x31));
+    const __m256 cd =
+        _mm256_add_ps(_mm256_permute2f128_ps(c, d, 0x20), _mm256_permute2f128_ps(c, d, 0x31));
+    // s[k] += s[k + 2]: a0 a1 c0 c1 | b0 b1 d0 d1 plus a2 a3 c2 c3 | b2 b3 d2 d3.
+    const __m256 s2 = _mm256_add_ps(_mm256_shuffle_ps(ab, cd, _MM_SHUFFLE(1, 0, 1, 0)),
+                                    _mm256_shuffle_ps(ab, cd, _MM_SHUFFLE(3, 2, 3, 2)));
+    // s0 + s1: lane 0 a, lane 1 c, lane 4 b, lane 5 d.
+    const __m256 s1 = _mm256_add_ps(_mm256_shuffle_ps(s2, s2, _MM_SHUFFLE(2, 0, 2, 0)),
+                                    _mm256_shuffle_ps(s2, s2, _MM_SHUFFLE(3, 1, 3, 1)));
+    alignas(32) float lanes[8];
+    _mm256_store_ps(lanes, s1);
+    out[0] = lanes[0];
+    out[1] = lanes[4];
+    out[2] = lanes[1];
+    out[3] = lanes[5];
+}
+
+// One round of 16 taps of the paired sums (partial sums 0..7 in acc[2m], 8..15 in acc[2m + 1]
+// for m = a·x, b·x, a·y, b·y); lanes past `count` read as +0.0.
+template <bool kBoth, bool kWhole>
+inline void PairRound(__m256 (&acc)[8], const float* a, const float* b, const float* x,
+                      const float* y, int32_t count)
+{
+    const __m256i low = kWhole ? __m256i{} : TailMask(count);
+    const __m256i high = kWhole ? __m256i{} : TailMask(count - 8);
+    const auto load = [&](const float* p, int half) {
+        return kWhole ? _mm256_loadu_ps(p + 8 * half)
+                      : _mm256_maskload_ps(p + 8 * half, half == 0 ? low : high);
+    };
+    __m256 a0 = load(a, 0), a1 = load(a, 1), b0 = load(b, 0), b1 = load(b, 1);
+    __m256 x0 = load(x, 0), x1 = load(x, 1);
+    SIGKIT_IN_REGISTER(a0);
+    SIGKIT_IN_REGISTER(a1);
+    SIGKIT_IN_REGISTER(b0);
+    SIGKIT_IN_REGISTER(b1);
+    SIGKIT_IN_REGISTER(x0);
+    SIGKIT_IN_REGISTER(x1);
+    acc[0] = _mm256_add_ps(acc[0], _mm256_mul_ps(a0, x0));
+    acc[1] = _mm256_add_ps(acc[1], _mm256_mul_ps(a1, x1));
+    acc[2] = _mm256_add_ps(acc[2], _mm256_mul_ps(b0, x0));
+    acc[3] = _mm256_add_ps(acc[3], _mm256_mul_ps(b1, x1));
+    if constexpr (kBoth)
+    {
+        __m256 y0 = load(y, 0), y1 = load(y, 1);
+        SIGKIT_IN_REGISTER(y0);
+        SIGKIT_IN_REGISTER(y1);
+        acc[4] = _mm256_add_ps(acc[4], _mm256_mul_ps(a0, y0));
+        acc[5] = _mm256_add_ps(acc[5], _mm256_mul_ps(a1, y1));
+        acc[6] = _mm256_add_ps(acc[6], _mm256_mul_ps(b0, y0));
+        acc[7] = _mm256_add_ps(acc[7], _mm256_mul_ps(b1, y1));
+    }
+}
+
+template <bool kBoth>
+void DotPairOf(const float* a, const float* b, const float* x, const float* y, int32_t n,
+               float* out)
+{
+    __m256 acc[8];
+    for (__m256& v : acc)
+        v = _mm256_setzero_ps();
     int32_t j = 0;
     for (; j + 16 <= n; j += 16)
-    {
-        const __m256 a0 = _mm256_loadu_ps(a + j);
-        const __m256 a1 = _mm256_loadu_ps(a + j + 8);
-        const __m256 b0 = _mm256_loadu_ps(b + j);
-        const __m256 b1 = _mm256_loadu_ps(b + j + 8);
-        const __m256 x0 = _mm256_loadu_ps(x + j);
-        const __m256 x1 = _mm256_loadu_ps(x + j + 8);
-        ax0 = _mm256_add_ps(ax0, _mm256_mul_ps(a0, x0));
-        ax1 = _mm256_add_ps(ax1, _mm256_mul_ps(a1, x1));
-        bx0 = _mm256_add_ps(bx0, _mm256_mul_ps(b0, x0));
-        bx1 = _mm256_add_ps(bx1, _mm256_mul_ps(b1, x1));
-        if (both)
-        {
-            const __m256 y0 = _mm256_loadu_ps(y + j);
-            const __m256 y1 = _mm256_loadu_ps(y + j + 8);
-            ay0 = _mm256_add_ps(ay0, _mm256_mul_ps(a0, y0));
-            ay1 = _mm256_add_ps(ay1, _mm256_mul_ps(a1, y1));
-            by0 = _mm256_add_ps(by0, _mm256_mul_ps(b0, y0));
-            by1 = _mm256_add_ps(by1, _mm256_mul_ps(b1, y1));
-        }
-    }
+        PairRound<kBoth, true>(acc, a + j, b + j, x + j, y + j, 16);
     if (j < n)
+        PairRound<kBoth, false>(acc, a + j, b + j, x + j, y + j, n - j);
+    if constexpr (kBoth)
+        Reduce4(acc[0], acc[1], acc[2], acc[3], acc[4], acc[5], acc[6], acc[7], out);
+    else
     {
-        // The last 1..15 taps; lanes past them read as +0.0, which leaves the sums unchanged.
-        const int32_t rest = n - j;
-        const int32_t second = rest > 8 ? rest - 8 : 0;
-        const __m256 a0 = LoadPart(a + j, rest);
-        const __m256 b0 = LoadPart(b + j, rest);
-        const __m256 x0 = LoadPart(x + j, rest);
-        const __m256 a1 = second > 0 ? LoadPart(a + j + 8, second) : _mm256_setzero_ps();
-        const __m256 b1 = second > 0 ? LoadPart(b + j + 8, second) : _mm256_setzero_ps();
-        const __m256 x1 = second > 0 ? LoadPart(x + j + 8, second) : _mm256_setzero_ps();
-        ax0 = _mm256_add_ps(ax0, _mm256_mul_ps(a0, x0));
-        bx0 = _mm256_add_ps(bx0, _mm256_mul_ps(b0, x0));
-        if (second > 0)
-        {
-            ax1 = _mm256_add_ps(ax1, _mm256_mul_ps(a1, x1));
-            bx1 = _mm256_add_ps(bx1, _mm256_mul_ps(b1, x1));
-        }
-        if (both)
-        {
-            const __m256 y0 = LoadPart(y + j, rest);
-            ay0 = _mm256_add_ps(ay0, _mm256_mul_ps(a0, y0));
-            by0 = _mm256_add_ps(by0, _mm256_mul_ps(b0, y0));
-            if (second > 0)
-            {
-                const __m256 y1 = LoadPart(y + j + 8, second);
-                ay1 = _mm256_add_ps(ay1, _mm256_mul_ps(a1, y1));
-                by1 = _mm256_add_ps(by1, _mm256_mul_ps(b1, y1));
-            }
-        }
+        out[0] = Reduce(acc[0], acc[1]);
+        out[1] = Reduce(acc[2], acc[3]);
     }
-    out[0] = Reduce(ax0, ax1);
-    out[1] = Reduce(bx0, bx1);
-    if (both)
-    {
-        out[2] = Reduce(ay0, ay1);
-        out[3] = Reduce(by0, by1);
-    }
+}
+
+void DotPair(const float* a, const float* b, const float* x, const float* y, int32_t n, float* out)
+{
+    if (y != nullptr)
+        DotPairOf<true>(a, b, x, y, n, out);
+    else
+        DotPairOf<false>(a, b, x, y, n, out);
 }
 
 void DotPairTwice(const float* const* a, const float* const* b, const float* const* x,
@@ -236,81 +265,7 @@ void DotPairTwice(const float* const* a, const float* const* b, const float* con
 
 // ---- Sine and cosine of 4 phases at a time, in double precision (see SinCosCheck.h).
 
-__m256d Splat(double value)
-{
-    return _mm256_set1_pd(value);
-}
-
-__m256i Splat64(int64_t value)
-{
-    return _mm256_set1_epi64x(value);
-}
-
-__m256d Abs(__m256d v)
-{
-    return _mm256_andnot_pd(Splat(-0.0), v);
-}
-
-// All-ones lanes where the double's low 29 bits lie more than the margin from a float midpoint.
-__m256i FarFromBoundary(__m256d v)
-{
-    using namespace sincos;
-    const __m256i t = _mm256_and_si256(
-        _mm256_sub_epi64(_mm256_castpd_si256(v), Splat64(kNearStart)), Splat64(kLowBits));
-    return _mm256_cmpgt_epi64(t, Splat64(2 * kMarginUlps));
-}
-
-// Four lanes; result: bit l set when lane l's floats are final.
-int SinCos4(__m256d x, __m128& sOut, __m128& cOut)
-{
-    using namespace sincos;
-    const __m256d k = _mm256_round_pd(_mm256_mul_pd(x, Splat(kTwoOverPi)),
-                                      _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    __m256d r = _mm256_sub_pd(x, _mm256_mul_pd(k, Splat(kHalfPi1)));
-    r = _mm256_sub_pd(r, _mm256_mul_pd(k, Splat(kHalfPi2)));
-    r = _mm256_sub_pd(r, _mm256_mul_pd(k, Splat(kHalfPi3)));
-    r = _mm256_sub_pd(r, _mm256_mul_pd(k, Splat(kHalfPi4)));
-    const __m256d z = _mm256_mul_pd(r, r);
-
-    __m256d ps = _mm256_add_pd(Splat(kSin[4]), _mm256_mul_pd(z, Splat(kSin[5])));
-    ps = _mm256_add_pd(Splat(kSin[3]), _mm256_mul_pd(z, ps));
-    ps = _mm256_add_pd(Splat(kSin[2]), _mm256_mul_pd(z, ps));
-    ps = _mm256_add_pd(Splat(kSin[1]), _mm256_mul_pd(z, ps));
-    ps = _mm256_add_pd(Splat(kSin[0]), _mm256_mul_pd(z, ps));
-    const __m256d sinR = _mm256_add_pd(r, _mm256_mul_pd(_mm256_mul_pd(r, z), ps));
-
-    __m256d pc = _mm256_add_pd(Splat(kCos[4]), _mm256_mul_pd(z, Splat(kCos[5])));
-    pc = _mm256_add_pd(Splat(kCos[3]), _mm256_mul_pd(z, pc));
-    pc = _mm256_add_pd(Splat(kCos[2]), _mm256_mul_pd(z, pc));
-    pc = _mm256_add_pd(Splat(kCos[1]), _mm256_mul_pd(z, pc));
-    pc = _mm256_add_pd(Splat(kCos[0]), _mm256_mul_pd(z, pc));
-    const __m256d cosR = _mm256_add_pd(_mm256_sub_pd(Splat(1.0), _mm256_mul_pd(Splat(0.5), z)),
-                                       _mm256_mul_pd(_mm256_mul_pd(z, z), pc));
-
-    // Quadrant q = k mod 4: sin = (sinR, cosR, -sinR, -cosR)[q], cos = (cosR, -sinR, -cosR,
-    // sinR)[q].
-    const __m256i q = _mm256_castpd_si256(_mm256_add_pd(k, Splat(kRoundingShift)));
-    const __m256d swap =
-        _mm256_castsi256_pd(_mm256_cmpeq_epi64(_mm256_and_si256(q, Splat64(1)), Splat64(1)));
-    const __m256i sinSign = _mm256_slli_epi64(_mm256_and_si256(q, Splat64(2)), 62);
-    const __m256i cosSign =
-        _mm256_slli_epi64(_mm256_and_si256(_mm256_add_epi64(q, Splat64(1)), Splat64(2)), 62);
-    __m256d s = _mm256_xor_pd(_mm256_blendv_pd(sinR, cosR, swap), _mm256_castsi256_pd(sinSign));
-    __m256d c = _mm256_xor_pd(_mm256_blendv_pd(cosR, sinR, swap), _mm256_castsi256_pd(cosSign));
-
-    const __m256d ok =
-        _mm256_castsi256_pd(_mm256_and_si256(FarFromBoundary(s), FarFromBoundary(c)));
-    const __m256d magnitude = Abs(x);
-    const __m256d inRange =
-        _mm256_and_pd(_mm256_cmp_pd(magnitude, Splat(kSinCosLimit), _CMP_LE_OQ),
-                      _mm256_cmp_pd(magnitude, Splat(kSmallestPhase), _CMP_GE_OQ));
-    const __m256d zero = _mm256_cmp_pd(x, _mm256_setzero_pd(), _CMP_EQ_OQ);
-    s = _mm256_blendv_pd(s, x, zero);
-    c = _mm256_blendv_pd(c, Splat(1.0), zero);
-    sOut = _mm256_cvtpd_ps(s);
-    cOut = _mm256_cvtpd_ps(c);
-    return _mm256_movemask_pd(_mm256_or_pd(_mm256_and_pd(inRange, ok), zero));
-}
+using avx2::SinCos4;
 
 int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
 {
@@ -388,6 +343,106 @@ int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, doubl
     return fromLibrary;
 }
 
+const KernelTable& Scalar();
+
+// ---- The oscillator's fast form (see SinCosApprox.h): 8 elements per round in single
+// precision, the phases' reduction in two registers of doubles.
+
+__attribute__((always_inline)) inline void SinCosApprox8(const double* phase, __m256& s, __m256& c)
+{
+    using namespace approx;
+    const auto reduce = [](__m256d p, __m128& r, __m128i& q) {
+        const __m256d inRange = _mm256_cmp_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), p),
+                                              _mm256_set1_pd(kPhaseLimit), _CMP_LT_OQ);
+        p = _mm256_and_pd(p, inRange);
+        const __m256d k = _mm256_round_pd(_mm256_mul_pd(p, _mm256_set1_pd(kTwoOverPi)),
+                                          _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        const __m256d reduced =
+            _mm256_sub_pd(_mm256_sub_pd(p, _mm256_mul_pd(k, _mm256_set1_pd(kHalfPiHigh))),
+                          _mm256_mul_pd(k, _mm256_set1_pd(kHalfPiLow)));
+        r = _mm256_cvtpd_ps(reduced);
+        q = _mm256_cvtpd_epi32(k);
+    };
+    __m128 r0;
+    __m128 r1;
+    __m128i q0;
+    __m128i q1;
+    reduce(_mm256_loadu_pd(phase), r0, q0);
+    reduce(_mm256_loadu_pd(phase + 4), r1, q1);
+    const __m256 r = _mm256_set_m128(r1, r0);
+    const __m256i q = _mm256_set_m128i(q1, q0);
+    const __m256 z = _mm256_mul_ps(r, r);
+    __m256 ps = _mm256_add_ps(_mm256_set1_ps(kSin[2]), _mm256_mul_ps(z, _mm256_set1_ps(kSin[3])));
+    ps = _mm256_add_ps(_mm256_set1_ps(kSin[1]), _mm256_mul_ps(z, ps));
+    ps = _mm256_add_ps(_mm256_set1_ps(kSin[0]), _mm256_mul_ps(z, ps));
+    const __m256 sinR = _mm256_add_ps(r, _mm256_mul_ps(_mm256_mul_ps(r, z), ps));
+    __m256 pc = _mm256_add_ps(_mm256_set1_ps(kCos[2]), _mm256_mul_ps(z, _mm256_set1_ps(kCos[3])));
+    pc = _mm256_add_ps(_mm256_set1_ps(kCos[1]), _mm256_mul_ps(z, pc));
+    pc = _mm256_add_ps(_mm256_set1_ps(kCos[0]), _mm256_mul_ps(z, pc));
+    const __m256 cosR =
+        _mm256_add_ps(_mm256_sub_ps(_mm256_set1_ps(1.0f), _mm256_mul_ps(_mm256_set1_ps(0.5f), z)),
+                      _mm256_mul_ps(_mm256_mul_ps(z, z), pc));
+    const __m256i one = _mm256_set1_epi32(1);
+    const __m256i two = _mm256_set1_epi32(2);
+    const __m256 swap = _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(q, one), one));
+    const __m256 sinSign = _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_and_si256(q, two), 30));
+    const __m256 cosSign =
+        _mm256_castsi256_ps(_mm256_slli_epi32(_mm256_and_si256(_mm256_add_epi32(q, one), two), 30));
+    s = _mm256_xor_ps(_mm256_blendv_ps(sinR, cosR, swap), sinSign);
+    c = _mm256_xor_ps(_mm256_blendv_ps(cosR, sinR, swap), cosSign);
+}
+
+void ShiftApproxBlock(const double* phases, int32_t n, float* I, float* Q)
+{
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8)
+    {
+        __m256 s;
+        __m256 c;
+        SinCosApprox8(phases + i, s, c);
+        __m256 in = _mm256_loadu_ps(I + i);
+        __m256 quad = _mm256_loadu_ps(Q + i);
+        SIGKIT_IN_REGISTER(in);
+        SIGKIT_IN_REGISTER(quad);
+        _mm256_storeu_ps(I + i, _mm256_add_ps(_mm256_mul_ps(c, in), _mm256_mul_ps(quad, s)));
+        _mm256_storeu_ps(Q + i, _mm256_sub_ps(_mm256_mul_ps(quad, c), _mm256_mul_ps(in, s)));
+    }
+    for (; i < n; ++i)
+    {
+        float s = 0.0f;
+        float c = 0.0f;
+        approx::SinCos(phases[i], s, c);
+        const float in = I[i];
+        const float quad = Q[i];
+        I[i] = c * in + quad * s;
+        Q[i] = quad * c - in * s;
+    }
+}
+
+void ShiftApprox(double* phase, double increment, double wrap, int32_t n, double* phases, float* I,
+                 float* Q)
+{
+    if (!DefaultFloatEnvironment())
+    {
+        Scalar().shiftApprox(phase, increment, wrap, n, phases, I, Q);
+        return;
+    }
+    // Round r: the phases of block r + 1 (a chain of adds), then the work of block r beside them.
+    constexpr int32_t kBlock = 256;
+    int32_t ahead = n < kBlock ? n : kBlock;
+    *phase = AdvancePhases(*phase, increment, wrap, ahead, phases);
+    for (int32_t i = 0; i < n; i += kBlock)
+    {
+        if (ahead < n)
+        {
+            const int32_t next = n - ahead < kBlock ? n - ahead : kBlock;
+            *phase = AdvancePhases(*phase, increment, wrap, next, phases + ahead);
+            ahead += next;
+        }
+        ShiftApproxBlock(phases + i, n - i < kBlock ? n - i : kBlock, I + i, Q + i);
+    }
+}
+
 // ---- The mixer, the history store and the separation of I and Q: 8 elements per round, the
 // rest one by one with the same operations.
 
@@ -397,10 +452,14 @@ void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t
     int32_t i = 0;
     for (; i + 8 <= n; i += 8)
     {
-        const __m256 in = _mm256_loadu_ps(I + i);
-        const __m256 quad = _mm256_loadu_ps(Q + i);
-        const __m256 sv = _mm256_loadu_ps(s + i);
-        const __m256 cv = _mm256_loadu_ps(c + i);
+        __m256 in = _mm256_loadu_ps(I + i);
+        __m256 quad = _mm256_loadu_ps(Q + i);
+        __m256 sv = _mm256_loadu_ps(s + i);
+        __m256 cv = _mm256_loadu_ps(c + i);
+        SIGKIT_IN_REGISTER(in);
+        SIGKIT_IN_REGISTER(quad);
+        SIGKIT_IN_REGISTER(sv);
+        SIGKIT_IN_REGISTER(cv);
         _mm256_storeu_ps(outI + i, _mm256_add_ps(_mm256_mul_ps(cv, in), _mm256_mul_ps(quad, sv)));
         _mm256_storeu_ps(outQ + i, _mm256_sub_ps(_mm256_mul_ps(quad, cv), _mm256_mul_ps(in, sv)));
     }
@@ -729,6 +788,7 @@ KernelTable Avx2Kernels()
         DotPair,
         DotPairTwice,
         Oscillate,
+        ShiftApprox,
         Mix,
         StoreReversed,
         Deinterleave,

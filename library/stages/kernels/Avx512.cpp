@@ -4,6 +4,7 @@
 #if defined(__x86_64__) || defined(__i386__)
 
 #include "stages/kernels/PhaseSteps.h"
+#include "stages/kernels/SinCosApprox.h"
 #include "stages/kernels/SinCosAvx512.h"
 #include "stages/kernels/Variants.h"
 
@@ -26,6 +27,10 @@ namespace {
 
 using avx512::Redo;
 using avx512::SinCos8;
+
+// Keeps a loaded value in its register: GCC otherwise folds the load into each multiply that
+// uses it, loading it again for every one.
+#define SIGKIT_IN_REGISTER(v) asm("" : "+v"(v))
 
 __mmask16 TailMask(int32_t count)
 {
@@ -281,7 +286,8 @@ void DotPair(const float* a, const float* b, const float* x, const float* y, int
     {
         for (; j + 16 <= n; j += 16)
         {
-            const __m512 xv = _mm512_loadu_ps(x + j);
+            __m512 xv = _mm512_loadu_ps(x + j);
+            SIGKIT_IN_REGISTER(xv);
             ax = _mm512_add_ps(ax, _mm512_mul_ps(_mm512_loadu_ps(a + j), xv));
             bx = _mm512_add_ps(bx, _mm512_mul_ps(_mm512_loadu_ps(b + j), xv));
         }
@@ -299,10 +305,14 @@ void DotPair(const float* a, const float* b, const float* x, const float* y, int
     __m512 by = _mm512_setzero_ps();
     for (; j + 16 <= n; j += 16)
     {
-        const __m512 av = _mm512_loadu_ps(a + j);
-        const __m512 bv = _mm512_loadu_ps(b + j);
-        const __m512 xv = _mm512_loadu_ps(x + j);
-        const __m512 yv = _mm512_loadu_ps(y + j);
+        __m512 av = _mm512_loadu_ps(a + j);
+        __m512 bv = _mm512_loadu_ps(b + j);
+        __m512 xv = _mm512_loadu_ps(x + j);
+        __m512 yv = _mm512_loadu_ps(y + j);
+        SIGKIT_IN_REGISTER(av);
+        SIGKIT_IN_REGISTER(bv);
+        SIGKIT_IN_REGISTER(xv);
+        SIGKIT_IN_REGISTER(yv);
         ax = _mm512_add_ps(ax, _mm512_mul_ps(av, xv));
         bx = _mm512_add_ps(bx, _mm512_mul_ps(bv, xv));
         ay = _mm512_add_ps(ay, _mm512_mul_ps(av, yv));
@@ -328,20 +338,28 @@ template <bool kBoth>
 inline void PairRound(__m512 (&acc)[8], const float* const* a, const float* const* b,
                       const float* const* x, const float* const* y, int32_t j, __mmask16 mask)
 {
-    const __m512 a0 = _mm512_maskz_loadu_ps(mask, a[0] + j);
-    const __m512 b0 = _mm512_maskz_loadu_ps(mask, b[0] + j);
-    const __m512 x0 = _mm512_maskz_loadu_ps(mask, x[0] + j);
-    const __m512 a1 = _mm512_maskz_loadu_ps(mask, a[1] + j);
-    const __m512 b1 = _mm512_maskz_loadu_ps(mask, b[1] + j);
-    const __m512 x1 = _mm512_maskz_loadu_ps(mask, x[1] + j);
+    __m512 a0 = _mm512_maskz_loadu_ps(mask, a[0] + j);
+    __m512 b0 = _mm512_maskz_loadu_ps(mask, b[0] + j);
+    __m512 x0 = _mm512_maskz_loadu_ps(mask, x[0] + j);
+    __m512 a1 = _mm512_maskz_loadu_ps(mask, a[1] + j);
+    __m512 b1 = _mm512_maskz_loadu_ps(mask, b[1] + j);
+    __m512 x1 = _mm512_maskz_loadu_ps(mask, x[1] + j);
+    SIGKIT_IN_REGISTER(a0);
+    SIGKIT_IN_REGISTER(b0);
+    SIGKIT_IN_REGISTER(x0);
+    SIGKIT_IN_REGISTER(a1);
+    SIGKIT_IN_REGISTER(b1);
+    SIGKIT_IN_REGISTER(x1);
     acc[0] = _mm512_add_ps(acc[0], _mm512_mul_ps(a0, x0));
     acc[1] = _mm512_add_ps(acc[1], _mm512_mul_ps(b0, x0));
     acc[4] = _mm512_add_ps(acc[4], _mm512_mul_ps(a1, x1));
     acc[5] = _mm512_add_ps(acc[5], _mm512_mul_ps(b1, x1));
     if constexpr (kBoth)
     {
-        const __m512 y0 = _mm512_maskz_loadu_ps(mask, y[0] + j);
-        const __m512 y1 = _mm512_maskz_loadu_ps(mask, y[1] + j);
+        __m512 y0 = _mm512_maskz_loadu_ps(mask, y[0] + j);
+        __m512 y1 = _mm512_maskz_loadu_ps(mask, y[1] + j);
+        SIGKIT_IN_REGISTER(y0);
+        SIGKIT_IN_REGISTER(y1);
         acc[2] = _mm512_add_ps(acc[2], _mm512_mul_ps(a0, y0));
         acc[3] = _mm512_add_ps(acc[3], _mm512_mul_ps(b0, y0));
         acc[6] = _mm512_add_ps(acc[6], _mm512_mul_ps(a1, y1));
@@ -463,16 +481,114 @@ int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, doubl
     return fromLibrary;
 }
 
+// ---- The oscillator's fast form (see SinCosApprox.h): 16 elements per round in single
+// precision, the phases' reduction in two registers of doubles.
+
+__attribute__((always_inline)) inline void SinCosApprox16(const double* phase, __mmask16 mask,
+                                                          __m512& s, __m512& c)
+{
+    using namespace approx;
+    const auto reduce = [](__m512d p, __m256& r, __m256i& q) {
+        const __mmask8 inRange =
+            _mm512_cmp_pd_mask(_mm512_abs_pd(p), _mm512_set1_pd(kPhaseLimit), _CMP_LT_OQ);
+        p = _mm512_maskz_mov_pd(inRange, p);
+        const __m512d k = _mm512_roundscale_pd(_mm512_mul_pd(p, _mm512_set1_pd(kTwoOverPi)),
+                                               _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+        const __m512d reduced =
+            _mm512_sub_pd(_mm512_sub_pd(p, _mm512_mul_pd(k, _mm512_set1_pd(kHalfPiHigh))),
+                          _mm512_mul_pd(k, _mm512_set1_pd(kHalfPiLow)));
+        r = _mm512_cvtpd_ps(reduced);
+        q = _mm512_cvtpd_epi32(k);
+    };
+    __m256 r0;
+    __m256 r1;
+    __m256i q0;
+    __m256i q1;
+    reduce(_mm512_maskz_loadu_pd(static_cast<__mmask8>(mask), phase), r0, q0);
+    reduce(_mm512_maskz_loadu_pd(static_cast<__mmask8>(mask >> 8), phase + 8), r1, q1);
+    const __m512 r = _mm512_castpd_ps(
+        _mm512_insertf64x4(_mm512_castpd256_pd512(_mm256_castps_pd(r0)), _mm256_castps_pd(r1), 1));
+    const __m512i q = _mm512_inserti64x4(_mm512_castsi256_si512(q0), q1, 1);
+    const __m512 z = _mm512_mul_ps(r, r);
+    __m512 ps = _mm512_add_ps(_mm512_set1_ps(kSin[2]), _mm512_mul_ps(z, _mm512_set1_ps(kSin[3])));
+    ps = _mm512_add_ps(_mm512_set1_ps(kSin[1]), _mm512_mul_ps(z, ps));
+    ps = _mm512_add_ps(_mm512_set1_ps(kSin[0]), _mm512_mul_ps(z, ps));
+    const __m512 sinR = _mm512_add_ps(r, _mm512_mul_ps(_mm512_mul_ps(r, z), ps));
+    __m512 pc = _mm512_add_ps(_mm512_set1_ps(kCos[2]), _mm512_mul_ps(z, _mm512_set1_ps(kCos[3])));
+    pc = _mm512_add_ps(_mm512_set1_ps(kCos[1]), _mm512_mul_ps(z, pc));
+    pc = _mm512_add_ps(_mm512_set1_ps(kCos[0]), _mm512_mul_ps(z, pc));
+    const __m512 cosR =
+        _mm512_add_ps(_mm512_sub_ps(_mm512_set1_ps(1.0f), _mm512_mul_ps(_mm512_set1_ps(0.5f), z)),
+                      _mm512_mul_ps(_mm512_mul_ps(z, z), pc));
+    const __m512i one = _mm512_set1_epi32(1);
+    const __m512i two = _mm512_set1_epi32(2);
+    const __mmask16 swap = _mm512_test_epi32_mask(q, one);
+    const __m512i sinSign = _mm512_slli_epi32(_mm512_and_si512(q, two), 30);
+    const __m512i cosSign = _mm512_slli_epi32(_mm512_and_si512(_mm512_add_epi32(q, one), two), 30);
+    s = _mm512_castsi512_ps(
+        _mm512_xor_si512(_mm512_castps_si512(_mm512_mask_blend_ps(swap, sinR, cosR)), sinSign));
+    c = _mm512_castsi512_ps(
+        _mm512_xor_si512(_mm512_castps_si512(_mm512_mask_blend_ps(swap, cosR, sinR)), cosSign));
+}
+
+void ShiftApproxBlock(const double* phases, int32_t n, float* I, float* Q)
+{
+    for (int32_t i = 0; i < n; i += 16)
+    {
+        const __mmask16 mask = n - i >= 16 ? kAll : TailMask(n - i);
+        __m512 s;
+        __m512 c;
+        SinCosApprox16(phases + i, mask, s, c);
+        __m512 in = _mm512_maskz_loadu_ps(mask, I + i);
+        __m512 quad = _mm512_maskz_loadu_ps(mask, Q + i);
+        SIGKIT_IN_REGISTER(in);
+        SIGKIT_IN_REGISTER(quad);
+        _mm512_mask_storeu_ps(I + i, mask,
+                              _mm512_add_ps(_mm512_mul_ps(c, in), _mm512_mul_ps(quad, s)));
+        _mm512_mask_storeu_ps(Q + i, mask,
+                              _mm512_sub_ps(_mm512_mul_ps(quad, c), _mm512_mul_ps(in, s)));
+    }
+}
+
+void ShiftApprox(double* phase, double increment, double wrap, int32_t n, double* phases, float* I,
+                 float* Q)
+{
+    if (!DefaultFloatEnvironment())
+    {
+        static const KernelTable scalar = ScalarKernels();
+        scalar.shiftApprox(phase, increment, wrap, n, phases, I, Q);
+        return;
+    }
+    // Round r: the phases of block r + 1 (a chain of adds), then the work of block r beside them.
+    constexpr int32_t kBlock = 256;
+    int32_t ahead = n < kBlock ? n : kBlock;
+    *phase = AdvancePhases(*phase, increment, wrap, ahead, phases);
+    for (int32_t i = 0; i < n; i += kBlock)
+    {
+        if (ahead < n)
+        {
+            const int32_t next = n - ahead < kBlock ? n - ahead : kBlock;
+            *phase = AdvancePhases(*phase, increment, wrap, next, phases + ahead);
+            ahead += next;
+        }
+        ShiftApproxBlock(phases + i, n - i < kBlock ? n - i : kBlock, I + i, Q + i);
+    }
+}
+
 void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
          float* outQ)
 {
     for (int32_t i = 0; i < n; i += 16)
     {
         const __mmask16 mask = n - i >= 16 ? kAll : TailMask(n - i);
-        const __m512 in = _mm512_maskz_loadu_ps(mask, I + i);
-        const __m512 quad = _mm512_maskz_loadu_ps(mask, Q + i);
-        const __m512 sv = _mm512_maskz_loadu_ps(mask, s + i);
-        const __m512 cv = _mm512_maskz_loadu_ps(mask, c + i);
+        __m512 in = _mm512_maskz_loadu_ps(mask, I + i);
+        __m512 quad = _mm512_maskz_loadu_ps(mask, Q + i);
+        __m512 sv = _mm512_maskz_loadu_ps(mask, s + i);
+        __m512 cv = _mm512_maskz_loadu_ps(mask, c + i);
+        SIGKIT_IN_REGISTER(in);
+        SIGKIT_IN_REGISTER(quad);
+        SIGKIT_IN_REGISTER(sv);
+        SIGKIT_IN_REGISTER(cv);
         _mm512_mask_storeu_ps(outI + i, mask,
                               _mm512_add_ps(_mm512_mul_ps(cv, in), _mm512_mul_ps(quad, sv)));
         _mm512_mask_storeu_ps(outQ + i, mask,
@@ -541,6 +657,7 @@ KernelTable Avx512Kernels()
     table.dotPair = DotPair;
     table.dotPairTwice = DotPairTwice;
     table.oscillate = Oscillate;
+    table.shiftApprox = ShiftApprox;
     table.mix = Mix;
     table.storeReversed = StoreReversed;
     table.deinterleave = Deinterleave;

@@ -95,6 +95,15 @@ struct KernelTable
     // Result: the number of elements whose sine and cosine the standard library computed.
     int32_t (*oscillate)(double* phase, double increment, double wrap, int32_t n, double* phases,
                          float* s, float* c);
+    // The oscillator and the mixer where outputs are held to a bound rather than to exact bits
+    // (the frequency converter's fast filter path): the phases as `oscillate` steps them
+    // (*phase carried, the phases to phases[0..n-1]), their sines and cosines as
+    // SinCosApprox.h computes them (within 1.5e-7 of the true ones), and I, Q multiplied in place
+    // as `mix` multiplies. Every variant performs the same operations (in a floating-point
+    // environment other than the default one, the scalar variant's own): the same bits on every
+    // processor.
+    void (*shiftApprox)(double* phase, double increment, double wrap, int32_t n, double* phases,
+                        float* I, float* Q);
     // Multiplication by the conjugate phasor, element by element in single precision:
     // outI = c·I + Q·s, outQ = Q·c - I·s. The outputs may be the inputs.
     void (*mix)(const float* I, const float* Q, const float* s, const float* c, int32_t n,
@@ -117,8 +126,28 @@ struct KernelTable
     void (*fromFloat[kStoredFormatCount])(const uint8_t* in, int32_t n, uint8_t* out);
 };
 
-// The table chosen for this processor (chosen once).
+// The environment variable that forces a variant: "scalar", "avx2" or "avx512", exactly.
+inline constexpr const char* kIsaVariable = "SIGKIT_ISA";
+
+// The table every stage uses, chosen once, at first use: the variant SIGKIT_ISA names when it
+// names one this processor runs; otherwise (unset, another word, a variant the processor lacks)
+// the dispatcher's own choice. The library never prints, so a word it cannot take is not
+// reported: it is as if the variable were unset.
 const KernelTable& Active();
+// The dispatcher's own choice, whatever SIGKIT_ISA says: the widest variant the processor has,
+// except that where it has both AVX-512 and AVX2 each kernel is taken from the one that runs it
+// faster here (measured once, at first use, in a few milliseconds: see Calibration.h). A
+// processor whose AVX-512 units are half as wide as its registers runs some kernels as fast or
+// faster in AVX2. When every kernel comes from one variant, this is that variant's table;
+// otherwise a table of its own (isa Avx512, named after both).
+const KernelTable& Automatic();
+// The table SIGKIT_ISA forces (read once), or nullptr when it forces none.
+const KernelTable* Forced();
+// The table a word forces, as Forced reads SIGKIT_ISA: nullptr for a null pointer, another word,
+// or a variant this processor cannot run.
+const KernelTable* ForcedBy(const char* word);
+// "scalar", "avx2", "avx512" into isa; false (isa unchanged) for any other word or null.
+bool IsaFromWord(const char* word, Isa& isa);
 // The table of one variant, or nullptr when this processor cannot run it (tests compare them).
 const KernelTable* TableFor(Isa isa);
 

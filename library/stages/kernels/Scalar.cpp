@@ -1,4 +1,5 @@
 #include "stages/kernels/PhaseSteps.h"
+#include "stages/kernels/SinCosApprox.h"
 #include "stages/kernels/SinCosCheck.h"
 #include "stages/kernels/Variants.h"
 
@@ -81,6 +82,22 @@ int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, doubl
 {
     *phase = AdvancePhases(*phase, increment, wrap, n, phases);
     return LibmSinCos(phases, n, s, c);
+}
+
+void ShiftApprox(double* phase, double increment, double wrap, int32_t n, double* phases, float* I,
+                 float* Q)
+{
+    *phase = AdvancePhases(*phase, increment, wrap, n, phases);
+    for (int32_t i = 0; i < n; ++i)
+    {
+        float s = 0.0f;
+        float c = 0.0f;
+        approx::SinCos(phases[i], s, c);
+        const float in = I[i];
+        const float quad = Q[i];
+        I[i] = c * in + quad * s;
+        Q[i] = quad * c - in * s;
+    }
 }
 
 void Mix(const float* I, const float* Q, const float* s, const float* c, int32_t n, float* outI,
@@ -294,6 +311,7 @@ KernelTable ScalarKernels()
         DotPair,
         DotPairTwice,
         Oscillate,
+        ShiftApprox,
         Mix,
         StoreReversed,
         Deinterleave,

@@ -1,0 +1,501 @@
+"""sigkit: processing of recorded radio and audio signals, over libsigkit's C API.
+
+Samples are NumPy arrays at full scale 1.0: ``complex64`` for I/Q recordings (one element per I/Q
+pair), ``float32`` for real signals (1-D for one channel, ``(frames, channels)`` otherwise). Rates
+and frequencies are in Hz; frequencies are offsets from the recording's centre (negative below
+it). Every failure raises :class:`SigkitError` with the library's message.
+
+Whole files::
+
+    samples, info = sigkit.read("rec.wav")
+    sigkit.write("out.wav", samples, info.rate, encoding="s16")
+
+Whole arrays, one function per processing kind::
+
+    audio = sigkit.am_classic(samples, info.rate, frequency=10e3, output_rate=12e3, gain=0.6)
+
+Streams too large for memory, a class per kind::
+
+    conv = sigkit.Convert(rate, frequency=-12e3, band=8e3)
+    for block in sigkit.blocks("rec.wav", 65536):
+        out = conv.process(block)
+    tail = conv.flush()
+"""
+
+import os
+from dataclasses import dataclass
+from typing import Iterator, Optional, Tuple
+
+import numpy as np
+
+from ._lib import ffi, lib
+
+__all__ = [
+    "SigkitError", "WavInfo", "read", "write", "blocks", "WavReader", "WavWriter", "Processor",
+    "IQ2R", "Resample", "Convert", "Invert", "AMClassic", "FMClassic", "Rate", "Channel", "AM",
+    "FM", "WFM", "USB", "LSB", "CW", "iq2r", "resample", "convert", "invert", "am_classic",
+    "fm_classic", "version", "kind_available",
+]
+
+ENCODINGS = {"u8": 1, "s16": 2, "s24": 3, "s32": 4, "f32": 5, "f64": 6}
+_ENCODING_NAMES = {v: k for k, v in ENCODINGS.items()}
+QUALITIES = {"low": 0, "medium": 1, "high": 2, "best": 3}
+
+
+class SigkitError(Exception):
+    """A failure reported by libsigkit: ``status`` is its code, the text its message."""
+
+    def __init__(self, status: int, context: str = ""):
+        self.status = status
+        text = ffi.string(lib.sigkit_strerror(status)).decode()
+        super().__init__(f"{context}: {text}" if context else text)
+
+
+def _check(status: int, context: str = "") -> None:
+    if status != 0:
+        raise SigkitError(status, context)
+
+
+def version() -> str:
+    """The library's version, "MAJOR.MINOR.PATCH"."""
+    return ffi.string(lib.sigkit_version(ffi.NULL, ffi.NULL, ffi.NULL)).decode()
+
+
+from ._version import __version__  # noqa: E402
+
+
+def kind_available(kind: str) -> bool:
+    """True when this library can process the kind named (e.g. "resample", "wfm")."""
+    return kind in _KINDS and bool(lib.sigkit_kind_available(_KINDS[kind]))
+
+
+# ---------------------------------------------------------------------------------------------
+# WAV files
+# ---------------------------------------------------------------------------------------------
+
+
+@dataclass
+class WavInfo:
+    """What a WAV file holds.
+
+    rate: frames per second (Hz); channels: samples per frame; frames: frames in the file;
+    encoding: "u8", "s16", "s24", "s32", "f32" or "f64"; complex: True for two channels read
+    as I and Q; valid_bits: significant bits per sample; centre_frequency (Hz) and start_time
+    (seconds since 1970 UTC): None where the file does not tell.
+    """
+
+    rate: float
+    channels: int
+    frames: int
+    encoding: str
+    complex: bool
+    valid_bits: int
+    centre_frequency: Optional[float] = None
+    start_time: Optional[float] = None
+
+    @property
+    def duration(self) -> float:
+        """Length in seconds."""
+        return self.frames / self.rate
+
+
+def _path(path) -> bytes:
+    return os.fsencode(path)
+
+
+class WavReader:
+    """A WAV file open for reading in blocks: ``read(frames)`` returns up to that many frames
+    (an empty array at the end). Use as a context manager or call ``close()``."""
+
+    def __init__(self, path, complex: Optional[bool] = None):
+        info = ffi.new("sigkit_wav_info*")
+        info.size = ffi.sizeof("sigkit_wav_info")
+        handle = ffi.new("sigkit_wav_reader**")
+        _check(lib.sigkit_wav_open(_path(path), info, handle), f"cannot read '{path}'")
+        self._reader = ffi.gc(handle[0], lib.sigkit_wav_close_reader)
+        as_complex = bool(info.complex_samples) if complex is None else complex
+        if as_complex and info.channels != 2:
+            self.close()
+            raise ValueError(f"'{path}' has {info.channels} channels: not I/Q")
+        self.info = WavInfo(
+            rate=info.rate,
+            channels=info.channels,
+            frames=info.frames,
+            encoding=_ENCODING_NAMES.get(info.encoding, "unknown"),
+            complex=as_complex,
+            valid_bits=info.valid_bits,
+            centre_frequency=info.centre_frequency if info.metadata & 1 else None,
+            start_time=info.start_time if info.metadata & 2 else None,
+        )
+
+    def read(self, frames: int) -> np.ndarray:
+        """Up to `frames` frames: complex64 for I/Q, float32 otherwise (full scale 1.0)."""
+        if self._reader is None:
+            raise ValueError("reader closed")
+        channels = self.info.channels
+        out = np.empty(frames * channels, dtype=np.float32)
+        got = ffi.new("size_t*")
+        _check(lib.sigkit_wav_read(self._reader, ffi.from_buffer("float[]", out), frames, got),
+               "read")
+        return _shape(out[: got[0] * channels], self.info.complex, channels)
+
+    def close(self) -> None:
+        if self._reader is not None:
+            ffi.release(self._reader)
+            self._reader = None
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+
+def _shape(flat: np.ndarray, complex_: bool, channels: int) -> np.ndarray:
+    if complex_:
+        return flat.view(np.complex64)
+    if channels == 1:
+        return flat
+    return flat.reshape(-1, channels)
+
+
+def read(path, complex: Optional[bool] = None) -> Tuple[np.ndarray, WavInfo]:
+    """Reads a whole WAV file: (samples, info). Samples at full scale 1.0: complex64 for an I/Q
+    recording (two channels, unless ``complex=False``), float32 otherwise ((frames, channels) for
+    more than one channel)."""
+    with WavReader(path, complex) as reader:
+        samples = reader.read(reader.info.frames)
+        return samples, reader.info
+
+
+def blocks(path, frames: int = 65536, complex: Optional[bool] = None) -> Iterator[np.ndarray]:
+    """The file's samples in blocks of `frames` frames (the last may be shorter)."""
+    with WavReader(path, complex) as reader:
+        while True:
+            block = reader.read(frames)
+            if len(block) == 0:
+                return
+            yield block
+
+
+def _as_frames(samples) -> Tuple[np.ndarray, bool, int]:
+    """The samples as contiguous float32 (copied only when they are not already), whether
+    they are complex, and the floats per frame."""
+    array = np.asarray(samples)
+    if np.iscomplexobj(array):
+        if array.ndim != 1:
+            raise ValueError("complex samples must be a 1-D array")
+        return np.ascontiguousarray(array, dtype=np.complex64).view(np.float32), True, 2
+    if array.ndim == 1:
+        return np.ascontiguousarray(array, dtype=np.float32), False, 1
+    if array.ndim == 2:
+        return np.ascontiguousarray(array, dtype=np.float32).reshape(-1), False, array.shape[1]
+    raise ValueError("samples must be 1-D, or 2-D as (frames, channels)")
+
+
+class WavWriter:
+    """A WAV file being written: ``write(block)`` appends, ``close()`` publishes it under its
+    name (until then the samples sit in a hidden temporary file beside it), ``abandon()`` keeps
+    them as NAME.partial.wav and leaves the name as it was. As a context manager it closes, or
+    abandons when an exception leaves the block."""
+
+    def __init__(self, path, rate: float, channels: int, encoding: str = "s16",
+                 no_replace: bool = False):
+        if encoding not in ENCODINGS:
+            raise ValueError(f"encoding must be one of {sorted(ENCODINGS)}")
+        shape = ffi.new("sigkit_wav_format*")
+        lib.sigkit_wav_format_init(shape, ENCODINGS[encoding], float(rate), int(channels))
+        shape.flags = 1 if no_replace else 0
+        handle = ffi.new("sigkit_wav_writer**")
+        _check(lib.sigkit_wav_create(_path(path), shape, handle), f"cannot write '{path}'")
+        self._writer = handle[0]
+        self.channels = channels
+        self.path = path
+
+    def write(self, samples) -> None:
+        """Appends frames (full scale 1.0; integer encodings round and clip)."""
+        flat, _, per_frame = _as_frames(samples)
+        if per_frame != self.channels:
+            raise ValueError(f"samples have {per_frame} channels, the file {self.channels}")
+        _check(lib.sigkit_wav_write(self._writer, ffi.from_buffer("float[]", flat),
+                                    flat.size // per_frame), f"cannot write '{self.path}'")
+
+    @property
+    def clipped(self) -> int:
+        """Samples written so far that sit at either end of the integer range."""
+        count = ffi.new("uint64_t*")
+        _check(lib.sigkit_wav_clipped(self._writer, count))
+        return count[0]
+
+    def close(self) -> None:
+        if self._writer is not None:
+            writer, self._writer = self._writer, None
+            _check(lib.sigkit_wav_close(writer), f"cannot complete '{self.path}'")
+
+    def abandon(self) -> None:
+        if self._writer is not None:
+            writer, self._writer = self._writer, None
+            _check(lib.sigkit_wav_abandon(writer))
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, kind, value, trace):
+        if kind is None:
+            self.close()
+        else:
+            self.abandon()
+
+    def __del__(self):
+        if getattr(self, "_writer", None) is not None:
+            self.abandon()
+
+
+def write(path, samples, rate: float, encoding: str = "s16", no_replace: bool = False) -> int:
+    """Writes a whole WAV file from samples at full scale 1.0 (complex64: an I/Q recording of two
+    channels). encoding: "u8", "s16", "s24", "s32", "f32" or "f64". no_replace: raise SigkitError
+    where the path exists, also when another writer publishes it first (nothing of this write is
+    then kept). Result: the samples clipped."""
+    flat, _, per_frame = _as_frames(samples)
+    with WavWriter(path, rate, per_frame, encoding, no_replace) as writer:
+        writer.write(flat.reshape(-1, per_frame) if per_frame > 1 else flat)
+        return writer.clipped
+
+
+# ---------------------------------------------------------------------------------------------
+# Processing
+# ---------------------------------------------------------------------------------------------
+
+_KINDS = {
+    "iq2r": 1, "resample": 2, "convert": 3, "invert": 4, "am-classic": 5, "fm-classic": 6,
+    "rate": 7, "channel": 8, "am": 9, "fm": 10, "wfm": 11, "usb": 12, "lsb": 13, "cw": 14,
+}
+_FIELDS = ("frequency", "band", "output_rate", "gain", "agc", "deemphasis_us", "deviation",
+           "cw_pitch", "audio_low", "audio_high")
+
+
+class Processor:
+    """A processing object of one kind, for a stream taken block by block.
+
+    kind: "iq2r", "resample", "convert", "invert", "am-classic", "fm-classic" (and the kinds
+    that later versions bring); rate: input rate in Hz; complex_input: True for I/Q pairs
+    (complex64 blocks), False for real samples (float32); channels: floats per real frame.
+    Keyword fields as in sigkit_config: frequency, band, output_rate (Hz), gain (factor),
+    quality ("low", "medium", "high", "best"), and the receivers' agc, deemphasis_us,
+    deviation, cw_pitch, audio_low, audio_high.
+    """
+
+    def __init__(self, kind: str, rate: float, complex_input: bool = True, channels: int = 1,
+                 quality: str = "high", **fields):
+        if kind not in _KINDS:
+            raise ValueError(f"unknown kind '{kind}'")
+        if quality not in QUALITIES:
+            raise ValueError(f"quality must be one of {list(QUALITIES)}")
+        config = ffi.new("sigkit_config*")
+        _check(lib.sigkit_config_init(config, _KINDS[kind]))
+        config.input_rate = float(rate)
+        config.complex_input = 1 if complex_input else 0
+        config.channels = int(channels)
+        config.quality = QUALITIES[quality]
+        for name, value in fields.items():
+            if name not in _FIELDS:
+                raise TypeError(f"unknown field '{name}'")
+            setattr(config, name, value)
+        handle = ffi.new("sigkit_processor**")
+        _check(lib.sigkit_create(config, handle), f"cannot make '{kind}'")
+        self._p = ffi.gc(handle[0], lib.sigkit_destroy)
+        self.kind = kind
+        self.complex_input = bool(complex_input)
+        self.channels = int(channels)
+        out_complex = ffi.new("int*")
+        out_channels = ffi.new("int*")
+        out_rate = ffi.new("double*")
+        _check(lib.sigkit_output_layout(self._p, out_complex, out_channels, out_rate))
+        self.output_complex = bool(out_complex[0])
+        self.output_channels = out_channels[0]
+        self.output_rate = out_rate[0]
+        self._most = ffi.new("size_t*")
+        self._made = ffi.new("size_t*")
+
+    @property
+    def latency(self) -> float:
+        """Delay of the output in output frames (may be fractional, or negative where start-up
+        output is dropped): input time t appears at output frame t * output_rate + latency."""
+        value = ffi.new("double*")
+        _check(lib.sigkit_latency(self._p, value))
+        return value[0]
+
+    def _out_floats(self) -> int:
+        return 2 if self.output_complex else self.output_channels
+
+    def max_output(self, frames: int) -> int:
+        """The most output frames that process() of `frames` frames makes (0: flush())."""
+        _check(lib.sigkit_max_output(self._p, frames, self._most))
+        return self._most[0]
+
+    def _run(self, call, frames: int, out) -> np.ndarray:
+        most = self.max_output(frames)
+        per_frame = self._out_floats()
+        if out is None:
+            flat = np.empty(most * per_frame, dtype=np.float32)
+        else:
+            flat = out.view(np.float32).reshape(-1) if isinstance(out, np.ndarray) else None
+            if (flat is None or out.dtype not in (np.float32, np.complex64)
+                    or not out.flags.c_contiguous or not out.flags.writeable):
+                raise ValueError("out must be a writable contiguous float32 or complex64 array")
+            if flat.size < most * per_frame:
+                raise ValueError(f"out holds fewer than the {most} frames this call can make")
+        call(ffi.from_buffer("float[]", flat, require_writable=True), flat.size // per_frame)
+        return _shape(flat[: self._made[0] * per_frame], self.output_complex, self.output_channels)
+
+    def process(self, block, out: Optional[np.ndarray] = None) -> np.ndarray:
+        """Processes a block (complex64 for I/Q input, float32 for real) and returns the output
+        it completes (complex64 or float32). With `out` (room for max_output(len(block))
+        frames) the output is written there and a view of it returned: no allocation."""
+        flat, is_complex, per_frame = _as_frames(block)
+        if is_complex != self.complex_input or (not is_complex and per_frame != self.channels):
+            raise ValueError("block does not match the input (complex64 for I/Q input, float32 "
+                             "with the configured channels for real input)")
+        frames = flat.size // per_frame
+        source = ffi.from_buffer("float[]", flat)
+
+        def call(target, capacity):
+            _check(lib.sigkit_process(self._p, source, frames, target, capacity, self._made),
+                   "process")
+
+        return self._run(call, frames, out)
+
+    def flush(self, out: Optional[np.ndarray] = None) -> np.ndarray:
+        """Ends the stream and returns what the filters still hold; then only ``reset()``."""
+
+        def call(target, capacity):
+            _check(lib.sigkit_flush(self._p, target, capacity, self._made), "flush")
+
+        return self._run(call, 0, out)
+
+    def reset(self) -> None:
+        """Starts a new stream, as if just made."""
+        _check(lib.sigkit_reset(self._p), "reset")
+
+    def __call__(self, samples) -> np.ndarray:
+        """The whole array at once: process, then flush (into one output array), then reset
+        for the next array."""
+        frames = len(samples)
+        most = self.max_output(frames) + self.max_output(0)
+        dtype = np.complex64 if self.output_complex else np.float32
+        shape = (most,) if self.output_complex or self.output_channels == 1 else \
+            (most, self.output_channels)
+        out = np.empty(shape, dtype=dtype)
+        head = self.process(samples, out)
+        tail = self.flush(out[len(head):])
+        self.reset()
+        return out[: len(head) + len(tail)]
+
+
+def _input_kind(samples) -> bool:
+    return np.iscomplexobj(np.asarray(samples))
+
+
+class IQ2R(Processor):
+    """Real to I/Q at half the rate (real input), or I/Q to real at twice the rate (complex
+    input). rate: input rate in Hz."""
+
+    def __init__(self, rate, complex_input=False, quality="high"):
+        super().__init__("iq2r", rate, complex_input, quality=quality)
+
+
+class Resample(Processor):
+    """Shifts `frequency` (Hz) to 0 Hz, low-pass filters and changes the rate to `output_rate`
+    (Hz); I/Q output. gain: factor on the output."""
+
+    def __init__(self, rate, output_rate, frequency=0.0, gain=1.0, complex_input=True,
+                 quality="high"):
+        super().__init__("resample", rate, complex_input, quality=quality, frequency=frequency,
+                         output_rate=output_rate, gain=gain)
+
+
+class Convert(Processor):
+    """Shifts `frequency` (Hz) to 0 Hz and keeps `band` Hz around it (0: the whole band), at
+    the same rate; I/Q output."""
+
+    def __init__(self, rate, frequency=0.0, band=0.0, gain=1.0, complex_input=True,
+                 quality="high"):
+        super().__init__("convert", rate, complex_input, quality=quality, frequency=frequency,
+                         band=band, gain=gain)
+
+
+class Invert(Processor):
+    """Spectral inversion; I/Q output at the same rate."""
+
+    def __init__(self, rate, complex_input=True):
+        super().__init__("invert", rate, complex_input)
+
+
+class AMClassic(Processor):
+    """The original AM demodulator: the carrier at `frequency` (Hz) moved to 0 Hz, envelope over
+    its running mean less 1, times `gain`, at `output_rate` (Hz); real output."""
+
+    def __init__(self, rate, frequency, output_rate, gain=1.0, complex_input=True,
+                 quality="high"):
+        super().__init__("am-classic", rate, complex_input, quality=quality,
+                         frequency=frequency, output_rate=output_rate, gain=gain)
+
+
+class FMClassic(Processor):
+    """The original FM demodulator: minus the sine of the phase step per input sample, times
+    `gain`, at `output_rate` (Hz); real output."""
+
+    def __init__(self, rate, frequency, output_rate, gain=1.0, complex_input=True,
+                 quality="high"):
+        super().__init__("fm-classic", rate, complex_input, quality=quality,
+                         frequency=frequency, output_rate=output_rate, gain=gain)
+
+
+def _later(kind: str, summary: str):
+    class Later(Processor):
+        def __init__(self, rate, complex_input=True, quality="high", **fields):
+            super().__init__(kind, rate, complex_input, quality=quality, **fields)
+
+    Later.__doc__ = summary + " (raises SigkitError until the library brings the kind)"
+    return Later
+
+
+Rate = _later("rate", "Rate change, aligned in time; real stays real.")
+Channel = _later("channel", "One channel cut out of an I/Q recording.")
+AM = _later("am", "AM receiver: I/Q in, audio at output_rate out.")
+FM = _later("fm", "Narrow-band FM receiver.")
+WFM = _later("wfm", "Broadcast FM receiver.")
+USB = _later("usb", "Upper side band receiver.")
+LSB = _later("lsb", "Lower side band receiver.")
+CW = _later("cw", "CW receiver with a beat tone of cw_pitch Hz.")
+
+
+def iq2r(samples, rate, quality="high") -> np.ndarray:
+    """Whole array: real (float32) to I/Q at rate/2, or I/Q (complex64) to real at 2*rate."""
+    return IQ2R(rate, _input_kind(samples), quality)(samples)
+
+
+def resample(samples, rate, output_rate, frequency=0.0, gain=1.0, quality="high") -> np.ndarray:
+    """Whole array: `frequency` (Hz) to 0 Hz, low-pass, to `output_rate` (Hz); complex64 out."""
+    return Resample(rate, output_rate, frequency, gain, _input_kind(samples), quality)(samples)
+
+
+def convert(samples, rate, frequency=0.0, band=0.0, gain=1.0, quality="high") -> np.ndarray:
+    """Whole array: `frequency` (Hz) to 0 Hz, keep `band` Hz; complex64 out at the same rate."""
+    return Convert(rate, frequency, band, gain, _input_kind(samples), quality)(samples)
+
+
+def invert(samples, rate) -> np.ndarray:
+    """Whole array: spectral inversion; complex64 out."""
+    return Invert(rate, _input_kind(samples))(samples)
+
+
+def am_classic(samples, rate, frequency, output_rate, gain=1.0, quality="high") -> np.ndarray:
+    """Whole array: the original AM demodulator (see AMClassic); float32 out at output_rate."""
+    return AMClassic(rate, frequency, output_rate, gain, _input_kind(samples), quality)(samples)
+
+
+def fm_classic(samples, rate, frequency, output_rate, gain=1.0, quality="high") -> np.ndarray:
+    """Whole array: the original FM demodulator (see FMClassic); float32 out at output_rate."""
+    return FMClassic(rate, frequency, output_rate, gain, _input_kind(samples), quality)(samples)
+
