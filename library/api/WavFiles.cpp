@@ -8,6 +8,7 @@
 #include "stages/kernels/Kernels.h"
 #include "wav/ByteOrder.h"
 #include "wav/FileWAV_VeryFast.h"
+#include "wav/RecorderName.h"
 #include "wav/platform/FileSystem.h"
 
 #include <cerrno>
@@ -314,6 +315,18 @@ SIGKIT_PUBLIC int sigkit_wav_open(const char* path, sigkit_wav_info* info,
         status = Describe(*made, found);
         if (status != SIGKIT_OK)
             return status;
+        // The centre and start time: the auxi chunk's, else those of a recorder's file name.
+        const sigkit::Metadata m = sigkit::CombineWithName(made->file->GetMetadata(), path);
+        if (m.centreHz.has_value())
+        {
+            found.metadata |= SIGKIT_META_CENTRE_FREQUENCY;
+            found.centre_frequency = *m.centreHz;
+        }
+        if (m.startTime.has_value())
+        {
+            found.metadata |= SIGKIT_META_START_TIME;
+            found.start_time = static_cast<double>(*m.startTime) / sigkit::kNanosecondsPerSecond;
+        }
         made->scratch.resize(kScratchBytes);
         status = sigkit::api::WriteRecord(&found, SIGKIT_WAV_INFO_SIZE_V1, sizeof found, info);
         if (status != SIGKIT_OK)
