@@ -6,6 +6,7 @@
 #include "Messages.h"
 #include "Pass.h"
 #include "Progress.h"
+#include "RecordingCommands.h"
 #include "platform/Files.h"
 #include "platform/Signals.h"
 #include "platform/Terminal.h"
@@ -104,8 +105,12 @@ int Batch::Run()
         std::fflush(stdout);
         return status;
     }
+    if (line.action == Action::Spectrum || line.action == Action::Stations)
+        return RunRecordings(line, binding, folder);
     BatchPlan plan(line, folder);
-    const int usable = plan.Check(input);
+    int usable = plan.Check(input);
+    if (usable == kExitSuccess)
+        usable = CheckInputFrequencies(line, binding, input);
     if (usable != kExitSuccess)
         return usable;
     // From the first output on, a stop signal ends the batch where nothing is half done: the file
@@ -173,8 +178,11 @@ int Batch::Process(BatchPlan& plan, std::size_t i)
                               platform::FileSize(input.Name()), FrameBytes(input.Description()));
     PassCounts counts;
     const double started = platform::SteadySeconds();
-    const int status =
-        RunPass(binding, line.settings, input, outputName, line.noClobber, progress, &counts);
+    Settings settings;
+    if (!SettingsForInput(line, binding, input, settings, failure))
+        return Fail(kExitUsage, failure);
+    const int status = RunPass(binding, settings, input, outputName, line.noClobber, progress,
+                               &counts, &line.recording);
     const double seconds = platform::SteadySeconds() - started;
     if (status != kExitSuccess)
         return status;
@@ -204,9 +212,10 @@ int Batch::Describe(const std::string& name)
     int32_t count = 0;
     while (input.Next(block, count) && count > 0)
         bytes += count;
-    std::printf("%s: %s, %u bits, %s, %u Hz, %s\n", input.Name(), FormatText(d).c_str(),
+    std::printf("%s: %s, %u bits, %s, %u Hz, %s%s\n", input.Name(), FormatText(d).c_str(),
                 static_cast<unsigned>(d.bitsPerSample), ChannelsText(d).c_str(),
-                static_cast<unsigned>(d.sampleRate), LengthText(d, bytes).c_str());
+                static_cast<unsigned>(d.sampleRate), LengthText(d, bytes).c_str(),
+                MetadataText(binding, input).c_str());
     const std::string early = input.EndedEarly();
     if (!early.empty())
         Warn(early);

@@ -19,6 +19,9 @@ enum class Option
     Info,
     Help,
     Version,
+    Recording, // an option of RecordingOptions, taken by its long name
+    Spectrum,
+    Stations,
 };
 
 struct OptionEntry
@@ -43,6 +46,18 @@ const OptionEntry kOptions[] = {
     {'i', "info", false, Option::Info, {}},
     {'h', "help", false, Option::Help, {}},
     {'\0', "version", false, Option::Version, {}},
+    {'F', "absolute-frequency", true, Option::Recording, {}},
+    {'\0', "centre", true, Option::Recording, {}},
+    {'\0', "start", true, Option::Recording, {}},
+    {'\0', "spectrum", false, Option::Spectrum, {}},
+    {'\0', "stations", false, Option::Stations, {}},
+    {'\0', "json", false, Option::Recording, {}},
+    {'\0', "png", true, Option::Recording, {}},
+    {'\0', "size", true, Option::Recording, {}},
+    {'\0', "fft", true, Option::Recording, {}},
+    {'\0', "db", true, Option::Recording, {}},
+    {'\0', "time", true, Option::Recording, {}},
+    {'\0', "span", true, Option::Recording, {}},
 };
 
 // The values of the modes in the order a refusal names them.
@@ -74,6 +89,7 @@ std::string Named(const OptionEntry& o)
 struct Given
 {
     bool mode = false;
+    bool absolute = false; // -F
     bool values[sizeof kModeValues / sizeof kModeValues[0]] = {};
 
     bool& Has(Value value) { return values[static_cast<int>(value)]; }
@@ -226,22 +242,65 @@ bool Reader::Apply(const OptionEntry& o, const char* value)
     case Option::Version:
         line.action = Action::Version;
         return true;
+    case Option::Recording:
+        if (!TakeRecordingOption(o.longName, value, line.recording, error))
+            return false;
+        if (o.shortName == 'F')
+            given.absolute = true;
+        return true;
+    case Option::Spectrum:
+        line.action = Action::Spectrum;
+        return true;
+    case Option::Stations:
+        line.action = Action::Stations;
+        return true;
     }
     return true;
 }
 
-// --info processes nothing, so nothing that shapes a processing goes with it.
+const char* ActionOption(Action action)
+{
+    return action == Action::Spectrum   ? "--spectrum"
+           : action == Action::Stations ? "--stations"
+                                        : "--info";
+}
+
+// --info, --spectrum and --stations process nothing, so nothing that shapes a processing goes
+// with them; --output goes with --spectrum alone (the picture's name).
 bool CheckInfo(const CommandLine& line, Given& given, std::string& error)
 {
-    const char* other = given.mode ? "--mode" : nullptr;
+    const char* other = given.mode ? "--mode" : given.absolute ? "--absolute-frequency" : nullptr;
     for (Value value : kModeValues)
         if (other == nullptr && given.Has(value))
             other = OptionName(value);
-    if (other == nullptr)
+    if (other == nullptr && line.action != Action::Spectrum)
         other = line.outputGiven ? "--output" : line.noClobber ? "--no-clobber" : nullptr;
     if (other != nullptr)
     {
-        error = std::string(other) + " does not go with --info, which processes nothing";
+        error = std::string(other) + " does not go with " + ActionOption(line.action) +
+                ", which processes nothing";
+        return false;
+    }
+    return true;
+}
+
+// The picture's options go with --spectrum, --json with --stations.
+bool CheckRecordingOptions(const CommandLine& line, std::string& error)
+{
+    const RecordingOptions& r = line.recording;
+    if (!r.spectrumOption.empty() && line.action != Action::Spectrum)
+    {
+        error = r.spectrumOption + " goes with --spectrum only";
+        return false;
+    }
+    if (r.json && line.action != Action::Stations)
+    {
+        error = "--json goes with --stations only";
+        return false;
+    }
+    if (r.pngGiven && line.outputGiven)
+    {
+        error = "--png and --output both name the picture: give one";
         return false;
     }
     return true;
@@ -294,8 +353,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     if (line.action == Action::Help || line.action == Action::Version)
         return true;
 
-    if (line.action == Action::Info && !CheckInfo(line, reader.given, error))
+    if (line.action != Action::Process && !CheckInfo(line, reader.given, error))
         return false;
+    if (!CheckRecordingOptions(line, error))
+        return false;
+    if (reader.given.absolute && reader.given.Has(Value::Frequency))
+    {
+        error = "--frequency and --absolute-frequency both give the frequency: give one";
+        return false;
+    }
+    if (reader.given.absolute)
+        reader.given.Has(Value::Frequency) = true;
     if (line.action == Action::Process)
     {
         if (!reader.given.mode)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProcessingModes.h"
+#include "RecordingOptions.h"
 #include "Values.h"
 
 #include <string>
@@ -16,6 +17,8 @@ enum class Action
 {
     Process,
     Info,
+    Spectrum, // a picture of each input's spectra
+    Stations, // each input's list of stations
     Help,
     Version,
 };
@@ -30,6 +33,7 @@ struct CommandLine
     bool outputGiven = false;
     bool noClobber = false;
     bool quiet = false;
+    RecordingOptions recording;
 };
 
 // Reads the arguments after the program name. False with a one-line reason when they are not

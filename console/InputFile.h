@@ -30,6 +30,8 @@ public:
 
     const char* Name() const { return name; }
     const WavDescription& Description() const { return description; }
+    // The reading block of the open file (null when none), for the library's calls on it.
+    const WavReadHandle* Handle() const { return reader; }
     // The next block of stored sample bytes, valid until the next call; false at the end.
     bool Next(const void*& block, int32_t& bytes);
     // Once the data is read: a warning when it ended before the length its header declares (a

@@ -28,8 +28,10 @@ public:
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    // Creates the file that the description names, with its format.
-    bool Create(const WavDescription& description, int& error);
+    // Creates the file that the description names, with its format; with a change, carrying the
+    // input's metadata (its centre frequency and start time) moved as the change says.
+    bool Create(const WavDescription& description, int& error, const WavReadHandle* input = nullptr,
+                const sigkit_output_metadata* change = nullptr);
     // From now on the file is published only where nothing holds its name.
     bool NoReplace(int& error);
     // Appends a block of stored sample bytes; a count of 0 writes nothing.

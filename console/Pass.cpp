@@ -3,6 +3,7 @@
 #include "ClipCounter.h"
 #include "OutputFile.h"
 #include "ProcessingModes.h"
+#include "RecordingCommands.h"
 #include "platform/Signals.h"
 
 #include <cerrno>
@@ -90,7 +91,8 @@ int StoppedStatus()
 } // namespace
 
 int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-            const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts)
+            const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts,
+            const RecordingOptions* recording)
 {
     const ModeRow& mode = Mode(settings.mode);
     std::string failure;
@@ -112,7 +114,9 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
     const std::string output = Quoted(outputName);
     OutputFile file(binding);
     int error = 0;
-    if (!file.Create(description, error))
+    const sigkit_output_metadata change =
+        OutputChange(binding, settings, input.Description(), recording);
+    if (!file.Create(description, error, input.Handle(), &change))
         return Fail(kExitFailed, "cannot create " + output + ": " + std::strerror(error));
     if (noReplace && !file.NoReplace(error))
         return Fail(kExitFailed, "cannot create " + output + ": " + std::strerror(error));
