@@ -166,10 +166,14 @@ int Recordings::One(const std::string& name, std::string& json)
     const int opened = binding.spectrumOpen(name.c_str(), &request, &spectrum);
     if (opened != SIGKIT_OK)
     {
+        // The band and the sizes are checked above: what is left is the time, or no samples.
+        const RecordingOptions& r = line.recording;
+        const bool timeGiven = r.startSeconds > 0.0 || r.lengthSeconds > 0.0;
+        if (opened == SIGKIT_E_INVALID && timeGiven)
+            return Fail(kExitUsage, "--time asks for a part that " + Quoted(name) +
+                                        " does not hold (it holds no sample from there on)");
         if (opened == SIGKIT_E_INVALID)
-            return Fail(kExitUsage, Quoted(name) +
-                                        ": the time asked for (--time) is not within the "
-                                        "recording, or it holds no sample to show");
+            return Fail(kExitFailed, Quoted(name) + " holds no samples to analyse");
         return Fail(kExitFailed,
                     "cannot analyse " + Quoted(name) + ": " + StatusText(binding, opened));
     }

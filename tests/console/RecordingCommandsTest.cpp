@@ -475,4 +475,50 @@ TEST_F(Recording, OutputsOfInputsWithoutMetadataHaveNoAuxiChunk)
     EXPECT_NEAR(static_cast<double>(*m.startTime) / 1e9, 1704164645.0, 0.002);
 }
 
+// --- hostile files ------------------------------------------------------------------------------
+
+TEST_F(Recording, HostileFilesGiveAPictureAListOrOneClearLine)
+{
+    const std::string samples = IqSamples(3000, {{2000, 0.3}});
+    const std::string fmt = Chunk("fmt ", FormatBody(1, 2, 8000, 16));
+    std::string badAuxi = RecorderAuxi();
+    badAuxi[2] = '\x7f'; // month 32639
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {"empty", ""},
+        {"cut-header", IqFile(samples, true).substr(0, 30)},
+        {"no-data", RiffFile(fmt)},
+        {"one-frame", RiffFile(fmt + Chunk("data", samples.substr(0, 4)))},
+        {"odd-data", RiffFile(fmt + Chunk("data", samples.substr(0, 4001)))},
+        {"data-2GiB", RiffFile(fmt + ChunkDeclared("data", 0x80000000u, samples))},
+        {"auxi-huge", RiffFile(fmt + ChunkDeclared("auxi", 0xFFFFFFF0u, RecorderAuxi()) +
+                               Chunk("data", samples))},
+        {"auxi-short",
+         RiffFile(fmt + Chunk("auxi", RecorderAuxi().substr(0, 35)) + Chunk("data", samples))},
+        {"auxi-bad-time", RiffFile(fmt + Chunk("auxi", badAuxi) + Chunk("data", samples))},
+        {"channels-3",
+         RiffFile(Chunk("fmt ", FormatBody(1, 3, 8000, 16)) + Chunk("data", samples))},
+        {"rate-0", RiffFile(Chunk("fmt ", FormatBody(1, 2, 0, 16)) + Chunk("data", samples))},
+        {"rate-1", RiffFile(Chunk("fmt ", FormatBody(1, 2, 1, 16)) + Chunk("data", samples))},
+    };
+    for (const auto& [name, bytes] : files)
+    {
+        const std::string in = Write(name + ".wav", bytes);
+        for (const char* action : {"--spectrum", "--stations", "--info"})
+        {
+            const ProcessResult r = RunSigrun({"-Q", action, in}, "");
+            EXPECT_TRUE(r.status == 0 || r.status == 2) << name << " " << action << r.err;
+            if (r.status != 0)
+            {
+                EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << name << r.err;
+            }
+            else if (std::string(action) == "--spectrum")
+            {
+                EXPECT_GT(DecodePng(ReadFileBytes(dir.File(name + "_spectrum.png"))).width, 0)
+                    << name;
+            }
+        }
+        EXPECT_EQ(ReadFileBytes(in), bytes) << name;
+    }
+}
+
 } // namespace
