@@ -284,13 +284,20 @@ bool CheckInfo(const CommandLine& line, Given& given, std::string& error)
     return true;
 }
 
-// The picture's options go with --spectrum, --json with --stations.
+// The picture's options go with --spectrum, --fft, --time and --span with it and --stations,
+// --json with --stations.
 bool CheckRecordingOptions(const CommandLine& line, std::string& error)
 {
     const RecordingOptions& r = line.recording;
     if (!r.spectrumOption.empty() && line.action != Action::Spectrum)
     {
         error = r.spectrumOption + " goes with --spectrum only";
+        return false;
+    }
+    if (!r.analysisOption.empty() && line.action != Action::Spectrum &&
+        line.action != Action::Stations)
+    {
+        error = r.analysisOption + " goes with --spectrum and --stations only";
         return false;
     }
     if (r.json && line.action != Action::Stations)

@@ -231,8 +231,11 @@ bool TakeRecordingOption(const std::string& name, const char* value, RecordingOp
         error = option + " " + Quoted(given) + " is not usable: give " + takes;
         return false;
     };
-    const bool spectrumOwn = name == "size" || name == "fft" || name == "db" || name == "time" ||
-                             name == "span" || name == "png";
+    // The picture's own options; --fft, --time and --span shape the station list too.
+    const bool spectrumOwn = name == "size" || name == "db" || name == "png";
+    const bool analysis = name == "fft" || name == "time" || name == "span";
+    if (analysis && options.analysisOption.empty())
+        options.analysisOption = option;
     if (spectrumOwn && options.spectrumOption.empty())
         options.spectrumOption = option;
     if (name == "json")

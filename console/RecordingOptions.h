@@ -31,8 +31,10 @@ struct RecordingOptions
     // --centre, --start: for inputs that do not carry them
     std::optional<double> centreHz;
     std::optional<double> startTime; // seconds since 1970-01-01 00:00 UTC
-    // Which of the spectrum's own options were given (for the refusals of other actions).
-    std::string spectrumOption; // the first one given, "" for none
+    // The first of the picture's own options given, and of those that shape the analysis of
+    // both the picture and the station list (for the refusals of other actions); "" for none.
+    std::string spectrumOption;
+    std::string analysisOption;
 };
 
 // Options that take a value here: "size", "fft", "db", "time", "span", "png", "centre",

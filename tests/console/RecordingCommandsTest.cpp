@@ -240,6 +240,8 @@ TEST_F(Recording, PictureOptionsRefusedAsUsageErrors)
         {"--spectrum", "--time", "5:1", in},     // starts after the end
         {"--spectrum", "--png", "-", in, other},
         {"--stations", "--size", "800x600", in},
+        {"--info", "--span", "0:10k", in},
+        {"--stations", "--span", "-20k:10k", in}, // reaches past -24 kHz
         {"--spectrum", "--json", in},
         {"--spectrum", "-m", "invert", in},
     };
@@ -284,6 +286,10 @@ TEST_F(Recording, StationsOfAGeneratedRecordingAtTheirRadioFrequencies)
     ASSERT_EQ(offsets.status, 0) << offsets.err;
     EXPECT_NE(offsets.out.find("offsets from the centre"), std::string::npos) << offsets.out;
     EXPECT_NE(offsets.out.find("-6"), std::string::npos) << offsets.out;
+    // Within a band: the stations there only.
+    const ProcessResult band = RunSigrun({"--stations", "--json", "--span", "-6k:4k", in}, "");
+    ASSERT_EQ(band.status, 0) << band.err;
+    EXPECT_EQ(JsonNumbers(band.out, "offset_hz").size(), 1u) << band.out;
     // Several inputs as JSON: one array.
     const ProcessResult both = RunSigrun({"--stations", "--json", in, plain}, "");
     ASSERT_EQ(both.status, 0) << both.err;
