@@ -99,7 +99,7 @@ void RateThroughput(benchmark::State& state, const RateCase* c, Quality quality)
 
 void ChannelThroughput(benchmark::State& state)
 {
-    MultistageSpec request;
+    MultistageRequest request;
     request.rateIn = 2400000.0;
     request.passEdge = 5000.0;
     request.stopEdge = 6000.0;

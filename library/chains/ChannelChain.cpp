@@ -105,7 +105,7 @@ ChainStatus FromRateStatus(dsp::RateStatus status)
 
 // Estimated taps of the fast band filter (the equiripple estimate, or Kaiser's beyond the
 // equiripple design's reach).
-int64_t FastFilterTaps(const dsp::LowPassSpec& wanted)
+int64_t FastFilterTaps(const dsp::LowPassRequest& wanted)
 {
     const int64_t n = dsp::EquirippleLength(wanted);
     if (n <= 8191)
@@ -114,7 +114,7 @@ int64_t FastFilterTaps(const dsp::LowPassSpec& wanted)
 }
 
 // Real multiply-adds per input frame of a cascade (I and Q), infinite when it cannot be made.
-double CascadeCost(const dsp::MultistageSpec& wanted)
+double CascadeCost(const dsp::MultistageRequest& wanted)
 {
     dsp::CascadePlan plan;
     if (dsp::PlanCascade(wanted, plan) != dsp::RateStatus::Ok)
@@ -162,13 +162,14 @@ ChainStatus ChannelChain::Build()
         return Refusal(ChainCode::BadRate, "channel: no ratio of %g Hz to %g Hz", rateOut, rate);
 
     // The two structures and their estimated costs.
-    const dsp::MultistageSpec direct{
+    const dsp::MultistageRequest direct{
         rate, rateOut, design.passEdge, design.stopEdge, design.attenuation, design.passRipple, 2};
     const double directCost = CascadeCost(direct);
     const bool filters = 2.0 * design.stopEdge < rate;
-    dsp::LowPassSpec fast{design.passEdge / rate, design.stopEdge / rate, design.attenuation,
-                          rateOut < rate ? design.passRipple - kCascadeShare : design.passRipple};
-    dsp::MultistageSpec after = direct;
+    dsp::LowPassRequest fast{design.passEdge / rate, design.stopEdge / rate, design.attenuation,
+                             rateOut < rate ? design.passRipple - kCascadeShare
+                                            : design.passRipple};
+    dsp::MultistageRequest after = direct;
     after.stopEdge = 0.5 * rateOut;
     after.passRipple = kCascadeShare;
     double fastCost = kInfinite;

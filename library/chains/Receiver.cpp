@@ -153,7 +153,7 @@ ReceiverStatus Receiver::Build(const ReceiverSettings& filled, const ReceiverSha
     shape.stopEdge = std::min(designed.stopEdge, 0.5 * Fw);
     if (!(shape.stopEdge > designed.halfWidth))
         return ReceiverStatus::BadBand;
-    dsp::MultistageSpec channelRequest;
+    dsp::MultistageRequest channelRequest;
     channelRequest.rateIn = R;
     channelRequest.rateOut = Fw;
     channelRequest.passEdge = designed.halfWidth;
@@ -173,7 +173,7 @@ ReceiverStatus Receiver::Build(const ReceiverSettings& filled, const ReceiverSha
     shape.audioPass = std::min(designed.audioPass, kPassFraction * shape.audioStop);
     if (!(shape.audioPass > 0.0))
         return ReceiverStatus::BadAudio;
-    dsp::MultistageSpec audioRequest;
+    dsp::MultistageRequest audioRequest;
     audioRequest.rateIn = Fw;
     audioRequest.rateOut = Fout;
     audioRequest.passEdge = shape.audioPass;

@@ -241,7 +241,7 @@ TEST(ApiWav, LinkAtThePathIsReplacedNotFollowed)
     EXPECT_EQ(Read(path, info), (std::vector<float>{0.5f, -0.5f}));
 }
 
-TEST(ApiWav, RefusesBadSpecsAndPaths)
+TEST(ApiWav, RefusesBadFormatsAndPaths)
 {
     sigtest::TempDir dir;
     const std::vector<float> one(2, 0.0f);

@@ -21,7 +21,7 @@ void ExpectSymmetricOdd(const std::vector<double>& taps)
 }
 
 // Measured in double precision (a DTFT of the taps), not taken from the design's own figures.
-void ExpectMeets(const std::vector<double>& taps, const LowPassSpec& request, double gain = 1.0)
+void ExpectMeets(const std::vector<double>& taps, const LowPassRequest& request, double gain = 1.0)
 {
     const LowPassFigures f = MeasureLowPass(taps, request.passEdge, request.stopEdge, gain);
     EXPECT_GE(f.AttenuationDb(), request.attenuation);
@@ -42,15 +42,15 @@ TEST(KaiserDesign, FormulasGiveKaisersFigures)
     EXPECT_EQ(KaiserLength(60.0, 0.0), 0);
 }
 
-TEST(KaiserDesign, MeetsItsSpecMeasured)
+TEST(KaiserDesign, MeetsItsRequestMeasured)
 {
-    const LowPassSpec specs[] = {
+    const LowPassRequest requests[] = {
         {0.1, 0.15, 60.0, 0.0},
         {0.2, 0.22, 100.0, 0.0},
         {0.45, 0.5, 140.0, 0.0},
         {0.02, 0.025, 120.0, 0.001},
     };
-    for (const LowPassSpec& request : specs)
+    for (const LowPassRequest& request : requests)
     {
         std::vector<double> taps;
         ASSERT_EQ(DesignKaiser(request, taps), DesignStatus::Ok);
@@ -60,15 +60,15 @@ TEST(KaiserDesign, MeetsItsSpecMeasured)
     }
 }
 
-TEST(EquirippleDesign, MeetsItsSpecMeasuredAndIsShorterThanTheWindowDesign)
+TEST(EquirippleDesign, MeetsItsRequestMeasuredAndIsShorterThanTheWindowDesign)
 {
-    const LowPassSpec specs[] = {
+    const LowPassRequest requests[] = {
         {0.1, 0.15, 60.0, 0.1},
         {0.2325, 0.25, 140.0, 0.005}, // the rate changer's base filter at its best quality
         {0.05, 0.06, 100.0, 0.01},
         {0.3, 0.32, 80.0, 0.0},
     };
-    for (const LowPassSpec& request : specs)
+    for (const LowPassRequest& request : requests)
     {
         std::vector<double> equiripple;
         std::vector<double> kaiser;
@@ -82,9 +82,9 @@ TEST(EquirippleDesign, MeetsItsSpecMeasuredAndIsShorterThanTheWindowDesign)
     }
 }
 
-TEST(EquirippleDesign, TwoTapsFewerNoLongerMeetTheSpec)
+TEST(EquirippleDesign, TwoTapsFewerNoLongerMeetTheRequest)
 {
-    const LowPassSpec request{0.2, 0.23, 100.0, 0.01};
+    const LowPassRequest request{0.2, 0.23, 100.0, 0.01};
     std::vector<double> taps;
     ASSERT_EQ(DesignEquiripple(request, taps), DesignStatus::Ok);
     // The same weighting (allowed ripple over allowed stop-band gain), two taps shorter.
@@ -136,12 +136,12 @@ TEST(HalfBandDesign, LengthGrowsWithAttenuationAndNarrowerTransition)
 
 // A bank's prototype: the pass band has the gain of the number of branches, each branch passes
 // 1 at 0 Hz, and the stop band lies as far down as asked (measured over the whole full-rate band).
-TEST(PrototypeDesign, MeetsItsSpecAtTheFullRate)
+TEST(PrototypeDesign, MeetsItsRequestAtTheFullRate)
 {
     struct Case
     {
         int32_t phases;
-        LowPassSpec request; // at the branch rate
+        LowPassRequest request; // at the branch rate
     };
     const Case cases[] = {
         {1, {0.4, 0.5, 100.0, 0.01}},
@@ -155,8 +155,8 @@ TEST(PrototypeDesign, MeetsItsSpecAtTheFullRate)
         ASSERT_EQ(DesignPrototype(c.request, c.phases, taps), DesignStatus::Ok) << c.phases;
         ExpectSymmetricOdd(taps);
         const double L = c.phases;
-        const LowPassSpec full{c.request.passEdge / L, c.request.stopEdge / L,
-                               c.request.attenuation, c.request.passRipple};
+        const LowPassRequest full{c.request.passEdge / L, c.request.stopEdge / L,
+                                  c.request.attenuation, c.request.passRipple};
         ExpectMeets(taps, full, L);
         for (int32_t p = 0; p < c.phases; ++p)
         {
@@ -170,7 +170,7 @@ TEST(PrototypeDesign, MeetsItsSpecAtTheFullRate)
     }
 }
 
-TEST(LowPassDesign, RefusesBadSpecsAndLeavesTheTaps)
+TEST(LowPassDesign, RefusesBadRequestsAndLeavesTheTaps)
 {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     const double inf = std::numeric_limits<double>::infinity();

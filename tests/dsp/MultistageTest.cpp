@@ -20,9 +20,9 @@ constexpr double kTwoPi = 6.283185307179586476925;
 
 // The channel case: 2.4 MHz I/Q, a 10 kHz band (±5 kHz), stopped from 6 kHz on (a transition of
 // 10 % of the band) 100 dB down, ripple ±0.1 dB, decimated to the lowest convenient rate.
-MultistageSpec ChannelSpec()
+MultistageRequest ChannelRequest()
 {
-    MultistageSpec request;
+    MultistageRequest request;
     request.rateIn = 2400000.0;
     request.passEdge = 5000.0;
     request.stopEdge = 6000.0;
@@ -81,7 +81,7 @@ TEST(ChannelDecimation, ConvenientRateIsTheLowestWholeDivisorThatHoldsTheBand)
 
 TEST(ChannelDecimation, TenKilohertzBandAt2400kHzKeepsTheBandAndRejectsTheNeighbour)
 {
-    const MultistageSpec request = ChannelSpec();
+    const MultistageRequest request = ChannelRequest();
     ASSERT_EQ(request.rateOut, 12000.0);
     RateStatus status = RateStatus::Ok;
     std::unique_ptr<Multistage> m = Multistage::Create(request, &status);
@@ -129,7 +129,7 @@ TEST(ChannelDecimation, TenKilohertzBandAt2400kHzKeepsTheBandAndRejectsTheNeighb
 // Real taps filter I and Q alike and apart: the I/Q of two real signals gives each one's bits.
 TEST(ChannelDecimation, IqOfTwoRealSignalsGivesEachOnesBits)
 {
-    MultistageSpec request = ChannelSpec();
+    MultistageRequest request = ChannelRequest();
     std::unique_ptr<Multistage> iq = Multistage::Create(request, nullptr);
     request.channels = 1;
     std::unique_ptr<Multistage> real = Multistage::Create(request, nullptr);
@@ -162,7 +162,7 @@ TEST(ChannelDecimation, IqOfTwoRealSignalsGivesEachOnesBits)
 
 TEST(ChannelDecimation, ArraysAndInterleavedFramesGiveTheSameBits)
 {
-    std::unique_ptr<Multistage> m = Multistage::Create(ChannelSpec(), nullptr);
+    std::unique_ptr<Multistage> m = Multistage::Create(ChannelRequest(), nullptr);
     ASSERT_NE(m, nullptr);
     std::vector<float> I, Q, outI, outQ;
     ComplexTones(50000, 2400000.0, {{1000.0, 0.5}, {-20000.0, 0.5}}, I, Q);
@@ -187,24 +187,24 @@ TEST(ChannelDecimation, ArraysAndInterleavedFramesGiveTheSameBits)
 
 TEST(ChannelDecimation, RefusesBandsTheRatesCannotHold)
 {
-    MultistageSpec request = ChannelSpec();
-    const auto refused = [](const MultistageSpec& s) {
+    MultistageRequest request = ChannelRequest();
+    const auto refused = [](const MultistageRequest& s) {
         RateStatus status = RateStatus::Ok;
         const bool made = Multistage::Create(s, &status) != nullptr;
         return made ? RateStatus::Ok : status;
     };
     request.stopEdge = 6001.0; // beyond half the output rate
     EXPECT_EQ(refused(request), RateStatus::BadBand);
-    request = ChannelSpec();
+    request = ChannelRequest();
     request.passEdge = 6000.0; // not below the stop edge
     EXPECT_EQ(refused(request), RateStatus::BadBand);
-    request = ChannelSpec();
+    request = ChannelRequest();
     request.passEdge = std::nan("");
     EXPECT_EQ(refused(request), RateStatus::BadBand);
-    request = ChannelSpec();
+    request = ChannelRequest();
     request.attenuation = 5.0;
     EXPECT_EQ(refused(request), RateStatus::BadAttenuation);
-    request = ChannelSpec();
+    request = ChannelRequest();
     request.passRipple = 0.0;
     EXPECT_EQ(refused(request), RateStatus::BadRipple);
 }

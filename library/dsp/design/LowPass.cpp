@@ -40,19 +40,19 @@ double BesselI0(double x)
 }
 
 // Linear bounds of the request: largest pass-band deviation and largest stop-band gain.
-double StopGain(const LowPassSpec& request)
+double StopGain(const LowPassRequest& request)
 {
     return std::pow(10.0, -request.attenuation / 20.0);
 }
 
-double PassDeviation(const LowPassSpec& request)
+double PassDeviation(const LowPassRequest& request)
 {
     // The tighter of the rise and the fall the ripple in dB allows.
     return request.passRipple > 0.0 ? 1.0 - std::pow(10.0, -request.passRipple / 20.0)
                                     : StopGain(request);
 }
 
-bool Meets(const std::vector<double>& taps, const LowPassSpec& request)
+bool Meets(const std::vector<double>& taps, const LowPassRequest& request)
 {
     const LowPassFigures figures = MeasureLowPass(taps, request.passEdge, request.stopEdge);
     const double deviation = PassDeviation(request);
@@ -102,7 +102,7 @@ int64_t HerrmannLength(double dp, double ds, double df)
 // An equiripple design of length n whose peak error (from the exchange, which finds the true
 // peaks) is within the request; `reference` carries the extremal frequencies from one length to the
 // next. The caller measures the one it keeps.
-bool EquirippleTaps(const LowPassSpec& request, int64_t n, std::vector<double>& taps,
+bool EquirippleTaps(const LowPassRequest& request, int64_t n, std::vector<double>& taps,
                     std::vector<double>& reference)
 {
     const double deviation = PassDeviation(request);
@@ -178,7 +178,7 @@ const char* DesignStatusText(DesignStatus status)
     return "unknown design status";
 }
 
-DesignStatus CheckSpec(const LowPassSpec& request)
+DesignStatus CheckRequest(const LowPassRequest& request)
 {
     if (!(request.passEdge > 0.0) || !(request.stopEdge > request.passEdge) ||
         !(request.stopEdge <= 0.5))
@@ -209,9 +209,9 @@ int64_t KaiserLength(double attenuation, double transition)
     return MakeOdd(static_cast<int64_t>(std::ceil(std::max(3.0, n))));
 }
 
-DesignStatus DesignKaiser(const LowPassSpec& request, std::vector<double>& taps)
+DesignStatus DesignKaiser(const LowPassRequest& request, std::vector<double>& taps)
 {
-    const DesignStatus status = CheckSpec(request);
+    const DesignStatus status = CheckRequest(request);
     if (status != DesignStatus::Ok)
         return status;
     // The window's ripple equals its stop-band gain: a finer ripple asks for more attenuation.
@@ -243,21 +243,21 @@ DesignStatus DesignKaiser(const LowPassSpec& request, std::vector<double>& taps)
     }
 }
 
-int64_t EquirippleLength(const LowPassSpec& request)
+int64_t EquirippleLength(const LowPassRequest& request)
 {
-    if (CheckSpec(request) != DesignStatus::Ok)
+    if (CheckRequest(request) != DesignStatus::Ok)
         return 0;
     const double dp = PassDeviation(request);
     const double ds = StopGain(request);
     return HerrmannLength(std::max(dp, ds), std::min(dp, ds), request.stopEdge - request.passEdge);
 }
 
-DesignStatus DesignEquiripple(const LowPassSpec& request, std::vector<double>& taps,
+DesignStatus DesignEquiripple(const LowPassRequest& request, std::vector<double>& taps,
                               bool* equiripple)
 {
     if (equiripple != nullptr)
         *equiripple = false;
-    const DesignStatus status = CheckSpec(request);
+    const DesignStatus status = CheckRequest(request);
     if (status != DesignStatus::Ok)
         return status;
     const int64_t estimate = EquirippleLength(request);
@@ -322,8 +322,8 @@ DesignStatus DesignHalfBand(double passEdge, double attenuation, std::vector<dou
 {
     if (!(passEdge > 0.0 && passEdge < 0.25))
         return DesignStatus::BadEdges;
-    const LowPassSpec request{passEdge, 0.5 - passEdge, attenuation, 0.0};
-    const DesignStatus status = CheckSpec(request);
+    const LowPassRequest request{passEdge, 0.5 - passEdge, attenuation, 0.0};
+    const DesignStatus status = CheckRequest(request);
     if (status != DesignStatus::Ok)
         return status;
     const int64_t kaiser = KaiserLength(attenuation, 0.5 - 2.0 * passEdge);
@@ -352,9 +352,10 @@ DesignStatus DesignHalfBand(double passEdge, double attenuation, std::vector<dou
     }
 }
 
-DesignStatus DesignPrototype(const LowPassSpec& request, int32_t phases, std::vector<double>& taps)
+DesignStatus DesignPrototype(const LowPassRequest& request, int32_t phases,
+                             std::vector<double>& taps)
 {
-    DesignStatus status = CheckSpec(request);
+    DesignStatus status = CheckRequest(request);
     if (status != DesignStatus::Ok)
         return status;
     if (phases < 1 || phases > kMaxPrototypePhases)
@@ -366,8 +367,8 @@ DesignStatus DesignPrototype(const LowPassSpec& request, int32_t phases, std::ve
     std::vector<double> base;
     if (K <= 1)
     {
-        const LowPassSpec full{request.passEdge / L, request.stopEdge / L, request.attenuation,
-                               request.passRipple};
+        const LowPassRequest full{request.passEdge / L, request.stopEdge / L, request.attenuation,
+                                  request.passRipple};
         status = DesignEquiripple(full, base);
         if (status != DesignStatus::Ok)
             return status;
@@ -376,8 +377,8 @@ DesignStatus DesignPrototype(const LowPassSpec& request, int32_t phases, std::ve
     else
     {
         const double k = static_cast<double>(K);
-        const LowPassSpec middle{request.passEdge * k / L, request.stopEdge * k / L,
-                                 request.attenuation, request.passRipple};
+        const LowPassRequest middle{request.passEdge * k / L, request.stopEdge * k / L,
+                                    request.attenuation, request.passRipple};
         status = DesignEquiripple(middle, base);
         if (status != DesignStatus::Ok)
             return status;

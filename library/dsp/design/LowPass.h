@@ -10,7 +10,7 @@
 // Taps have a pass-band gain of 1 unless said otherwise.
 namespace sigkit::dsp {
 
-struct LowPassSpec
+struct LowPassRequest
 {
     double passEdge = 0.0;    // the pass band is [0, passEdge]
     double stopEdge = 0.0;    // the stop band is [stopEdge, 0.5]
@@ -37,7 +37,7 @@ inline constexpr int32_t kMaxDesignTaps = 1 << 21;
 inline constexpr int32_t kMaxPrototypePhases = 1 << 16;
 
 // The request's own validity (edges, attenuation, ripple).
-DesignStatus CheckSpec(const LowPassSpec& request);
+DesignStatus CheckRequest(const LowPassRequest& request);
 
 // Kaiser window shape β for a stop band `attenuation` dB down, and the odd number of taps the
 // window design needs for a transition of `transition` (cycles per sample) at that attenuation
@@ -49,11 +49,11 @@ int64_t KaiserLength(double attenuation, double transition);
 // pass-band ripple equals its stop-band gain, so a ripple finer than that raises the attenuation
 // the window is designed for. Up to 8191 taps the result is measured (Response.h) and lengthened
 // until it meets the request; longer ones are designed 3 dB beyond it instead.
-DesignStatus DesignKaiser(const LowPassSpec& request, std::vector<double>& taps);
+DesignStatus DesignKaiser(const LowPassRequest& request, std::vector<double>& taps);
 
 // Herrmann, Rabiner and Chan's estimate of the odd length an equiripple design of the request needs
-// (0 for a request CheckSpec refuses).
-int64_t EquirippleLength(const LowPassSpec& request);
+// (0 for a request CheckRequest refuses).
+int64_t EquirippleLength(const LowPassRequest& request);
 
 // Equiripple design (Remez exchange) weighted by the ratio of the allowed pass-band ripple to the
 // allowed stop-band gain: the shortest odd length whose peak error meets the request, found from
@@ -61,7 +61,7 @@ int64_t EquirippleLength(const LowPassSpec& request);
 // before), then measured and lengthened if the measurement disagrees. Up to 8191 taps; beyond,
 // or when the exchange fails, the Kaiser design is returned instead (the result says Ok either
 // way: the taps meet the request). `equiripple`, when not null, says which one it was.
-DesignStatus DesignEquiripple(const LowPassSpec& request, std::vector<double>& taps,
+DesignStatus DesignEquiripple(const LowPassRequest& request, std::vector<double>& taps,
                               bool* equiripple = nullptr);
 
 // Half-band low-pass for decimation or interpolation by 2: symmetric about a quarter of the rate,
@@ -80,6 +80,7 @@ DesignStatus DesignHalfBand(double passEdge, double attenuation, std::vector<dou
 // Kaiser low-pass whose transition runs from stopEdge to that rate minus stopEdge, designed 13 dB
 // beyond the request's attenuation from the length estimate (not measured: it can be tens of
 // thousands of taps long). The length is odd, so the centre is a whole number of taps.
-DesignStatus DesignPrototype(const LowPassSpec& request, int32_t phases, std::vector<double>& taps);
+DesignStatus DesignPrototype(const LowPassRequest& request, int32_t phases,
+                             std::vector<double>& taps);
 
 } // namespace sigkit::dsp

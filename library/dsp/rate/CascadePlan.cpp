@@ -62,21 +62,21 @@ double HalfBandCost(double band, double rate, double attenuation)
 {
     const double edge = band / rate;
     const double gain = std::pow(10.0, -attenuation / 20.0);
-    const LowPassSpec request{edge, 0.5 - edge, attenuation, 20.0 * std::log10(1.0 + gain)};
+    const LowPassRequest request{edge, 0.5 - edge, attenuation, 20.0 * std::log10(1.0 + gain)};
     const int64_t n = EquirippleLength(request);
     const double m = std::ceil(static_cast<double>(n + 1) / 4.0);
     return 2.0 * m + 1.0;
 }
 
 // Estimated taps per output of a polyphase stage whose branches run at `rate`.
-double BranchTaps(const MultistageSpec& request, double rate)
+double BranchTaps(const MultistageRequest& request, double rate)
 {
-    const LowPassSpec branch{request.passEdge / rate, request.stopEdge / rate, request.attenuation,
-                             request.passRipple};
+    const LowPassRequest branch{request.passEdge / rate, request.stopEdge / rate,
+                                request.attenuation, request.passRipple};
     return static_cast<double>(EquirippleLength(branch));
 }
 
-StagePlan PolyphasePlan(const MultistageSpec& request, double rateIn, double rateOut, int64_t up,
+StagePlan PolyphasePlan(const MultistageRequest& request, double rateIn, double rateOut, int64_t up,
                         int64_t down)
 {
     const int64_t g = std::gcd(up, down);
@@ -112,7 +112,8 @@ StagePlan PolyphasePlan(const MultistageSpec& request, double rateIn, double rat
     return stage;
 }
 
-StagePlan HalfBandPlan(const MultistageSpec& request, StageKind kind, double rateIn, double rateOut)
+StagePlan HalfBandPlan(const MultistageRequest& request, StageKind kind, double rateIn,
+                       double rateOut)
 {
     StagePlan stage;
     stage.kind = kind;
@@ -229,7 +230,7 @@ bool RateRatio(double rateIn, double rateOut, int64_t& up, int64_t& down)
     return Approximate(rateOut / rateIn, up, down);
 }
 
-RateStatus PlanCascade(const MultistageSpec& request, CascadePlan& plan)
+RateStatus PlanCascade(const MultistageRequest& request, CascadePlan& plan)
 {
     const auto rateOk = [](double r) { return r > 0.0 && r <= kMaxRate; };
     if (!rateOk(request.rateIn) || !rateOk(request.rateOut))

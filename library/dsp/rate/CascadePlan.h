@@ -11,7 +11,7 @@ namespace sigkit::dsp {
 
 // What a cascade must do. Frequencies in Hz; the band holds for complex signals on both sides of
 // 0 Hz, for real ones up to the given edge.
-struct MultistageSpec
+struct MultistageRequest
 {
     double rateIn = 0.0;
     double rateOut = 0.0;
@@ -77,7 +77,7 @@ bool RateRatio(double rateIn, double rateOut, int64_t& up, int64_t& down);
 
 // Checks the request and chooses the stages, with their estimated lengths and costs (taps and
 // multiply-adds are estimates until the cascade is designed).
-RateStatus PlanCascade(const MultistageSpec& request, CascadePlan& plan);
+RateStatus PlanCascade(const MultistageRequest& request, CascadePlan& plan);
 
 // The lowest convenient rate for a band kept up to passEdge and stopped from stopEdge (Hz): the
 // input rate divided by the largest whole number whose prime factors are 2, 3 and 5 that leaves

@@ -22,7 +22,7 @@ constexpr double kImageMarginDb = 3.0;
 
 Multistage::~Multistage() = default;
 
-std::unique_ptr<Multistage> Multistage::Create(const MultistageSpec& request, RateStatus* status)
+std::unique_ptr<Multistage> Multistage::Create(const MultistageRequest& request, RateStatus* status)
 {
     std::unique_ptr<Multistage> cascade(new Multistage());
     const RateStatus result = cascade->Build(request);
@@ -33,7 +33,7 @@ std::unique_ptr<Multistage> Multistage::Create(const MultistageSpec& request, Ra
     return cascade;
 }
 
-RateStatus Multistage::Build(const MultistageSpec& request)
+RateStatus Multistage::Build(const MultistageRequest& request)
 {
     RateStatus status = PlanCascade(request, plan);
     if (status != RateStatus::Ok)
@@ -86,7 +86,7 @@ RateStatus Multistage::Build(const MultistageSpec& request)
             // into the output band, several of them from the base filter's equiripple stop band:
             // a few dB more keeps their sum below the request's attenuation.
             const double margin = stage.up > 1 ? kImageMarginDb : 0.0;
-            const LowPassSpec branch{
+            const LowPassRequest branch{
                 request.passEdge / stage.rateIn, request.stopEdge / stage.rateIn,
                 std::min(kMaxAttenuation, request.attenuation + margin), request.passRipple};
             branches = stage.phases;

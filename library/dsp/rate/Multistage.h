@@ -15,7 +15,7 @@
 namespace sigkit::dsp {
 
 // Multistage decimation, interpolation or any rate change of C channels of floats (I/Q: two),
-// designed from a MultistageSpec: the stages PlanCascade chooses, each designed equiripple (the
+// designed from a MultistageRequest: the stages PlanCascade chooses, each designed equiripple (the
 // half-bands and the polyphase prototype meet the request's attenuation; the prototype takes the
 // ripple).
 //
@@ -28,7 +28,7 @@ class Multistage
 {
 public:
     // Nothing (and the reason in `status`) when the request is refused or cannot be designed.
-    static std::unique_ptr<Multistage> Create(const MultistageSpec& request,
+    static std::unique_ptr<Multistage> Create(const MultistageRequest& request,
                                               RateStatus* status = nullptr);
     ~Multistage();
     Multistage(const Multistage&) = delete;
@@ -62,7 +62,7 @@ private:
     using Stage = std::variant<HalfBandDecimator, PolyphaseStage, BankStage, HalfBandInterpolator>;
 
     Multistage() = default;
-    RateStatus Build(const MultistageSpec& request);
+    RateStatus Build(const MultistageRequest& request);
     int32_t Run(const float* const* in, std::ptrdiff_t inStride, int32_t frames, float* const* out,
                 std::ptrdiff_t outStride);
     int32_t RunFlush(float* const* out, std::ptrdiff_t outStride);

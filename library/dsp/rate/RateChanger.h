@@ -58,12 +58,12 @@ public:
     int32_t MaxFlush() const { return cascade->MaxFlush(); }
     int32_t Channels() const { return cascade->Channels(); }
     const CascadePlan& Plan() const { return cascade->Plan(); }
-    const MultistageSpec& Request() const { return request; }
+    const MultistageRequest& Request() const { return request; }
 
 private:
     RateChanger() = default;
 
-    MultistageSpec request;
+    MultistageRequest request;
     std::unique_ptr<Multistage> cascade;
 };
 
