@@ -16,9 +16,9 @@ Whole arrays, one function per processing kind::
 
 A recording's spectra, its picture and its stations, in one pass over the file::
 
-    spec = sigkit.spectrum("rec.wav", span=(0, 100e3))
-    spec.waterfall        # (rows, columns) dBFS, time down
-    spec.stations()       # a list of dicts: frequency_hz, offset_hz, level_dbfs, kind, ...
+    view = sigkit.spectrum("rec.wav", span=(0, 100e3))
+    view.waterfall        # (rows, columns) dBFS, time down
+    view.stations()       # a list of dicts: frequency_hz, offset_hz, level_dbfs, kind, ...
 
 Streams too large for memory, a class per kind::
 

@@ -229,20 +229,20 @@ def test_spectrum_arrays_picture_and_stations(tmp_path):
     path = tmp_path / "rec.wav"
     sigkit.write(path, tone.astype(np.complex64), rate, encoding="f32")
 
-    spec = sigkit.spectrum(path, width=800, height=500, centre_frequency=7.1e6)
-    assert spec.complex and spec.rate == rate and spec.centre_frequency == 7.1e6
-    assert spec.waterfall.ndim == 2 and spec.waterfall.shape[0] > 10
-    strongest = spec.frequencies[np.argmax(spec.average)]
-    assert abs(strongest - 6000) <= spec.bin_width
+    view = sigkit.spectrum(path, width=800, height=500, centre_frequency=7.1e6)
+    assert view.complex and view.rate == rate and view.centre_frequency == 7.1e6
+    assert view.waterfall.ndim == 2 and view.waterfall.shape[0] > 10
+    strongest = view.frequencies[np.argmax(view.average)]
+    assert abs(strongest - 6000) <= view.bin_width
     # The strongest column of the waterfall lies right of the centre, the weaker tone left.
-    columns = np.linspace(spec.low_frequency, spec.high_frequency, spec.waterfall.shape[1])
-    assert abs(columns[np.argmax(spec.waterfall.mean(axis=0))] - 6000) < 2 * rate / 800
-    assert spec.picture().shape == (500, 800, 3)
-    assert spec.picture((-100, 0)).dtype == np.uint8
-    stations = spec.stations()
+    columns = np.linspace(view.low_frequency, view.high_frequency, view.waterfall.shape[1])
+    assert abs(columns[np.argmax(view.waterfall.mean(axis=0))] - 6000) < 2 * rate / 800
+    assert view.picture().shape == (500, 800, 3)
+    assert view.picture((-100, 0)).dtype == np.uint8
+    stations = view.stations()
     assert [round(s["offset_hz"] / 100) for s in stations] == [60, -90]
-    assert abs(stations[0]["frequency_hz"] - 7.106e6) <= spec.bin_width
-    assert "7.10600 MHz" in spec.stations_text()
+    assert abs(stations[0]["frequency_hz"] - 7.106e6) <= view.bin_width
+    assert "7.10600 MHz" in view.stations_text()
     with pytest.raises(sigkit.SigkitError):
         sigkit.spectrum(path, span=(20000, 10000))
     with pytest.raises(sigkit.SigkitError):
