@@ -8,6 +8,7 @@
 #include "Pass.h"
 #include "ProcessingModes.h"
 #include "Progress.h"
+#include "RecordingCommands.h"
 #include "StreamEnds.h"
 #include "platform/Files.h"
 #include "platform/Signals.h"
@@ -117,8 +118,12 @@ int Batch::Run()
         std::fflush(stdout);
         return status;
     }
+    if (line.action == Action::Spectrum || line.action == Action::Stations)
+        return RunRecordings(line, binding, folder);
     BatchPlan plan(line, folder);
-    const int usable = plan.Check(input, binding.api);
+    int usable = plan.Check(input, binding.api);
+    if (usable == kExitSuccess)
+        usable = CheckInputFrequencies(line, binding, input);
     if (usable != kExitSuccess)
         return usable;
     // From the first output on, a stop signal ends the batch where nothing is half done: the file
@@ -203,9 +208,14 @@ int Batch::Process(BatchPlan& plan, std::size_t i)
                               platform::FileSize(input.Name()), FrameBytes(input.Description()));
     PassCounts counts;
     const double started = platform::SteadySeconds();
-    const auto pass = UsesKindPass(line.settings, input.Description()) ? RunKindPass : RunPass;
+    Settings settings;
+    if (!SettingsForInput(line, binding, input, settings, failure))
+        return Fail(kExitUsage, failure);
     const int status =
-        pass(binding, line.settings, input, outputName, line.noClobber, progress, &counts);
+        UsesKindPass(settings, input.Description())
+            ? RunKindPass(binding, settings, input, outputName, line.noClobber, progress, &counts)
+            : RunPass(binding, settings, input, outputName, line.noClobber, progress, &counts,
+                      &line.recording);
     const double seconds = platform::SteadySeconds() - started;
     if (status != kExitSuccess)
         return status;
@@ -239,9 +249,10 @@ int Batch::Describe(const std::string& name)
         bytes += count;
     if (const std::string failed = input.ReadFailure(); !failed.empty())
         return Fail(kExitFailed, failed);
-    std::printf("%s: %s, %u bits, %s, %u Hz, %s\n", input.Name(), FormatText(d).c_str(),
+    std::printf("%s: %s, %u bits, %s, %u Hz, %s%s\n", input.Name(), FormatText(d).c_str(),
                 static_cast<unsigned>(d.bitsPerSample), ChannelsText(d).c_str(),
-                static_cast<unsigned>(d.sampleRate), LengthText(d, bytes).c_str());
+                static_cast<unsigned>(d.sampleRate), LengthText(d, bytes).c_str(),
+                MetadataText(binding, input).c_str());
     const std::string early = input.EndedEarly();
     if (!early.empty())
         Warn(early);

@@ -28,6 +28,9 @@ enum class Option
     InType,
     InRate,
     OutType,
+    Recording, // an option of RecordingOptions, taken by its long name
+    Spectrum,
+    Stations,
 };
 
 struct OptionEntry
@@ -58,6 +61,18 @@ const OptionEntry kOptions[] = {
     {'t', "type", true, Option::InType, {}},
     {'\0', "in-rate", true, Option::InRate, {}},
     {'T', "out-type", true, Option::OutType, {}},
+    {'F', "absolute-frequency", true, Option::Recording, {}},
+    {'\0', "centre", true, Option::Recording, {}},
+    {'\0', "start", true, Option::Recording, {}},
+    {'\0', "spectrum", false, Option::Spectrum, {}},
+    {'\0', "stations", false, Option::Stations, {}},
+    {'\0', "json", false, Option::Recording, {}},
+    {'\0', "png", true, Option::Recording, {}},
+    {'\0', "size", true, Option::Recording, {}},
+    {'\0', "fft", true, Option::Recording, {}},
+    {'\0', "db", true, Option::Recording, {}},
+    {'\0', "time", true, Option::Recording, {}},
+    {'\0', "span", true, Option::Recording, {}},
 };
 
 // The values of the modes in the order a refusal names them.
@@ -92,6 +107,7 @@ struct Given
     bool encoding = false;
     bool deemphasis = false;
     bool agc = false;
+    bool absolute = false; // -F
     bool values[sizeof kModeValues / sizeof kModeValues[0]] = {};
 
     bool& Has(Value value) { return values[static_cast<int>(value)]; }
@@ -295,6 +311,18 @@ bool Reader::Apply(const OptionEntry& o, const char* value)
             return false;
         }
         return true;
+    case Option::Recording:
+        if (!TakeRecordingOption(o.longName, value, line.recording, error))
+            return false;
+        if (o.shortName == 'F')
+            given.absolute = true;
+        return true;
+    case Option::Spectrum:
+        line.action = Action::Spectrum;
+        return true;
+    case Option::Stations:
+        line.action = Action::Stations;
+        return true;
     }
     return true;
 }
@@ -337,10 +365,19 @@ bool CheckStreams(const CommandLine& line, std::string& error)
     return true;
 }
 
-// --info processes nothing, so nothing that shapes a processing goes with it.
+const char* ActionOption(Action action)
+{
+    return action == Action::Spectrum   ? "--spectrum"
+           : action == Action::Stations ? "--stations"
+                                        : "--info";
+}
+
+// --info, --spectrum and --stations process nothing, so nothing that shapes a processing goes
+// with them; --output goes with --spectrum alone (the picture's name).
 bool CheckInfo(const CommandLine& line, Given& given, std::string& error)
 {
     const char* other = given.mode         ? "--mode"
+                        : given.absolute   ? "--absolute-frequency"
                         : given.encoding   ? "--encoding"
                         : given.deemphasis ? "--deemph"
                         : given.agc        ? "--agc"
@@ -349,13 +386,43 @@ bool CheckInfo(const CommandLine& line, Given& given, std::string& error)
         if (other == nullptr && given.Has(value))
             other = OptionName(value);
     if (other == nullptr)
-        other = line.outputGiven                ? "--output"
-                : line.noClobber                ? "--no-clobber"
-                : line.settings.outputType != 0 ? "--out-type"
-                                                : nullptr;
+        other = line.outputGiven && line.action != Action::Spectrum ? "--output"
+                : line.noClobber                                    ? "--no-clobber"
+                : line.settings.outputType != 0                     ? "--out-type"
+                                                                    : nullptr;
     if (other != nullptr)
     {
-        error = std::string(other) + " does not go with --info, which processes nothing";
+        error = std::string(other) + " does not go with " + ActionOption(line.action) +
+                ", which processes nothing";
+        return false;
+    }
+    return true;
+}
+
+// The picture's options go with --spectrum, --fft, --time and --span with it and --stations,
+// --json with --stations.
+bool CheckRecordingOptions(const CommandLine& line, std::string& error)
+{
+    const RecordingOptions& r = line.recording;
+    if (!r.spectrumOption.empty() && line.action != Action::Spectrum)
+    {
+        error = r.spectrumOption + " goes with --spectrum only";
+        return false;
+    }
+    if (!r.analysisOption.empty() && line.action != Action::Spectrum &&
+        line.action != Action::Stations)
+    {
+        error = r.analysisOption + " goes with --spectrum and --stations only";
+        return false;
+    }
+    if (r.json && line.action != Action::Stations)
+    {
+        error = "--json goes with --stations only";
+        return false;
+    }
+    if (r.pngGiven && line.outputGiven)
+    {
+        error = "--png and --output both name the picture: give one";
         return false;
     }
     return true;
@@ -447,8 +514,17 @@ bool ParseCommandLine(const std::vector<std::string>& args, CommandLine& line, s
     if (line.action == Action::Help || line.action == Action::Version)
         return true;
 
-    if (line.action == Action::Info && !CheckInfo(line, reader.given, error))
+    if (line.action != Action::Process && !CheckInfo(line, reader.given, error))
         return false;
+    if (!CheckRecordingOptions(line, error))
+        return false;
+    if (reader.given.absolute && reader.given.Has(Value::Frequency))
+    {
+        error = "--frequency and --absolute-frequency both give the frequency: give one";
+        return false;
+    }
+    if (reader.given.absolute)
+        reader.given.Has(Value::Frequency) = true;
     if (line.action == Action::Process)
     {
         if (!reader.given.mode)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ProcessingModes.h"
+#include "RecordingOptions.h"
 #include "StreamEnds.h"
 #include "Values.h"
 
@@ -20,6 +21,8 @@ enum class Action
 {
     Process,
     Info,
+    Spectrum, // a picture of each input's spectra
+    Stations, // each input's list of stations
     Help,
     Version,
 };
@@ -38,6 +41,7 @@ struct CommandLine
     // and their rate (--in-rate, 0 when not given). The output's raw type is in settings.
     const RawType* rawType = nullptr;
     int32_t inRate = 0;
+    RecordingOptions recording;
 };
 
 // Reads the arguments after the program name. False with a one-line reason when they are not

@@ -43,6 +43,8 @@ public:
 
     const char* Name() const { return name; }
     const WavDescription& Description() const { return description; }
+    // The reading block of the open file (null when none), for the library's calls on it.
+    const WavReadHandle* Handle() const { return reader; }
     // The next block of stored sample bytes, valid until the next call; false at the end.
     bool Next(const void*& block, int32_t& bytes);
     // A read that failed before the end (a stream's error): one line, "" when none.

@@ -34,6 +34,19 @@ int LibraryBinding::Load()
     stream.close = library.Lookup<decltype(stream.close)>("sigkit_wav_close");
     stream.abandon = library.Lookup<decltype(stream.abandon)>("sigkit_wav_abandon");
     stream.clipped = library.Lookup<decltype(stream.clipped)>("sigkit_wav_clipped");
+    readMetadata = library.Lookup<SigkitWavReadMetadataFn>("sigkit_wav_read_metadata");
+    writeInitMetadata =
+        library.Lookup<SigkitWavWriteInitMetadataFn>("sigkit_wav_write_init_metadata");
+    configInit = library.Lookup<decltype(configInit)>("sigkit_config_init");
+    create = library.Lookup<decltype(create)>("sigkit_create");
+    latency = library.Lookup<decltype(latency)>("sigkit_latency");
+    destroy = library.Lookup<decltype(destroy)>("sigkit_destroy");
+    spectrumOpen = library.Lookup<SigkitSpectrumOpenFn>("sigkit_spectrum_open");
+    spectrumInfo = library.Lookup<SigkitSpectrumGetInfoFn>("sigkit_spectrum_get_info");
+    spectrumPicture = library.Lookup<SigkitSpectrumPictureFn>("sigkit_spectrum_picture");
+    spectrumStations = library.Lookup<SigkitSpectrumStationsFn>("sigkit_spectrum_stations");
+    spectrumDestroy = library.Lookup<SigkitSpectrumDestroyFn>("sigkit_spectrum_destroy");
+    strerror = library.Lookup<SigkitStrerrorFn>("sigkit_strerror");
     families.assign(static_cast<std::size_t>(ModeCount()), FamilyExports{});
     for (int mode = 1; mode <= ModeCount(); ++mode)
     {

@@ -78,6 +78,20 @@ public:
     SigkitCalls api;
     // Standard input and output, raw samples.
     StreamExports stream;
+    // Recording metadata (centre frequency, start time) read from inputs and carried into
+    // outputs; the processing kinds' timing; spectra, pictures and station lists.
+    SigkitWavReadMetadataFn readMetadata = nullptr;
+    SigkitWavWriteInitMetadataFn writeInitMetadata = nullptr;
+    int (*configInit)(sigkit_config*, int) = nullptr;
+    int (*create)(const sigkit_config*, sigkit_processor**) = nullptr;
+    int (*latency)(const sigkit_processor*, double*) = nullptr;
+    void (*destroy)(sigkit_processor*) = nullptr;
+    SigkitSpectrumOpenFn spectrumOpen = nullptr;
+    SigkitSpectrumGetInfoFn spectrumInfo = nullptr;
+    SigkitSpectrumPictureFn spectrumPicture = nullptr;
+    SigkitSpectrumStationsFn spectrumStations = nullptr;
+    SigkitSpectrumDestroyFn spectrumDestroy = nullptr;
+    SigkitStrerrorFn strerror = nullptr;
 
 private:
     platform::DynamicLibrary library;

@@ -19,6 +19,8 @@ const char* const kHelp =
     "Usage: sigrun FILE.wav\n"
     "       sigrun -m MODE [OPTION]... FILE.wav...\n"
     "       sigrun -i FILE.wav...\n"
+    "       sigrun --spectrum [OPTION]... FILE.wav...\n"
+    "       sigrun --stations [--json] FILE.wav...\n"
     "\n"
     "Without options sigrun reports FILE.wav, offers the processing modes and asks\n"
     "the chosen mode's values. With options it asks nothing: each FILE.wav is\n"
@@ -52,8 +54,11 @@ const char* const kHelp =
     "Options:\n"
     "  -m, --mode MODE       one of the modes above\n"
     "  -f, --frequency HZ    frequency moved to 0 Hz, from the recording's centre\n"
-    "                        (negative below it); the new modes refuse one beyond\n"
-    "                        half the input's rate\n"
+    "                        (negative below it); within +-rate/2 of it\n"
+    "  -F, --absolute-frequency HZ\n"
+    "                        the same as a radio frequency (-F 7.0655M); needs the\n"
+    "                        recording's centre: from its auxi chunk, its name, or\n"
+    "                        --centre\n"
     "  -r, --rate HZ         output sample rate (above 0; the original modes: at\n"
     "                        most 4096 times the input's rate)\n"
     "  -b, --band HZ         band width kept (above 0, at most the input's rate)\n"
@@ -72,13 +77,35 @@ const char* const kHelp =
     "  -n, --no-clobber      never overwrite an existing output: that input fails\n"
     "                        (also when another run publishes it first)\n"
     "  -Q, --quiet           no progress and no summary lines\n"
-    "  -i, --info            print each file's format and length; process nothing\n"
+    "  -i, --info            print each file's format and length, and its centre\n"
+    "                        frequency and start time when it tells them\n"
     "  -t, --type TYPE       the inputs are raw samples of TYPE (no header): cu8,\n"
     "                        cs8, cs16 or cf32 (I/Q; c = complex), u8, s16, s24,\n"
     "                        s32 or f32 (real); files named .cu8, .cs8, .cs16 or\n"
     "                        .cf32 need no -t\n"
     "      --in-rate HZ      the sample rate of raw inputs (required for them)\n"
     "  -T, --out-type TYPE   write raw samples of TYPE instead of a WAV (with -o -)\n"
+    "      --centre HZ       centre frequency of inputs that tell none (7.1M)\n"
+    "      --start TIME      start time (UTC) of inputs that tell none:\n"
+    "                        2024-01-01T12:00:00Z or 20240101_120000\n"
+    "      --spectrum        draw each input's spectra: NAME_spectrum.png beside it\n"
+    "                        (or -o PATH or FOLDER): a waterfall (time down,\n"
+    "                        frequency across, I/Q from -rate/2 to +rate/2) above\n"
+    "                        the averaged spectrum\n"
+    "      --png PATH        the picture's file; - writes it to standard output\n"
+    "      --size WxH        picture size in pixels (default 1200x800)\n"
+    "      --fft N           points per transform, a power of two (default: from\n"
+    "                        the band shown and the width)\n"
+    "      --db LOW:HIGH     colour range in dBFS (default: from the noise floor\n"
+    "                        and the peak)\n"
+    "      --time START:LEN  the part drawn, in seconds (LEN empty: to the end)\n"
+    "      --span CENTRE:WIDTH  the band drawn, CENTRE from the recording's\n"
+    "                        centre: --span -50k:20k\n"
+    "      --stations        list each input's strongest signals on stdout:\n"
+    "                        frequency (absolute when the centre is known), level\n"
+    "                        in dBFS and over the noise floor, bandwidth, kind;\n"
+    "                        --fft, --time and --span apply to it too\n"
+    "      --json            the list as JSON (several inputs: an array)\n"
     "  -h, --help            print this text\n"
     "      --version         print the version\n"
     "HZ is whole Hz and takes the suffixes k and M: 48000, 48k, 2.4M, -12.5k.\n"
@@ -95,6 +122,11 @@ const char* const kHelp =
     "of -e (rounded to the nearest step and limited to its range). Without -o the\n"
     "output goes beside its input: rec.wav gives rec_am.wav. The summary counts\n"
     "the output samples at full scale, which the conversion to integers clipped.\n"
+    "\n"
+    "A recording's centre frequency and start time come from its auxi chunk, else\n"
+    "from a recorder's file name (NAME_20240101_120000Z_7100kHz_IQ.wav). Outputs\n"
+    "carry them in an auxi chunk, the centre moved by the shift and the start by\n"
+    "the samples dropped; an input without them gives an output without it.\n"
     "\n"
     "An output is written under a hidden temporary name beside it and takes its\n"
     "name only when complete. A file stopped by SIGINT, SIGTERM or SIGHUP (which\n"
@@ -124,7 +156,10 @@ const char* const kHelp =
     "  parallel sigrun -m fm -f 0 -o audio/ ::: *.wav\n"
     "  sigrun -i *.wav\n"
     "  sigrun --in-rate 240k -m fm -f 0 -r 48k -o - rec.cu8 | aplay\n"
-    "  rx | sigrun -t cu8 --in-rate 240k -m fm -f 0 -r 48k -o - - | aplay\n";
+    "  rx | sigrun -t cu8 --in-rate 240k -m fm -f 0 -r 48k -o - - | aplay\n"
+    "  sigrun --spectrum --span 0:100k rec.wav\n"
+    "  sigrun --stations --json rec.wav\n"
+    "  sigrun -m am -F 7.0655M --centre 7.1M rec.wav\n";
 
 } // namespace
 
@@ -146,6 +181,8 @@ int RunWithOptions(std::vector<std::string> args)
         std::fputs("sigrun " SIGRUN_VERSION "\n", stdout);
         return kExitSuccess;
     case Action::Info:
+    case Action::Spectrum:
+    case Action::Stations:
     case Action::Process:
         break;
     }

@@ -23,13 +23,17 @@ OutputFile::~OutputFile()
     Abandon();
 }
 
-bool OutputFile::Create(const WavDescription& description, int& error)
+bool OutputFile::Create(const WavDescription& description, int& error, const WavReadHandle* input,
+                        const sigkit_output_metadata* change)
 {
     streamed = IsStandardStream(description.name);
     if (streamed)
         return stream.Create(description, raw, error);
     errno = 0;
-    if (binding.writeInit(description, &writer) == 1 && writer != nullptr)
+    const bool made = change != nullptr && binding.writeInitMetadata != nullptr
+                          ? binding.writeInitMetadata(description, input, change, &writer) == 1
+                          : binding.writeInit(description, &writer) == 1;
+    if (made && writer != nullptr)
         return true;
     writer = nullptr;
     error = ErrorLeft();

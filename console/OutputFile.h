@@ -34,8 +34,10 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
 
     // Creates the file that the description names, with its format; "-" is standard output,
-    // written as it comes (nothing to publish, nothing kept).
-    bool Create(const WavDescription& description, int& error);
+    // written as it comes (nothing to publish, nothing kept). With a change, the output carries
+    // the input's metadata (its centre frequency and start time) moved as the change says.
+    bool Create(const WavDescription& description, int& error, const WavReadHandle* input = nullptr,
+                const sigkit_output_metadata* change = nullptr);
     // From now on the file is published only where nothing holds its name.
     bool NoReplace(int& error);
     // Appends a block of stored sample bytes; a count of 0 writes nothing.

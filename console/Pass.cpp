@@ -3,6 +3,7 @@
 #include "ClipCounter.h"
 #include "OutputFile.h"
 #include "ProcessingModes.h"
+#include "RecordingCommands.h"
 #include "platform/Signals.h"
 
 #include <cerrno>
@@ -91,7 +92,8 @@ int StoppedStatus()
 } // namespace
 
 int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-            const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts)
+            const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts,
+            const RecordingOptions* recording)
 {
     const ModeRow& mode = Mode(settings.mode);
     if (mode.start == nullptr) // a kind of the sigkit_ interface only: RunKindPass's
@@ -119,7 +121,9 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
     if (raw != nullptr && raw->channels == 2 && description.channels != 2)
         return Fail(kExitFailed, std::string("--out-type ") + raw->name +
                                      " holds I/Q pairs, but this output is real (1 channel)");
-    if (!file.Create(description, error))
+    const sigkit_output_metadata change =
+        OutputChange(binding, settings, input.Description(), recording);
+    if (!file.Create(description, error, input.Handle(), &change))
         return Fail(kExitFailed, "cannot create " + output + ": " + std::strerror(error));
     if (noReplace && !file.NoReplace(error))
         return Fail(kExitFailed, "cannot create " + output + ": " + std::strerror(error));

@@ -2,6 +2,7 @@
 
 #include "InputFile.h"
 #include "LibraryBinding.h"
+#include "RecordingOptions.h"
 #include "Values.h"
 
 namespace sigrun {
@@ -37,7 +38,11 @@ struct PassCounts
 // before its header's length is warned of. counts, when given, receives what was counted (the
 // clipped samples only then). Result: an exit status (kExitSuccess when the output is published,
 // kExitSignal + n after stop signal n).
+//
+// The output carries the input's centre frequency and start time (else those of recording, when
+// given), moved by the mode's shift, rate change and dropped start-up.
 int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-            const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts);
+            const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts,
+            const RecordingOptions* recording = nullptr);
 
 } // namespace sigrun

@@ -531,6 +531,157 @@ typedef int32_t (*SigkitWavWriteAbandonFn)(WavWriteHandle* handle, char* partial
 typedef int32_t (*SigkitWavReadLengthFn)(const WavReadHandle* handle, uint64_t* declaredBytes,
                                          uint64_t* deliveredBytes);
 
+/* ---------------------------------------------------------------------------------------------
+ * Recording metadata on the handles of sigkit.h
+ *
+ * A recording's centre frequency (the radio frequency at its 0 Hz) and start time come from its
+ * auxi chunk, else from the recorder's file name (NAME_20240101_120000Z_7100kHz_IQ.wav). Outputs
+ * carry them on in an auxi chunk placed after this library's own chunks and before the data,
+ * moved as the processing moves the band and the time. These calls keep the conventions of
+ * sigkit.h: 1 for success, 0 for a failure with errno set.
+ * ------------------------------------------------------------------------------------------- */
+
+/* What the opened input says of itself: *metadata receives SIGKIT_META_ bits telling which of
+ * centre_frequency (Hz) and start_time (seconds since 1970-01-01 00:00 UTC) hold a value. Any
+ * pointer but the handle may be null. 0 (errno set) when no file was opened. */
+SIGKIT_PUBLIC int32_t sigkit_wav_read_metadata(const WavReadHandle* handle, uint32_t* metadata,
+                                               double* centre_frequency, double* start_time);
+
+/* How one processing run moves the band and the time of its input into its output. */
+typedef struct sigkit_output_metadata
+{
+    uint32_t size;           /* sizeof(sigkit_output_metadata) */
+    uint32_t metadata;       /* SIGKIT_META_ bits of the fields below given by the caller; they
+                                count where the input says nothing of them */
+    double centre_frequency; /* Hz */
+    double start_time;       /* seconds since 1970-01-01 00:00 UTC */
+    double shift;            /* Hz: the input's offset that lies at 0 Hz in the output */
+    double input_rate;       /* Hz */
+    double output_rate;      /* Hz; 0: input_rate */
+    int32_t complex_output;  /* 1: the output holds I/Q pairs */
+    int32_t reserved;        /* 0 */
+    double band;             /* Hz of the input's band kept; 0: all that the output holds */
+    double dropped_frames;   /* input frames before the output's first one (negative: the
+                                output starts before the input, as a filter delay puts it) */
+} sigkit_output_metadata;
+
+#define SIGKIT_OUTPUT_METADATA_SIZE_V1 72u
+SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_output_metadata) == 72,
+                         "sigkit_output_metadata is 72 bytes");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_output_metadata, complex_output) == 48,
+                         "sigkit_output_metadata.complex_output");
+
+/* wav_write_init whose output carries the input's metadata (input: a reading handle, or null
+ * for none) with the given fields where the input has none, moved as `change` says. The output
+ * gets an auxi chunk only when there is a centre frequency or a start time to carry: otherwise
+ * its bytes are those of wav_write_init. change may be null (nothing given, nothing moved). */
+SIGKIT_PUBLIC int32_t sigkit_wav_write_init_metadata(WavDescription description,
+                                                     const WavReadHandle* input,
+                                                     const sigkit_output_metadata* change,
+                                                     WavWriteHandle** handle);
+
+typedef int32_t (*SigkitWavReadMetadataFn)(const WavReadHandle* handle, uint32_t* metadata,
+                                           double* centre_frequency, double* start_time);
+typedef int32_t (*SigkitWavWriteInitMetadataFn)(WavDescription description,
+                                                const WavReadHandle* input,
+                                                const sigkit_output_metadata* change,
+                                                WavWriteHandle** handle);
+
+/* ---------------------------------------------------------------------------------------------
+ * Spectra and stations
+ *
+ * A recording's spectra in one pass over its file (of any length, in the same memory): a
+ * waterfall (rows in time, columns across the band), the averaged spectrum per FFT bin, a
+ * picture of both with labelled axes, and the list of the stations found above the noise floor.
+ * Frequencies are offsets from the recording's 0 Hz (its centre for I/Q); levels are dBFS.
+ * ------------------------------------------------------------------------------------------- */
+
+typedef struct sigkit_spectrum_request
+{
+    uint32_t size;           /* sizeof(sigkit_spectrum_request) */
+    int32_t width;           /* picture pixels, 480 .. 16384; 0: 1200 */
+    int32_t height;          /* 320 .. 16384; 0: 800 */
+    int32_t fft_size;        /* a power of two 32 .. 2^20; 0: chosen from the band and width */
+    double start_seconds;    /* the part analysed: its start */
+    double length_seconds;   /* its length; 0: to the end */
+    double span_centre;      /* Hz, the band shown: its centre as an offset */
+    double span_width;       /* Hz; 0: the whole band */
+    uint32_t metadata;       /* SIGKIT_META_ bits of the fields below given by the caller; they
+                                count where the file says nothing of them */
+    int32_t max_stations;    /* 0: 20 */
+    double centre_frequency; /* Hz */
+    double start_time;       /* seconds since 1970-01-01 00:00 UTC */
+} sigkit_spectrum_request;
+
+#define SIGKIT_SPECTRUM_REQUEST_SIZE_V1 72u
+SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_spectrum_request) == 72,
+                         "sigkit_spectrum_request is 72 bytes");
+SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_spectrum_request, metadata) == 48,
+                         "sigkit_spectrum_request.metadata");
+
+typedef struct sigkit_spectrum_info
+{
+    uint32_t size;           /* set by the caller */
+    int32_t complex_samples; /* 1: I/Q (offsets either side of 0 Hz); 0: real (0 .. rate/2) */
+    double rate;             /* Hz */
+    double low_frequency;    /* Hz, the band of the waterfall's columns */
+    double high_frequency;
+    double bin_width;        /* Hz of one FFT bin */
+    int32_t rows;            /* waterfall rows, the first first in time */
+    int32_t columns;         /* waterfall columns, low_frequency first */
+    int32_t bins;            /* bins of the averaged spectrum */
+    uint32_t metadata;       /* SIGKIT_META_ bits of the two fields below */
+    double centre_frequency; /* Hz */
+    double start_time;       /* seconds since 1970-01-01 00:00 UTC of the recording's start */
+    double offset_seconds;   /* the part analysed: its start in the recording */
+    double duration_seconds; /* and its length */
+} sigkit_spectrum_info;
+
+#define SIGKIT_SPECTRUM_INFO_SIZE_V1 88u
+SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_spectrum_info) == 88, "sigkit_spectrum_info is 88 bytes");
+
+typedef struct sigkit_spectrum sigkit_spectrum; /* opaque */
+
+/* Fills the record with the defaults (size set, the rest 0). */
+SIGKIT_PUBLIC int sigkit_spectrum_request_init(sigkit_spectrum_request* request);
+/* Analyses a WAV file (one channel: real samples; two: I/Q). SIGKIT_E_INVALID for a size, time
+ * or span the recording cannot give; SIGKIT_E_FORMAT for no usable WAV; on failure *spectrum is
+ * null. */
+SIGKIT_PUBLIC int sigkit_spectrum_open(const char* path, const sigkit_spectrum_request* request,
+                                       sigkit_spectrum** spectrum);
+SIGKIT_PUBLIC int sigkit_spectrum_get_info(const sigkit_spectrum* spectrum,
+                                           sigkit_spectrum_info* info);
+/* The waterfall, rows x columns dBFS values (row after row); capacity in floats. */
+SIGKIT_PUBLIC int sigkit_spectrum_waterfall(const sigkit_spectrum* spectrum, float* levels,
+                                            size_t capacity);
+/* The averaged spectrum: per bin its frequency (Hz offset) and mean level (dBFS); either
+ * pointer may be null; capacity in values. */
+SIGKIT_PUBLIC int sigkit_spectrum_average(const sigkit_spectrum* spectrum, double* frequencies,
+                                          float* levels, size_t capacity);
+/* The picture: 8-bit RGB, rows top first, width x height x 3 bytes. db_low and db_high set the
+ * colour range (NaN: automatic from the noise floor and the peak). rgb null: the size only. */
+SIGKIT_PUBLIC int sigkit_spectrum_picture(const sigkit_spectrum* spectrum, double db_low,
+                                          double db_high, uint8_t* rgb, size_t capacity,
+                                          int32_t* width, int32_t* height);
+/* The stations as text (one line each, a heading first) or, with json 1, as a JSON document;
+ * NUL-terminated. *length receives the characters without the NUL; text null: the length only.
+ * SIGKIT_E_BUFFER_TOO_SMALL when capacity cannot take the text and its NUL. */
+SIGKIT_PUBLIC int sigkit_spectrum_stations(const sigkit_spectrum* spectrum, int32_t json,
+                                           char* text, size_t capacity, size_t* length);
+/* Destroys the object; null is accepted. */
+SIGKIT_PUBLIC void sigkit_spectrum_destroy(sigkit_spectrum* spectrum);
+
+typedef int (*SigkitSpectrumOpenFn)(const char* path, const sigkit_spectrum_request* request,
+                                    sigkit_spectrum** spectrum);
+typedef int (*SigkitSpectrumGetInfoFn)(const sigkit_spectrum* spectrum, sigkit_spectrum_info* info);
+typedef int (*SigkitSpectrumPictureFn)(const sigkit_spectrum* spectrum, double db_low,
+                                       double db_high, uint8_t* rgb, size_t capacity,
+                                       int32_t* width, int32_t* height);
+typedef int (*SigkitSpectrumStationsFn)(const sigkit_spectrum* spectrum, int32_t json, char* text,
+                                        size_t capacity, size_t* length);
+typedef void (*SigkitSpectrumDestroyFn)(sigkit_spectrum* spectrum);
+typedef const char* (*SigkitStrerrorFn)(int status);
+
 #ifdef __cplusplus
 }
 #endif

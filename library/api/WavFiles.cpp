@@ -7,6 +7,10 @@
 
 #include "api/Config.h"
 #include "api/WavHandles.h"
+#include "stages/kernels/Kernels.h"
+#include "wav/ByteOrder.h"
+#include "wav/FileWAV_VeryFast.h"
+#include "wav/RecorderName.h"
 #include "wav/platform/FileSystem.h"
 
 #include <algorithm>
@@ -81,6 +85,18 @@ SIGKIT_PUBLIC int sigkit_wav_open(const char* path, sigkit_wav_info* info,
         const int status = sigkit::api::DescribeWav(*made, found);
         if (status != SIGKIT_OK)
             return status;
+        // The centre and start time: the auxi chunk's, else those of a recorder's file name.
+        const sigkit::Metadata m = sigkit::CombineWithName(made->file->GetMetadata(), path);
+        if (m.centreHz.has_value())
+        {
+            found.metadata |= SIGKIT_META_CENTRE_FREQUENCY;
+            found.centre_frequency = *m.centreHz;
+        }
+        if (m.startTime.has_value())
+        {
+            found.metadata |= SIGKIT_META_START_TIME;
+            found.start_time = static_cast<double>(*m.startTime) / sigkit::kNanosecondsPerSecond;
+        }
         return sigkit::api::Deliver(std::move(made), found, info, reader);
     });
 }

@@ -5,9 +5,12 @@
 #include "Text.h"
 #include "wav/ByteOrder.h"
 #include "wav/LoadWav.h"
+#include "wav/Metadata.h"
+#include "wav/RecorderName.h"
 #include "wav/SaveWav.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -19,6 +22,7 @@ struct WavReadHandle
     std::unique_ptr<sigkit::LoadWav> block;
     const void* lastBlock = nullptr;
     int32_t lastBytes = 0;
+    char path[SIGKIT_TEXT_SIZE]{}; // as opened: its file name may tell the centre and start time
 };
 
 struct WavWriteHandle
@@ -92,6 +96,85 @@ int32_t Refuse(int error)
     return 0;
 }
 
+// The input's metadata: its auxi chunk, with what that lacks from its file name.
+sigkit::Metadata InputMetadata(const WavReadHandle& handle)
+{
+    return sigkit::CombineWithName(handle.block->File().GetMetadata(), handle.path);
+}
+
+bool Finite(double value)
+{
+    return std::isfinite(value);
+}
+
+// Values that move metadata somewhere it cannot be: refused before anything is made.
+bool ChangeUsable(const sigkit_output_metadata& c)
+{
+    const bool centre = (c.metadata & SIGKIT_META_CENTRE_FREQUENCY) != 0;
+    const bool start = (c.metadata & SIGKIT_META_START_TIME) != 0;
+    if ((c.metadata & ~(SIGKIT_META_CENTRE_FREQUENCY | SIGKIT_META_START_TIME)) != 0 ||
+        c.reserved != 0)
+        return false;
+    if (centre && !Finite(c.centre_frequency))
+        return false;
+    // Start times within what 64 bits of nanoseconds hold (1677 .. 2262).
+    if (start && !(std::fabs(c.start_time) < 9.2e9))
+        return false;
+    return Finite(c.shift) && Finite(c.input_rate) && c.input_rate >= 0.0 &&
+           Finite(c.output_rate) && c.output_rate >= 0.0 && Finite(c.band) && c.band >= 0.0 &&
+           Finite(c.dropped_frames);
+}
+
+// wav_write_init, the output carrying `metadata` (null: none) in an auxi chunk when it holds
+// anything.
+int32_t CreateWriter(const WavDescription& description, const sigkit::Metadata* metadata,
+                     WavWriteHandle** handle)
+{
+    if (handle == nullptr)
+        return Refuse(EINVAL);
+    *handle = nullptr;
+    if (!NameFits(description))
+        return Refuse(ENAMETOOLONG);
+    if (!Writable(description))
+        return Refuse(EINVAL);
+    try
+    {
+        auto made = std::make_unique<WavWriteHandle>();
+        made->block = std::make_unique<sigkit::SaveWav>();
+        sigkit::SaveWav& block = *made->block;
+        if (description.formatTag == sigkit::kTagPcm)
+            block.SetParam("SetWavMode", "PCM");
+        else if (description.formatTag == sigkit::kTagFloat)
+            block.SetParam("SetWavMode", "Float");
+        if (description.channels == 1)
+            block.SetParam("SetChan", "Simplex");
+        else if (description.channels == 2)
+            block.SetParam("SetChan", "Duplex");
+        block.SetBits(description.bitsPerSample);
+        block.SetRateHz(description.sampleRate);
+        block.SetParam("FullName", description.name);
+        block.SetParam("SaveMode", "Direct");
+        if (metadata != nullptr && metadata->Any() && !block.SetMetadata(*metadata))
+            return Refuse(EINVAL);
+        block.Start();
+        block.Put(0, nullptr, 0);
+        if (!block.IsOpen())
+        {
+            // errno tells the caller why the file could not be created.
+            const int error = block.LastError();
+            made.reset();
+            return Refuse(error != 0 ? error : EIO);
+        }
+        *handle = made.release();
+        return 1;
+    }
+    catch (...)
+    {
+        *handle = nullptr;
+        return Refuse(ENOMEM);
+    }
+}
+
 } // namespace
 
 extern "C" {
@@ -114,6 +197,8 @@ SIGKIT_API int32_t wav_read_init(WavDescription* description, WavReadHandle** ha
         *handle = made.release();
         if (description == nullptr)
             return 1;
+        std::memcpy((*handle)->path, description->name, sizeof(*handle)->path);
+        (*handle)->path[sizeof(*handle)->path - 1] = '\0';
         if (block.Put(0, description->name, sizeof description->name) == 0)
             return 1;
         WavDescription format = *description;
@@ -160,47 +245,7 @@ SIGKIT_API int32_t wav_read_free(WavReadHandle* handle)
 
 SIGKIT_API int32_t wav_write_init(WavDescription description, WavWriteHandle** handle)
 {
-    if (handle == nullptr)
-        return Refuse(EINVAL);
-    *handle = nullptr;
-    if (!NameFits(description))
-        return Refuse(ENAMETOOLONG);
-    if (!Writable(description))
-        return Refuse(EINVAL);
-    try
-    {
-        auto made = std::make_unique<WavWriteHandle>();
-        made->block = std::make_unique<sigkit::SaveWav>();
-        sigkit::SaveWav& block = *made->block;
-        if (description.formatTag == sigkit::kTagPcm)
-            block.SetParam("SetWavMode", "PCM");
-        else if (description.formatTag == sigkit::kTagFloat)
-            block.SetParam("SetWavMode", "Float");
-        if (description.channels == 1)
-            block.SetParam("SetChan", "Simplex");
-        else if (description.channels == 2)
-            block.SetParam("SetChan", "Duplex");
-        block.SetBits(description.bitsPerSample);
-        block.SetRateHz(description.sampleRate);
-        block.SetParam("FullName", description.name);
-        block.SetParam("SaveMode", "Direct");
-        block.Start();
-        block.Put(0, nullptr, 0);
-        if (!block.IsOpen())
-        {
-            // errno tells the caller why the file could not be created.
-            const int error = block.LastError();
-            made.reset();
-            return Refuse(error != 0 ? error : EIO);
-        }
-        *handle = made.release();
-        return 1;
-    }
-    catch (...)
-    {
-        *handle = nullptr;
-        return Refuse(ENOMEM);
-    }
+    return CreateWriter(description, nullptr, handle);
 }
 
 SIGKIT_API int32_t wav_write_data(WavWriteHandle* handle, const void* data, int32_t bytes)
@@ -300,6 +345,98 @@ SIGKIT_PUBLIC int32_t sigkit_wav_read_length(const WavReadHandle* handle, uint64
     if (deliveredBytes != nullptr)
         *deliveredBytes = block.DeliveredBytes();
     return 1;
+}
+
+SIGKIT_PUBLIC int32_t sigkit_wav_read_metadata(const WavReadHandle* handle, uint32_t* metadata,
+                                               double* centre_frequency, double* start_time)
+{
+    if (metadata != nullptr)
+        *metadata = 0;
+    if (centre_frequency != nullptr)
+        *centre_frequency = 0.0;
+    if (start_time != nullptr)
+        *start_time = 0.0;
+    if (handle == nullptr || handle->block == nullptr)
+        return Refuse(EINVAL);
+    const sigkit::LoadWav& block = *handle->block;
+    if (!block.Opened())
+        return Refuse(block.OpenError() != 0 ? block.OpenError() : ENOENT);
+    try
+    {
+        const sigkit::Metadata m = InputMetadata(*handle);
+        uint32_t bits = 0;
+        if (m.centreHz.has_value())
+        {
+            bits |= SIGKIT_META_CENTRE_FREQUENCY;
+            if (centre_frequency != nullptr)
+                *centre_frequency = *m.centreHz;
+        }
+        if (m.startTime.has_value())
+        {
+            bits |= SIGKIT_META_START_TIME;
+            if (start_time != nullptr)
+                *start_time = static_cast<double>(*m.startTime) / sigkit::kNanosecondsPerSecond;
+        }
+        if (metadata != nullptr)
+            *metadata = bits;
+        return 1;
+    }
+    catch (...)
+    {
+        return Refuse(ENOMEM);
+    }
+}
+
+SIGKIT_PUBLIC int32_t sigkit_wav_write_init_metadata(WavDescription description,
+                                                     const WavReadHandle* input,
+                                                     const sigkit_output_metadata* change,
+                                                     WavWriteHandle** handle)
+{
+    if (handle == nullptr)
+        return Refuse(EINVAL);
+    *handle = nullptr;
+    sigkit_output_metadata given{};
+    if (change != nullptr)
+    {
+        if (change->size < SIGKIT_OUTPUT_METADATA_SIZE_V1 || change->size > 65536)
+            return Refuse(EINVAL);
+        std::memcpy(&given, change, sizeof given);
+        if (!ChangeUsable(given))
+            return Refuse(EINVAL);
+    }
+    try
+    {
+        sigkit::Metadata m;
+        if (input != nullptr && input->block != nullptr && input->block->Opened())
+            m = InputMetadata(*input);
+        if (!m.centreHz.has_value() && (given.metadata & SIGKIT_META_CENTRE_FREQUENCY) != 0)
+        {
+            m.centreHz = given.centre_frequency;
+            m.centreFrom = sigkit::MetadataSource::Given;
+        }
+        if (!m.startTime.has_value() && (given.metadata & SIGKIT_META_START_TIME) != 0)
+        {
+            m.startTime =
+                std::llround(given.start_time * static_cast<double>(sigkit::kNanosecondsPerSecond));
+            m.startFrom = sigkit::MetadataSource::Given;
+        }
+        if (change != nullptr && m.Any())
+        {
+            sigkit::OutputChange moved;
+            moved.shiftHz = given.shift;
+            moved.rateIn = given.input_rate;
+            moved.rateOut = given.output_rate;
+            moved.complexOut = given.complex_output != 0;
+            moved.bandwidthHz = given.band;
+            moved.droppedFrames = given.dropped_frames;
+            m = sigkit::DeriveOutput(m, moved);
+        }
+        return CreateWriter(description, &m, handle);
+    }
+    catch (...)
+    {
+        return Refuse(ENOMEM);
+    }
 }
 
 } // extern "C"

@@ -14,6 +14,12 @@ Whole arrays, one function per processing kind::
 
     audio = sigkit.am_classic(samples, info.rate, frequency=10e3, output_rate=12e3, gain=0.6)
 
+A recording's spectra, its picture and its stations, in one pass over the file::
+
+    view = sigkit.spectrum("rec.wav", span=(0, 100e3))
+    view.waterfall        # (rows, columns) dBFS, time down
+    view.stations()       # a list of dicts: frequency_hz, offset_hz, level_dbfs, kind, ...
+
 Streams too large for memory, a class per kind::
 
     conv = sigkit.Convert(rate, frequency=-12e3, band=8e3)
@@ -22,6 +28,8 @@ Streams too large for memory, a class per kind::
     tail = conv.flush()
 """
 
+import json as _json
+import math
 import os
 from dataclasses import dataclass
 from typing import Iterator, Optional, Tuple
@@ -36,7 +44,7 @@ __all__ = [
     "IQ2R", "Resample", "Convert", "Invert", "AMClassic", "FMClassic", "Rate", "Channel", "AM",
     "FM", "WFM", "USB", "LSB", "CW", "iq2r", "resample", "convert", "invert", "am_classic",
     "fm_classic", "rate", "channel", "am", "fm", "wfm", "usb", "lsb", "cw", "version",
-    "kind_available",
+    "kind_available", "Spectrum", "spectrum",
 ]
 
 ENCODINGS = {"u8": 1, "s16": 2, "s24": 3, "s32": 4, "f32": 5, "f64": 6}
@@ -727,3 +735,111 @@ def lsb(samples, rate, frequency, output_rate=48000.0, **options) -> np.ndarray:
 def cw(samples, rate, frequency, output_rate=48000.0, **options) -> np.ndarray:
     """Whole array: the CW signal at `frequency` Hz as a beat tone (see CW)."""
     return CW(rate, frequency, output_rate, **options)(samples)
+
+
+# ---------------------------------------------------------------------------------------------
+# Spectra and stations
+# ---------------------------------------------------------------------------------------------
+
+
+class Spectrum:
+    """A recording's spectra, computed in one pass over its file (see :func:`spectrum`).
+
+    rate (Hz), complex (I/Q), low_frequency and high_frequency (Hz offsets: the band of the
+    waterfall's columns), bin_width (Hz), offset_seconds and duration_seconds (the part
+    analysed), centre_frequency (Hz) and start_time (seconds since 1970 UTC): None where
+    unknown. ``waterfall``: (rows, columns) float32 dBFS, the first row first in time;
+    ``frequencies`` and ``average``: the averaged spectrum per FFT bin (Hz offsets, dBFS).
+    """
+
+    def __init__(self, path, width=1200, height=800, fft_size=0, start=0.0, length=0.0,
+                 span=None, centre_frequency=None, start_time=None, max_stations=20):
+        request = ffi.new("sigkit_spectrum_request*")
+        lib.sigkit_spectrum_request_init(request)
+        request.width = int(width)
+        request.height = int(height)
+        request.fft_size = int(fft_size)
+        request.start_seconds = float(start)
+        request.length_seconds = float(length)
+        if span is not None:
+            request.span_centre, request.span_width = float(span[0]), float(span[1])
+        if centre_frequency is not None:
+            request.metadata |= 1
+            request.centre_frequency = float(centre_frequency)
+        if start_time is not None:
+            request.metadata |= 2
+            request.start_time = float(start_time)
+        request.max_stations = int(max_stations)
+        handle = ffi.new("sigkit_spectrum**")
+        _check(lib.sigkit_spectrum_open(_path(path), request, handle),
+               f"cannot analyse '{path}'")
+        self._spectrum = ffi.gc(handle[0], lib.sigkit_spectrum_destroy)
+        info = ffi.new("sigkit_spectrum_info*")
+        info.size = ffi.sizeof("sigkit_spectrum_info")
+        _check(lib.sigkit_spectrum_get_info(self._spectrum, info))
+        self.rate = info.rate
+        self.complex = bool(info.complex_samples)
+        self.low_frequency = info.low_frequency
+        self.high_frequency = info.high_frequency
+        self.bin_width = info.bin_width
+        self.offset_seconds = info.offset_seconds
+        self.duration_seconds = info.duration_seconds
+        self.centre_frequency = info.centre_frequency if info.metadata & 1 else None
+        self.start_time = info.start_time if info.metadata & 2 else None
+        self.waterfall = np.empty((info.rows, info.columns), dtype=np.float32)
+        if self.waterfall.size:
+            _check(lib.sigkit_spectrum_waterfall(
+                self._spectrum, ffi.cast("float*", self.waterfall.ctypes.data),
+                self.waterfall.size))
+        self.frequencies = np.empty(info.bins, dtype=np.float64)
+        self.average = np.empty(info.bins, dtype=np.float32)
+        _check(lib.sigkit_spectrum_average(
+            self._spectrum, ffi.cast("double*", self.frequencies.ctypes.data),
+            ffi.cast("float*", self.average.ctypes.data), info.bins))
+
+    def picture(self, db_range=None) -> np.ndarray:
+        """The picture as a (height, width, 3) uint8 RGB array; db_range (low, high) in dBFS,
+        automatic when None."""
+        width = ffi.new("int32_t*")
+        height = ffi.new("int32_t*")
+        low, high = (math.nan, math.nan) if db_range is None else map(float, db_range)
+        _check(lib.sigkit_spectrum_picture(self._spectrum, low, high, ffi.NULL, 0, width,
+                                           height))
+        rgb = np.empty((height[0], width[0], 3), dtype=np.uint8)
+        _check(lib.sigkit_spectrum_picture(self._spectrum, low, high,
+                                           ffi.cast("uint8_t*", rgb.ctypes.data), rgb.size,
+                                           width, height))
+        return rgb
+
+    def _stations(self, as_json: bool) -> str:
+        length = ffi.new("size_t*")
+        _check(lib.sigkit_spectrum_stations(self._spectrum, int(as_json), ffi.NULL, 0, length))
+        text = ffi.new("char[]", length[0] + 1)
+        _check(lib.sigkit_spectrum_stations(self._spectrum, int(as_json), text, length[0] + 1,
+                                            length))
+        return ffi.string(text, length[0]).decode("utf-8", "replace")
+
+    def stations(self) -> list:
+        """The stations found, strongest first: dicts of frequency_hz (None without a known
+        centre), offset_hz, level_dbfs, peak_dbfs, above_floor_db, bandwidth_hz, low_hz,
+        high_hz and kind ("carrier", "CW", "AM", "FM" or "")."""
+        return _json.loads(self._stations(True))["stations"]
+
+    def stations_text(self) -> str:
+        """The station list as sigrun --stations prints it."""
+        return self._stations(False)
+
+    def show(self, db_range=None):
+        """Draws the picture with matplotlib, where it is installed."""
+        import matplotlib.pyplot as plt
+
+        plt.imshow(self.picture(db_range))
+        plt.axis("off")
+        plt.show()
+
+
+def spectrum(path, **options) -> Spectrum:
+    """A recording's spectra; options: width, height (the picture, pixels), fft_size (0:
+    automatic), start and length (seconds; length 0: to the end), span (centre, width) in Hz
+    offsets, centre_frequency and start_time where the file tells none, max_stations."""
+    return Spectrum(path, **options)

@@ -95,4 +95,32 @@ int sigkit_raw_open_fd(int fd, const sigkit_raw_format* format, sigkit_wav_info*
 int sigkit_raw_create(const char* path, const sigkit_raw_format* format,
                       sigkit_wav_writer** writer);
 int sigkit_raw_create_fd(int fd, const sigkit_raw_format* format, sigkit_wav_writer** writer);
+
+typedef struct sigkit_spectrum_request {
+    uint32_t size; int32_t width; int32_t height; int32_t fft_size; double start_seconds;
+    double length_seconds; double span_centre; double span_width; uint32_t metadata;
+    int32_t max_stations; double centre_frequency; double start_time;
+} sigkit_spectrum_request;
+
+typedef struct sigkit_spectrum_info {
+    uint32_t size; int32_t complex_samples; double rate; double low_frequency;
+    double high_frequency; double bin_width; int32_t rows; int32_t columns; int32_t bins;
+    uint32_t metadata; double centre_frequency; double start_time; double offset_seconds;
+    double duration_seconds;
+} sigkit_spectrum_info;
+
+typedef struct sigkit_spectrum sigkit_spectrum;
+
+int sigkit_spectrum_request_init(sigkit_spectrum_request* request);
+int sigkit_spectrum_open(const char* path, const sigkit_spectrum_request* request,
+                         sigkit_spectrum** spectrum);
+int sigkit_spectrum_get_info(const sigkit_spectrum* spectrum, sigkit_spectrum_info* info);
+int sigkit_spectrum_waterfall(const sigkit_spectrum* spectrum, float* levels, size_t capacity);
+int sigkit_spectrum_average(const sigkit_spectrum* spectrum, double* frequencies, float* levels,
+                            size_t capacity);
+int sigkit_spectrum_picture(const sigkit_spectrum* spectrum, double db_low, double db_high,
+                            uint8_t* rgb, size_t capacity, int32_t* width, int32_t* height);
+int sigkit_spectrum_stations(const sigkit_spectrum* spectrum, int32_t json, char* text,
+                             size_t capacity, size_t* length);
+void sigkit_spectrum_destroy(sigkit_spectrum* spectrum);
 """

@@ -222,3 +222,31 @@ def test_versions_agree():
     project = os.environ.get("SIGKIT_PROJECT_VERSION")
     if project is not None:
         assert sigkit.__version__ == project
+
+
+def test_spectrum_arrays_picture_and_stations(tmp_path):
+    rate = 48000
+    t = np.arange(rate) / rate
+    tone = 0.25 * np.exp(2j * np.pi * 6000 * t) + 0.05 * np.exp(-2j * np.pi * 9000 * t)
+    tone += noise(rate, True, 3) * 1e-4
+    path = tmp_path / "rec.wav"
+    sigkit.write(path, tone.astype(np.complex64), rate, encoding="f32")
+
+    view = sigkit.spectrum(path, width=800, height=500, centre_frequency=7.1e6)
+    assert view.complex and view.rate == rate and view.centre_frequency == 7.1e6
+    assert view.waterfall.ndim == 2 and view.waterfall.shape[0] > 10
+    strongest = view.frequencies[np.argmax(view.average)]
+    assert abs(strongest - 6000) <= view.bin_width
+    # The strongest column of the waterfall lies right of the centre, the weaker tone left.
+    columns = np.linspace(view.low_frequency, view.high_frequency, view.waterfall.shape[1])
+    assert abs(columns[np.argmax(view.waterfall.mean(axis=0))] - 6000) < 2 * rate / 800
+    assert view.picture().shape == (500, 800, 3)
+    assert view.picture((-100, 0)).dtype == np.uint8
+    stations = view.stations()
+    assert [round(s["offset_hz"] / 100) for s in stations] == [60, -90]
+    assert abs(stations[0]["frequency_hz"] - 7.106e6) <= view.bin_width
+    assert "7.10600 MHz" in view.stations_text()
+    with pytest.raises(sigkit.SigkitError):
+        sigkit.spectrum(path, span=(20000, 10000))
+    with pytest.raises(sigkit.SigkitError):
+        sigkit.spectrum(tmp_path / "missing.wav")

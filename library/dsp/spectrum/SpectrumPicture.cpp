@@ -140,8 +140,10 @@ void Painter::Title()
     std::string details;
     if (text.centreHz.has_value())
         details = "centre " + FormatHzShort(*text.centreHz);
+    else if (spectra.complex)
+        details = "centre unknown: offsets from it";
     else
-        details = "centre not known: frequencies from the centre";
+        details = "frequencies from 0 Hz";
     if (text.startTime.has_value())
     {
         const double shift = text.offsetSeconds * 1e9;
@@ -229,7 +231,8 @@ std::string Painter::FrequencyLabel(double offset, double step) const
         return FormatHz(*text.centreHz + offset, step);
     if (std::fabs(offset) < step * 1e-6)
         return "0";
-    return FormatHz(offset, step, true);
+    // I/Q: offsets either side of the centre, signed; real samples: frequencies from 0 Hz.
+    return FormatHz(offset, step, spectra.complex);
 }
 
 void Painter::FrequencyAxis()

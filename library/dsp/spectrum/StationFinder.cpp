@@ -106,6 +106,7 @@ StationList Finder::Run()
     if (last - first < 15)
         return list;
     list.binHz = spectra.BinWidthHz();
+    list.complex = spectra.complex;
     Estimate();
     if (!(floor > 0.0))
         return list;
@@ -467,21 +468,24 @@ StationList FindStations(const Spectra& spectra, const StationSearch& search)
 std::string StationsText(const StationList& list, const std::optional<double>& centreHz,
                          const std::string& name)
 {
-    std::string out = name + ": noise floor " + Number("%.1f", list.floorDbfs) + " dBFS per " +
-                      FormatHz(list.binHz, list.binHz / 100.0) + " bin; " +
-                      std::to_string(list.stations.size()) +
-                      (list.stations.size() == 1 ? " station" : " stations") +
-                      (centreHz.has_value() ? "" : " (offsets from the centre)") + "\n";
+    std::string out =
+        name + ": noise floor " + Number("%.1f", list.floorDbfs) + " dBFS per " +
+        FormatHz(list.binHz, list.binHz / 100.0) + " bin; " + std::to_string(list.stations.size()) +
+        (list.stations.size() == 1 ? " station" : " stations") +
+        (centreHz.has_value() || !list.complex ? "" : " (offsets from the centre)") + "\n";
     for (const Station& s : list.stations)
     {
         const std::string frequency = centreHz.has_value()
                                           ? FormatHz(*centreHz + s.offsetHz, list.binHz)
-                                          : FormatHz(s.offsetHz, list.binHz, true);
+                                          : FormatHz(s.offsetHz, list.binHz, list.complex);
         char line[256];
-        std::snprintf(line, sizeof line, "%16s  %7.1f dBFS  %5.1f dB over floor  %12s wide  %s\n",
+        std::snprintf(line, sizeof line, "%16s  %7.1f dBFS  %5.1f dB over floor  %12s wide  %s",
                       frequency.c_str(), s.levelDbfs, s.aboveFloorDb,
                       FormatHz(s.bandwidthHz, list.binHz).c_str(), KindName(s.kind));
-        out += line;
+        std::string text = line;
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back(); // no kind: no trailing blanks
+        out += text + "\n";
     }
     return out;
 }

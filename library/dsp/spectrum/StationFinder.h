@@ -50,6 +50,7 @@ struct StationList
     double floorDbfs = 0.0;   // the noise floor, per bin
     double thresholdDb = 0.0; // over the floor: what counted as a signal
     double binHz = 0.0;
+    bool complex = true;           // offsets either side of 0 Hz (I/Q), else from 0 Hz up
     std::vector<Station> stations; // the strongest first
 };
 
