@@ -32,6 +32,8 @@ public:
     const WavDescription& Description() const { return description; }
     // The next block of stored sample bytes, valid until the next call; false at the end.
     bool Next(const void*& block, int32_t& bytes);
+    // The sample bytes the header declares (0 when the reading block cannot tell).
+    uint64_t DeclaredBytes() const;
     // Once the data is read: a warning when it ended before the length its header declares (a
     // recording cut off, a file truncated while it was read), "" otherwise.
     std::string EndedEarly() const;
