@@ -18,10 +18,12 @@ namespace sigrun {
 
 namespace {
 
-// Batches on their way between the two threads at most.
-constexpr std::size_t kSlots = 4;
-// A batch is handed over once it holds this many input bytes or this many blocks: the threads
-// meet a few hundred times a minute of recording, not at every block.
+// Batches on their way between the two threads at most. A thread that waits for the other one
+// waits for half of them (or for all there will be), not for each: on a busy machine every wait
+// can cost a turn in the scheduler's queue.
+constexpr std::size_t kSlots = 8;
+constexpr std::size_t kHalf = kSlots / 2;
+// A batch is handed over once it holds this many input bytes or this many blocks.
 constexpr std::size_t kBatchBytes = 256 << 10;
 constexpr std::size_t kBatchBlocks = 64;
 // Blocks of more bytes, and output beyond this much per batch, are lent instead of copied: their
@@ -79,7 +81,9 @@ struct Exchange
     std::condition_variable processing; // the processing thread waits on it
     std::condition_variable pumping;    // the reading and writing one does
     std::size_t handed = 0;
+    bool inputEnded = false; // nothing more will be handed over
     std::size_t taken = 0;
+    std::size_t done = 0; // batches whose every output is handed over
     long long made = 0;
     long long written = 0;
     // Who waits: a thread is woken only when the other one waits for what it did.
@@ -95,9 +99,17 @@ struct Exchange
         {
             {
                 std::unique_lock lock(mutex);
-                processingWaits = true;
-                processing.wait(lock, [&] { return quit || handed > next; });
-                processingWaits = false;
+                // Out of work: waits for half the batches, unless the input has ended or the
+                // other thread waits too.
+                if (handed == next)
+                {
+                    processingWaits = true;
+                    processing.wait(lock, [&] {
+                        return quit || handed >= next + kHalf ||
+                               (handed > next && (inputEnded || pumpingWaits));
+                    });
+                    processingWaits = false;
+                }
                 if (quit)
                     return;
             }
@@ -138,12 +150,13 @@ struct Exchange
             if (!Hand(batch, shown, i + 1, true))
                 return false;
         }
-        return Hand(batch, shown, count, false);
+        return Hand(batch, shown, count, false, number + 1);
     }
 
     // Hands over the outputs of the pieces before end; with wait, waits until they are written.
     // False when told to quit.
-    bool Hand(Batch& batch, std::size_t& shown, std::size_t end, bool wait)
+    bool Hand(Batch& batch, std::size_t& shown, std::size_t end, bool wait,
+              std::size_t batchesDone = 0)
     {
         const std::size_t from = shown;
         for (; shown < end; ++shown)
@@ -151,6 +164,7 @@ struct Exchange
                 batch.pieces[shown].out = batch.out.data() + batch.pieces[shown].outAt;
         std::unique_lock lock(mutex);
         made += static_cast<long long>(end - from);
+        done = std::max(done, batchesDone);
         if (pumpingWaits)
             pumping.notify_one();
         if (wait)
@@ -279,11 +293,13 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, O
         {
             Batch& batch = exchange.batches[handed % kSlots];
             lentPending = Fill(input, batch, inputEnded);
-            if (batch.pieces.empty())
-                continue;
-            blocks += static_cast<long long>(batch.pieces.size());
             std::lock_guard lock(exchange.mutex);
-            exchange.handed = ++handed;
+            exchange.inputEnded = inputEnded;
+            if (!batch.pieces.empty())
+            {
+                blocks += static_cast<long long>(batch.pieces.size());
+                exchange.handed = ++handed;
+            }
             if (exchange.processingWaits)
                 exchange.processing.notify_one();
             continue;
@@ -291,12 +307,23 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, O
         if (inputEnded && written == blocks)
             break;
         {
+            // Nothing to write and nothing to read: waits for the output of half the batches,
+            // or of all there are, or of what the processing thread waits to see written.
             std::unique_lock lock(exchange.mutex);
-            exchange.pumpingWaits = true;
-            exchange.pumping.wait(lock, [&] {
-                return exchange.made > written || (lentPending && exchange.taken >= handed);
-            });
-            exchange.pumpingWaits = false;
+            if (exchange.made == written && !(lentPending && exchange.taken >= handed))
+            {
+                exchange.pumpingWaits = true;
+                if (exchange.processingWaits)
+                    exchange.processing.notify_one();
+                exchange.pumping.wait(lock, [&] {
+                    if (lentPending && exchange.taken >= handed)
+                        return true;
+                    return exchange.made > written &&
+                           (exchange.awaitingWrites || exchange.done >= freed + kHalf ||
+                            exchange.done == handed);
+                });
+                exchange.pumpingWaits = false;
+            }
             if (lentPending && exchange.taken >= handed)
                 lentPending = false;
             if (exchange.made == written)
