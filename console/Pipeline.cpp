@@ -86,10 +86,13 @@ struct Exchange
     std::size_t done = 0; // batches whose every output is handed over
     long long made = 0;
     long long written = 0;
-    // Who waits: a thread is woken only when the other one waits for what it did.
+    // Who waits, and for what: a thread is woken only when what it waits for has come.
     bool processingWaits = false;
-    bool awaitingWrites = false; // the processing thread waits until written == made
+    std::size_t processingWakesAt = 0; // batches handed over
+    bool awaitingWrites = false;       // the processing thread waits until written == made
     bool pumpingWaits = false;
+    std::size_t pumpingWakesAt = 0; // batches done
+    bool pumpingWantsTake = false;  // ... or the input it lent taken
     bool quit = false;
 
     // The processing thread: every batch handed over, in order, until told to quit.
@@ -104,6 +107,7 @@ struct Exchange
                 if (handed == next)
                 {
                     processingWaits = true;
+                    processingWakesAt = next + kHalf;
                     processing.wait(lock, [&] {
                         return quit || handed >= next + kHalf ||
                                (handed > next && (inputEnded || pumpingWaits));
@@ -165,22 +169,27 @@ struct Exchange
         std::unique_lock lock(mutex);
         made += static_cast<long long>(end - from);
         done = std::max(done, batchesDone);
-        if (pumpingWaits)
+        awaitingWrites = wait;
+        // The other thread is woken with the lock let go, so that it need not wait for it.
+        const bool wake = pumpingWaits && (wait || done >= pumpingWakesAt);
+        lock.unlock();
+        if (wake)
             pumping.notify_one();
-        if (wait)
-        {
-            awaitingWrites = true;
-            processing.wait(lock, [&] { return quit || written == made; });
-            awaitingWrites = false;
-        }
+        if (!wait)
+            return true;
+        lock.lock();
+        processing.wait(lock, [&] { return quit || written == made; });
+        awaitingWrites = false;
         return !quit;
     }
 
     void Took(std::size_t number)
     {
-        std::lock_guard lock(mutex);
+        std::unique_lock lock(mutex);
         taken = number + 1;
-        if (pumpingWaits)
+        const bool wake = pumpingWaits && pumpingWantsTake;
+        lock.unlock();
+        if (wake)
             pumping.notify_one();
     }
 
@@ -293,14 +302,17 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, O
         {
             Batch& batch = exchange.batches[handed % kSlots];
             lentPending = Fill(input, batch, inputEnded);
-            std::lock_guard lock(exchange.mutex);
+            std::unique_lock lock(exchange.mutex);
             exchange.inputEnded = inputEnded;
             if (!batch.pieces.empty())
             {
                 blocks += static_cast<long long>(batch.pieces.size());
                 exchange.handed = ++handed;
             }
-            if (exchange.processingWaits)
+            const bool wake =
+                exchange.processingWaits && (handed >= exchange.processingWakesAt || inputEnded);
+            lock.unlock();
+            if (wake)
                 exchange.processing.notify_one();
             continue;
         }
@@ -312,9 +324,16 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, O
             std::unique_lock lock(exchange.mutex);
             if (exchange.made == written && !(lentPending && exchange.taken >= handed))
             {
+                // The processing thread, waiting for half the batches, goes on with fewer.
                 exchange.pumpingWaits = true;
+                exchange.pumpingWakesAt = std::min(freed + kHalf, handed);
+                exchange.pumpingWantsTake = lentPending;
                 if (exchange.processingWaits)
+                {
+                    lock.unlock();
                     exchange.processing.notify_one();
+                    lock.lock();
+                }
                 exchange.pumping.wait(lock, [&] {
                     if (lentPending && exchange.taken >= handed)
                         return true;
@@ -350,9 +369,11 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, O
             piece = 0;
             ++freed;
         }
-        std::lock_guard lock(exchange.mutex);
+        std::unique_lock lock(exchange.mutex);
         exchange.written = ++written;
-        if (exchange.awaitingWrites && written == exchange.made)
+        const bool wake = exchange.awaitingWrites && written == exchange.made;
+        lock.unlock();
+        if (wake)
             exchange.processing.notify_one();
     }
     worker.reset();
