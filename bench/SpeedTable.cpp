@@ -3,7 +3,8 @@
 // the same workloads through `sigrun` as a whole process on generated 16-bit files with the
 // process's peak resident memory (also for a 10 MB and a 1 GB input); the time Start takes to
 // design the filters; the processor's ceiling measured in the same run, and every figure as a
-// share of it. When the peers' benchmark has run (../shared/peers/run.sh), its GNU Radio and SoX
+// share of it; sigrun on one thread and on two, free to use every processor, in wall-clock and
+// CPU time. When the peers' benchmark has run (../shared/peers/run.sh), its GNU Radio and SoX
 // figures are read from its cache and each row gets its ratio and the target for it.
 //
 //   sigkit_speed [--rounds N] [--seconds S] [--cpu K] [--in-process-only] [--no-1g]
