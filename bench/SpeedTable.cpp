@@ -3,7 +3,8 @@
 // the same workloads through `sigrun` as a whole process on generated 16-bit files with the
 // process's peak resident memory (also for a 10 MB and a 1 GB input); the time Start takes to
 // design the filters; the processor's ceiling measured in the same run, and every figure as a
-// share of it. When the peers' benchmark has run (../shared/peers/run.sh), its GNU Radio and SoX
+// share of it; sigrun on one thread and on two, free to use every processor, in wall-clock and
+// CPU time. When the peers' benchmark has run (../shared/peers/run.sh), its GNU Radio and SoX
 // figures are read from its cache and each row gets its ratio and the target for it.
 //
 //   sigkit_speed [--rounds N] [--seconds S] [--cpu K] [--in-process-only] [--no-1g]
@@ -188,6 +189,27 @@ struct Row
     std::string variant; // the SIGKIT_ISA word the row ran under, "auto" for none
 };
 
+// One workload through sigrun on one thread and on two, on every processor.
+struct ThreadRow
+{
+    std::string workload;
+    int N = 0;
+    std::string file;
+    std::string answers;
+    double frames = 0.0;
+    std::vector<double> wall[2]; // seconds per round, one thread and two
+    std::vector<double> cpu[2];
+};
+
+// The load averages of the machine, as /proc/loadavg gives them.
+std::string LoadAverages()
+{
+    std::ifstream file("/proc/loadavg");
+    std::string one, five, fifteen;
+    file >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
 struct InProcess
 {
     Workload workload;
@@ -288,6 +310,7 @@ struct ProcessResult
 {
     bool ok = false;
     double cpuSeconds = 0.0;
+    double wallSeconds = 0.0; // from the fork to the end of the process
     double rssKiB = 0.0;
 };
 
@@ -302,7 +325,7 @@ struct Spawner
 Spawner spawner;
 
 ProcessResult RunSigrunHere(const std::string& file, const std::string& answers,
-                            const std::string& variant);
+                            const std::string& variant, const std::string& threads);
 
 // In a child about to run a program: SIGKIT_ISA as the variant says ("auto": unset).
 void UseVariant(const std::string& variant)
@@ -356,17 +379,19 @@ void StartSpawner()
         close(fromChild[0]);
         for (;;)
         {
-            uint32_t sizes[3];
+            uint32_t sizes[4];
             if (!ReadAll(toChild[0], sizes, sizeof sizes))
                 _exit(0);
             std::string file(sizes[0], '\0');
             std::string answers(sizes[1], '\0');
             std::string variant(sizes[2], '\0');
+            std::string threads(sizes[3], '\0');
             if (!ReadAll(toChild[0], file.data(), file.size()) ||
                 !ReadAll(toChild[0], answers.data(), answers.size()) ||
-                !ReadAll(toChild[0], variant.data(), variant.size()))
+                !ReadAll(toChild[0], variant.data(), variant.size()) ||
+                !ReadAll(toChild[0], threads.data(), threads.size()))
                 _exit(0);
-            const ProcessResult result = RunSigrunHere(file, answers, variant);
+            const ProcessResult result = RunSigrunHere(file, answers, variant, threads);
             if (!WriteAll(fromChild[1], &result, sizeof result))
                 _exit(0);
         }
@@ -377,19 +402,22 @@ void StartSpawner()
     spawner.replies = fromChild[0];
 }
 
+// threads: "" runs sigrun pinned as this process is, with its own choice of threads; "1" or "2"
+// force that many (SIGKIT_THREADS) and let it run on every processor.
 ProcessResult RunSigrun(const std::string& file, const std::string& answers,
-                        const std::string& variant = "auto")
+                        const std::string& variant = "auto", const std::string& threads = "")
 {
     ProcessResult result;
     if (spawner.requests < 0)
-        return RunSigrunHere(file, answers, variant);
-    const uint32_t sizes[3] = {static_cast<uint32_t>(file.size()),
-                               static_cast<uint32_t>(answers.size()),
-                               static_cast<uint32_t>(variant.size())};
+        return RunSigrunHere(file, answers, variant, threads);
+    const uint32_t sizes[4] = {
+        static_cast<uint32_t>(file.size()), static_cast<uint32_t>(answers.size()),
+        static_cast<uint32_t>(variant.size()), static_cast<uint32_t>(threads.size())};
     if (!WriteAll(spawner.requests, sizes, sizeof sizes) ||
         !WriteAll(spawner.requests, file.data(), file.size()) ||
         !WriteAll(spawner.requests, answers.data(), answers.size()) ||
         !WriteAll(spawner.requests, variant.data(), variant.size()) ||
+        !WriteAll(spawner.requests, threads.data(), threads.size()) ||
         !ReadAll(spawner.replies, &result, sizeof result))
         return ProcessResult{};
     return result;
@@ -397,12 +425,14 @@ ProcessResult RunSigrun(const std::string& file, const std::string& answers,
 
 // Runs sigrun on the file with the answers piped in; its output goes nowhere.
 ProcessResult RunSigrunHere(const std::string& file, const std::string& answers,
-                            const std::string& variant)
+                            const std::string& variant, const std::string& threads)
 {
     ProcessResult result;
     int pipeEnds[2];
     if (pipe(pipeEnds) != 0)
         return result;
+    timespec started{};
+    clock_gettime(CLOCK_MONOTONIC, &started);
     const pid_t child = fork();
     if (child < 0)
         return result;
@@ -418,6 +448,15 @@ ProcessResult RunSigrunHere(const std::string& file, const std::string& answers,
             dup2(fileno(null), STDERR_FILENO);
         }
         UseVariant(variant);
+        if (!threads.empty())
+        {
+            setenv("SIGKIT_THREADS", threads.c_str(), 1);
+            cpu_set_t all;
+            CPU_ZERO(&all);
+            for (long c = 0; c < sysconf(_SC_NPROCESSORS_ONLN) && c < CPU_SETSIZE; ++c)
+                CPU_SET(static_cast<int>(c), &all);
+            sched_setaffinity(0, sizeof all, &all);
+        }
         execl(SIGRUN_PATH, "sigrun", file.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
@@ -428,6 +467,10 @@ ProcessResult RunSigrunHere(const std::string& file, const std::string& answers,
     rusage usage{};
     if (wait4(child, &status, 0, &usage) != child)
         return result;
+    timespec ended{};
+    clock_gettime(CLOCK_MONOTONIC, &ended);
+    result.wallSeconds = static_cast<double>(ended.tv_sec - started.tv_sec) +
+                         1e-9 * static_cast<double>(ended.tv_nsec - started.tv_nsec);
     result.ok = written == static_cast<ssize_t>(answers.size()) && WIFEXITED(status) &&
                 WEXITSTATUS(status) == 0;
     result.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
@@ -863,6 +906,8 @@ int main(int argc, char** argv)
     // Whole process, under each vector variant and the dispatcher's choice.
     std::string bigNote;
     std::string pipeNote;
+    std::vector<ThreadRow> threadRows;
+    std::string threadLoad;
     if (options.wholeProcess)
     {
         std::vector<std::string> processVariants;
@@ -927,6 +972,35 @@ int main(int argc, char** argv)
                 row.figures.push_back(result.ok ? frames[k] / result.cpuSeconds / 1e6 : 0.0);
                 row.rssKiB = std::max(row.rssKiB, result.rssKiB);
             }
+        // Wall clock on one thread and on two, sigrun free to use every processor: the files of a
+        // minute or more (not the 6 s at 2.4 MHz), at Medium, under the dispatcher's variant.
+        for (const Workload& w : Workloads())
+        {
+            if (w.Fd > 1e6 || std::strcmp(w.key, "W-RS_240k>12k") == 0 ||
+                (!options.only.empty() && options.only != w.key))
+                continue;
+            ThreadRow row;
+            row.workload = w.key;
+            row.N = w.qualities ? sigkit::QualityToDesign(1).taps : sigkit::kHilbertTapCount;
+            row.file = fileFor(w);
+            row.answers = Answers(w, 1);
+            row.frames = static_cast<double>(framesFor(w));
+            threadRows.push_back(row);
+        }
+        threadLoad = LoadAverages();
+        for (int r = 0; r < options.rounds; ++r)
+            for (ThreadRow& row : threadRows)
+                for (int t = 0; t < 2; ++t)
+                {
+                    const ProcessResult result =
+                        RunSigrun(row.file, row.answers, "auto", t == 0 ? "1" : "2");
+                    if (!result.ok)
+                        continue;
+                    row.wall[t].push_back(result.wallSeconds);
+                    row.cpu[t].push_back(result.cpuSeconds);
+                }
+        threadLoad += " before, " + LoadAverages() + " after";
+
         // The same resampling on a 10 MB and a 1 GB file: the peak resident memory must not grow.
         const Workload* rs = &Workloads()[1];
         const std::string tenMegabytes = options.work + "/in_10m.wav";
@@ -959,8 +1033,8 @@ int main(int argc, char** argv)
             const std::string in = options.work + "/in_pipe.wav";
             const std::string out = options.work + "/in_pipe_fmdem.wav";
             const uint64_t pipeFrames = 240000u * 20u;
-            const std::vector<std::string> fm = {"-Q",  "-m", "fm",    "-f", "0",      "-r",
-                                                 "48k", "-a", "20000", "-q", "medium", "-o"};
+            const std::vector<std::string> fm = {"-Q",  "-m", "fm-classic", "-f", "0",      "-r",
+                                                 "48k", "-a", "20000",      "-q", "medium", "-o"};
             std::vector<std::string> fileArgs = fm;
             fileArgs.insert(fileArgs.end(), {out, in});
             std::vector<std::string> pipeArgs = fm;
@@ -1086,5 +1160,30 @@ int main(int argc, char** argv)
         std::printf("%s\n", bigNote.c_str());
     if (!pipeNote.empty())
         std::printf("%s\n", pipeNote.c_str());
+    if (!threadRows.empty())
+    {
+        std::printf(
+            "# whole process on every processor (%ld), one thread and two (SIGKIT_THREADS), at\n"
+            "#   Medium under the dispatcher's variant: seconds of wall clock and of CPU (user +\n"
+            "#   system), median of %d rounds; Mfr/s = input Mframes per wall second; wall x = "
+            "one\n"
+            "#   thread's wall time over two threads'. Load averages %s: with\n"
+            "#   other work on the machine the wall figures are indicative only.\n",
+            cpus, options.rounds, threadLoad.c_str());
+        std::printf("%-15s %5s %9s %8s %8s %8s %8s %8s %8s %7s\n", "workload", "N", "Mframes",
+                    "wall 1", "CPU 1", "Mfr/s 1", "wall 2", "CPU 2", "Mfr/s 2", "wall x");
+        for (const ThreadRow& row : threadRows)
+        {
+            const double wall1 = Median(row.wall[0]);
+            const double wall2 = Median(row.wall[1]);
+            const auto rate = [&](double wall) {
+                return wall > 0.0 ? Format("%.1f", row.frames / wall / 1e6) : std::string("-");
+            };
+            std::printf("%-15s %5d %9.1f %8.3f %8.3f %8s %8.3f %8.3f %8s %7s\n",
+                        row.workload.c_str(), row.N, row.frames / 1e6, wall1, Median(row.cpu[0]),
+                        rate(wall1).c_str(), wall2, Median(row.cpu[1]), rate(wall2).c_str(),
+                        wall2 > 0.0 ? Format("%.2fx", wall1 / wall2).c_str() : "-");
+        }
+    }
     return 0;
 }

@@ -79,6 +79,16 @@ bool InputFile::Next(const void*& block, int32_t& bytes)
     return bytes != 0;
 }
 
+uint64_t InputFile::DeclaredBytes() const
+{
+    uint64_t declared = 0;
+    uint64_t delivered = 0;
+    if (reader == nullptr || binding.readLength == nullptr ||
+        binding.readLength(reader, &declared, &delivered) != 1)
+        return 0;
+    return declared;
+}
+
 std::string InputFile::EndedEarly() const
 {
     uint64_t declared = 0;

@@ -49,6 +49,8 @@ public:
     bool Next(const void*& block, int32_t& bytes);
     // A read that failed before the end (a stream's error): one line, "" when none.
     std::string ReadFailure() const { return streamed ? stream.Failure() : ""; }
+    // The sample bytes the header declares (0 when the reading block cannot tell).
+    uint64_t DeclaredBytes() const;
     // Once the data is read: a warning when it ended before the length its header declares (a
     // recording cut off, a file truncated while it was read), "" otherwise.
     std::string EndedEarly() const;

@@ -2,6 +2,7 @@
 
 #include "ClipCounter.h"
 #include "OutputFile.h"
+#include "Pipeline.h"
 #include "ProcessingModes.h"
 #include "RecordingCommands.h"
 #include "platform/Signals.h"
@@ -13,22 +14,6 @@
 namespace sigrun {
 
 namespace {
-
-// How the blocks stopped flowing.
-enum class PumpEnd
-{
-    Drained,     // the input has no more samples
-    WriteFailed, // the output took a block only in part
-    Stopped,     // a stop signal came
-};
-
-struct Pumped
-{
-    PumpEnd end = PumpEnd::Drained;
-    int error = 0; // errno of a failed write
-    long long bytesIn = 0;
-    long long bytesOut = 0;
-};
 
 // Every block of the input through the processing block into the output, by pointer and count;
 // the running input total is shown after each block. Each turn of the loop ends between blocks,
@@ -129,7 +114,14 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
         return Fail(kExitFailed, "cannot create " + output + ": " + std::strerror(error));
 
     ClipCounter clips(description.formatTag, description.bitsPerSample);
-    const Pumped pumped = Pump(input, *block, file, progress, counts != nullptr ? &clips : nullptr);
+    ClipCounter* const counted = counts != nullptr ? &clips : nullptr;
+    std::optional<Pumped> piped;
+    // A pipe at either end is live use: every block goes on as soon as it is processed, which
+    // the second thread's batches would hold back.
+    const bool live = input.Streamed() || IsStandardStream(outputName);
+    if (!live && PumpThreads(input.DeclaredBytes()) == 2)
+        piped = PumpTwoThreads(input, *block, file, progress, counted);
+    const Pumped pumped = piped ? *piped : Pump(input, *block, file, progress, counted);
 
     // The processing block goes first, then the writing block completes the file's header.
     block->Release();

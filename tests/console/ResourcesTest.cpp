@@ -142,16 +142,24 @@ TEST(Resources, MemoryStaysFlatPastTwoGigabytes)
     const std::string big = SparseWav(dir, "big.wav", large, false);
     ProcessOptions options;
     options.timeoutSeconds = 1200;
-    const ProcessResult tiny = RunSigrun({small}, "2\n0\n12000\n1\n1\n", options);
-    ASSERT_EQ(tiny.status, 0) << tiny.err;
-    const ProcessResult r = RunSigrun({big}, "2\n0\n12000\n1\n1\n", options);
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(LastCount(r.out), std::to_string(large));
-    EXPECT_LE(r.maxRssKb, tiny.maxRssKb * 11 / 10) << "small " << tiny.maxRssKb << " kB";
-    std::printf("peak resident memory: 1 MiB input %ld kB, 2.25 GiB input %ld kB\n", tiny.maxRssKb,
-                r.maxRssKb);
-    const WavInfo head = ParseWav(ReadFileHead(dir.File("big_resampl.wav"), 334));
-    EXPECT_EQ(head.rate, 12000u);
+    // On one thread and on two (whose buffers cost the same for any length).
+    for (const char* threads : {"1", "2"})
+    {
+        setenv("SIGKIT_THREADS", threads, 1);
+        const ProcessResult tiny = RunSigrun({small}, "2\n0\n12000\n1\n1\n", options);
+        const ProcessResult r = RunSigrun({big}, "2\n0\n12000\n1\n1\n", options);
+        unsetenv("SIGKIT_THREADS");
+        ASSERT_EQ(tiny.status, 0) << tiny.err;
+        ASSERT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(LastCount(r.out), std::to_string(large));
+        EXPECT_LE(r.maxRssKb, tiny.maxRssKb * 11 / 10)
+            << threads << " thread(s), small " << tiny.maxRssKb << " kB";
+        std::printf(
+            "peak resident memory, %s thread(s): 1 MiB input %ld kB, 2.25 GiB input %ld kB\n",
+            threads, tiny.maxRssKb, r.maxRssKb);
+        const WavInfo head = ParseWav(ReadFileHead(dir.File("big_resampl.wav"), 334));
+        EXPECT_EQ(head.rate, 12000u);
+    }
 }
 
 TEST(Resources, OutputPastFourGigabytesIsRf64)

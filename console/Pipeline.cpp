@@ -1,0 +1,387 @@
+#include "Pipeline.h"
+
+#include "platform/Signals.h"
+#include "platform/Threads.h"
+
+#include <algorithm>
+#include <array>
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+namespace sigrun {
+
+namespace {
+
+// Batches on their way between the two threads at most. A thread that waits for the other one
+// waits for half of them (or for all there will be), not for each: on a busy machine every wait
+// can cost a turn in the scheduler's queue.
+constexpr std::size_t kSlots = 8;
+constexpr std::size_t kHalf = kSlots / 2;
+// A batch is handed over once it holds this many input bytes or this many blocks.
+constexpr std::size_t kBatchBytes = 256 << 10;
+constexpr std::size_t kBatchBlocks = 64;
+// Blocks of more bytes, and output beyond this much per batch, are lent instead of copied: their
+// owner makes nothing new until the other thread is done with them. Memory stays bounded.
+constexpr std::size_t kCopyLimit = 4 << 20;
+
+// One block of the input as a batch holds it, and its output once processed.
+struct Piece
+{
+    std::size_t inAt = 0;       // where its bytes start in the batch's input copy
+    const void* lent = nullptr; // the reading block's own bytes, when not copied
+    int32_t inBytes = 0;
+    std::size_t outAt = 0;     // where its output starts in the batch's output copy
+    const void* out = nullptr; // its output, once the writer may take it
+    int32_t outBytes = 0;
+};
+
+// Blocks read one after the other, processed in that order and written in that order.
+struct Batch
+{
+    std::vector<unsigned char> in;
+    std::vector<Piece> pieces; // room for kBatchBlocks, made at the start
+    std::vector<unsigned char> out;
+};
+
+// Appends the bytes to store. False, store unchanged, when that would take it past kCopyLimit
+// or no room can be had.
+bool Append(std::vector<unsigned char>& store, const void* bytes, int32_t count)
+{
+    if (count <= 0)
+        return true;
+    const auto size = static_cast<std::size_t>(count);
+    if (size > kCopyLimit - std::min(store.size(), kCopyLimit))
+        return false;
+    try
+    {
+        const auto* first = static_cast<const unsigned char*>(bytes);
+        store.insert(store.end(), first, first + size);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+    return true;
+}
+
+// What the two threads share. Batch k lives in batches[k % kSlots] from its first block read
+// until its last block written. Under the lock: the batches handed over and those whose input
+// the processing thread is done with; the blocks of the pass whose output is ready (`made`) and
+// those whose output is in the file (`written`).
+struct Exchange
+{
+    std::array<Batch, kSlots> batches;
+    std::mutex mutex;
+    std::condition_variable processing; // the processing thread waits on it
+    std::condition_variable pumping;    // the reading and writing one does
+    std::size_t handed = 0;
+    bool inputEnded = false; // nothing more will be handed over
+    std::size_t taken = 0;
+    std::size_t done = 0; // batches whose every output is handed over
+    long long made = 0;
+    long long written = 0;
+    // Who waits, and for what: a thread is woken only when what it waits for has come.
+    bool processingWaits = false;
+    std::size_t processingWakesAt = 0; // batches handed over
+    bool awaitingWrites = false;       // the processing thread waits until written == made
+    bool pumpingWaits = false;
+    std::size_t pumpingWakesAt = 0; // batches done
+    bool pumpingWantsTake = false;  // ... or the input it lent taken
+    bool quit = false;
+
+    // The processing thread: every batch handed over, in order, until told to quit.
+    void Process(ProcessingBlock& block)
+    {
+        for (std::size_t next = 0;; ++next)
+        {
+            {
+                std::unique_lock lock(mutex);
+                // Out of work: waits for half the batches, unless the input has ended or the
+                // other thread waits too.
+                if (handed == next)
+                {
+                    processingWaits = true;
+                    processingWakesAt = next + kHalf;
+                    processing.wait(lock, [&] {
+                        return quit || handed >= next + kHalf ||
+                               (handed > next && (inputEnded || pumpingWaits));
+                    });
+                    processingWaits = false;
+                }
+                if (quit)
+                    return;
+            }
+            if (!ProcessBatch(block, batches[next % kSlots], next))
+                return;
+        }
+    }
+
+    // Processes the blocks of the batch into its output copy and hands their outputs over; an
+    // output that does not fit there is handed over as it comes and waited on. False when told
+    // to quit.
+    bool ProcessBatch(ProcessingBlock& block, Batch& batch, std::size_t number)
+    {
+        batch.out.clear();
+        std::size_t shown = 0; // pieces handed over
+        const std::size_t count = batch.pieces.size();
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            Piece& piece = batch.pieces[i];
+            const void* in = piece.lent != nullptr ? piece.lent : batch.in.data() + piece.inAt;
+            const void* out = nullptr;
+            int32_t outBytes = 0;
+            block.Process(in, piece.inBytes, out, outBytes);
+            piece.outBytes = std::max(outBytes, 0);
+            if (i + 1 == count)
+                Took(number);
+            piece.outAt = batch.out.size();
+            if (Append(batch.out, out, piece.outBytes))
+                continue;
+            // What came before goes out first, then the copy starts afresh.
+            if (!Hand(batch, shown, i, true))
+                return false;
+            batch.out.clear();
+            piece.outAt = 0;
+            if (Append(batch.out, out, piece.outBytes))
+                continue;
+            piece.out = out; // lent until written
+            if (!Hand(batch, shown, i + 1, true))
+                return false;
+        }
+        return Hand(batch, shown, count, false, number + 1);
+    }
+
+    // Hands over the outputs of the pieces before end; with wait, waits until they are written.
+    // False when told to quit.
+    bool Hand(Batch& batch, std::size_t& shown, std::size_t end, bool wait,
+              std::size_t batchesDone = 0)
+    {
+        const std::size_t from = shown;
+        for (; shown < end; ++shown)
+            if (batch.pieces[shown].out == nullptr)
+                batch.pieces[shown].out = batch.out.data() + batch.pieces[shown].outAt;
+        std::unique_lock lock(mutex);
+        made += static_cast<long long>(end - from);
+        done = std::max(done, batchesDone);
+        awaitingWrites = wait;
+        // The other thread is woken with the lock let go, so that it need not wait for it.
+        const bool wake = pumpingWaits && (wait || done >= pumpingWakesAt);
+        lock.unlock();
+        if (wake)
+            pumping.notify_one();
+        if (!wait)
+            return true;
+        lock.lock();
+        processing.wait(lock, [&] { return quit || written == made; });
+        awaitingWrites = false;
+        return !quit;
+    }
+
+    void Took(std::size_t number)
+    {
+        std::unique_lock lock(mutex);
+        taken = number + 1;
+        const bool wake = pumpingWaits && pumpingWantsTake;
+        lock.unlock();
+        if (wake)
+            pumping.notify_one();
+    }
+
+    void Quit()
+    {
+        {
+            std::lock_guard lock(mutex);
+            quit = true;
+        }
+        processing.notify_one();
+    }
+};
+
+// The processing thread, told to quit and joined however the pump ends.
+class Worker
+{
+public:
+    Worker(Exchange& exchange, ProcessingBlock& block) : exchange(exchange)
+    {
+        // Stop signals go to the pumping thread, the one that looks at them.
+        const platform::StopSignalsHeld held;
+        thread = std::thread(
+            [shared = &exchange, processing = &block] { shared->Process(*processing); });
+    }
+    ~Worker()
+    {
+        exchange.Quit();
+        thread.join();
+    }
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
+
+private:
+    Exchange& exchange;
+    std::thread thread;
+};
+
+// Reads blocks into the batch until it is full or the input ends. Result: true when its last
+// block is lent (too large to copy).
+bool Fill(InputFile& input, Batch& batch, bool& inputEnded)
+{
+    batch.in.clear();
+    batch.pieces.clear();
+    while (batch.in.size() < kBatchBytes && batch.pieces.size() < kBatchBlocks)
+    {
+        Piece piece;
+        const void* in = nullptr;
+        if (!input.Next(in, piece.inBytes))
+        {
+            inputEnded = true;
+            return false;
+        }
+        piece.inAt = batch.in.size();
+        const bool lent = !Append(batch.in, in, piece.inBytes);
+        if (lent)
+            piece.lent = in;
+        batch.pieces.push_back(piece); // within the room made at the start
+        if (lent)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int PumpThreads(uint64_t inputBytes)
+{
+    if (const char* forced = std::getenv(kThreadsVariable))
+    {
+        if (std::strcmp(forced, "1") == 0)
+            return 1;
+        if (std::strcmp(forced, "2") == 0)
+            return 2;
+    }
+    return inputBytes >= kTwoThreadBytes && platform::UsableProcessors() >= 2 ? 2 : 1;
+}
+
+std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, OutputFile& output,
+                                     PassProgress& progress, ClipCounter* clips)
+{
+    Exchange exchange;
+    std::optional<Worker> worker;
+    try
+    {
+        for (Batch& batch : exchange.batches)
+            batch.pieces.reserve(kBatchBlocks);
+        worker.emplace(exchange, block);
+    }
+    catch (const std::exception&)
+    {
+        return std::nullopt; // no second thread to be had; nothing was read yet
+    }
+
+    Pumped pumped;
+    bool inputEnded = false;
+    bool lentPending = false; // the last batch handed over lends its last block, not yet taken
+    std::size_t handed = 0;   // batches
+    std::size_t freed = 0;    // batches written to the end
+    std::size_t piece = 0;    // the next piece to write in batch `freed`
+    long long blocks = 0;     // blocks handed over
+    long long written = 0;
+    for (;;)
+    {
+        if (platform::StopSignal() != 0)
+        {
+            pumped.end = PumpEnd::Stopped;
+            break;
+        }
+        if (!inputEnded && !lentPending && handed - freed < kSlots)
+        {
+            Batch& batch = exchange.batches[handed % kSlots];
+            lentPending = Fill(input, batch, inputEnded);
+            std::unique_lock lock(exchange.mutex);
+            exchange.inputEnded = inputEnded;
+            if (!batch.pieces.empty())
+            {
+                blocks += static_cast<long long>(batch.pieces.size());
+                exchange.handed = ++handed;
+            }
+            const bool wake =
+                exchange.processingWaits && (handed >= exchange.processingWakesAt || inputEnded);
+            lock.unlock();
+            if (wake)
+                exchange.processing.notify_one();
+            continue;
+        }
+        if (inputEnded && written == blocks)
+            break;
+        {
+            // Nothing to write and nothing to read: waits for the output of half the batches,
+            // or of all there are, or of what the processing thread waits to see written.
+            std::unique_lock lock(exchange.mutex);
+            if (exchange.made == written && !(lentPending && exchange.taken >= handed))
+            {
+                // The processing thread, waiting for half the batches, goes on with fewer.
+                exchange.pumpingWaits = true;
+                exchange.pumpingWakesAt = std::min(freed + kHalf, handed);
+                exchange.pumpingWantsTake = lentPending;
+                if (exchange.processingWaits)
+                {
+                    lock.unlock();
+                    exchange.processing.notify_one();
+                    lock.lock();
+                }
+                exchange.pumping.wait(lock, [&] {
+                    if (lentPending && exchange.taken >= handed)
+                        return true;
+                    return exchange.made > written &&
+                           (exchange.awaitingWrites || exchange.done >= freed + kHalf ||
+                            exchange.done == handed);
+                });
+                exchange.pumpingWaits = false;
+            }
+            if (lentPending && exchange.taken >= handed)
+                lentPending = false;
+            if (exchange.made == written)
+                continue;
+        }
+        // The next block's output, in order.
+        const Batch& batch = exchange.batches[freed % kSlots];
+        const Piece& next = batch.pieces[piece];
+        if (!output.Write(next.out, next.outBytes, pumped.error))
+        {
+            pumped.end = PumpEnd::WriteFailed;
+            break;
+        }
+        if (next.outBytes > 0)
+        {
+            pumped.bytesOut += next.outBytes;
+            if (clips != nullptr)
+                clips->Count(next.out, next.outBytes);
+        }
+        pumped.bytesIn += next.inBytes;
+        progress.Show(pumped.bytesIn);
+        if (++piece == batch.pieces.size())
+        {
+            piece = 0;
+            ++freed;
+        }
+        std::unique_lock lock(exchange.mutex);
+        exchange.written = ++written;
+        const bool wake = exchange.awaitingWrites && written == exchange.made;
+        lock.unlock();
+        if (wake)
+            exchange.processing.notify_one();
+    }
+    worker.reset();
+    progress.Clear();
+    // A signal that came with the last block still stops the pass before the output is published.
+    if (pumped.end == PumpEnd::Drained && platform::StopSignal() != 0)
+        pumped.end = PumpEnd::Stopped;
+    return pumped;
+}
+
+} // namespace sigrun

@@ -1,0 +1,34 @@
+#include "platform/Threads.h"
+
+#include <pthread.h>
+#include <sched.h>
+
+#include <initializer_list>
+
+namespace sigrun::platform {
+
+int UsableProcessors()
+{
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    const int count = CPU_COUNT(&set);
+    return count > 0 ? count : 1;
+}
+
+StopSignalsHeld::StopSignalsHeld()
+{
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        sigaddset(&held, signal);
+    pthread_sigmask(SIG_BLOCK, &held, &saved);
+}
+
+StopSignalsHeld::~StopSignalsHeld()
+{
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+} // namespace sigrun::platform

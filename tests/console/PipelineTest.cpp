@@ -1,0 +1,286 @@
+// A pass on two threads (reading and writing on one, processing on the other) against the same
+// pass on one: the same output bytes, the same dialogue counts, the same partial files and lines
+// when a write fails or a signal stops it. SIGKIT_THREADS forces either way for each run.
+#include "Pipeline.h"
+#include "platform/Threads.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+#include "support/WavBuilder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <vector>
+
+using namespace sigtest;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sets SIGKIT_THREADS for the runs started while it lives.
+class ThreadsForced
+{
+public:
+    explicit ThreadsForced(const char* value) { setenv(sigrun::kThreadsVariable, value, 1); }
+    ~ThreadsForced() { unsetenv(sigrun::kThreadsVariable); }
+    ThreadsForced(const ThreadsForced&) = delete;
+    ThreadsForced& operator=(const ThreadsForced&) = delete;
+};
+
+// Two tones and noise, stored at the given width; I/Q when stereo.
+std::string Recording(int channels, uint32_t rate, uint16_t bits, std::size_t frames)
+{
+    const double full = std::ldexp(1.0, bits - 1) - 1.0;
+    std::vector<int32_t> values(frames * static_cast<std::size_t>(channels));
+    uint32_t state = 777;
+    for (std::size_t i = 0; i < frames; ++i)
+        for (int c = 0; c < channels; ++c)
+        {
+            state = state * 1664525u + 1013904223u;
+            const double noise = (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 0.02;
+            const double t = static_cast<double>(i) / rate;
+            const double phase = 2 * M_PI * 21000 * t + (c == 1 ? -M_PI / 2 : 0.0);
+            const double v = 0.4 * std::cos(phase) + 0.2 * std::cos(2 * M_PI * 3100 * t) + noise;
+            values[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
+                static_cast<int32_t>(std::lrint(v * full));
+        }
+    return PcmWav(static_cast<uint16_t>(channels), rate, bits, StoreSamples(values, bits));
+}
+
+::testing::AssertionResult SameBytes(const std::string& a, const std::string& b)
+{
+    if (a == b)
+        return ::testing::AssertionSuccess();
+    std::size_t at = 0;
+    while (at < a.size() && at < b.size() && a[at] == b[at])
+        ++at;
+    return ::testing::AssertionFailure()
+           << a.size() << " and " << b.size() << " bytes, first difference at " << at;
+}
+
+// The temporary file a run writes beside folder/output, "" while there is none.
+std::string Temporary(const std::string& folder, const std::string& output)
+{
+    for (const auto& entry : fs::directory_iterator(folder))
+    {
+        const std::string name = entry.path().filename().string();
+        if (name.rfind("." + output + ".", 0) == 0)
+            return entry.path().string();
+    }
+    return "";
+}
+
+class PipelineRuns : public ::testing::Test
+{
+protected:
+    // Runs sigrun with the options on one thread and then on two, each into its own output;
+    // expects both to succeed. Result: the two outputs.
+    std::pair<std::string, std::string> BothWays(const std::vector<std::string>& options,
+                                                 const std::string& input)
+    {
+        std::string outputs[2];
+        for (int threads = 1; threads <= 2; ++threads)
+        {
+            const ThreadsForced forced(threads == 1 ? "1" : "2");
+            const std::string output = dir.File("out" + std::to_string(threads) + ".wav");
+            std::vector<std::string> args = options;
+            args.insert(args.end(), {"-Q", "-o", output, input});
+            const ProcessResult r = RunSigrun(args, "");
+            EXPECT_EQ(r.status, 0) << threads << " threads: " << r.err;
+            EXPECT_EQ(r.err, "") << threads << " threads";
+            outputs[threads - 1] = ReadFileBytes(output);
+        }
+        return {outputs[0], outputs[1]};
+    }
+
+    TempDir dir;
+};
+
+} // namespace
+
+TEST(PipelineChoice, TheSwitchForcesEitherWayAndOtherwiseTheLengthDecides)
+{
+    using sigrun::kTwoThreadBytes;
+    using sigrun::PumpThreads;
+    unsetenv(sigrun::kThreadsVariable);
+    const int many = sigrun::platform::UsableProcessors() >= 2 ? 2 : 1;
+    EXPECT_EQ(PumpThreads(0), 1);
+    EXPECT_EQ(PumpThreads(kTwoThreadBytes - 1), 1);
+    EXPECT_EQ(PumpThreads(kTwoThreadBytes), many);
+    {
+        const ThreadsForced forced("1");
+        EXPECT_EQ(PumpThreads(uint64_t{1} << 40), 1);
+    }
+    {
+        const ThreadsForced forced("2");
+        EXPECT_EQ(PumpThreads(0), 2);
+    }
+    for (const char* ignored : {"", "0", "3", "2x", "two"})
+    {
+        const ThreadsForced forced(ignored);
+        EXPECT_EQ(PumpThreads(0), 1) << ignored;
+        EXPECT_EQ(PumpThreads(kTwoThreadBytes), many) << ignored;
+    }
+}
+
+// Every mode of the options on a 16-bit I/Q recording of many blocks, and the integer widths
+// and real inputs the modes take otherwise.
+TEST_F(PipelineRuns, EveryModeWritesTheSameBytesOnTwoThreads)
+{
+    const std::string iq = dir.File("iq.wav");
+    WriteFileBytes(iq, Recording(2, 240000, 16, 700000));
+    const std::vector<std::vector<std::string>> modes = {
+        {"-m", "iq", "-q", "low"},
+        {"-m", "resample", "-f", "21k", "-r", "48000", "-a", "2", "-q", "medium"},
+        {"-m", "convert", "-f", "-30k", "-b", "20k", "-a", "40", "-q", "low"},
+        {"-m", "invert"},
+        {"-m", "am", "-f", "21k", "-r", "12000", "-a", "3", "-q", "low"},
+        {"-m", "fm", "-f", "21k", "-r", "12000", "-a", "1", "-q", "low"},
+    };
+    for (const auto& mode : modes)
+    {
+        const auto [one, two] = BothWays(mode, iq);
+        EXPECT_GT(one.size(), 1000u) << mode[1];
+        EXPECT_TRUE(SameBytes(one, two)) << mode[1];
+    }
+    const std::string real24 = dir.File("real24.wav");
+    WriteFileBytes(real24, Recording(1, 96000, 24, 500000));
+    for (const auto& mode : {std::vector<std::string>{"-m", "iq", "-q", "medium"},
+                             {"-m", "resample", "-f", "0", "-r", "44100", "-a", "1"}})
+    {
+        const auto [one, two] = BothWays(mode, real24);
+        EXPECT_TRUE(SameBytes(one, two)) << mode[1] << " of 24-bit real";
+    }
+}
+
+// Blocks whose output is too large to copy are lent from one thread to the other.
+TEST_F(PipelineRuns, OutputsLargerThanABatchHoldsAreWrittenInOrder)
+{
+    const std::string input = dir.File("slow.wav");
+    WriteFileBytes(input, Recording(1, 8000, 16, 20000));
+    for (const char* rate : {"1000000", "2000000"})
+    {
+        const auto [one, two] =
+            BothWays({"-m", "resample", "-f", "0", "-r", rate, "-a", "1", "-q", "low"}, input);
+        EXPECT_GT(one.size(), 4'000'000u) << rate;
+        EXPECT_TRUE(SameBytes(one, two)) << rate;
+    }
+}
+
+// The dialogue prints the running count after every block to a pipe: the same counts.
+TEST_F(PipelineRuns, TheDialoguePrintsTheSameCounts)
+{
+    const std::string input = dir.File("rec.wav");
+    WriteFileBytes(input, Recording(2, 240000, 16, 300000));
+    std::string out[2];
+    std::string written[2];
+    for (int threads = 1; threads <= 2; ++threads)
+    {
+        const ThreadsForced forced(threads == 1 ? "1" : "2");
+        const ProcessResult r = RunSigrun({input}, "5\n21000\n12000\n2\n1\n");
+        EXPECT_EQ(r.status, 0) << r.err;
+        out[threads - 1] = r.out;
+        written[threads - 1] = ReadFileBytes(dir.File("rec_amdem.wav"));
+    }
+    EXPECT_NE(out[0].find("\r1200000\r"), std::string::npos);
+    EXPECT_EQ(out[0], out[1]);
+    EXPECT_TRUE(SameBytes(written[0], written[1]));
+}
+
+// A write that fails fails at the same block: the same line, the same partial file.
+TEST_F(PipelineRuns, AFailedWriteLeavesTheSamePartialFile)
+{
+    const std::string input = dir.File("big.wav");
+    WriteFileBytes(input, Recording(2, 48000, 16, 400000));
+    std::string err[2];
+    std::string partial[2];
+    for (int threads = 1; threads <= 2; ++threads)
+    {
+        const ThreadsForced forced(threads == 1 ? "1" : "2");
+        ProcessOptions options;
+        options.fileSizeLimit = 300000;
+        const ProcessResult r =
+            RunSigrun({"-Q", "-m", "invert", "-o", dir.File("big_inv.wav"), input}, "", options);
+        EXPECT_EQ(r.status, 2) << threads << " threads";
+        EXPECT_FALSE(FileExists(dir.File("big_inv.wav")));
+        err[threads - 1] = r.err;
+        partial[threads - 1] = ReadFileBytes(dir.File("big_inv.partial.wav"));
+        fs::remove(dir.File("big_inv.partial.wav"));
+    }
+    EXPECT_NE(err[0].find("': File too large; it is left as it was; the "), std::string::npos)
+        << err[0];
+    EXPECT_EQ(err[0], err[1]);
+    EXPECT_GT(partial[0].size(), 100000u);
+    EXPECT_TRUE(SameBytes(partial[0], partial[1]));
+}
+
+// An input cut short of its header's length is warned of alike.
+TEST_F(PipelineRuns, AnInputCutShortIsWarnedOfAlike)
+{
+    std::string bytes = Recording(2, 240000, 16, 300000);
+    bytes.resize(bytes.size() - 100001);
+    const std::string input = dir.File("cut.wav");
+    WriteFileBytes(input, bytes);
+    std::string err[2];
+    for (int threads = 1; threads <= 2; ++threads)
+    {
+        const ThreadsForced forced(threads == 1 ? "1" : "2");
+        const ProcessResult r =
+            RunSigrun({"-m", "invert", "-o", dir.File("cut_inv.wav"), input}, "");
+        EXPECT_EQ(r.status, 0) << r.err;
+        err[threads - 1] = r.err.substr(0, r.err.find("sigrun: wrote"));
+    }
+    EXPECT_NE(err[0].find("ends before the length its header declares"), std::string::npos)
+        << err[0];
+    EXPECT_EQ(err[0], err[1]);
+}
+
+// A stop signal during a two-thread pass: the output name keeps what it held, the samples
+// written are kept with a true header, and the status is 128 + the signal.
+TEST_F(PipelineRuns, AStopSignalLeavesThePartialFile)
+{
+    const std::string input = dir.File("long.wav");
+    WriteFileBytes(input, Recording(2, 2000000, 16, 6'000'000));
+    const ThreadsForced forced("2");
+    for (const int signal : {SIGINT, SIGTERM})
+    {
+        const std::string output = dir.File("out.wav");
+        WriteFileBytes(output, "previous output");
+        const auto run = StartSigrun(
+            {"-Q", "-m", "convert", "-f", "100k", "-b", "50k", "-a", "1", "-o", output, input});
+        // Waits until a few blocks are in the temporary file.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        bool started = false;
+        while (!started && std::chrono::steady_clock::now() < deadline)
+        {
+            const std::string temporary = Temporary(dir.Path(), "out.wav");
+            std::error_code error;
+            started = !temporary.empty() && fs::file_size(temporary, error) >= 1'000'000 && !error;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        ASSERT_TRUE(started);
+        run->Signal(signal);
+        const ProcessResult r = run->Wait();
+        EXPECT_EQ(r.status, 128 + signal) << r.err;
+        EXPECT_EQ(ReadFileBytes(output), "previous output");
+        const std::string partial = dir.File("out.partial.wav");
+        const WavInfo kept = ParseWav(ReadFileBytes(partial));
+        ASSERT_TRUE(kept.ok);
+        const std::size_t frames = kept.data.size() / 4;
+        EXPECT_GT(frames, 0u);
+        EXPECT_LT(frames, 6'000'000u);
+        EXPECT_EQ(r.err, std::string("sigrun: interrupted by ") +
+                             (signal == SIGINT ? "SIGINT" : "SIGTERM") + ": '" + output +
+                             "' left as it was; the " + std::to_string(frames) +
+                             " samples written are kept in '" + partial + "'\n");
+        EXPECT_EQ(Temporary(dir.Path(), "out.wav"), "");
+        fs::remove(partial);
+    }
+}
