@@ -3,13 +3,17 @@
 #include "FrameDecoder.h"
 #include "Messages.h"
 #include "ProcessingModes.h"
+#include "StreamEnds.h"
 #include "platform/Signals.h"
 
 #include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <new>
 #include <vector>
+
+#include <unistd.h>
 
 namespace sigrun {
 
@@ -53,11 +57,18 @@ public:
     int Complete(bool noReplace);
     // Gives the output up, what was written kept as the partial file; the text for a message.
     std::string Abandon();
+    // A failed write's exit status and its line: a reader of standard output that went away
+    // ends the run as the signal would have.
+    int WriteFailed(int status);
 
     long long framesOut = 0;
     uint64_t clipped = 0;
 
 private:
+    // Standard output: a WAV stream with no length declared, or raw samples of -T's type.
+    int StartStream(const Settings& settings, const sigkit_wav_format& format, double rate,
+                    int channels);
+
     const SigkitCalls& api;
     std::string name;   // the output's
     std::string quoted; // the output's, for messages
@@ -89,6 +100,8 @@ int KindRun::Start(const Settings& settings, const InputFile& file, const char* 
     api.formatInit(&format, OutputEncoding(settings, input), rate, fileChannels);
     if (noReplace)
         format.flags |= SIGKIT_WAV_NO_REPLACE;
+    if (IsStandardStream(name))
+        return StartStream(settings, format, rate, fileChannels);
     s = api.wavCreate(outputName, &format, &writer);
     if (s == SIGKIT_E_EXISTS && noReplace)
         return Fail(kExitFailed, "output " + quoted + " exists and --no-clobber keeps it");
@@ -120,8 +133,7 @@ int KindRun::Feed(const float* in, std::size_t frames)
                                          "; it is left as it was; " + Abandon());
         const int w = got > 0 ? api.wavWrite(writer, out.data(), got) : SIGKIT_OK;
         if (w != SIGKIT_OK)
-            return Fail(kExitFailed, "cannot write " + quoted + ": " + api.Text(w) +
-                                         "; it is left as it was; " + Abandon());
+            return WriteFailed(w);
         framesOut += static_cast<long long>(got);
         if (in != nullptr)
             in += now * floatsIn;
@@ -147,6 +159,40 @@ int KindRun::Complete(bool noReplace)
                                      "; it is left as it was; what was written is kept in " +
                                      Quoted(PartialName(name)));
     return kExitSuccess;
+}
+
+int KindRun::StartStream(const Settings& settings, const sigkit_wav_format& format, double rate,
+                         int channels)
+{
+    int s = SIGKIT_OK;
+    if (const RawType* raw = RawTypeByNumber(settings.outputType); raw != nullptr)
+    {
+        if (raw->channels == 2 && channels != 2)
+            return Fail(kExitFailed, std::string("--out-type ") + raw->name +
+                                         " holds I/Q pairs, but this output is real (1 channel)");
+        sigkit_raw_format shape{};
+        s = api.rawFormatInit(&shape, raw->type, rate, channels);
+        if (s == SIGKIT_OK)
+            s = api.rawCreateFd(STDOUT_FILENO, &shape, &writer);
+    }
+    else
+        s = api.wavCreateFd(STDOUT_FILENO, &format, &writer);
+    if (s != SIGKIT_OK)
+        return Fail(kExitFailed, "cannot write to standard output: " + std::string(api.Text(s)));
+    return kExitSuccess;
+}
+
+int KindRun::WriteFailed(int status)
+{
+    if (status == SIGKIT_E_PIPE)
+    {
+        if (writer != nullptr)
+            api.wavAbandon(writer);
+        writer = nullptr;
+        return Fail(kExitSignal + SIGPIPE, "standard output was closed by its reader; stopped");
+    }
+    return Fail(kExitFailed, "cannot write " + quoted + ": " + api.Text(status) +
+                                 "; it is left as it was; " + Abandon());
 }
 
 std::string KindRun::Abandon()

@@ -378,6 +378,9 @@ int CheckInputFrequencies(const CommandLine& line, const LibraryBinding& binding
         return kExitSuccess;
     for (const std::string& name : line.inputs)
     {
+        // Standard input can be read once: its frequency is checked when it is processed.
+        if (IsStandardStream(name))
+            continue;
         std::string failure;
         const bool opened = input.Open(name.c_str(), failure);
         if (!opened || UnsupportedReason(input.Description(), true) != nullptr)

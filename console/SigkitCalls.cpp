@@ -26,6 +26,9 @@ void SigkitCalls::Bind(platform::DynamicLibrary& library)
     Take(library, "sigkit_destroy", destroy);
     Take(library, "sigkit_wav_format_init", formatInit);
     Take(library, "sigkit_wav_create", wavCreate);
+    Take(library, "sigkit_wav_create_fd", wavCreateFd);
+    Take(library, "sigkit_raw_format_init", rawFormatInit);
+    Take(library, "sigkit_raw_create_fd", rawCreateFd);
     Take(library, "sigkit_wav_write", wavWrite);
     Take(library, "sigkit_wav_clipped", wavClipped);
     Take(library, "sigkit_wav_close", wavClose);
@@ -45,6 +48,9 @@ const char* SigkitCalls::FirstMissing() const
         {destroy != nullptr, "sigkit_destroy"},
         {formatInit != nullptr, "sigkit_wav_format_init"},
         {wavCreate != nullptr, "sigkit_wav_create"},
+        {wavCreateFd != nullptr, "sigkit_wav_create_fd"},
+        {rawFormatInit != nullptr, "sigkit_raw_format_init"},
+        {rawCreateFd != nullptr, "sigkit_raw_create_fd"},
         {wavWrite != nullptr, "sigkit_wav_write"},
         {wavClipped != nullptr, "sigkit_wav_clipped"},
         {wavClose != nullptr, "sigkit_wav_close"},

@@ -20,6 +20,10 @@ struct SigkitCalls
     void (*destroy)(sigkit_processor*) = nullptr;
     int (*formatInit)(sigkit_wav_format*, int, double, int) = nullptr;
     int (*wavCreate)(const char*, const sigkit_wav_format*, sigkit_wav_writer**) = nullptr;
+    // Standard output: a WAV stream, or raw samples.
+    int (*wavCreateFd)(int, const sigkit_wav_format*, sigkit_wav_writer**) = nullptr;
+    int (*rawFormatInit)(sigkit_raw_format*, int, double, int) = nullptr;
+    int (*rawCreateFd)(int, const sigkit_raw_format*, sigkit_wav_writer**) = nullptr;
     int (*wavWrite)(sigkit_wav_writer*, const float*, size_t) = nullptr;
     int (*wavClipped)(const sigkit_wav_writer*, uint64_t*) = nullptr;
     int (*wavClose)(sigkit_wav_writer*) = nullptr;

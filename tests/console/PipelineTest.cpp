@@ -141,8 +141,8 @@ TEST_F(PipelineRuns, EveryModeWritesTheSameBytesOnTwoThreads)
         {"-m", "resample", "-f", "21k", "-r", "48000", "-a", "2", "-q", "medium"},
         {"-m", "convert", "-f", "-30k", "-b", "20k", "-a", "40", "-q", "low"},
         {"-m", "invert"},
-        {"-m", "am", "-f", "21k", "-r", "12000", "-a", "3", "-q", "low"},
-        {"-m", "fm", "-f", "21k", "-r", "12000", "-a", "1", "-q", "low"},
+        {"-m", "am-classic", "-f", "21k", "-r", "12000", "-a", "3", "-q", "low"},
+        {"-m", "fm-classic", "-f", "21k", "-r", "12000", "-a", "1", "-q", "low"},
     };
     for (const auto& mode : modes)
     {

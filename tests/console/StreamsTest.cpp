@@ -228,6 +228,34 @@ TEST_F(Streams, RawOutputTypesHoldTheSamplesOfTheWavOutput)
     EXPECT_EQ(Lines(refused.err), 1) << refused.err;
 }
 
+TEST_F(Streams, ReceiverWritesToStandardOutputAsToAFileAndStopsWhenItsReaderGoes)
+{
+    // The FM receiver of the new modes: raw cu8 in through a pipe, WAV out through a pipe, the
+    // samples those of the file run; raw s16 out of the same width; a reader that goes away.
+    const std::vector<std::string> rx = {"-Q", "-m", "fm", "-f", "0", "-r", "48k"};
+    ASSERT_EQ(RunSigrun(With(rx, {"-o", dir.File("rx.wav"), dir.File("in.wav")}), "").status, 0);
+    const auto file = ParseWav(ReadFileBytes(dir.File("rx.wav")));
+    ASSERT_TRUE(file.ok);
+    const ProcessResult piped =
+        RunShell("cat " + Sh(dir.File("in.cu8")) + " | " +
+                 SigrunCommand(With(rx, {"-t", "cu8", "--in-rate", "240k", "-o", "-", "-"})) +
+                 " > " + Sh(dir.File("rx_piped.wav")));
+    ASSERT_EQ(piped.status, 0) << piped.err;
+    EXPECT_TRUE(ParseStream(ReadFileBytes(dir.File("rx_piped.wav"))).data == file.data);
+    const ProcessResult raw = RunSigrun(With(rx, {"-T", "s16", "-o", "-", dir.File("in.wav")}), "");
+    ASSERT_EQ(raw.status, 0) << raw.err;
+    EXPECT_TRUE(raw.out == file.data);
+    EXPECT_FALSE(FileExists("-"));
+
+    const ProcessResult gone = RunShell(
+        "{ " +
+        SigrunCommand(With({"-Q", "-m", "rate", "-r", "2M"}, {"-o", "-", dir.File("in.wav")})) +
+        "; echo $? > " + Sh(dir.File("status")) + "; } | head -c 1000 > /dev/null");
+    ASSERT_EQ(gone.status, 0) << gone.err;
+    EXPECT_EQ(ReadFileBytes(dir.File("status")), "141\n");
+    EXPECT_EQ(Lines(gone.err), 1) << gone.err;
+}
+
 TEST_F(Streams, ReaderThatGoesAwayEndsTheRunQuietly)
 {
     const std::string longer = FmToneCu8(10.0);
