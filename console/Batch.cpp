@@ -211,11 +211,11 @@ int Batch::Process(BatchPlan& plan, std::size_t i)
     Settings settings;
     if (!SettingsForInput(line, binding, input, settings, failure))
         return Fail(kExitUsage, failure);
-    const int status =
-        UsesKindPass(settings, input.Description())
-            ? RunKindPass(binding, settings, input, outputName, line.noClobber, progress, &counts)
-            : RunPass(binding, settings, input, outputName, line.noClobber, progress, &counts,
-                      &line.recording);
+    const int status = UsesKindPass(settings, input.Description())
+                           ? RunKindPass(binding, settings, input, outputName, line.noClobber,
+                                         progress, &counts, &line.recording)
+                           : RunPass(binding, settings, input, outputName, line.noClobber, progress,
+                                     &counts, &line.recording);
     const double seconds = platform::SteadySeconds() - started;
     if (status != kExitSuccess)
         return status;

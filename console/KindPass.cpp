@@ -32,6 +32,14 @@ std::string PartialName(const std::string& outputName)
     return name + ".partial.wav";
 }
 
+// The centre frequency and start time an output carries (SIGKIT_META_ bits of the two).
+struct OutputMetadata
+{
+    uint32_t bits = 0;
+    double centre = 0.0; // Hz
+    double start = 0.0;  // seconds since 1970-01-01 00:00 UTC
+};
+
 // The processing object and the output file of one pass; both are given up when the pass ends
 // early.
 class KindRun
@@ -49,7 +57,7 @@ public:
 
     // Makes the processing object and creates the output. Result: an exit status.
     int Start(const Settings& settings, const InputFile& input, const char* outputName,
-              bool noReplace);
+              bool noReplace, const OutputMetadata& metadata);
     // Processes frames and writes what comes out; with in null, the flush. Result: an exit
     // status, the failure reported.
     int Feed(const float* in, std::size_t frames);
@@ -80,7 +88,7 @@ private:
 };
 
 int KindRun::Start(const Settings& settings, const InputFile& file, const char* outputName,
-                   bool noReplace)
+                   bool noReplace, const OutputMetadata& metadata)
 {
     const WavDescription& input = file.Description();
     name = outputName;
@@ -102,6 +110,9 @@ int KindRun::Start(const Settings& settings, const InputFile& file, const char* 
         format.flags |= SIGKIT_WAV_NO_REPLACE;
     if (IsStandardStream(name))
         return StartStream(settings, format, rate, fileChannels);
+    format.metadata = metadata.bits & (SIGKIT_META_CENTRE_FREQUENCY | SIGKIT_META_START_TIME);
+    format.centre_frequency = metadata.centre;
+    format.start_time = metadata.start;
     s = api.wavCreate(outputName, &format, &writer);
     if (s == SIGKIT_E_EXISTS && noReplace)
         return Fail(kExitFailed, "output " + quoted + " exists and --no-clobber keeps it");
@@ -317,11 +328,44 @@ std::string KindRefusal(const SigkitCalls& api, const Settings& settings, const 
 
 namespace {
 
+// What the output of a new mode carries: the frequency at its 0 Hz (the input's centre moved by
+// -f; the rate changer moves nothing) and its start (these kinds keep their outputs aligned with
+// their inputs). The original modes written in another encoding carry nothing.
+OutputMetadata MetadataFor(const LibraryBinding& binding, const Settings& settings,
+                           const InputFile& input, const RecordingOptions* recording)
+{
+    OutputMetadata m;
+    if (Mode(settings.mode).kind < SIGKIT_KIND_RATE)
+        return m;
+    if (binding.readMetadata != nullptr && input.Handle() != nullptr)
+        binding.readMetadata(input.Handle(), &m.bits, &m.centre, &m.start);
+    if ((m.bits & SIGKIT_META_CENTRE_FREQUENCY) == 0 && recording != nullptr &&
+        recording->centreHz.has_value())
+    {
+        m.bits |= SIGKIT_META_CENTRE_FREQUENCY;
+        m.centre = *recording->centreHz;
+    }
+    if ((m.bits & SIGKIT_META_START_TIME) == 0 && recording != nullptr &&
+        recording->startTime.has_value())
+    {
+        m.bits |= SIGKIT_META_START_TIME;
+        m.start = *recording->startTime;
+    }
+    if (ModeTakes(settings.mode, Value::Frequency))
+        m.centre += settings.frequency;
+    // The chunk holds whole hertz from 0 below 2^32: a centre beyond them is not written.
+    if (!(m.centre >= 0.0 && m.centre < 4294967295.5))
+        m.bits &= ~static_cast<uint32_t>(SIGKIT_META_CENTRE_FREQUENCY);
+    return m;
+}
+
 int RunGuarded(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-               const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts)
+               const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts,
+               const RecordingOptions* recording)
 {
     KindRun run(binding.api);
-    int status = run.Start(settings, input, outputName, noReplace);
+    int status = run.Start(settings, input, outputName, noReplace,
+                           MetadataFor(binding, settings, input, recording));
     if (status != kExitSuccess)
         return status;
 
@@ -378,13 +422,15 @@ int RunGuarded(const LibraryBinding& binding, const Settings& settings, InputFil
 } // namespace
 
 int RunKindPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-                const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts)
+                const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts,
+                const RecordingOptions* recording)
 {
     if (const char* missing = binding.api.FirstMissing())
         return Missing(missing);
     try
     {
-        return RunGuarded(binding, settings, input, outputName, noReplace, progress, counts);
+        return RunGuarded(binding, settings, input, outputName, noReplace, progress, counts,
+                          recording);
     }
     catch (const std::bad_alloc&)
     {

@@ -3,6 +3,7 @@
 #include "InputFile.h"
 #include "LibraryBinding.h"
 #include "Pass.h"
+#include "RecordingOptions.h"
 #include "Values.h"
 
 #include <string>
@@ -34,7 +35,10 @@ std::string KindRefusal(const SigkitCalls& api, const Settings& settings, const 
 // processing object, the output written in the chosen encoding (rounded and limited to its range;
 // the samples at its ends are counted as clipped), published only when complete. Same contract
 // as RunPass.
+// The new modes' outputs carry the input's centre frequency (moved by -f) and start time, or
+// those of recording (--centre, --start) where the input tells none.
 int RunKindPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-                const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts);
+                const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts,
+                const RecordingOptions* recording = nullptr);
 
 } // namespace sigrun

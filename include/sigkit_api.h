@@ -320,14 +320,16 @@ typedef struct sigkit_wav_format
     double rate;             /* Hz, above 0 and below 2^32 */
     int32_t channels;        /* 1 .. 1024 (2 for an I/Q recording) */
     uint32_t flags;          /* SIGKIT_WAV_ bits */
-    uint32_t metadata;       /* SIGKIT_META_ bits of the fields below to write; this version
-                                writes none (SIGKIT_E_NOT_AVAILABLE unless 0) */
+    uint32_t metadata;       /* SIGKIT_META_ bits of the fields below to write: sigkit_wav_create
+                                writes them in an auxi chunk before the data (centre: whole Hz
+                                from 0 to 2^32 - 1; start within 9e9 s of 1970); the stream and
+                                raw writers write none (SIGKIT_E_NOT_AVAILABLE unless 0) */
     int32_t reserved;        /* 0 */
     double centre_frequency; /* Hz */
     double start_time;       /* seconds since 1970-01-01 00:00 UTC */
 } sigkit_wav_format;
 
-#define SIGKIT_WAV_SPEC_SIZE_V1 48u
+#define SIGKIT_WAV_FORMAT_SIZE_V1 48u
 SIGKIT_API_STATIC_ASSERT(sizeof(sigkit_wav_format) == 48, "sigkit_wav_format is 48 bytes");
 SIGKIT_API_STATIC_ASSERT(offsetof(sigkit_wav_format, centre_frequency) == 32,
                          "sigkit_wav_format.centre_frequency");

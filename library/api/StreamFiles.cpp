@@ -51,7 +51,7 @@ SIGKIT_PUBLIC int sigkit_wav_create_fd(int fd, const sigkit_wav_format* shape,
         if (shape == nullptr)
             return SIGKIT_E_NULL;
         sigkit_wav_format full{};
-        int status = sigkit::api::ReadRecord(shape, SIGKIT_WAV_SPEC_SIZE_V1, sizeof full, &full);
+        int status = sigkit::api::ReadRecord(shape, SIGKIT_WAV_FORMAT_SIZE_V1, sizeof full, &full);
         if (status != SIGKIT_OK)
             return status;
         // Nothing is published on a stream: no flags apply.

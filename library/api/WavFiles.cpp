@@ -10,10 +10,12 @@
 #include "stages/kernels/Kernels.h"
 #include "wav/ByteOrder.h"
 #include "wav/FileWAV_VeryFast.h"
+#include "wav/Metadata.h"
 #include "wav/RecorderName.h"
 #include "wav/platform/FileSystem.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -196,6 +198,33 @@ SIGKIT_PUBLIC int sigkit_wav_format_init(sigkit_wav_format* shape, int encoding,
     return SIGKIT_OK;
 }
 
+namespace {
+
+// The centre frequency and start time a writing format asks for, as the file layer keeps them.
+int MetadataOf(const sigkit_wav_format& shape, sigkit::Metadata& metadata)
+{
+    if ((shape.metadata & ~(SIGKIT_META_CENTRE_FREQUENCY | SIGKIT_META_START_TIME)) != 0)
+        return SIGKIT_E_INVALID;
+    if ((shape.metadata & SIGKIT_META_CENTRE_FREQUENCY) != 0)
+    {
+        // The chunk holds whole hertz below 2^32.
+        if (!std::isfinite(shape.centre_frequency) || shape.centre_frequency < 0.0 ||
+            shape.centre_frequency >= 4294967295.5)
+            return SIGKIT_E_INVALID;
+        metadata.centreHz = shape.centre_frequency;
+    }
+    if ((shape.metadata & SIGKIT_META_START_TIME) != 0)
+    {
+        if (!std::isfinite(shape.start_time) || std::fabs(shape.start_time) > 9.0e9)
+            return SIGKIT_E_INVALID;
+        metadata.startTime = static_cast<sigkit::UtcNanoseconds>(
+            std::llround(shape.start_time * sigkit::kNanosecondsPerSecond));
+    }
+    return SIGKIT_OK;
+}
+
+} // namespace
+
 SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_format* shape,
                                     sigkit_wav_writer** writer)
 {
@@ -206,10 +235,18 @@ SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_format* s
         if (path == nullptr || shape == nullptr)
             return SIGKIT_E_NULL;
         sigkit_wav_format full{};
-        int status = sigkit::api::ReadRecord(shape, SIGKIT_WAV_SPEC_SIZE_V1, sizeof full, &full);
+        int status = sigkit::api::ReadRecord(shape, SIGKIT_WAV_FORMAT_SIZE_V1, sizeof full, &full);
         if (status != SIGKIT_OK)
             return status;
-        status = sigkit::api::CheckWavFormat(full, SIGKIT_WAV_NO_REPLACE);
+        // The metadata asked for goes into an auxi chunk; the rest of the record is checked as
+        // every writer checks it.
+        sigkit_wav_format checked = full;
+        checked.metadata = 0;
+        status = sigkit::api::CheckWavFormat(checked, SIGKIT_WAV_NO_REPLACE);
+        if (status != SIGKIT_OK)
+            return status;
+        sigkit::Metadata metadata;
+        status = MetadataOf(full, metadata);
         if (status != SIGKIT_OK)
             return status;
         if (path[0] == '\0')
@@ -222,6 +259,8 @@ SIGKIT_PUBLIC int sigkit_wav_create(const char* path, const sigkit_wav_format* s
         auto made = std::make_unique<sigkit_wav_writer>();
         made->file = std::make_unique<sigkit::FileWAV_VeryFast>(kWindowCount);
         sigkit::api::PrepareWriter(*made);
+        if (metadata.Any() && !made->file->SetMetadata(metadata))
+            return SIGKIT_E_INVALID;
         if (made->file->Create(path) < 0)
             return StatusOfErrno(made->file->LastError());
         made->file->SetNoReplace(noReplace);

@@ -200,10 +200,10 @@ def test_declarations_match_the_header():
                 if "Handle*" not in params}
     from sigkit._cdef import CDEF
     assert declared == set(re.findall(r"\b(sigkit_\w+)\s*\(", CDEF))
-    for name in ("SIGKIT_CONFIG_SIZE_V1", "SIGKIT_WAV_INFO_SIZE_V1", "SIGKIT_WAV_SPEC_SIZE_V1"):
+    for name in ("SIGKIT_CONFIG_SIZE_V1", "SIGKIT_WAV_INFO_SIZE_V1", "SIGKIT_WAV_FORMAT_SIZE_V1"):
         size = int(re.search(name + r"\s+(\d+)u", header).group(1))
         record = {"SIGKIT_CONFIG_SIZE_V1": "sigkit_config", "SIGKIT_WAV_INFO_SIZE_V1":
-                  "sigkit_wav_info", "SIGKIT_WAV_SPEC_SIZE_V1": "sigkit_wav_format"}[name]
+                  "sigkit_wav_info", "SIGKIT_WAV_FORMAT_SIZE_V1": "sigkit_wav_format"}[name]
         assert sigkit.ffi.sizeof(record) == size
 
 

@@ -96,7 +96,7 @@ TEST(Abi, ApiRecordsHaveTheSameLayoutInC)
     EXPECT_EQ(sigkit_c_size_of(10), offsetof(sigkit_wav_info, start_time));
     EXPECT_EQ(sizeof(sigkit_config), SIGKIT_CONFIG_SIZE_V1);
     EXPECT_EQ(sizeof(sigkit_wav_info), SIGKIT_WAV_INFO_SIZE_V1);
-    EXPECT_EQ(sizeof(sigkit_wav_format), SIGKIT_WAV_SPEC_SIZE_V1);
+    EXPECT_EQ(sizeof(sigkit_wav_format), SIGKIT_WAV_FORMAT_SIZE_V1);
 }
 
 TEST(Abi, SonameCarriesTheMajorVersion)

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -259,9 +260,38 @@ TEST(ApiWav, RefusesBadFormatsAndPaths)
 
     sigkit_wav_format shape;
     sigkit_wav_format_init(&shape, SIGKIT_ENCODING_F32, 8000, 1);
-    shape.metadata = SIGKIT_META_CENTRE_FREQUENCY;
     sigkit_wav_writer* w = nullptr;
-    EXPECT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_E_NOT_AVAILABLE);
+    // Metadata the auxi chunk cannot hold, or bits of no field.
+    shape.metadata = SIGKIT_META_CENTRE_FREQUENCY;
+    for (const double centre : {-1.0, 4294967296.0, std::nan("")})
+    {
+        shape.centre_frequency = centre;
+        EXPECT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_E_INVALID) << centre;
+    }
+    shape.centre_frequency = 7.1e6;
+    shape.metadata = SIGKIT_META_START_TIME;
+    shape.start_time = 1e12;
+    EXPECT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_E_INVALID);
+    shape.metadata = 0x40;
+    EXPECT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_E_INVALID);
+    EXPECT_EQ(w, nullptr);
+    EXPECT_FALSE(sigtest::FileExists(path));
+    // What it can hold comes back from the reader.
+    shape.metadata = SIGKIT_META_CENTRE_FREQUENCY | SIGKIT_META_START_TIME;
+    shape.start_time = 1704110400.25;
+    ASSERT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_OK);
+    ASSERT_EQ(sigkit_wav_write(w, one.data(), 1), SIGKIT_OK);
+    ASSERT_EQ(sigkit_wav_close(w), SIGKIT_OK);
+    w = nullptr;
+    sigkit_wav_info info{};
+    info.size = sizeof info;
+    sigkit_wav_reader* r = nullptr;
+    ASSERT_EQ(sigkit_wav_open(path.c_str(), &info, &r), SIGKIT_OK);
+    sigkit_wav_close_reader(r);
+    EXPECT_EQ(info.metadata, SIGKIT_META_CENTRE_FREQUENCY | SIGKIT_META_START_TIME);
+    EXPECT_EQ(info.centre_frequency, 7.1e6);
+    EXPECT_NEAR(info.start_time, 1704110400.25, 0.0006); // the chunk keeps milliseconds
+    std::remove(path.c_str());
     shape.metadata = 0;
     shape.size = 20;
     EXPECT_EQ(sigkit_wav_create(path.c_str(), &shape, &w), SIGKIT_E_RECORD_SIZE);

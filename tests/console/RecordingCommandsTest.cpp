@@ -463,6 +463,46 @@ TEST_F(Recording, AuxiFollowsEveryModeWithTheCentreShiftedAndTheStartMoved)
     }
 }
 
+TEST_F(Recording, AuxiFollowsTheNewModesWithTheCentreAtTheirZeroHertz)
+{
+    // The receivers and the channel bring -f to 0 Hz; the rate changer moves nothing; all keep
+    // their outputs aligned, so the start stays. Standard output carries no chunk.
+    const std::string in = Write("rec.wav", IqFile(IqSamples(24000, {{4000, 0.3, 0.5}}), true));
+    const std::vector<std::pair<std::vector<std::string>, double>> cases = {
+        {{"-m", "channel", "-f", "4k", "-b", "6k", "-o", "ch.wav"}, 4000},
+        {{"-m", "usb", "-F", "7.104M", "-o", "usb.wav"}, 4000},
+        {{"-m", "am", "-f", "-4k", "-e", "f32", "-o", "am.wav"}, -4000},
+        {{"-m", "rate", "-r", "24k", "-o", "rate.wav"}, 0},
+    };
+    for (const auto& [given, shift] : cases)
+    {
+        std::vector<std::string> args = given;
+        args.back() = dir.File(args.back());
+        args.insert(args.begin(), "-Q");
+        args.push_back(in);
+        const ProcessResult r = RunSigrun(args, "");
+        ASSERT_EQ(r.status, 0) << given[1] << r.err;
+        bool found = false;
+        const sigkit::Metadata m = AuxiOf(ReadFileBytes(args[args.size() - 2]), found);
+        ASSERT_TRUE(found) << given[1];
+        EXPECT_EQ(m.centreHz.value_or(0), 7100000 + shift) << given[1];
+        ASSERT_TRUE(m.startTime.has_value()) << given[1];
+        EXPECT_NEAR(static_cast<double>(*m.startTime) / 1e9, kAuxiStart, 0.0006) << given[1];
+    }
+    // --centre where the input tells none.
+    const std::string plain = Write("plain.wav", IqFile(IqSamples(24000, {{4000, 0.3}}), false));
+    ASSERT_EQ(
+        RunSigrun(
+            {"-Q", "-m", "fm", "-f", "4k", "--centre", "145M", "-o", dir.File("fm.wav"), plain}, "")
+            .status,
+        0);
+    bool found = false;
+    const sigkit::Metadata m = AuxiOf(ReadFileBytes(dir.File("fm.wav")), found);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(m.centreHz.value_or(0), 145004000.0);
+    EXPECT_FALSE(m.startTime.has_value());
+}
+
 TEST_F(Recording, OutputsOfInputsWithoutMetadataHaveNoAuxiChunk)
 {
     const std::string in = Write("rec.wav", IqFile(IqSamples(9600, {{4000, 0.3}}), false));
