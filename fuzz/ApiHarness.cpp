@@ -114,8 +114,9 @@ void ApiProcessing(const uint8_t* data, std::size_t size)
         const bool flushed = call(0, nullptr) == SIGKIT_OK;
         std::size_t made = 0;
         if (flushed)
+            // Any call, even of no frames, is refused until a reset.
             Require(sigkit_process(p, in.data(), frames > 0 ? 1 : 0, out.data(), 0, &made) ==
-                        (frames > 0 ? SIGKIT_E_STATE : SIGKIT_OK),
+                        SIGKIT_E_STATE,
                     "after flush only reset");
         Require(sigkit_reset(p) == SIGKIT_OK, "reset");
     }
