@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "CommandLineChecks.h"
 
 #include "Messages.h"
 #include "Records.h"
@@ -75,10 +76,6 @@ const OptionEntry kOptions[] = {
     {'\0', "span", true, Option::Recording, {}},
 };
 
-// The values of the modes in the order a refusal names them.
-constexpr Value kModeValues[] = {Value::Frequency, Value::OutRate, Value::Band, Value::Amplify,
-                                 Value::Quality};
-
 const OptionEntry* FindShort(char name)
 {
     for (const OptionEntry& o : kOptions)
@@ -100,19 +97,6 @@ std::string Named(const OptionEntry& o)
     return std::string("--") + o.longName;
 }
 
-// What was given; a later value replaces an earlier one.
-struct Given
-{
-    bool mode = false;
-    bool encoding = false;
-    bool deemphasis = false;
-    bool agc = false;
-    bool absolute = false; // -F
-    bool values[sizeof kModeValues / sizeof kModeValues[0]] = {};
-
-    bool& Has(Value value) { return values[static_cast<int>(value)]; }
-};
-
 class Reader
 {
 public:
@@ -129,6 +113,7 @@ private:
     bool ReadLong(std::size_t& i);
     bool ReadCluster(std::size_t& i);
     bool Apply(const OptionEntry& o, const char* value);
+    bool ApplySetting(const OptionEntry& o, const char* value);
     bool Ended() const { return line.action == Action::Help || line.action == Action::Version; }
 
     const std::vector<std::string>& args;
@@ -217,8 +202,9 @@ bool Reader::ReadCluster(std::size_t& i)
     return true;
 }
 
-// Takes one option with its value (null for an option without one).
-bool Reader::Apply(const OptionEntry& o, const char* value)
+// Takes one of the options that shape the processing: the mode, its values, the encoding,
+// de-emphasis and AGC.
+bool Reader::ApplySetting(const OptionEntry& o, const char* value)
 {
     switch (o.option)
     {
@@ -265,6 +251,23 @@ bool Reader::Apply(const OptionEntry& o, const char* value)
         line.settings.agc = value[1] == 'n';
         given.agc = true;
         return true;
+    default:
+        break;
+    }
+    return true;
+}
+
+// Takes one option with its value (null for an option without one).
+bool Reader::Apply(const OptionEntry& o, const char* value)
+{
+    switch (o.option)
+    {
+    case Option::Mode:
+    case Option::Value:
+    case Option::Encoding:
+    case Option::Deemphasis:
+    case Option::Agc:
+        return ApplySetting(o, value);
     case Option::Output:
         if (value[0] == '\0')
         {
@@ -324,159 +327,6 @@ bool Reader::Apply(const OptionEntry& o, const char* value)
         line.action = Action::Stations;
         return true;
     }
-    return true;
-}
-
-// Raw samples need their rate, and the rate is only for them; standard input is read once; raw
-// output goes to standard output only.
-bool CheckStreams(const CommandLine& line, std::string& error)
-{
-    const std::string* rawInput = nullptr;
-    int standardInputs = 0;
-    for (const std::string& input : line.inputs)
-    {
-        if (rawInput == nullptr && (line.rawType != nullptr || RawTypeOfPath(input) != nullptr))
-            rawInput = &input;
-        standardInputs += IsStandardStream(input) ? 1 : 0;
-    }
-    if (standardInputs > 1)
-    {
-        error = "standard input (-) can be read only once";
-        return false;
-    }
-    if (rawInput != nullptr && line.inRate == 0)
-    {
-        error = line.rawType != nullptr
-                    ? "--type " + std::string(line.rawType->name) + " needs --in-rate HZ"
-                    : Quoted(*rawInput) + " holds raw samples: give their rate with --in-rate HZ";
-        return false;
-    }
-    if (rawInput == nullptr && line.inRate != 0 && !line.inputs.empty())
-    {
-        error = "--in-rate is the rate of raw samples: give --type TYPE (or name a .cu8, .cs8, "
-                ".cs16 or .cf32 file)";
-        return false;
-    }
-    if (line.settings.outputType != 0 && !(line.outputGiven && IsStandardStream(line.output)))
-    {
-        error = "--out-type writes raw samples to standard output: it needs --output -";
-        return false;
-    }
-    return true;
-}
-
-const char* ActionOption(Action action)
-{
-    return action == Action::Spectrum   ? "--spectrum"
-           : action == Action::Stations ? "--stations"
-                                        : "--info";
-}
-
-// --info, --spectrum and --stations process nothing, so nothing that shapes a processing goes
-// with them; --output goes with --spectrum alone (the picture's name).
-bool CheckInfo(const CommandLine& line, Given& given, std::string& error)
-{
-    const char* other = given.mode         ? "--mode"
-                        : given.absolute   ? "--absolute-frequency"
-                        : given.encoding   ? "--encoding"
-                        : given.deemphasis ? "--deemph"
-                        : given.agc        ? "--agc"
-                                           : nullptr;
-    for (Value value : kModeValues)
-        if (other == nullptr && given.Has(value))
-            other = OptionName(value);
-    if (other == nullptr)
-        other = line.outputGiven && line.action != Action::Spectrum ? "--output"
-                : line.noClobber                                    ? "--no-clobber"
-                : line.settings.outputType != 0                     ? "--out-type"
-                                                                    : nullptr;
-    if (other != nullptr)
-    {
-        error = std::string(other) + " does not go with " + ActionOption(line.action) +
-                ", which processes nothing";
-        return false;
-    }
-    return true;
-}
-
-// The picture's options go with --spectrum, --fft, --time and --span with it and --stations,
-// --json with --stations.
-bool CheckRecordingOptions(const CommandLine& line, std::string& error)
-{
-    const RecordingOptions& r = line.recording;
-    if (!r.spectrumOption.empty() && line.action != Action::Spectrum)
-    {
-        error = r.spectrumOption + " goes with --spectrum only";
-        return false;
-    }
-    if (!r.analysisOption.empty() && line.action != Action::Spectrum &&
-        line.action != Action::Stations)
-    {
-        error = r.analysisOption + " goes with --spectrum and --stations only";
-        return false;
-    }
-    if (r.json && line.action != Action::Stations)
-    {
-        error = "--json goes with --stations only";
-        return false;
-    }
-    if (r.pngGiven && line.outputGiven)
-    {
-        error = "--png and --output both name the picture: give one";
-        return false;
-    }
-    return true;
-}
-
-// The values that a mode lacks, or that it does not take. The original kinds lack none but the
-// quality (high unless given); the chain kinds and receivers have defaults for more.
-bool CheckMode(CommandLine& line, Given& given, std::string& error)
-{
-    const int mode = line.settings.mode;
-    const std::string word = ModeWord(mode);
-    std::vector<const char*> missing;
-    for (Value value : kModeValues)
-    {
-        const bool takes = ModeTakes(mode, value);
-        if (given.Has(value) && !takes)
-        {
-            error = std::string(OptionName(value)) + " does not apply to mode " + word;
-            return false;
-        }
-        if (!given.Has(value) && ModeNeeds(mode, value))
-            missing.push_back(OptionName(value));
-    }
-    if (!missing.empty())
-    {
-        error = "mode " + word + " needs ";
-        for (std::size_t i = 0; i < missing.size(); ++i)
-        {
-            if (i > 0)
-                error += i + 1 == missing.size() ? " and " : ", ";
-            error += missing[i];
-        }
-        return false;
-    }
-    const int kind = Mode(mode).kind;
-    const bool fm = kind == SIGKIT_KIND_FM || kind == SIGKIT_KIND_WFM;
-    const bool agc = kind == SIGKIT_KIND_AM || kind == SIGKIT_KIND_USB || kind == SIGKIT_KIND_LSB ||
-                     kind == SIGKIT_KIND_CW;
-    const char* stray = given.deemphasis && !fm ? "--deemph"
-                        : given.agc && !agc     ? "--agc"
-                                                : nullptr;
-    if (stray != nullptr)
-    {
-        error = std::string(stray) + " does not apply to mode " + word;
-        return false;
-    }
-    if (line.settings.qualityLevel > 3 && !IsChainMode(mode))
-    {
-        error = "--quality best does not apply to mode " + word + ": give low, medium or high";
-        return false;
-    }
-    // The gain of the chain kinds and receivers is an extra factor, 1 unless given.
-    if (IsChainMode(mode) && !given.Has(Value::Amplify))
-        line.settings.amplify = 1.0f;
     return true;
 }
 

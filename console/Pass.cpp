@@ -74,6 +74,45 @@ int StoppedStatus()
     return kExitSignal + platform::StopSignal();
 }
 
+// Ends the pass once every block is through: the output completed and published, or left as
+// it was with the reason. kExitSuccess when it is published and nothing stopped the pass.
+int EndPass(const Pumped& pumped, InputFile& input, OutputFile& file, const char* outputName,
+            bool noReplace)
+{
+    const std::string output = Quoted(outputName);
+    if (pumped.end == PumpEnd::Stopped)
+        return Fail(StoppedStatus(), std::string("interrupted by ") +
+                                         platform::SignalName(platform::StopSignal()) + ": " +
+                                         output + " left as it was; " + KeptText(file.Abandon()));
+    if (pumped.end == PumpEnd::WriteFailed && pumped.error == EPIPE && IsStandardStream(outputName))
+    {
+        file.Abandon();
+        return Fail(kExitSignal + SIGPIPE, "standard output was closed by its reader; stopped");
+    }
+    if (const std::string failed = input.ReadFailure(); !failed.empty())
+        return Fail(kExitFailed,
+                    failed + "; " + output + " is left as it was; " + KeptText(file.Abandon()));
+    if (pumped.end == PumpEnd::WriteFailed)
+        return Fail(kExitFailed, "cannot write " + output + ": " + std::strerror(pumped.error) +
+                                     "; it is left as it was; " + KeptText(file.Abandon()));
+    const OutputEnd end = file.Complete();
+    if (!end.published && noReplace && end.error == EEXIST)
+        return Fail(kExitFailed, "output " + output +
+                                     " was made by another run meanwhile and --no-clobber keeps "
+                                     "it; nothing of this run is kept");
+    if (!end.published)
+        return Fail(kExitFailed, "cannot complete " + output + ": " + std::strerror(end.error) +
+                                     "; it is left as it was; " + KeptText(end));
+    if (platform::StopSignal() != 0)
+        return Fail(StoppedStatus(), std::string("interrupted by ") +
+                                         platform::SignalName(platform::StopSignal()) + " once " +
+                                         output + " was complete");
+    const std::string early = input.EndedEarly();
+    if (!early.empty())
+        Warn(early);
+    return kExitSuccess;
+}
+
 } // namespace
 
 int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& input,
@@ -125,36 +164,9 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
 
     // The processing block goes first, then the writing block completes the file's header.
     block->Release();
-    if (pumped.end == PumpEnd::Stopped)
-        return Fail(StoppedStatus(), std::string("interrupted by ") +
-                                         platform::SignalName(platform::StopSignal()) + ": " +
-                                         output + " left as it was; " + KeptText(file.Abandon()));
-    if (pumped.end == PumpEnd::WriteFailed && pumped.error == EPIPE && IsStandardStream(outputName))
-    {
-        file.Abandon();
-        return Fail(kExitSignal + SIGPIPE, "standard output was closed by its reader; stopped");
-    }
-    if (const std::string failed = input.ReadFailure(); !failed.empty())
-        return Fail(kExitFailed,
-                    failed + "; " + output + " is left as it was; " + KeptText(file.Abandon()));
-    if (pumped.end == PumpEnd::WriteFailed)
-        return Fail(kExitFailed, "cannot write " + output + ": " + std::strerror(pumped.error) +
-                                     "; it is left as it was; " + KeptText(file.Abandon()));
-    const OutputEnd end = file.Complete();
-    if (!end.published && noReplace && end.error == EEXIST)
-        return Fail(kExitFailed, "output " + output +
-                                     " was made by another run meanwhile and --no-clobber keeps "
-                                     "it; nothing of this run is kept");
-    if (!end.published)
-        return Fail(kExitFailed, "cannot complete " + output + ": " + std::strerror(end.error) +
-                                     "; it is left as it was; " + KeptText(end));
-    if (platform::StopSignal() != 0)
-        return Fail(StoppedStatus(), std::string("interrupted by ") +
-                                         platform::SignalName(platform::StopSignal()) + " once " +
-                                         output + " was complete");
-    const std::string early = input.EndedEarly();
-    if (!early.empty())
-        Warn(early);
+    const int ended = EndPass(pumped, input, file, outputName, noReplace);
+    if (ended != kExitSuccess)
+        return ended;
     if (counts != nullptr)
     {
         Count(pumped, input.Description(), description, clips, *counts);

@@ -253,6 +253,105 @@ bool Fill(InputFile& input, Batch& batch, bool& inputEnded)
     return false;
 }
 
+// The reading and writing thread's side: the batches it has handed over and written, and the
+// outputs it has passed on.
+struct Pumping
+{
+    explicit Pumping(Exchange& shared) : exchange(shared) {}
+
+    Exchange& exchange;
+    bool inputEnded = false;
+    bool lentPending = false; // the last batch handed over lends its last block, not yet taken
+    std::size_t handed = 0;   // batches
+    std::size_t freed = 0;    // batches written to the end
+    std::size_t piece = 0;    // the next piece to write in batch `freed`
+    long long blocks = 0;     // blocks handed over
+    long long written = 0;
+
+    // Reads the next batch and hands it over.
+    void HandOver(InputFile& input)
+    {
+        Batch& batch = exchange.batches[handed % kSlots];
+        lentPending = Fill(input, batch, inputEnded);
+        std::unique_lock lock(exchange.mutex);
+        exchange.inputEnded = inputEnded;
+        if (!batch.pieces.empty())
+        {
+            blocks += static_cast<long long>(batch.pieces.size());
+            exchange.handed = ++handed;
+        }
+        const bool wake =
+            exchange.processingWaits && (handed >= exchange.processingWakesAt || inputEnded);
+        lock.unlock();
+        if (wake)
+            exchange.processing.notify_one();
+    }
+
+    // True when there is an output to write (after waiting for it, if need be).
+    bool AwaitOutput()
+    {
+        // Nothing to write and nothing to read: waits for the output of half the batches,
+        // or of all there are, or of what the processing thread waits to see written.
+        std::unique_lock lock(exchange.mutex);
+        if (exchange.made == written && !(lentPending && exchange.taken >= handed))
+        {
+            // The processing thread, waiting for half the batches, goes on with fewer.
+            exchange.pumpingWaits = true;
+            exchange.pumpingWakesAt = std::min(freed + kHalf, handed);
+            exchange.pumpingWantsTake = lentPending;
+            if (exchange.processingWaits)
+            {
+                lock.unlock();
+                exchange.processing.notify_one();
+                lock.lock();
+            }
+            exchange.pumping.wait(lock, [&] {
+                if (lentPending && exchange.taken >= handed)
+                    return true;
+                return exchange.made > written &&
+                       (exchange.awaitingWrites || exchange.done >= freed + kHalf ||
+                        exchange.done == handed);
+            });
+            exchange.pumpingWaits = false;
+        }
+        if (lentPending && exchange.taken >= handed)
+            lentPending = false;
+        return exchange.made != written;
+    }
+
+    // Writes the next block's output, in order. False when it cannot be written.
+    bool WriteNext(OutputFile& output, PassProgress& progress, ClipCounter* clips, Pumped& pumped)
+    {
+        const Batch& batch = exchange.batches[freed % kSlots];
+        const Piece& next = batch.pieces[piece];
+        if (!output.Write(next.out, next.outBytes, pumped.error))
+        {
+            pumped.end = PumpEnd::WriteFailed;
+            return false;
+        }
+        if (next.outBytes > 0)
+        {
+            pumped.bytesOut += next.outBytes;
+            if (clips != nullptr)
+                clips->Count(next.out, next.outBytes);
+        }
+        pumped.bytesIn += next.inBytes;
+        progress.Show(pumped.bytesIn);
+        if (++piece == batch.pieces.size())
+        {
+            piece = 0;
+            ++freed;
+        }
+        std::unique_lock lock(exchange.mutex);
+        exchange.written = ++written;
+        const bool wake = exchange.awaitingWrites && written == exchange.made;
+        lock.unlock();
+        if (wake)
+            exchange.processing.notify_one();
+        return true;
+    }
+};
+
 } // namespace
 
 int PumpThreads(uint64_t inputBytes)
@@ -284,13 +383,7 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, O
     }
 
     Pumped pumped;
-    bool inputEnded = false;
-    bool lentPending = false; // the last batch handed over lends its last block, not yet taken
-    std::size_t handed = 0;   // batches
-    std::size_t freed = 0;    // batches written to the end
-    std::size_t piece = 0;    // the next piece to write in batch `freed`
-    long long blocks = 0;     // blocks handed over
-    long long written = 0;
+    Pumping pumping(exchange);
     for (;;)
     {
         if (platform::StopSignal() != 0)
@@ -298,83 +391,17 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, O
             pumped.end = PumpEnd::Stopped;
             break;
         }
-        if (!inputEnded && !lentPending && handed - freed < kSlots)
+        if (!pumping.inputEnded && !pumping.lentPending && pumping.handed - pumping.freed < kSlots)
         {
-            Batch& batch = exchange.batches[handed % kSlots];
-            lentPending = Fill(input, batch, inputEnded);
-            std::unique_lock lock(exchange.mutex);
-            exchange.inputEnded = inputEnded;
-            if (!batch.pieces.empty())
-            {
-                blocks += static_cast<long long>(batch.pieces.size());
-                exchange.handed = ++handed;
-            }
-            const bool wake =
-                exchange.processingWaits && (handed >= exchange.processingWakesAt || inputEnded);
-            lock.unlock();
-            if (wake)
-                exchange.processing.notify_one();
+            pumping.HandOver(input);
             continue;
         }
-        if (inputEnded && written == blocks)
+        if (pumping.inputEnded && pumping.written == pumping.blocks)
             break;
-        {
-            // Nothing to write and nothing to read: waits for the output of half the batches,
-            // or of all there are, or of what the processing thread waits to see written.
-            std::unique_lock lock(exchange.mutex);
-            if (exchange.made == written && !(lentPending && exchange.taken >= handed))
-            {
-                // The processing thread, waiting for half the batches, goes on with fewer.
-                exchange.pumpingWaits = true;
-                exchange.pumpingWakesAt = std::min(freed + kHalf, handed);
-                exchange.pumpingWantsTake = lentPending;
-                if (exchange.processingWaits)
-                {
-                    lock.unlock();
-                    exchange.processing.notify_one();
-                    lock.lock();
-                }
-                exchange.pumping.wait(lock, [&] {
-                    if (lentPending && exchange.taken >= handed)
-                        return true;
-                    return exchange.made > written &&
-                           (exchange.awaitingWrites || exchange.done >= freed + kHalf ||
-                            exchange.done == handed);
-                });
-                exchange.pumpingWaits = false;
-            }
-            if (lentPending && exchange.taken >= handed)
-                lentPending = false;
-            if (exchange.made == written)
-                continue;
-        }
-        // The next block's output, in order.
-        const Batch& batch = exchange.batches[freed % kSlots];
-        const Piece& next = batch.pieces[piece];
-        if (!output.Write(next.out, next.outBytes, pumped.error))
-        {
-            pumped.end = PumpEnd::WriteFailed;
+        if (!pumping.AwaitOutput())
+            continue;
+        if (!pumping.WriteNext(output, progress, clips, pumped))
             break;
-        }
-        if (next.outBytes > 0)
-        {
-            pumped.bytesOut += next.outBytes;
-            if (clips != nullptr)
-                clips->Count(next.out, next.outBytes);
-        }
-        pumped.bytesIn += next.inBytes;
-        progress.Show(pumped.bytesIn);
-        if (++piece == batch.pieces.size())
-        {
-            piece = 0;
-            ++freed;
-        }
-        std::unique_lock lock(exchange.mutex);
-        exchange.written = ++written;
-        const bool wake = exchange.awaitingWrites && written == exchange.made;
-        lock.unlock();
-        if (wake)
-            exchange.processing.notify_one();
     }
     worker.reset();
     progress.Clear();

@@ -222,6 +222,76 @@ std::string FrequencyText(double hertz)
     return out + " " + unit;
 }
 
+namespace {
+
+// Takes one of the options that shape the analysis and its picture (--size, --fft, --db, --time,
+// --span). Null when the value is usable, else what the option takes.
+const char* TakeAnalysisOption(const std::string& name, const char* value, const std::string& given,
+                               RecordingOptions& options)
+{
+    if (name == "size")
+    {
+        const std::size_t x = given.find_first_of("xX");
+        int32_t w = 0, h = 0;
+        if (x == std::string::npos || !ParseWhole(given.substr(0, x).c_str(), 480, 16384, w) ||
+            !ParseWhole(given.substr(x + 1).c_str(), 320, 16384, h))
+            return "WIDTHxHEIGHT in pixels, 480x320 to 16384x16384";
+        options.width = w;
+        options.height = h;
+        return nullptr;
+    }
+    if (name == "fft")
+    {
+        int32_t n = 0;
+        if (!ParseWhole(given.c_str(), 32, 1 << 20, n) || (n & (n - 1)) != 0)
+            return "a power of two from 32 to 1048576";
+        options.fftSize = n;
+        return nullptr;
+    }
+    if (name == "db")
+    {
+        std::string low, high;
+        char* end = nullptr;
+        if (!Pair(value, low, high))
+            return "LOW:HIGH in dBFS, as -120:0";
+        const double a = std::strtod(low.c_str(), &end);
+        const bool lowOk = !low.empty() && *end == '\0';
+        const double b = std::strtod(high.c_str(), &end);
+        const bool highOk = !high.empty() && *end == '\0';
+        if (!lowOk || !highOk || !std::isfinite(a) || !std::isfinite(b) || !(a < b) || a < -400.0 ||
+            b > 400.0)
+            return "LOW:HIGH in dBFS with LOW below HIGH, as -120:0";
+        options.levelsGiven = true;
+        options.dbLow = a;
+        options.dbHigh = b;
+        return nullptr;
+    }
+    if (name == "time")
+    {
+        std::string start, length;
+        if (!Pair(value, start, length) || !ParseSeconds(start, options.startSeconds) ||
+            (!length.empty() && !ParseSeconds(length, options.lengthSeconds)))
+            return "START:LENGTH in seconds, as 10:30 (START: to the end)";
+        if (length.empty())
+            options.lengthSeconds = 0.0;
+        else if (!(options.lengthSeconds > 0.0))
+            return "a LENGTH above 0 seconds";
+        return nullptr;
+    }
+    if (name == "span")
+    {
+        std::string centre, width;
+        if (!Pair(value, centre, width) || !ParseFrequency(centre, options.spanCentreHz) ||
+            !ParseFrequency(width, options.spanWidthHz) || !(options.spanWidthHz > 0.0))
+            return "CENTRE:WIDTH in Hz, CENTRE an offset from the recording's centre, "
+                   "as -50k:20k";
+        return nullptr;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 bool TakeRecordingOption(const std::string& name, const char* value, RecordingOptions& options,
                          std::string& error)
 {
@@ -243,63 +313,10 @@ bool TakeRecordingOption(const std::string& name, const char* value, RecordingOp
         options.json = true;
         return true;
     }
-    if (name == "size")
+    if (name == "size" || name == "fft" || name == "db" || name == "time" || name == "span")
     {
-        const std::size_t x = given.find_first_of("xX");
-        int32_t w = 0, h = 0;
-        if (x == std::string::npos || !ParseWhole(given.substr(0, x).c_str(), 480, 16384, w) ||
-            !ParseWhole(given.substr(x + 1).c_str(), 320, 16384, h))
-            return refuse("WIDTHxHEIGHT in pixels, 480x320 to 16384x16384");
-        options.width = w;
-        options.height = h;
-        return true;
-    }
-    if (name == "fft")
-    {
-        int32_t n = 0;
-        if (!ParseWhole(given.c_str(), 32, 1 << 20, n) || (n & (n - 1)) != 0)
-            return refuse("a power of two from 32 to 1048576");
-        options.fftSize = n;
-        return true;
-    }
-    if (name == "db")
-    {
-        std::string low, high;
-        char* end = nullptr;
-        if (!Pair(value, low, high))
-            return refuse("LOW:HIGH in dBFS, as -120:0");
-        const double a = std::strtod(low.c_str(), &end);
-        const bool lowOk = !low.empty() && *end == '\0';
-        const double b = std::strtod(high.c_str(), &end);
-        const bool highOk = !high.empty() && *end == '\0';
-        if (!lowOk || !highOk || !std::isfinite(a) || !std::isfinite(b) || !(a < b) || a < -400.0 ||
-            b > 400.0)
-            return refuse("LOW:HIGH in dBFS with LOW below HIGH, as -120:0");
-        options.levelsGiven = true;
-        options.dbLow = a;
-        options.dbHigh = b;
-        return true;
-    }
-    if (name == "time")
-    {
-        std::string start, length;
-        if (!Pair(value, start, length) || !ParseSeconds(start, options.startSeconds) ||
-            (!length.empty() && !ParseSeconds(length, options.lengthSeconds)))
-            return refuse("START:LENGTH in seconds, as 10:30 (START: to the end)");
-        if (length.empty())
-            options.lengthSeconds = 0.0;
-        else if (!(options.lengthSeconds > 0.0))
-            return refuse("a LENGTH above 0 seconds");
-        return true;
-    }
-    if (name == "span")
-    {
-        std::string centre, width;
-        if (!Pair(value, centre, width) || !ParseFrequency(centre, options.spanCentreHz) ||
-            !ParseFrequency(width, options.spanWidthHz) || !(options.spanWidthHz > 0.0))
-            return refuse("CENTRE:WIDTH in Hz, CENTRE an offset from the recording's centre, "
-                          "as -50k:20k");
-        return true;
+        const char* takes = TakeAnalysisOption(name, value, given, options);
+        return takes == nullptr || refuse(takes);
     }
     if (name == "png")
     {

@@ -101,6 +101,26 @@ bool AwaitInput()
     }
 }
 
+// The format tag and sample size of a WAV stream's encoding.
+void DescribeEncoding(const sigkit_wav_info& info, WavDescription& description)
+{
+    switch (info.encoding)
+    {
+    case SIGKIT_ENCODING_F32:
+        description.formatTag = 3;
+        description.bitsPerSample = 32;
+        break;
+    case SIGKIT_ENCODING_F64:
+        description.formatTag = 3;
+        description.bitsPerSample = 64;
+        break;
+    default:
+        description.formatTag = 1;
+        description.bitsPerSample = static_cast<uint16_t>(8 * info.encoding); // U8 .. S32
+        break;
+    }
+}
+
 } // namespace
 
 bool IsStandardStream(const std::string& name)
@@ -223,23 +243,7 @@ bool StreamInput::Open(const char* path, const RawType* raw, double rate,
         signed8 = raw->signed8;
     }
     else
-    {
-        switch (info.encoding)
-        {
-        case SIGKIT_ENCODING_F32:
-            description.formatTag = 3;
-            description.bitsPerSample = 32;
-            break;
-        case SIGKIT_ENCODING_F64:
-            description.formatTag = 3;
-            description.bitsPerSample = 64;
-            break;
-        default:
-            description.formatTag = 1;
-            description.bitsPerSample = static_cast<uint16_t>(8 * info.encoding); // U8 .. S32
-            break;
-        }
-    }
+        DescribeEncoding(info, description);
     const double whole = std::nearbyint(info.rate);
     description.sampleRate =
         whole >= 1.0 && whole <= 4294967295.0 ? static_cast<uint32_t>(whole) : 0;

@@ -203,6 +203,14 @@ ChainStatus ChannelChain::Build()
     if (!status.Ok())
         return status;
 
+    Allocate();
+    Reset();
+    return {};
+}
+
+// The working buffers of the structure built, and the most a flush gives.
+void ChannelChain::Allocate()
+{
     const auto piece = static_cast<std::size_t>(kPiece);
     phases.assign(piece, 0.0);
     sines.assign(piece, 0.0f);
@@ -234,8 +242,6 @@ ChainStatus ChannelChain::Build()
         most = (held > 0 ? cascade->MaxOutput(static_cast<int32_t>(held)) : 0) +
                int64_t{cascade->MaxFlush()};
     maxFlush = static_cast<int32_t>(std::min<int64_t>(most, kRefusedCall - 1));
-    Reset();
-    return {};
 }
 
 void ChannelChain::Reset()

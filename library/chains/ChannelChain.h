@@ -91,6 +91,7 @@ public:
 private:
     ChannelChain() = default;
     ChainStatus Build();
+    void Allocate();
     // Frames of the input into I and Q (real input doubled, Q zero), turned by the oscillator.
     void Load(const float* in, int32_t frames);
     // Filtered samples at the input rate, aligned, on to the cascade (or out). Result: frames

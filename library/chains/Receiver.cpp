@@ -35,6 +35,27 @@ bool RateUsable(double rate)
     return std::isfinite(rate) && rate > 0.0 && rate <= dsp::kMaxRate;
 }
 
+// One of the receiver's filters, changing the rate from rateIn to rateOut.
+ReceiverStatus MakeFilter(double rateIn, double rateOut, double passEdge, double stopEdge,
+                          double ripple, int32_t channels, std::unique_ptr<dsp::Multistage>& made)
+{
+    dsp::MultistageRequest request;
+    request.rateIn = rateIn;
+    request.rateOut = rateOut;
+    request.passEdge = passEdge;
+    request.stopEdge = stopEdge;
+    request.attenuation = kAttenuation;
+    request.passRipple = ripple;
+    request.channels = channels;
+    dsp::RateStatus rate = dsp::RateStatus::Ok;
+    made = dsp::Multistage::Create(request, &rate);
+    if (!made)
+        return rate == dsp::RateStatus::BadRate || rate == dsp::RateStatus::BadRatio
+                   ? ReceiverStatus::BadRate
+                   : ReceiverStatus::DesignFailed;
+    return ReceiverStatus::Ok;
+}
+
 } // namespace
 
 const char* ReceiverModeName(ReceiverMode mode)
@@ -153,39 +174,19 @@ ReceiverStatus Receiver::Build(const ReceiverSettings& filled, const ReceiverSha
     shape.stopEdge = std::min(designed.stopEdge, 0.5 * Fw);
     if (!(shape.stopEdge > designed.halfWidth))
         return ReceiverStatus::BadBand;
-    dsp::MultistageRequest channelRequest;
-    channelRequest.rateIn = R;
-    channelRequest.rateOut = Fw;
-    channelRequest.passEdge = designed.halfWidth;
-    channelRequest.stopEdge = shape.stopEdge;
-    channelRequest.attenuation = kAttenuation;
-    channelRequest.passRipple = kChannelRipple;
-    channelRequest.channels = 2;
-    dsp::RateStatus rate = dsp::RateStatus::Ok;
-    channel = dsp::Multistage::Create(channelRequest, &rate);
-    if (!channel)
-        return rate == dsp::RateStatus::BadRate || rate == dsp::RateStatus::BadRatio
-                   ? ReceiverStatus::BadRate
-                   : ReceiverStatus::DesignFailed;
+    ReceiverStatus status =
+        MakeFilter(R, Fw, designed.halfWidth, shape.stopEdge, kChannelRipple, 2, channel);
+    if (status != ReceiverStatus::Ok)
+        return status;
 
     // The audio: its band within what both rates hold.
     shape.audioStop = std::min(designed.audioStop, 0.5 * std::min(Fw, Fout));
     shape.audioPass = std::min(designed.audioPass, kPassFraction * shape.audioStop);
     if (!(shape.audioPass > 0.0))
         return ReceiverStatus::BadAudio;
-    dsp::MultistageRequest audioRequest;
-    audioRequest.rateIn = Fw;
-    audioRequest.rateOut = Fout;
-    audioRequest.passEdge = shape.audioPass;
-    audioRequest.stopEdge = shape.audioStop;
-    audioRequest.attenuation = kAttenuation;
-    audioRequest.passRipple = kAudioRipple;
-    audioRequest.channels = 1;
-    audio = dsp::Multistage::Create(audioRequest, &rate);
-    if (!audio)
-        return rate == dsp::RateStatus::BadRate || rate == dsp::RateStatus::BadRatio
-                   ? ReceiverStatus::BadRate
-                   : ReceiverStatus::DesignFailed;
+    status = MakeFilter(Fw, Fout, shape.audioPass, shape.audioStop, kAudioRipple, 1, audio);
+    if (status != ReceiverStatus::Ok)
+        return status;
 
     increment = kTurn * shape.shift / R;
     lead = demodulatorLead;

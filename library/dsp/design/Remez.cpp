@@ -1,5 +1,7 @@
 #include "dsp/design/Remez.h"
 
+#include "dsp/design/RemezGrid.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -9,75 +11,9 @@ namespace sigkit::dsp {
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-constexpr int32_t kGridDensity = 8;
+using namespace remez;
+
 constexpr int32_t kMaxIterations = 250;
-
-// The approximation problem in x = cos(ω): the amplitude is c(ω)·P(x) with P a polynomial of
-// degree r - 1 (c = 1 for odd lengths, cos(ω/2) for even ones), so P must follow desired/c with
-// the weight weight·c.
-struct Point
-{
-    double omega = 0.0;
-    double x = 0.0;
-    double desired = 0.0;
-    double weight = 0.0;
-    int32_t band = 0;
-};
-
-Point PointAt(const std::vector<RemezBand>& bands, int32_t band, double omega, bool evenLength)
-{
-    const double c = evenLength ? std::cos(0.5 * omega) : 1.0;
-    const RemezBand& b = bands[static_cast<std::size_t>(band)];
-    return {omega, std::cos(omega), b.desired / c, b.weight * c, band};
-}
-
-bool BandsUsable(const std::vector<RemezBand>& bands, bool evenLength)
-{
-    if (bands.empty())
-        return false;
-    double previousHigh = -1.0;
-    for (const RemezBand& band : bands)
-    {
-        if (!std::isfinite(band.low) || !std::isfinite(band.high) || !std::isfinite(band.desired) ||
-            !std::isfinite(band.weight))
-            return false;
-        if (band.low < 0.0 || band.high > 0.5 || band.low > band.high || band.weight <= 0.0)
-            return false;
-        if (band.low <= previousHigh)
-            return false;
-        if (evenLength && band.high >= 0.5)
-            return false;
-        previousHigh = band.high;
-    }
-    return true;
-}
-
-// kGridDensity points per degree of freedom, spread over the bands by their widths, band edges
-// included, in increasing frequency.
-std::vector<Point> MakeGrid(const std::vector<RemezBand>& bands, int32_t r, bool evenLength)
-{
-    double total = 0.0;
-    for (const RemezBand& band : bands)
-        total += band.high - band.low;
-    const double points = static_cast<double>(kGridDensity) * static_cast<double>(r);
-    std::vector<Point> grid;
-    for (std::size_t b = 0; b < bands.size(); ++b)
-    {
-        const RemezBand& band = bands[b];
-        const double width = band.high - band.low;
-        int32_t count = total > 0.0 ? static_cast<int32_t>(std::ceil(points * width / total)) : 1;
-        count = std::max(count, width > 0.0 ? 2 : 1);
-        for (int32_t i = 0; i < count; ++i)
-        {
-            const double f = count == 1 ? band.low
-                                        : band.low + width * static_cast<double>(i) /
-                                                         static_cast<double>(count - 1);
-            grid.push_back(PointAt(bands, static_cast<int32_t>(b), 2.0 * kPi * f, evenLength));
-        }
-    }
-    return grid;
-}
 
 // Barycentric weights 1 / Π_{j≠k} (x_k - x_j), all scaled by one common factor (which cancels in
 // every use), with the products kept as mantissa and exponent so that none over- or underflows.
@@ -343,63 +279,11 @@ void Merge(const std::vector<Point>& grid, const std::vector<Point>& set,
         candidates.push_back(set[j++]);
 }
 
-} // namespace
-
-RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
-                        std::vector<double>& taps, double* peakError,
-                        std::vector<double>* reference)
+// Exchanges the reference `set` (r + 1 points of the grid's bands) until its errors level out.
+// False when they do not, within kMaxIterations.
+bool Exchange(const std::vector<Point>& grid, const std::vector<RemezBand>& bands, int32_t r,
+              bool even, std::vector<Point>& set)
 {
-    if (length < 2 || length > kMaxRemezTaps)
-        return RemezResult::BadLength;
-    const bool even = length % 2 == 0;
-    if (!BandsUsable(bands, even))
-        return RemezResult::BadBands;
-    // r cosine terms: P has degree r - 1; the reference holds r + 1 points.
-    const int32_t r = even ? length / 2 : (length - 1) / 2 + 1;
-    const std::vector<Point> grid = MakeGrid(bands, r, even);
-    const auto gridSize = static_cast<int64_t>(grid.size());
-    if (gridSize < r + 1)
-        return RemezResult::BadBands;
-
-    std::vector<Point> set(static_cast<std::size_t>(r + 1));
-    for (int32_t k = 0; k <= r; ++k)
-        set[static_cast<std::size_t>(k)] = grid[static_cast<std::size_t>((k * (gridSize - 1)) / r)];
-    if (reference != nullptr && reference->size() >= 2)
-    {
-        // The given frequencies, resampled to r + 1 points (linearly between neighbours), each
-        // in the band that holds it or the nearest band edge.
-        const std::vector<double>& old = *reference;
-        const double last = static_cast<double>(old.size() - 1);
-        for (int32_t k = 0; k <= r; ++k)
-        {
-            const double at = last * static_cast<double>(k) / static_cast<double>(r);
-            const auto i = std::min(static_cast<std::size_t>(at), old.size() - 2);
-            const double f = old[i] + (at - static_cast<double>(i)) * (old[i + 1] - old[i]);
-            int32_t band = 0;
-            double best = HUGE_VAL;
-            double snapped = f;
-            for (std::size_t b = 0; b < bands.size(); ++b)
-            {
-                const double clamped = std::clamp(f, bands[b].low, bands[b].high);
-                if (std::fabs(clamped - f) < best)
-                {
-                    best = std::fabs(clamped - f);
-                    band = static_cast<int32_t>(b);
-                    snapped = clamped;
-                }
-            }
-            set[static_cast<std::size_t>(k)] = PointAt(bands, band, 2.0 * kPi * snapped, even);
-        }
-        // Distinct and increasing, or the grid's start after all.
-        bool increasing = true;
-        for (std::size_t k = 1; k < set.size(); ++k)
-            increasing = increasing && set[k].omega > set[k - 1].omega;
-        if (!increasing)
-            for (int32_t k = 0; k <= r; ++k)
-                set[static_cast<std::size_t>(k)] =
-                    grid[static_cast<std::size_t>((k * (gridSize - 1)) / r)];
-    }
-
     std::vector<Point> candidates;
     std::vector<double> error;
     Reference ref;
@@ -409,7 +293,7 @@ RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
     {
         ref = Solve(set, set.size());
         if (!std::isfinite(ref.delta))
-            return RemezResult::NoConvergence;
+            return false;
         Merge(grid, set, candidates);
         error.resize(candidates.size());
         for (std::size_t i = 0; i < candidates.size(); ++i)
@@ -448,13 +332,15 @@ RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
             break;
         }
     }
-    if (!settled && !(worst - std::fabs(ref.delta) <= 1e-3 * worst))
-        return RemezResult::NoConvergence;
-    ref = Solve(set, set.size() - 1);
+    return settled || worst - std::fabs(ref.delta) <= 1e-3 * worst;
+}
 
-    // Taps from the amplitude at N equally spaced frequencies (an inverse DFT of a real,
-    // symmetric spectrum): h[n] = (1/N)·(A(0) + 2 Σ_k A(2πk/N)·cos(2πk(n - (N-1)/2)/N)). The
-    // angle is πk(2n - N + 1)/N, its cosine taken from a table of 2N values.
+// Taps from the amplitude at N equally spaced frequencies (an inverse DFT of a real,
+// symmetric spectrum): h[n] = (1/N)·(A(0) + 2 Σ_k A(2πk/N)·cos(2πk(n - (N-1)/2)/N)). The
+// angle is πk(2n - N + 1)/N, its cosine taken from a table of 2N values.
+void TapsFromReference(const Reference& ref, int32_t length, std::vector<double>& taps)
+{
+    const bool even = length % 2 == 0;
     const int32_t N = length;
     std::vector<double> cosine(static_cast<std::size_t>(2 * N));
     for (int32_t i = 0; i < 2 * N; ++i)
@@ -490,6 +376,31 @@ RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
         taps[static_cast<std::size_t>(n)] = mean;
         taps[static_cast<std::size_t>(N - 1 - n)] = mean;
     }
+}
+
+} // namespace
+
+RemezResult DesignRemez(int32_t length, const std::vector<RemezBand>& bands,
+                        std::vector<double>& taps, double* peakError,
+                        std::vector<double>* reference)
+{
+    if (length < 2 || length > kMaxRemezTaps)
+        return RemezResult::BadLength;
+    const bool even = length % 2 == 0;
+    if (!BandsUsable(bands, even))
+        return RemezResult::BadBands;
+    // r cosine terms: P has degree r - 1; the reference holds r + 1 points.
+    const int32_t r = even ? length / 2 : (length - 1) / 2 + 1;
+    const std::vector<Point> grid = MakeGrid(bands, r, even);
+    const auto gridSize = static_cast<int64_t>(grid.size());
+    if (gridSize < r + 1)
+        return RemezResult::BadBands;
+
+    std::vector<Point> set = StartingReference(grid, bands, r, even, reference);
+    if (!Exchange(grid, bands, r, even, set))
+        return RemezResult::NoConvergence;
+    const Reference ref = Solve(set, set.size() - 1);
+    TapsFromReference(ref, length, taps);
     if (peakError != nullptr)
         *peakError = std::fabs(ref.delta);
     if (reference != nullptr)

@@ -230,7 +230,11 @@ bool RateRatio(double rateIn, double rateOut, int64_t& up, int64_t& down)
     return Approximate(rateOut / rateIn, up, down);
 }
 
-RateStatus PlanCascade(const MultistageRequest& request, CascadePlan& plan)
+namespace {
+
+// The request's rates, band, attenuation, ripple and channels, each within what a cascade does;
+// up / down is the ratio of the rates.
+RateStatus CheckRequest(const MultistageRequest& request, int64_t& up, int64_t& down)
 {
     const auto rateOk = [](double r) { return r > 0.0 && r <= kMaxRate; };
     if (!rateOk(request.rateIn) || !rateOk(request.rateOut))
@@ -238,8 +242,6 @@ RateStatus PlanCascade(const MultistageRequest& request, CascadePlan& plan)
     const double ratio = request.rateOut / request.rateIn;
     if (!(ratio <= kMaxRatio && ratio >= 1.0 / kMaxRatio))
         return RateStatus::BadRatio;
-    int64_t up = 0;
-    int64_t down = 0;
     if (!RateRatio(request.rateIn, request.rateOut, up, down))
         return RateStatus::BadRatio;
     const double lower = std::min(request.rateIn, request.rateOut);
@@ -252,6 +254,18 @@ RateStatus PlanCascade(const MultistageRequest& request, CascadePlan& plan)
         return RateStatus::BadRipple;
     if (request.channels < 1 || request.channels > kMaxChannels)
         return RateStatus::BadChannels;
+    return RateStatus::Ok;
+}
+
+} // namespace
+
+RateStatus PlanCascade(const MultistageRequest& request, CascadePlan& plan)
+{
+    int64_t up = 0;
+    int64_t down = 0;
+    const RateStatus status = CheckRequest(request, up, down);
+    if (status != RateStatus::Ok)
+        return status;
 
     CascadePlan best;
     best.up = up;

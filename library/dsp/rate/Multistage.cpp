@@ -59,59 +59,8 @@ RateStatus Multistage::Build(const MultistageRequest& request)
         StagePlan& stage = plan.stages[s];
         const int32_t block = blocks[s];
         std::vector<double> taps;
-        DesignStatus design = DesignStatus::Ok;
-        bool ready = false;
         int32_t branches = 1;
-        switch (stage.kind)
-        {
-        case StageKind::HalfBandDown: {
-            design = DesignHalfBand(request.stopEdge / stage.rateIn, request.attenuation, taps);
-            HalfBandDecimator half;
-            ready = design == DesignStatus::Ok && half.Reset(taps, channels, block);
-            stage.macsPerOutput = half.MacsPerOutput();
-            stages.emplace_back(std::move(half));
-            break;
-        }
-        case StageKind::HalfBandUp: {
-            design = DesignHalfBand(request.stopEdge / stage.rateOut, request.attenuation, taps);
-            HalfBandInterpolator half;
-            ready = design == DesignStatus::Ok && half.Reset(taps, channels, block);
-            stage.macsPerOutput = half.MacsPerOutput();
-            stages.emplace_back(std::move(half));
-            break;
-        }
-        case StageKind::Rational:
-        case StageKind::Bank: {
-            // With more than one branch a tone's images (at multiples of the input rate) all fold
-            // into the output band, several of them from the base filter's equiripple stop band:
-            // a few dB more keeps their sum below the request's attenuation.
-            const double margin = stage.up > 1 ? kImageMarginDb : 0.0;
-            const LowPassRequest branch{
-                request.passEdge / stage.rateIn, request.stopEdge / stage.rateIn,
-                std::min(kMaxAttenuation, request.attenuation + margin), request.passRipple};
-            branches = stage.phases;
-            design = DesignPrototype(branch, branches, taps);
-            if (design != DesignStatus::Ok)
-                break;
-            if (stage.kind == StageKind::Rational)
-            {
-                PolyphaseStage poly;
-                ready = poly.Reset(taps, static_cast<int32_t>(stage.up),
-                                   static_cast<int32_t>(stage.down), channels, block);
-                stage.macsPerOutput = poly.MacsPerOutput();
-                stages.emplace_back(std::move(poly));
-            }
-            else
-            {
-                BankStage bank;
-                ready = bank.Reset(taps, branches, stage.up, stage.down, channels, block);
-                stage.macsPerOutput = bank.MacsPerOutput();
-                stages.emplace_back(std::move(bank));
-            }
-            break;
-        }
-        }
-        if (!ready)
+        if (!BuildStage(request, stage, block, taps, branches))
             return RateStatus::DesignFailed;
         stage.taps = static_cast<int32_t>(taps.size());
         const double outputsPerInput = stage.rateOut / request.rateIn;
@@ -145,6 +94,65 @@ RateStatus Multistage::Build(const MultistageRequest& request)
     table = &kernels::Active();
     Reset();
     return RateStatus::Ok;
+}
+
+// Designs the stage's filter and makes the stage that runs it (taking `block` inputs at a time),
+// its cost noted in the plan. False when the filter cannot be designed or the stage not made.
+bool Multistage::BuildStage(const MultistageRequest& request, StagePlan& stage, int32_t block,
+                            std::vector<double>& taps, int32_t& branches)
+{
+    DesignStatus design = DesignStatus::Ok;
+    bool ready = false;
+    switch (stage.kind)
+    {
+    case StageKind::HalfBandDown: {
+        design = DesignHalfBand(request.stopEdge / stage.rateIn, request.attenuation, taps);
+        HalfBandDecimator half;
+        ready = design == DesignStatus::Ok && half.Reset(taps, channels, block);
+        stage.macsPerOutput = half.MacsPerOutput();
+        stages.emplace_back(std::move(half));
+        break;
+    }
+    case StageKind::HalfBandUp: {
+        design = DesignHalfBand(request.stopEdge / stage.rateOut, request.attenuation, taps);
+        HalfBandInterpolator half;
+        ready = design == DesignStatus::Ok && half.Reset(taps, channels, block);
+        stage.macsPerOutput = half.MacsPerOutput();
+        stages.emplace_back(std::move(half));
+        break;
+    }
+    case StageKind::Rational:
+    case StageKind::Bank: {
+        // With more than one branch a tone's images (at multiples of the input rate) all fold
+        // into the output band, several of them from the base filter's equiripple stop band:
+        // a few dB more keeps their sum below the request's attenuation.
+        const double margin = stage.up > 1 ? kImageMarginDb : 0.0;
+        const LowPassRequest branch{
+            request.passEdge / stage.rateIn, request.stopEdge / stage.rateIn,
+            std::min(kMaxAttenuation, request.attenuation + margin), request.passRipple};
+        branches = stage.phases;
+        design = DesignPrototype(branch, branches, taps);
+        if (design != DesignStatus::Ok)
+            break;
+        if (stage.kind == StageKind::Rational)
+        {
+            PolyphaseStage poly;
+            ready = poly.Reset(taps, static_cast<int32_t>(stage.up),
+                               static_cast<int32_t>(stage.down), channels, block);
+            stage.macsPerOutput = poly.MacsPerOutput();
+            stages.emplace_back(std::move(poly));
+        }
+        else
+        {
+            BankStage bank;
+            ready = bank.Reset(taps, branches, stage.up, stage.down, channels, block);
+            stage.macsPerOutput = bank.MacsPerOutput();
+            stages.emplace_back(std::move(bank));
+        }
+        break;
+    }
+    }
+    return ready;
 }
 
 void Multistage::Reset()

@@ -63,6 +63,8 @@ private:
 
     Multistage() = default;
     RateStatus Build(const MultistageRequest& request);
+    bool BuildStage(const MultistageRequest& request, StagePlan& stage, int32_t block,
+                    std::vector<double>& taps, int32_t& branches);
     int32_t Run(const float* const* in, std::ptrdiff_t inStride, int32_t frames, float* const* out,
                 std::ptrdiff_t outStride);
     int32_t RunFlush(float* const* out, std::ptrdiff_t outStride);

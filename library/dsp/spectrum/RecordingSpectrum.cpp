@@ -40,32 +40,24 @@ int32_t ChooseSize(const SpectrumRequest& request, double rate, double bandWidth
     return n;
 }
 
-SpectrumStatus Analyse(FileWAV_VeryFast& file, const std::string& name,
-                       const SpectrumRequest& request, RecordingSpectrum& out, bool stream)
+// The part analysed: its first frame and its length in frames (kUnknownFrames: to the end of a
+// stream).
+SpectrumStatus ChoosePart(const SpectrumRequest& request, const SampleFormat& format,
+                          bool lengthKnown, uint64_t framesInFile, uint64_t& first, uint64_t& count)
 {
-    const SampleFormat format = FormatOf(file);
-    if (!format.Readable() || format.channels > 2)
-        return SpectrumStatus::NotReadable;
-    out.rate = format.rate;
-    out.complex = format.channels == 2;
-    // A stream whose header declares no length is read to its end.
-    const bool lengthKnown = file.DataSize() != kUnknownLength;
-    out.framesInFile = lengthKnown ? file.DataSize() / format.blockAlign : 0;
-
-    // The part analysed.
     if (!(request.startSeconds >= 0.0) || !(request.lengthSeconds >= 0.0) ||
         !std::isfinite(request.startSeconds) || !std::isfinite(request.lengthSeconds))
         return SpectrumStatus::BadRequest;
     const double firstExact = std::floor(request.startSeconds * format.rate + 0.5);
     if (firstExact > 9.0e18)
         return SpectrumStatus::BadRequest;
-    const auto first = static_cast<uint64_t>(firstExact);
-    uint64_t count = kUnknownFrames;
+    first = static_cast<uint64_t>(firstExact);
+    count = kUnknownFrames;
     if (lengthKnown)
     {
-        if (first >= out.framesInFile)
+        if (first >= framesInFile)
             return SpectrumStatus::NothingToShow;
-        count = out.framesInFile - first;
+        count = framesInFile - first;
     }
     if (request.lengthSeconds > 0.0)
         count = std::min<uint64_t>(
@@ -73,12 +65,17 @@ SpectrumStatus Analyse(FileWAV_VeryFast& file, const std::string& name,
                        std::min(std::floor(request.lengthSeconds * format.rate), 9.0e18)));
     if (count == 0)
         return SpectrumStatus::NothingToShow;
+    return SpectrumStatus::Done;
+}
 
-    // The band shown.
-    const double bottom = out.complex ? -format.rate / 2.0 : 0.0;
+// The band shown: the whole band, or the span asked for within it.
+SpectrumStatus ChooseBand(const SpectrumRequest& request, const SampleFormat& format, bool complex,
+                          double& low, double& high)
+{
+    const double bottom = complex ? -format.rate / 2.0 : 0.0;
     const double top = format.rate / 2.0;
-    double low = bottom;
-    double high = top;
+    low = bottom;
+    high = top;
     if (request.spanWidthHz > 0.0)
     {
         low = request.spanCentreHz - request.spanWidthHz / 2.0;
@@ -91,28 +88,13 @@ SpectrumStatus Analyse(FileWAV_VeryFast& file, const std::string& name,
     }
     else if (request.spanWidthHz < 0.0 || std::isnan(request.spanWidthHz))
         return SpectrumStatus::BadRequest;
+    return SpectrumStatus::Done;
+}
 
-    out.layout = LayOutPicture(request.width, request.height);
-    WaterfallSetup setup;
-    setup.rate = format.rate;
-    setup.complex = out.complex;
-    setup.rows = out.layout.waterfallHeight;
-    setup.columns = out.layout.plotWidth;
-    setup.frames = count;
-    setup.lowHz = low;
-    setup.highHz = high;
-    setup.fftSize = ChooseSize(request, format.rate, high - low, setup.columns, count);
-    const int32_t n = setup.fftSize;
-    if (n < kMinSize || n > kMaxSize || (n & (n - 1)) != 0)
-        return SpectrumStatus::BadRequest;
-    Waterfall waterfall(setup);
-    if (!waterfall.Valid())
-        return SpectrumStatus::BadRequest;
-
-    // Skip to the first frame (a stream by reading), then read the part in chunks.
-    const std::size_t frameBytes = format.blockAlign;
-    std::vector<uint8_t> bytes(kChunkFrames * frameBytes);
-    std::vector<float> samples(kChunkFrames * format.channels);
+// Skips to the first frame (a stream by reading). False when the file ends before it.
+bool SkipTo(FileWAV_VeryFast& file, uint64_t first, std::size_t frameBytes, bool stream,
+            std::vector<uint8_t>& bytes)
+{
     uint64_t skipped = 0;
     if (!stream)
         skipped =
@@ -124,9 +106,18 @@ SpectrumStatus Analyse(FileWAV_VeryFast& file, const std::string& name,
             static_cast<int32_t>(std::min<uint64_t>(kChunkFrames, first - skipped) * frameBytes);
         const int32_t got = file.Read(bytes.data(), want);
         if (got <= 0)
-            return SpectrumStatus::NothingToShow;
+            return false;
         skipped += static_cast<uint64_t>(got) / frameBytes;
     }
+    return true;
+}
+
+// Reads `count` frames (or to the end) in chunks into the waterfall; the frames read.
+uint64_t ReadPart(FileWAV_VeryFast& file, const SampleFormat& format, uint64_t count,
+                  std::vector<uint8_t>& bytes, Waterfall& waterfall)
+{
+    const std::size_t frameBytes = format.blockAlign;
+    std::vector<float> samples(kChunkFrames * format.channels);
     uint64_t done = 0;
     std::size_t carried = 0; // bytes of a frame cut between two reads
     while (count == kUnknownFrames || done < count)
@@ -148,13 +139,12 @@ SpectrumStatus Analyse(FileWAV_VeryFast& file, const std::string& name,
                       bytes.begin() + static_cast<std::ptrdiff_t>(have), bytes.begin());
         done += frames;
     }
-    out.spectra = waterfall.Finish();
-    if (done == 0)
-        return SpectrumStatus::NothingToShow;
-    out.offsetSeconds = static_cast<double>(first) / format.rate;
-    out.durationSeconds = static_cast<double>(done) / format.rate;
+    return done;
+}
 
-    out.name = name;
+// The file's auxi chunk, its name, and the request, in that order.
+Metadata MetadataOf(FileWAV_VeryFast& file, const std::string& name, const SpectrumRequest& request)
+{
     Metadata m = CombineWithName(file.GetMetadata(), name.c_str());
     if (!m.centreHz.has_value() && request.centreHz.has_value())
     {
@@ -166,7 +156,64 @@ SpectrumStatus Analyse(FileWAV_VeryFast& file, const std::string& name,
         m.startTime = request.startTime;
         m.startFrom = MetadataSource::Given;
     }
-    out.metadata = m;
+    return m;
+}
+
+SpectrumStatus Analyse(FileWAV_VeryFast& file, const std::string& name,
+                       const SpectrumRequest& request, RecordingSpectrum& out, bool stream)
+{
+    const SampleFormat format = FormatOf(file);
+    if (!format.Readable() || format.channels > 2)
+        return SpectrumStatus::NotReadable;
+    out.rate = format.rate;
+    out.complex = format.channels == 2;
+    // A stream whose header declares no length is read to its end.
+    const bool lengthKnown = file.DataSize() != kUnknownLength;
+    out.framesInFile = lengthKnown ? file.DataSize() / format.blockAlign : 0;
+
+    uint64_t first = 0;
+    uint64_t count = 0;
+    SpectrumStatus status =
+        ChoosePart(request, format, lengthKnown, out.framesInFile, first, count);
+    if (status != SpectrumStatus::Done)
+        return status;
+    double low = 0.0;
+    double high = 0.0;
+    status = ChooseBand(request, format, out.complex, low, high);
+    if (status != SpectrumStatus::Done)
+        return status;
+
+    out.layout = LayOutPicture(request.width, request.height);
+    WaterfallSetup setup;
+    setup.rate = format.rate;
+    setup.complex = out.complex;
+    setup.rows = out.layout.waterfallHeight;
+    setup.columns = out.layout.plotWidth;
+    setup.frames = count;
+    setup.lowHz = low;
+    setup.highHz = high;
+    setup.fftSize = ChooseSize(request, format.rate, high - low, setup.columns, count);
+    const int32_t n = setup.fftSize;
+    if (n < kMinSize || n > kMaxSize || (n & (n - 1)) != 0)
+        return SpectrumStatus::BadRequest;
+    Waterfall waterfall(setup);
+    if (!waterfall.Valid())
+        return SpectrumStatus::BadRequest;
+
+    // Skip to the first frame (a stream by reading), then read the part in chunks.
+    const std::size_t frameBytes = format.blockAlign;
+    std::vector<uint8_t> bytes(kChunkFrames * frameBytes);
+    if (!SkipTo(file, first, frameBytes, stream, bytes))
+        return SpectrumStatus::NothingToShow;
+    const uint64_t done = ReadPart(file, format, count, bytes, waterfall);
+    out.spectra = waterfall.Finish();
+    if (done == 0)
+        return SpectrumStatus::NothingToShow;
+    out.offsetSeconds = static_cast<double>(first) / format.rate;
+    out.durationSeconds = static_cast<double>(done) / format.rate;
+
+    out.name = name;
+    out.metadata = MetadataOf(file, name, request);
     return SpectrumStatus::Done;
 }
 

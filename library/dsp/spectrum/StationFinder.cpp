@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 namespace sigkit {
 
@@ -85,6 +84,9 @@ private:
     bool Symmetric(const std::vector<Region>& lines) const;
     void DropSkirts(const std::vector<int32_t>& peaks);
     bool Describe(const std::vector<Region>& group, Station& station) const;
+    double PeakFraction(int32_t peak) const;
+    StationKind Classify(const std::vector<Region>& group, int32_t peak, double total, double xLow,
+                         double xHigh) const;
     double Signal(int32_t i) const { return std::max(p[static_cast<std::size_t>(i)] - floor, 0.0); }
 
     const Spectra& spectra;
@@ -381,7 +383,17 @@ bool Finder::Describe(const std::vector<Region>& group, Station& s) const
     // A tone's power spreads over the window's equivalent noise bandwidth of bins.
     s.levelDbfs = PowerToDb(total / spectra.enbwBins);
 
-    // The carrier's frequency between bins: a parabola through the peak and its neighbours (dB).
+    s.kind = Classify(group, peak, total, xLow, xHigh);
+
+    const bool carrier =
+        s.kind == StationKind::Carrier || s.kind == StationKind::Cw || s.kind == StationKind::Am;
+    s.offsetHz = carrier ? spectra.BinHz(peak) + PeakFraction(peak) * width : bin0 + middle * width;
+    return true;
+}
+
+// The carrier's frequency between bins: a parabola through the peak and its neighbours (dB).
+double Finder::PeakFraction(int32_t peak) const
+{
     double fraction = 0.0;
     if (peak > 0 && peak + 1 < spectra.Bins())
     {
@@ -392,7 +404,17 @@ bool Finder::Describe(const std::vector<Region>& group, Station& s) const
         if (curve < 0.0)
             fraction = std::clamp(0.5 * (a - c) / curve, -0.5, 0.5);
     }
+    return fraction;
+}
 
+// What a station is, from the shape of its power over the band [xLow, xHigh] (in bins).
+StationKind Finder::Classify(const std::vector<Region>& group, int32_t peak, double total,
+                             double xLow, double xHigh) const
+{
+    const int32_t lo = group.front().lo;
+    const int32_t hi = group.back().hi;
+    const double middle = 0.5 * (xLow + xHigh);
+    const double peakPower = p[static_cast<std::size_t>(peak)];
     double line = 0.0;
     for (int32_t i = std::max(lo, peak - kLineBins); i <= std::min(hi, peak + kLineBins); ++i)
         line += Signal(i);
@@ -417,101 +439,21 @@ bool Finder::Describe(const std::vector<Region>& group, Station& s) const
         const double c = std::max(peakPower - floor, 0.0);
         const double expected = std::sqrt(2.0 * c * floor + floor * floor) / (c + floor);
         const double measured = spectra.variation[static_cast<std::size_t>(peak)];
-        s.kind = measured > std::max(0.4, 2.0 * expected) ? StationKind::Cw : StationKind::Carrier;
+        return measured > std::max(0.4, 2.0 * expected) ? StationKind::Cw : StationKind::Carrier;
     }
-    else if (share >= kCarrierShare && symmetric &&
-             std::fabs(peak - middle) <= std::max(2.0, 0.1 * spanBins))
-        s.kind = StationKind::Am;
-    else if (share < kCarrierShare && symmetric && spanBins >= 8.0)
-        s.kind = StationKind::Fm;
-    else
-        s.kind = StationKind::Unknown;
-
-    const bool carrier =
-        s.kind == StationKind::Carrier || s.kind == StationKind::Cw || s.kind == StationKind::Am;
-    s.offsetHz = carrier ? spectra.BinHz(peak) + fraction * width : bin0 + middle * width;
-    return true;
-}
-
-std::string Number(const char* format, double value)
-{
-    char text[64];
-    std::snprintf(text, sizeof text, format, value);
-    return text;
+    if (share >= kCarrierShare && symmetric &&
+        std::fabs(peak - middle) <= std::max(2.0, 0.1 * spanBins))
+        return StationKind::Am;
+    if (share < kCarrierShare && symmetric && spanBins >= 8.0)
+        return StationKind::Fm;
+    return StationKind::Unknown;
 }
 
 } // namespace
 
-const char* KindName(StationKind kind)
-{
-    switch (kind)
-    {
-    case StationKind::Carrier:
-        return "carrier";
-    case StationKind::Cw:
-        return "CW";
-    case StationKind::Am:
-        return "AM";
-    case StationKind::Fm:
-        return "FM";
-    case StationKind::Unknown:
-        break;
-    }
-    return "";
-}
-
 StationList FindStations(const Spectra& spectra, const StationSearch& search)
 {
     return Finder(spectra, search).Run();
-}
-
-std::string StationsText(const StationList& list, const std::optional<double>& centreHz,
-                         const std::string& name)
-{
-    std::string out =
-        name + ": noise floor " + Number("%.1f", list.floorDbfs) + " dBFS per " +
-        FormatHz(list.binHz, list.binHz / 100.0) + " bin; " + std::to_string(list.stations.size()) +
-        (list.stations.size() == 1 ? " station" : " stations") +
-        (centreHz.has_value() || !list.complex ? "" : " (offsets from the centre)") + "\n";
-    for (const Station& s : list.stations)
-    {
-        const std::string frequency = centreHz.has_value()
-                                          ? FormatHz(*centreHz + s.offsetHz, list.binHz)
-                                          : FormatHz(s.offsetHz, list.binHz, list.complex);
-        char line[256];
-        std::snprintf(line, sizeof line, "%16s  %7.1f dBFS  %5.1f dB over floor  %12s wide  %s",
-                      frequency.c_str(), s.levelDbfs, s.aboveFloorDb,
-                      FormatHz(s.bandwidthHz, list.binHz).c_str(), KindName(s.kind));
-        std::string text = line;
-        while (!text.empty() && text.back() == ' ')
-            text.pop_back(); // no kind: no trailing blanks
-        out += text + "\n";
-    }
-    return out;
-}
-
-std::string StationsJson(const StationList& list, const std::optional<double>& centreHz,
-                         const std::string& name)
-{
-    const auto hz = [](double v) { return Number("%.3f", v); };
-    const auto db = [](double v) { return Number("%.2f", v); };
-    std::string out = "{\"file\": " + JsonString(name) +
-                      ", \"centre_hz\": " + (centreHz.has_value() ? hz(*centreHz) : "null") +
-                      ", \"noise_floor_dbfs\": " + db(list.floorDbfs) +
-                      ", \"bin_hz\": " + hz(list.binHz) + ", \"stations\": [";
-    for (std::size_t k = 0; k < list.stations.size(); ++k)
-    {
-        const Station& s = list.stations[k];
-        out += k == 0 ? "\n  " : ",\n  ";
-        out +=
-            "{\"frequency_hz\": " + (centreHz.has_value() ? hz(*centreHz + s.offsetHz) : "null") +
-            ", \"offset_hz\": " + hz(s.offsetHz) + ", \"level_dbfs\": " + db(s.levelDbfs) +
-            ", \"peak_dbfs\": " + db(s.peakDbfs) + ", \"above_floor_db\": " + db(s.aboveFloorDb) +
-            ", \"bandwidth_hz\": " + hz(s.bandwidthHz) + ", \"low_hz\": " + hz(s.lowHz) +
-            ", \"high_hz\": " + hz(s.highHz) + ", \"kind\": " + JsonString(KindName(s.kind)) + "}";
-    }
-    out += list.stations.empty() ? "]}\n" : "\n]}\n";
-    return out;
 }
 
 } // namespace sigkit
