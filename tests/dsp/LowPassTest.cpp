@@ -188,6 +188,15 @@ TEST(LowPassDesign, RefusesBadRequestsAndLeavesTheTaps)
     EXPECT_EQ(DesignPrototype({0.1, 0.2, 60.0, 0.0}, 0, taps), DesignStatus::BadPhases);
     // A transition of a millionth of the rate at 200 dB needs far more than the limit.
     EXPECT_EQ(DesignKaiser({0.1, 0.100001, 200.0, 0.0}, taps), DesignStatus::TooLong);
+    // A transition so narrow that the length estimates overflow (found by fuzzing a receiver's
+    // channel): refused the same way, not converted from infinity.
+    for (const LowPassRequest& hair : {LowPassRequest{0.1, std::nextafter(0.1, 1.0), 60.0, 0.0},
+                                       LowPassRequest{1e-310, 2e-310, 60.0, 0.0}})
+    {
+        EXPECT_EQ(DesignEquiripple(hair, taps), DesignStatus::TooLong);
+        EXPECT_EQ(DesignKaiser(hair, taps), DesignStatus::TooLong);
+        EXPECT_EQ(DesignPrototype(hair, 4, taps), DesignStatus::TooLong);
+    }
     EXPECT_EQ(taps, std::vector<double>{3.0});
 }
 

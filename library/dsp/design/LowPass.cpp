@@ -96,6 +96,9 @@ int64_t HerrmannLength(double dp, double ds, double df)
                         (-0.00266 * lp * lp - 0.5941 * lp - 0.4278);
     const double f = 11.01217 + 0.51244 * (lp - ls);
     const double n = dInf / df - f * df + 1.0;
+    // A transition too narrow for any length (or a NaN) is answered as beyond the longest.
+    if (!(n < 4.0 * kMaxDesignTaps))
+        return 4 * static_cast<int64_t>(kMaxDesignTaps);
     return MakeOdd(static_cast<int64_t>(std::ceil(std::max(3.0, n))));
 }
 
