@@ -72,9 +72,25 @@ std::size_t FrameDecoder::Decode(const void* block, int32_t bytes, std::vector<f
             *to++ = Sample(pending.data() + c * width);
         pending.clear();
     }
-    for (; left >= frameBytes; left -= frameBytes, at += frameBytes)
-        for (int c = 0; c < channels; ++c)
-            *to++ = Sample(at + c * width);
+    // Whole frames: the common widths in loops the compiler vectorises (scaling by a power of
+    // two is exact, so these give Sample's values), the others sample by sample.
+    const std::size_t whole = left / frameBytes;
+    const std::size_t samples = whole * static_cast<std::size_t>(channels);
+    if (!isFloat && width == 2)
+        for (std::size_t i = 0; i < samples; ++i)
+        {
+            int16_t v = 0;
+            std::memcpy(&v, at + 2 * i, sizeof v);
+            to[i] = static_cast<float>(v) * (1.0f / 32768.0f);
+        }
+    else if (!isFloat && width == 1)
+        for (std::size_t i = 0; i < samples; ++i)
+            to[i] = (static_cast<float>(at[i]) - 128.0f) * (1.0f / 128.0f);
+    else
+        for (std::size_t i = 0; i < samples; ++i)
+            to[i] = Sample(at + i * static_cast<std::size_t>(width));
+    at += whole * frameBytes;
+    left -= whole * frameBytes;
     pending.assign(at, at + left);
     return frames;
 }
