@@ -95,6 +95,45 @@ TEST(ResampleSchedule, GivesTheOutputsOfOneAddPerInputInRunsOfAnyLength)
         }
 }
 
+// Any ratio from any accumulator: ratios drawn over the binades (whole, fine fractions, just
+// below and above a power of two, where sums leave R's binade), accumulators with bits finer than
+// the sums keep, and the rates users set.
+TEST(ResampleSchedule, MatchesTheAddsForRandomRatiosAndAccumulators)
+{
+    std::mt19937 random(17);
+    std::uniform_real_distribution<float> exponent(0.0f, 17.0f);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::uniform_int_distribution<int32_t> length(1, 700);
+    for (int k = 0; k < 400; ++k)
+    {
+        float R = std::exp2(exponent(random));
+        if (k % 4 == 1)
+            R = std::round(R);
+        else if (k % 4 == 2)
+            R = std::nextafter(std::exp2(std::round(exponent(random))), k % 8 == 2 ? 0.0f : 1e9f);
+        R = std::max(R, 1.0f);
+        float reference = k % 3 == 0 ? 0.0f : std::min(unit(random) * R, std::nextafter(R, 0.0f));
+        Accumulator state;
+        state.acc = reference;
+        std::vector<Due> due(701);
+        for (int32_t total = 0; total < 6000;)
+        {
+            const int32_t count = length(random);
+            const std::vector<Due> expected = AddByAdd(R, count, reference);
+            const int32_t outputs = schedule::Schedule(R, count, state, due.data());
+            ASSERT_EQ(outputs, static_cast<int32_t>(expected.size()))
+                << "R = " << R << " at input " << total;
+            for (int32_t o = 0; o < outputs; ++o)
+            {
+                ASSERT_EQ(due[o].input, expected[o].input) << "R = " << R << ", output " << o;
+                ASSERT_EQ(Bits(due[o].frac), Bits(expected[o].frac)) << "R = " << R;
+            }
+            ASSERT_EQ(Bits(state.acc), Bits(reference)) << "R = " << R;
+            total += count;
+        }
+    }
+}
+
 TEST(ResampleSchedule, PlansFollowTheRatioThresholds)
 {
     // Below 8: between phase p = (int)(8·frac) and p + 1 at t, over the phases' N + 7 taps.

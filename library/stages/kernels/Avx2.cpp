@@ -269,10 +269,9 @@ void DotPairTwice(const float* const* a, const float* const* b, const float* con
 
 using avx2::SinCos4;
 
-int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
+// Sines and cosines in an environment the caller has found to be the default one.
+int32_t SinCosChecked(const double* phase, int32_t n, float* s, float* c)
 {
-    if (!DefaultFloatEnvironment())
-        return LibmSinCos(phase, n, s, c);
     int32_t fromLibrary = 0;
     int32_t i = 0;
     for (; i + 4 <= n; i += 4)
@@ -320,27 +319,28 @@ int32_t SinCos(const double* phase, int32_t n, float* s, float* c)
 int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, double* phases, float* s,
                   float* c)
 {
-    // Round r: the phases of group r + 1, then the sines and cosines of group r beside them.
-    constexpr int32_t kGroup = 16;
     if (!DefaultFloatEnvironment())
     {
         *phase = AdvancePhases(*phase, increment, wrap, n, phases);
         return LibmSinCos(phases, n, s, c);
     }
+    // Round r: the phases of a group kAhead further on (a chain of dependent adds), then the
+    // sines and cosines of group r, which do not wait for that chain and run beside it.
+    constexpr int32_t kGroup = 16;
+    constexpr int32_t kAhead = 4 * kGroup;
     int32_t fromLibrary = 0;
     const int32_t whole = n / kGroup * kGroup;
-    if (whole > 0)
-        *phase = AdvancePhases(*phase, increment, wrap, kGroup, phases);
+    *phase = AdvancePhases(*phase, increment, wrap, whole < kAhead ? whole : kAhead, phases);
     for (int32_t i = 0; i < whole; i += kGroup)
     {
-        if (i + kGroup < whole)
-            *phase = AdvancePhases(*phase, increment, wrap, kGroup, phases + i + kGroup);
-        fromLibrary += SinCos(phases + i, kGroup, s + i, c + i);
+        if (i + kAhead < whole)
+            *phase = AdvancePhases(*phase, increment, wrap, kGroup, phases + i + kAhead);
+        fromLibrary += SinCosChecked(phases + i, kGroup, s + i, c + i);
     }
     if (whole < n)
     {
         *phase = AdvancePhases(*phase, increment, wrap, n - whole, phases + whole);
-        fromLibrary += SinCos(phases + whole, n - whole, s + whole, c + whole);
+        fromLibrary += SinCosChecked(phases + whole, n - whole, s + whole, c + whole);
     }
     return fromLibrary;
 }
