@@ -4,6 +4,7 @@
 // golden outputs, run once per variant: tests/golden.)
 #include "dsp/fft/FftKernels.h"
 #include "stages/demod/DemodKernels.h"
+#include "stages/kernels/Calibration.h"
 #include "stages/kernels/Kernels.h"
 #include "support/Process.h"
 
@@ -81,6 +82,24 @@ TEST(Dispatch, TheAutomaticTableTakesEachKernelFromAVariant)
         EXPECT_EQ(automatic.fromFloat[format], avx512->fromFloat[format]);
     }
     std::printf("automatic kernels: %s\n", automatic.name);
+}
+
+// The processors whose AVX-512 is known to run at full width take it without timing; the ones
+// whose AVX-512 runs in two halves (and all others) are timed.
+TEST(Dispatch, OnlyKnownFullWidthProcessorsSkipTheCalibration)
+{
+    EXPECT_TRUE(KnownFullWidth("AuthenticAMD", 0x1A, 0x02));  // server
+    EXPECT_TRUE(KnownFullWidth("AuthenticAMD", 0x1A, 0x44));  // desktop
+    EXPECT_FALSE(KnownFullWidth("AuthenticAMD", 0x1A, 0x24)); // mobile: two halves
+    EXPECT_FALSE(KnownFullWidth("AuthenticAMD", 0x19, 0x11)); // two halves
+    EXPECT_FALSE(KnownFullWidth("AuthenticAMD", 0x19, 0x61));
+    EXPECT_FALSE(KnownFullWidth("GenuineIntel", 0x06, 0x8F));
+    EXPECT_FALSE(KnownFullWidth(nullptr, 0x1A, 0x02));
+    // On such a processor the automatic table is the AVX-512 one itself.
+    if (ThisProcessorKnownFullWidth() && TableFor(Isa::Avx512) != nullptr)
+    {
+        EXPECT_EQ(&Automatic(), TableFor(Isa::Avx512));
+    }
 }
 
 // The probe's "what name" lines.

@@ -136,7 +136,8 @@ inline constexpr const char* kIsaVariable = "SIGKIT_ISA";
 const KernelTable& Active();
 // The dispatcher's own choice, whatever SIGKIT_ISA says: the widest variant the processor has,
 // except that where it has both AVX-512 and AVX2 each kernel is taken from the one that runs it
-// faster here (measured once, at first use, in a few milliseconds: see Calibration.h). A
+// faster here (known from the processor's family, or else measured once, at first use, in a few
+// milliseconds: see Calibration.h). A
 // processor whose AVX-512 units are half as wide as its registers runs some kernels as fast or
 // faster in AVX2. When every kernel comes from one variant, this is that variant's table;
 // otherwise a table of its own (isa Avx512, named after both).
