@@ -3,15 +3,19 @@
 #
 #   fuzz/run.sh [SECONDS_PER_TARGET] [TARGET...]     (default: 60 seconds, every target)
 #
-# New inputs go to build-fuzz/corpus/<target> (kept between runs); a crash stops the run and
-# leaves its input as build-fuzz/crash-*: copy it to tests/fuzz/regressions/<corpus>/ once fixed.
+# The build folder is build-fuzz, or FUZZ_BUILD: a folder already configured with clang and
+# -DSIGKIT_FUZZ=ON (CI's sanitizer build, which also holds the tests) is used as it is.
+# New inputs go to <build>/corpus/<target> (kept between runs); a crash stops the run and
+# leaves its input as <build>/crash-*: copy it to tests/fuzz/regressions/<corpus>/ once fixed.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
-CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DSIGKIT_FUZZ=ON -DSIGKIT_BUILD_TESTS=OFF -DSIGKIT_BUILD_BENCH=OFF >/dev/null
-cmake --build build-fuzz
+build="${FUZZ_BUILD:-build-fuzz}"
+if ! grep -qx 'SIGKIT_FUZZ:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+    CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DSIGKIT_FUZZ=ON -DSIGKIT_BUILD_TESTS=OFF -DSIGKIT_BUILD_BENCH=OFF >/dev/null
+fi
 
 # target -> seed corpus
 declare -A seeds=(
@@ -27,18 +31,19 @@ targets=("$@")
 for target in "${targets[@]}"; do
     [ -n "${seeds[$target]:-}" ] || { echo "fuzz/run.sh: unknown target '$target' (${!seeds[*]})" >&2; exit 1; }
 done
+cmake --build "$build" --target "${targets[@]}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 
 # One target per core at a time; each writes its own log, printed (filtered) when it ends.
 jobs="${FUZZ_JOBS:-$(nproc)}"
-logs="build-fuzz/logs"
+logs="$build/logs"
 mkdir -p "$logs"
 run_target() {
-    local target="$1" corpus="build-fuzz/corpus/$1"
+    local target="$1" corpus="$build/corpus/$1"
     mkdir -p "$corpus"
-    "build-fuzz/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
-        -artifact_prefix=build-fuzz/ -print_final_stats=1 \
+    "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 \
+        -artifact_prefix="$build/" -print_final_stats=1 \
         "$corpus" "fuzz/corpus/${seeds[$target]}" >"$logs/$target.log" 2>&1
 }
 report() {
