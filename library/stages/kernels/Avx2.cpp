@@ -430,7 +430,9 @@ void ShiftApprox(double* phase, double increment, double wrap, int32_t n, double
         return;
     }
     // Round r: the phases of block r + 1 (a chain of adds), then the work of block r beside them.
-    constexpr int32_t kBlock = 256;
+    // Short blocks: the processor's reordering window then holds the chain of one block with the
+    // vector work of the one before.
+    constexpr int32_t kBlock = 32;
     int32_t ahead = n < kBlock ? n : kBlock;
     *phase = AdvancePhases(*phase, increment, wrap, ahead, phases);
     for (int32_t i = 0; i < n; i += kBlock)
