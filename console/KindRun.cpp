@@ -78,7 +78,8 @@ int KindRun::Start(const Settings& settings, const InputFile& file, const char* 
     return kExitSuccess;
 }
 
-int KindRun::Step(const float*& in, std::size_t& frames, std::vector<float>& output)
+int KindRun::Step(const float*& in, std::size_t& frames, std::vector<float>& output,
+                  std::size_t& used)
 {
     std::size_t now = std::min(frames, kMostFramesPerCall);
     std::size_t most = 0;
@@ -88,12 +89,16 @@ int KindRun::Step(const float*& in, std::size_t& frames, std::vector<float>& out
         now = std::max<std::size_t>(1, now * kMostFramesPerCall / most);
         api.maxOutput(processor, now, &most);
     }
-    const std::size_t at = output.size();
-    output.resize(at + std::max<std::size_t>(most, 1) * floatsOut);
+    // Grown, never shrunk: the room is not filled afresh for every call.
+    const std::size_t room = used + std::max<std::size_t>(most, 1) * floatsOut;
+    if (output.size() < room)
+        output.resize(room);
     std::size_t got = 0;
-    const int s = in != nullptr ? api.process(processor, in, now, output.data() + at, most, &got)
-                                : api.flush(processor, output.data() + at, most, &got);
-    output.resize(at + (s == SIGKIT_OK ? got * floatsOut : 0));
+    float* at = output.data() + used;
+    const int s = in != nullptr ? api.process(processor, in, now, at, most, &got)
+                                : api.flush(processor, at, most, &got);
+    if (s == SIGKIT_OK)
+        used += got * floatsOut;
     if (in != nullptr)
         in += now * floatsIn;
     frames -= now;
@@ -112,11 +117,11 @@ int KindRun::Feed(const float* in, std::size_t frames)
 {
     do
     {
-        out.clear();
-        const int s = Step(in, frames, out);
+        std::size_t used = 0;
+        const int s = Step(in, frames, out, used);
         if (s != SIGKIT_OK)
             return ProcessFailed(s);
-        const int w = Write(out.data(), out.size() / floatsOut);
+        const int w = Write(out.data(), used / floatsOut);
         if (w != SIGKIT_OK)
             return WriteFailed(w);
     } while (frames > 0);
@@ -179,6 +184,7 @@ int KindRun::WriteFailed(int status)
         writer = nullptr;
         return Fail(kExitSignal + SIGPIPE, "standard output was closed by its reader; stopped");
     }
+    failedWrite = status;
     return Fail(kExitFailed, "cannot write " + quoted + ": " + api.Text(status) +
                                  "; it is left as it was; " + Abandon());
 }
@@ -195,10 +201,16 @@ std::string KindRun::Abandon()
         return "nothing written could be kept";
     sigkit_wav_writer* leaving = writer;
     writer = nullptr;
-    if (api.wavAbandon(leaving) != SIGKIT_OK)
-        return "nothing written could be kept";
-    return "the " + std::to_string(framesOut) + " samples written are kept in " +
-           Quoted(PartialName(name));
+    const int s = api.wavAbandon(leaving);
+    const std::string partial = PartialName(name);
+    if (s == SIGKIT_OK)
+        return "the " + std::to_string(framesOut) + " samples written are kept in " +
+               Quoted(partial);
+    // After a failed write the writer answers with that failure, and keeps what reached the
+    // disk (more than the calls that succeeded: a part of the failed one) all the same.
+    if (s == failedWrite && access(partial.c_str(), F_OK) == 0)
+        return "what was written is kept in " + Quoted(partial);
+    return "nothing written could be kept";
 }
 
 namespace {
@@ -214,17 +226,17 @@ public:
     {
         std::size_t frames = decoder.Decode(in, inBytes, decoded);
         framesIn += static_cast<long long>(frames);
-        made.clear();
+        std::size_t used = 0;
         const float* next = decoded.data();
         do
         {
-            failed = run.Step(next, frames, made);
+            failed = run.Step(next, frames, made, used);
             // Never reached by a block read from a file (kMostPipedBlockBytes bounds its output).
-            if (failed == SIGKIT_OK && made.size() * sizeof(float) > kMostHandedBytes)
+            if (failed == SIGKIT_OK && used * sizeof(float) > kMostHandedBytes)
                 failed = SIGKIT_E_NO_MEMORY;
         } while (failed == SIGKIT_OK && frames > 0);
         out = made.data();
-        outBytes = static_cast<int32_t>(made.size() * sizeof(float));
+        outBytes = static_cast<int32_t>(used * sizeof(float));
     }
     void Release() override {}
     int Failure() const override { return failed; }

@@ -39,9 +39,10 @@ public:
     int Feed(const float* in, std::size_t frames);
     // One call of the processing object on the first of the frames: at most so many that its
     // output stays within bounds, however high the output rate is against the input's (with in
-    // null, a call of the flush). Their output is appended to out; in and frames move past
-    // them. Result: the library's status.
-    int Step(const float*& in, std::size_t& frames, std::vector<float>& out);
+    // null, a call of the flush). Their output follows the first `used` floats of out (grown
+    // as needed), used counting it in; in and frames move past them. Result: the library's
+    // status.
+    int Step(const float*& in, std::size_t& frames, std::vector<float>& out, std::size_t& used);
     // Writes frames of output. Result: the library's status.
     int Write(const float* frames, std::size_t count);
     // Completes and publishes the output. Result: an exit status.
@@ -75,6 +76,7 @@ private:
     std::size_t floatsIn = 1;  // per input frame
     std::size_t floatsOut = 1; // per output frame
     std::vector<float> out;
+    int failedWrite = SIGKIT_OK; // the library's status of a write that failed
 };
 
 // The blocks of the input through the run on two threads, as PumpTwoThreads pumps them: this one
