@@ -325,7 +325,7 @@ public:
     long long last = 0;
 };
 
-class PumpFailures : public ::testing::Test
+class DirectPump : public ::testing::Test
 {
 protected:
     void SetUp() override
@@ -354,9 +354,34 @@ protected:
 
 } // namespace
 
+// Two threads from the length on, or when forced, and never with a pipe at either end (raw samples
+// are read as a stream).
+TEST_F(DirectPump, TwoThreadsOnlyForLongFilesAndNeverForPipes)
+{
+    const std::string raw = dir.File("in.cs16");
+    WriteFileBytes(raw, ReadFileBytes(name).substr(44));
+    sigrun::InputFile wav(binding);
+    sigrun::InputFile stream(binding);
+    std::string failure;
+    ASSERT_TRUE(wav.Open(name.c_str(), failure)) << failure;
+    stream.SetRaw(nullptr, 48000.0);
+    ASSERT_TRUE(stream.Open(raw.c_str(), failure)) << failure;
+    ASSERT_LT(wav.DeclaredBytes(), sigrun::kTwoThreadBytes);
+    unsetenv(sigrun::kThreadsVariable);
+    EXPECT_FALSE(sigrun::PumpsOnTwoThreads(wav, "out.wav"));
+    {
+        const ThreadsForced forced("2");
+        EXPECT_TRUE(sigrun::PumpsOnTwoThreads(wav, "out.wav"));
+        EXPECT_FALSE(sigrun::PumpsOnTwoThreads(wav, "-"));
+        EXPECT_FALSE(sigrun::PumpsOnTwoThreads(stream, "out.wav"));
+    }
+    const ThreadsForced forced("1");
+    EXPECT_FALSE(sigrun::PumpsOnTwoThreads(wav, "out.wav"));
+}
+
 // A block the processing fails on ends the pump once the output before the failure is written,
 // wherever in a batch it comes; nothing after it is processed or written, nothing waits forever.
-TEST_F(PumpFailures, AProcessingFailureEndsThePumpAfterTheOutputBeforeIt)
+TEST_F(DirectPump, AProcessingFailureEndsThePumpAfterTheOutputBeforeIt)
 {
     // The blocks read are of 32 KiB, 8 to a batch.
     for (const std::size_t failAt :
@@ -384,7 +409,7 @@ TEST_F(PumpFailures, AProcessingFailureEndsThePumpAfterTheOutputBeforeIt)
 }
 
 // A write the sink refuses ends the pump with the sink's code, what came before written.
-TEST_F(PumpFailures, ARefusedWriteEndsThePumpWithTheSinksCode)
+TEST_F(DirectPump, ARefusedWriteEndsThePumpWithTheSinksCode)
 {
     for (const std::size_t failAt : {std::size_t{0}, std::size_t{5}, std::size_t{100}})
     {
