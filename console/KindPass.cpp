@@ -189,7 +189,7 @@ int RunGuarded(const LibraryBinding& binding, const Settings& settings, InputFil
                const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts,
                const RecordingOptions* recording)
 {
-    KindRun run(binding.api);
+    KindRun run(binding.api, progress);
     int status = run.Start(settings, input, outputName, noReplace,
                            MetadataFor(binding, settings, input, recording));
     if (status != kExitSuccess)

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <climits>
 #include <csignal>
+#include <new>
 
 #include <unistd.h>
 
@@ -177,6 +178,7 @@ int KindRun::StartStream(const Settings& settings, const sigkit_wav_format& form
 
 int KindRun::WriteFailed(int status)
 {
+    progress.Clear(); // the line is the message's
     if (status == SIGKIT_E_PIPE)
     {
         if (writer != nullptr)
@@ -191,6 +193,7 @@ int KindRun::WriteFailed(int status)
 
 int KindRun::ProcessFailed(int status)
 {
+    progress.Clear();
     return Fail(kExitFailed, "cannot process into " + quoted + ": " + api.Text(status) +
                                  "; it is left as it was; " + Abandon());
 }
@@ -224,17 +227,27 @@ public:
 
     void Process(const void* in, int32_t inBytes, const void*& out, int32_t& outBytes) override
     {
-        std::size_t frames = decoder.Decode(in, inBytes, decoded);
-        framesIn += static_cast<long long>(frames);
         std::size_t used = 0;
-        const float* next = decoded.data();
-        do
+        try
         {
-            failed = run.Step(next, frames, made, used);
-            // Never reached by a block read from a file (kMostPipedBlockBytes bounds its output).
-            if (failed == SIGKIT_OK && used * sizeof(float) > kMostHandedBytes)
-                failed = SIGKIT_E_NO_MEMORY;
-        } while (failed == SIGKIT_OK && frames > 0);
+            std::size_t frames = decoder.Decode(in, inBytes, decoded);
+            framesIn += static_cast<long long>(frames);
+            const float* next = decoded.data();
+            do
+            {
+                failed = run.Step(next, frames, made, used);
+                // Never reached by a block read from a file (kMostPipedBlockBytes bounds its
+                // output).
+                if (failed == SIGKIT_OK && used * sizeof(float) > kMostHandedBytes)
+                    failed = SIGKIT_E_NO_MEMORY;
+            } while (failed == SIGKIT_OK && frames > 0);
+        }
+        catch (const std::bad_alloc&)
+        {
+            // Nothing may leave the thread: the pass ends at this block, as one thread's does.
+            outOfMemory = true;
+            failed = SIGKIT_E_NO_MEMORY;
+        }
         out = made.data();
         outBytes = static_cast<int32_t>(used * sizeof(float));
     }
@@ -242,6 +255,7 @@ public:
     int Failure() const override { return failed; }
 
     long long framesIn = 0;
+    bool outOfMemory = false; // what failed was an allocation
 
 private:
     KindRun& run;
@@ -280,6 +294,9 @@ std::optional<Pumped> PumpKindRun(KindRun& run, InputFile& input, const char* ou
     KindBlock block(run, input.Description());
     KindSink sink(run);
     std::optional<Pumped> pumped = PumpTwoThreads(input, block, sink, progress);
+    // Memory that the processing thread could not have is met here as one thread meets it.
+    if (pumped && pumped->end == PumpEnd::ProcessFailed && block.outOfMemory)
+        throw std::bad_alloc();
     framesIn = block.framesIn;
     return pumped;
 }

@@ -22,11 +22,12 @@ struct OutputMetadata
 };
 
 // The processing object and the output file of one pass of the sigkit_ interface; both are given
-// up when the pass ends early.
+// up when the pass ends early. The pass's progress is taken off the screen before a failure is
+// told.
 class KindRun
 {
 public:
-    explicit KindRun(const SigkitCalls& api) : api(api) {}
+    KindRun(const SigkitCalls& api, PassProgress& progress) : api(api), progress(progress) {}
     ~KindRun();
     KindRun(const KindRun&) = delete;
     KindRun& operator=(const KindRun&) = delete;
@@ -69,6 +70,7 @@ private:
                     int channels);
 
     const SigkitCalls& api;
+    PassProgress& progress;
     std::string name;   // the output's
     std::string quoted; // the output's, for messages
     sigkit_processor* processor = nullptr;
@@ -81,7 +83,8 @@ private:
 
 // The blocks of the input through the run on two threads, as PumpTwoThreads pumps them: this one
 // reads the input and writes the run's output, the other decodes the frames and processes them.
-// framesIn: the frames decoded from the blocks written. Nothing, having read nothing, when the
+// framesIn: the frames decoded from the blocks written. std::bad_alloc when the processing thread
+// ran short of memory (once what came before is written). Nothing, having read nothing, when the
 // pass is not for two threads (too short, a pipe at an end, outputs so large against the input
 // that a block's would not stay within bounds) or no second thread can be started.
 std::optional<Pumped> PumpKindRun(KindRun& run, InputFile& input, const char* outputName,
