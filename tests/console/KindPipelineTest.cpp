@@ -192,6 +192,27 @@ TEST_F(KindPipelineRuns, AnInputCutShortGivesTheSameBytesAndWarning)
     EXPECT_NE(r.err.find("ends before the length its header declares"), std::string::npos) << r.err;
 }
 
+// Standard output is live use, written as it comes whatever SIGKIT_THREADS says: the samples of
+// the file run.
+TEST_F(KindPipelineRuns, StandardOutputGetsTheSamplesOfTheFileRun)
+{
+    const std::string input = dir.File("iq.wav");
+    WriteFileBytes(input, Recording(2, 240000, 16, 400'000));
+    const ThreadsForced forced("2");
+    const std::vector<std::string> fm = {"-Q", "-m", "fm", "-f", "21k"};
+    std::vector<std::string> toFile = fm;
+    toFile.insert(toFile.end(), {"-o", dir.File("fm.wav"), input});
+    ASSERT_EQ(RunSigrun(toFile, "").status, 0);
+    const WavInfo file = ParseWav(ReadFileBytes(dir.File("fm.wav")));
+    ASSERT_TRUE(file.ok);
+    std::vector<std::string> toOut = fm;
+    toOut.insert(toOut.end(), {"-T", "s16", "-o", "-", input});
+    const ProcessResult r = RunSigrun(toOut, "");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_GT(file.data.size(), 10000u);
+    EXPECT_TRUE(SameBytes(r.out, file.data));
+}
+
 // A write that fails fails at the same call: the same line, the same partial file (what reached
 // the disk, with a true header), also where one block's output takes several calls.
 TEST_F(KindPipelineRuns, AFailedWriteLeavesTheSamePartialFile)
