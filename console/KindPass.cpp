@@ -1,6 +1,7 @@
 #include "KindPass.h"
 
 #include "FrameDecoder.h"
+#include "KindRun.h"
 #include "Messages.h"
 #include "ProcessingModes.h"
 #include "StreamEnds.h"
@@ -13,210 +14,9 @@
 #include <new>
 #include <vector>
 
-#include <unistd.h>
-
 namespace sigrun {
 
 namespace {
-
-// Input frames handed to the processing object per call, at most, and the output frames one call
-// may make (unless a single input frame makes more): bound the buffers.
-constexpr std::size_t kMostFramesPerCall = std::size_t{1} << 15;
-
-// The path where the library keeps what was written when an output is not published.
-std::string PartialName(const std::string& outputName)
-{
-    std::string name = outputName;
-    if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".wav") == 0)
-        name.resize(name.size() - 4);
-    return name + ".partial.wav";
-}
-
-// The centre frequency and start time an output carries (SIGKIT_META_ bits of the two).
-struct OutputMetadata
-{
-    uint32_t bits = 0;
-    double centre = 0.0; // Hz
-    double start = 0.0;  // seconds since 1970-01-01 00:00 UTC
-};
-
-// The processing object and the output file of one pass; both are given up when the pass ends
-// early.
-class KindRun
-{
-public:
-    explicit KindRun(const SigkitCalls& api) : api(api) {}
-    ~KindRun()
-    {
-        api.destroy(processor);
-        if (writer != nullptr)
-            api.wavAbandon(writer);
-    }
-    KindRun(const KindRun&) = delete;
-    KindRun& operator=(const KindRun&) = delete;
-
-    // Makes the processing object and creates the output. Result: an exit status.
-    int Start(const Settings& settings, const InputFile& input, const char* outputName,
-              bool noReplace, const OutputMetadata& metadata);
-    // Processes frames and writes what comes out; with in null, the flush. Result: an exit
-    // status, the failure reported.
-    int Feed(const float* in, std::size_t frames);
-    // Completes and publishes the output. Result: an exit status.
-    int Complete(bool noReplace);
-    // Gives the output up, what was written kept as the partial file; the text for a message.
-    std::string Abandon();
-    // A failed write's exit status and its line: a reader of standard output that went away
-    // ends the run as the signal would have.
-    int WriteFailed(int status);
-
-    long long framesOut = 0;
-    uint64_t clipped = 0;
-
-private:
-    // Standard output: a WAV stream with no length declared, or raw samples of -T's type.
-    int StartStream(const Settings& settings, const sigkit_wav_format& format, double rate,
-                    int channels);
-
-    const SigkitCalls& api;
-    std::string name;   // the output's
-    std::string quoted; // the output's, for messages
-    sigkit_processor* processor = nullptr;
-    sigkit_wav_writer* writer = nullptr;
-    std::size_t floatsIn = 1;  // per input frame
-    std::size_t floatsOut = 1; // per output frame
-    std::vector<float> out;
-};
-
-int KindRun::Start(const Settings& settings, const InputFile& file, const char* outputName,
-                   bool noReplace, const OutputMetadata& metadata)
-{
-    const WavDescription& input = file.Description();
-    name = outputName;
-    quoted = Quoted(name);
-    floatsIn = input.channels;
-    const sigkit_config config = KindConfig(api, settings, input);
-    int s = api.create(&config, &processor);
-    if (s != SIGKIT_OK)
-        return Fail(kExitFailed, "cannot process " + Quoted(file.Name()) + ": " + api.Text(s));
-    int complexOut = 0;
-    int channels = 1;
-    double rate = 0.0;
-    api.outputLayout(processor, &complexOut, &channels, &rate);
-    const int fileChannels = complexOut != 0 ? 2 : channels;
-    floatsOut = static_cast<std::size_t>(fileChannels);
-    sigkit_wav_format format{};
-    api.formatInit(&format, OutputEncoding(settings, input), rate, fileChannels);
-    if (noReplace)
-        format.flags |= SIGKIT_WAV_NO_REPLACE;
-    if (IsStandardStream(name))
-        return StartStream(settings, format, rate, fileChannels);
-    format.metadata = metadata.bits & (SIGKIT_META_CENTRE_FREQUENCY | SIGKIT_META_START_TIME);
-    format.centre_frequency = metadata.centre;
-    format.start_time = metadata.start;
-    s = api.wavCreate(outputName, &format, &writer);
-    if (s == SIGKIT_E_EXISTS && noReplace)
-        return Fail(kExitFailed, "output " + quoted + " exists and --no-clobber keeps it");
-    if (s != SIGKIT_OK)
-        return Fail(kExitFailed, "cannot create " + quoted + ": " + api.Text(s));
-    return kExitSuccess;
-}
-
-int KindRun::Feed(const float* in, std::size_t frames)
-{
-    do
-    {
-        // As many input frames as keep the output of one call within bounds, however high the
-        // output rate is against the input's.
-        std::size_t now = std::min(frames, kMostFramesPerCall);
-        std::size_t most = 0;
-        api.maxOutput(processor, in != nullptr ? now : 0, &most);
-        while (in != nullptr && most > kMostFramesPerCall && now > 1)
-        {
-            now = std::max<std::size_t>(1, now * kMostFramesPerCall / most);
-            api.maxOutput(processor, now, &most);
-        }
-        out.resize(std::max<std::size_t>(most, 1) * floatsOut);
-        std::size_t got = 0;
-        const int s = in != nullptr ? api.process(processor, in, now, out.data(), most, &got)
-                                    : api.flush(processor, out.data(), most, &got);
-        if (s != SIGKIT_OK)
-            return Fail(kExitFailed, "cannot process into " + quoted + ": " + api.Text(s) +
-                                         "; it is left as it was; " + Abandon());
-        const int w = got > 0 ? api.wavWrite(writer, out.data(), got) : SIGKIT_OK;
-        if (w != SIGKIT_OK)
-            return WriteFailed(w);
-        framesOut += static_cast<long long>(got);
-        if (in != nullptr)
-            in += now * floatsIn;
-        frames -= now;
-    } while (frames > 0);
-    return kExitSuccess;
-}
-
-int KindRun::Complete(bool noReplace)
-{
-    api.wavClipped(writer, &clipped);
-    api.destroy(processor);
-    processor = nullptr;
-    sigkit_wav_writer* closing = writer;
-    writer = nullptr;
-    const int s = api.wavClose(closing);
-    if (s == SIGKIT_E_EXISTS && noReplace)
-        return Fail(kExitFailed, "output " + quoted +
-                                     " was made by another run meanwhile and --no-clobber keeps "
-                                     "it; nothing of this run is kept");
-    if (s != SIGKIT_OK)
-        return Fail(kExitFailed, "cannot complete " + quoted + ": " + api.Text(s) +
-                                     "; it is left as it was; what was written is kept in " +
-                                     Quoted(PartialName(name)));
-    return kExitSuccess;
-}
-
-int KindRun::StartStream(const Settings& settings, const sigkit_wav_format& format, double rate,
-                         int channels)
-{
-    int s = SIGKIT_OK;
-    if (const RawType* raw = RawTypeByNumber(settings.outputType); raw != nullptr)
-    {
-        if (raw->channels == 2 && channels != 2)
-            return Fail(kExitFailed, std::string("--out-type ") + raw->name +
-                                         " holds I/Q pairs, but this output is real (1 channel)");
-        sigkit_raw_format shape{};
-        s = api.rawFormatInit(&shape, raw->type, rate, channels);
-        if (s == SIGKIT_OK)
-            s = api.rawCreateFd(STDOUT_FILENO, &shape, &writer);
-    }
-    else
-        s = api.wavCreateFd(STDOUT_FILENO, &format, &writer);
-    if (s != SIGKIT_OK)
-        return Fail(kExitFailed, "cannot write to standard output: " + std::string(api.Text(s)));
-    return kExitSuccess;
-}
-
-int KindRun::WriteFailed(int status)
-{
-    if (status == SIGKIT_E_PIPE)
-    {
-        if (writer != nullptr)
-            api.wavAbandon(writer);
-        writer = nullptr;
-        return Fail(kExitSignal + SIGPIPE, "standard output was closed by its reader; stopped");
-    }
-    return Fail(kExitFailed, "cannot write " + quoted + ": " + api.Text(status) +
-                                 "; it is left as it was; " + Abandon());
-}
-
-std::string KindRun::Abandon()
-{
-    if (writer == nullptr)
-        return "nothing written could be kept";
-    sigkit_wav_writer* leaving = writer;
-    writer = nullptr;
-    if (api.wavAbandon(leaving) != SIGKIT_OK)
-        return "nothing written could be kept";
-    return "the " + std::to_string(framesOut) + " samples written are kept in " +
-           Quoted(PartialName(name));
-}
 
 bool IsReceiverKind(int kind)
 {
@@ -359,26 +159,19 @@ OutputMetadata MetadataFor(const LibraryBinding& binding, const Settings& settin
     return m;
 }
 
-int RunGuarded(const LibraryBinding& binding, const Settings& settings, InputFile& input,
-               const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts,
-               const RecordingOptions* recording)
+// Every block of the input decoded and through the run, the running input total shown after
+// each; a stop signal ends the loop between blocks. Result: an exit status, the failure reported.
+int PumpOneThread(KindRun& run, InputFile& input, PassProgress& progress, long long& bytesIn,
+                  long long& framesIn)
 {
-    KindRun run(binding.api);
-    int status = run.Start(settings, input, outputName, noReplace,
-                           MetadataFor(binding, settings, input, recording));
-    if (status != kExitSuccess)
-        return status;
-
     FrameDecoder decoder(input.Description());
     std::vector<float> frames;
-    long long bytesIn = 0;
-    long long framesIn = 0;
     const void* block = nullptr;
     int32_t bytes = 0;
     while (platform::StopSignal() == 0 && input.Next(block, bytes))
     {
         const std::size_t count = decoder.Decode(block, bytes, frames);
-        status = run.Feed(frames.data(), count);
+        const int status = run.Feed(frames.data(), count);
         if (status != kExitSuccess)
         {
             progress.Clear();
@@ -389,6 +182,32 @@ int RunGuarded(const LibraryBinding& binding, const Settings& settings, InputFil
         progress.Show(bytesIn);
     }
     progress.Clear();
+    return kExitSuccess;
+}
+
+int RunGuarded(const LibraryBinding& binding, const Settings& settings, InputFile& input,
+               const char* outputName, bool noReplace, PassProgress& progress, PassCounts* counts,
+               const RecordingOptions* recording)
+{
+    KindRun run(binding.api, progress);
+    int status = run.Start(settings, input, outputName, noReplace,
+                           MetadataFor(binding, settings, input, recording));
+    if (status != kExitSuccess)
+        return status;
+
+    long long bytesIn = 0;
+    long long framesIn = 0;
+    const std::optional<Pumped> piped = PumpKindRun(run, input, outputName, progress, framesIn);
+    if (!piped)
+        status = PumpOneThread(run, input, progress, bytesIn, framesIn);
+    else if (piped->end == PumpEnd::WriteFailed)
+        status = run.WriteFailed(piped->error);
+    else if (piped->end == PumpEnd::ProcessFailed)
+        status = run.ProcessFailed(piped->error);
+    else
+        bytesIn = piped->bytesIn;
+    if (status != kExitSuccess)
+        return status;
     // The original kinds end where their export family ends, without the filters' tail: another
     // encoding changes the samples' form, not how many there are.
     if (platform::StopSignal() == 0 && IsChainMode(settings.mode))

@@ -50,6 +50,26 @@ Pumped Pump(InputFile& input, ProcessingBlock& block, OutputFile& output, PassPr
     return pumped;
 }
 
+// The output file as the two-thread pump writes it, the clips counted as the one-thread pump
+// counts them.
+class FileSink final : public BlockSink
+{
+public:
+    FileSink(OutputFile& file, ClipCounter* clips) : file(file), clips(clips) {}
+    bool Write(const void* block, int32_t bytes, int& error) override
+    {
+        if (!file.Write(block, bytes, error))
+            return false;
+        if (bytes > 0 && clips != nullptr)
+            clips->Count(block, bytes);
+        return true;
+    }
+
+private:
+    OutputFile& file;
+    ClipCounter* clips;
+};
+
 void Count(const Pumped& pumped, const WavDescription& in, const WavDescription& out,
            const ClipCounter& clips, PassCounts& counts)
 {
@@ -155,11 +175,11 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
     ClipCounter clips(description.formatTag, description.bitsPerSample);
     ClipCounter* const counted = counts != nullptr ? &clips : nullptr;
     std::optional<Pumped> piped;
-    // A pipe at either end is live use: every block goes on as soon as it is processed, which
-    // the second thread's batches would hold back.
-    const bool live = input.Streamed() || IsStandardStream(outputName);
-    if (!live && PumpThreads(input.DeclaredBytes()) == 2)
-        piped = PumpTwoThreads(input, *block, file, progress, counted);
+    if (PumpsOnTwoThreads(input, outputName))
+    {
+        FileSink sink(file, counted);
+        piped = PumpTwoThreads(input, *block, sink, progress);
+    }
     const Pumped pumped = piped ? *piped : Pump(input, *block, file, progress, counted);
 
     // The processing block goes first, then the writing block completes the file's header.

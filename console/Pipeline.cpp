@@ -39,6 +39,7 @@ struct Piece
     std::size_t outAt = 0;     // where its output starts in the batch's output copy
     const void* out = nullptr; // its output, once the writer may take it
     int32_t outBytes = 0;
+    int failed = 0; // the processing block's failure on it
 };
 
 // Blocks read one after the other, processed in that order and written in that order.
@@ -138,20 +139,27 @@ struct Exchange
             int32_t outBytes = 0;
             block.Process(in, piece.inBytes, out, outBytes);
             piece.outBytes = std::max(outBytes, 0);
+            piece.failed = block.Failure();
             if (i + 1 == count)
                 Took(number);
             piece.outAt = batch.out.size();
-            if (Append(batch.out, out, piece.outBytes))
-                continue;
-            // What came before goes out first, then the copy starts afresh.
-            if (!Hand(batch, shown, i, true))
+            if (!Append(batch.out, out, piece.outBytes))
+            {
+                // What came before goes out first, then the copy starts afresh.
+                if (!Hand(batch, shown, i, true))
+                    return false;
+                batch.out.clear();
+                piece.outAt = 0;
+                if (!Append(batch.out, out, piece.outBytes))
+                    piece.out = out; // lent until written
+            }
+            // A block failed on is the last one: its output is written, then the pass ends.
+            if (piece.failed != 0)
+            {
+                Hand(batch, shown, i + 1, true);
                 return false;
-            batch.out.clear();
-            piece.outAt = 0;
-            if (Append(batch.out, out, piece.outBytes))
-                continue;
-            piece.out = out; // lent until written
-            if (!Hand(batch, shown, i + 1, true))
+            }
+            if (piece.out != nullptr && !Hand(batch, shown, i + 1, true))
                 return false;
         }
         return Hand(batch, shown, count, false, number + 1);
@@ -320,7 +328,7 @@ struct Pumping
     }
 
     // Writes the next block's output, in order. False when it cannot be written.
-    bool WriteNext(OutputFile& output, PassProgress& progress, ClipCounter* clips, Pumped& pumped)
+    bool WriteNext(BlockSink& output, PassProgress& progress, Pumped& pumped)
     {
         const Batch& batch = exchange.batches[freed % kSlots];
         const Piece& next = batch.pieces[piece];
@@ -329,11 +337,12 @@ struct Pumping
             pumped.end = PumpEnd::WriteFailed;
             return false;
         }
-        if (next.outBytes > 0)
+        pumped.bytesOut += next.outBytes;
+        if (next.failed != 0)
         {
-            pumped.bytesOut += next.outBytes;
-            if (clips != nullptr)
-                clips->Count(next.out, next.outBytes);
+            pumped.end = PumpEnd::ProcessFailed;
+            pumped.error = next.failed;
+            return false;
         }
         pumped.bytesIn += next.inBytes;
         progress.Show(pumped.bytesIn);
@@ -366,8 +375,14 @@ int PumpThreads(uint64_t inputBytes)
     return inputBytes >= kTwoThreadBytes && platform::UsableProcessors() >= 2 ? 2 : 1;
 }
 
-std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, OutputFile& output,
-                                     PassProgress& progress, ClipCounter* clips)
+bool PumpsOnTwoThreads(const InputFile& input, const char* outputName)
+{
+    const bool live = input.Streamed() || IsStandardStream(outputName);
+    return !live && PumpThreads(input.DeclaredBytes()) == 2;
+}
+
+std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, BlockSink& output,
+                                     PassProgress& progress)
 {
     Exchange exchange;
     std::optional<Worker> worker;
@@ -400,7 +415,7 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, O
             break;
         if (!pumping.AwaitOutput())
             continue;
-        if (!pumping.WriteNext(output, progress, clips, pumped))
+        if (!pumping.WriteNext(output, progress, pumped))
             break;
     }
     worker.reset();

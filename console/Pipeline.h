@@ -1,8 +1,6 @@
 #pragma once
 
-#include "ClipCounter.h"
 #include "InputFile.h"
-#include "OutputFile.h"
 #include "Pass.h"
 #include "ProcessingBlock.h"
 
@@ -14,17 +12,28 @@ namespace sigrun {
 // How the blocks of a pass stopped flowing.
 enum class PumpEnd
 {
-    Drained,     // the input has no more samples
-    WriteFailed, // the output took a block only in part
-    Stopped,     // a stop signal came
+    Drained,       // the input has no more samples
+    WriteFailed,   // the output took a block only in part
+    Stopped,       // a stop signal came
+    ProcessFailed, // the processing block could not process a block
 };
 
 struct Pumped
 {
     PumpEnd end = PumpEnd::Drained;
-    int error = 0; // errno of a failed write
+    int error = 0; // a failed write's code (the sink's own), or the processing block's failure
     long long bytesIn = 0;
     long long bytesOut = 0;
+};
+
+// Where the outputs of a pump go: one block's output at a time, in the order of the input.
+class BlockSink
+{
+public:
+    virtual ~BlockSink() = default;
+    // Appends one block's output (a count of 0 writes nothing). False when it cannot be written,
+    // the reason in error, a code of the sink's own.
+    virtual bool Write(const void* block, int32_t bytes, int& error) = 0;
 };
 
 // Forces the number of threads that pump a pass: "1" or "2" (anything else leaves the choice
@@ -40,13 +49,20 @@ inline constexpr uint64_t kTwoThreadBytes = 32u << 20;
 // on, when the process may run on two processors, otherwise 1; kThreadsVariable overrides both.
 int PumpThreads(uint64_t inputBytes);
 
-// Pumps as the one-thread pump does, on two threads: this one reads the input and writes the
-// output (counting clips and showing progress after each block written, as the one-thread pump
+// True when a pass from the input into the output is to be pumped on two threads: PumpThreads
+// says 2 for the input's declared length, and no pipe is at either end. A pipe is live use: every
+// block goes on as soon as it is processed, which the second thread's batches would hold back.
+bool PumpsOnTwoThreads(const InputFile& input, const char* outputName);
+
+// Pumps as the one-thread pump does, on two threads: this one reads the input and hands each
+// block's output to the sink (showing progress after each block written, as the one-thread pump
 // does), a second one runs the processing block. They hand each other blocks through a few
 // reused buffers, in order, so the output bytes are those of one thread. A stop signal is looked
-// at between blocks written; a stop or a failed write ends the pass with what was written.
-// Nothing, having read nothing, when no second thread can be started.
-std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, OutputFile& output,
-                                     PassProgress& progress, ClipCounter* clips);
+// at between blocks written; a stop or a failed write ends the pass with what was written. A
+// block the processing block fails on (its Failure() not 0) ends it once the output made before
+// the failure is written, the block itself not counted in. Nothing, having read nothing, when no
+// second thread can be started.
+std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, BlockSink& output,
+                                     PassProgress& progress);
 
 } // namespace sigrun

@@ -19,6 +19,9 @@ public:
     // nothing came out (out may then be left as it was).
     virtual void Process(const void* in, int32_t inBytes, const void*& out, int32_t& outBytes) = 0;
     virtual void Release() = 0;
+    // Once Process could not process a block: the reason, a code of the block's own (0 while
+    // none). The output of that call is what came before the failure; nothing more is processed.
+    virtual int Failure() const { return 0; }
 };
 
 // Builds a family's record from the settings and the input, and creates the library's block
