@@ -365,8 +365,12 @@ DesignStatus DesignPrototype(const LowPassRequest& request, int32_t phases,
         return DesignStatus::BadPhases;
     const double L = static_cast<double>(phases);
     // The intermediate rate is the full rate divided by K, at least kBaseRate·stopEdge branch
-    // samples.
-    const auto K = static_cast<int64_t>(std::floor(L / (kBaseRate * request.stopEdge)));
+    // samples. (The interpolator's transition is narrower than 1/K, so a K beyond a few times
+    // the longest design - or an infinite one, from a denormal edge - cannot be designed.)
+    const double ratio = std::floor(L / (kBaseRate * request.stopEdge));
+    if (!(ratio <= 4.0 * static_cast<double>(kMaxDesignTaps)))
+        return DesignStatus::TooLong;
+    const auto K = static_cast<int64_t>(ratio);
     std::vector<double> base;
     if (K <= 1)
     {
