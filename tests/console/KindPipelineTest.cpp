@@ -5,6 +5,7 @@
 #include "InputFile.h"
 #include "LibraryBinding.h"
 #include "Pipeline.h"
+#include "PipelineSupport.h"
 #include "support/Process.h"
 #include "support/TempDir.h"
 #include "support/WavBuilder.h"
@@ -28,35 +29,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Sets SIGKIT_THREADS for the runs started while it lives.
-class ThreadsForced
-{
-public:
-    explicit ThreadsForced(const char* value) { setenv(sigrun::kThreadsVariable, value, 1); }
-    ~ThreadsForced() { unsetenv(sigrun::kThreadsVariable); }
-    ThreadsForced(const ThreadsForced&) = delete;
-    ThreadsForced& operator=(const ThreadsForced&) = delete;
-};
-
 // A carrier at 21 kHz moved in phase by a 1 kHz tone, a second tone and noise; I/Q when stereo.
 std::string Recording(int channels, uint32_t rate, uint16_t bits, std::size_t frames)
 {
-    const double full = std::ldexp(1.0, bits - 1) - 1.0;
-    std::vector<int32_t> values(frames * static_cast<std::size_t>(channels));
-    uint32_t state = 4242;
-    for (std::size_t i = 0; i < frames; ++i)
-        for (int c = 0; c < channels; ++c)
-        {
-            state = state * 1664525u + 1013904223u;
-            const double noise = (static_cast<double>(state >> 8) / 16777216.0 - 0.5) * 0.02;
-            const double t = static_cast<double>(i) / rate;
-            const double phase = 2 * M_PI * 21000 * t + 2.0 * std::sin(2 * M_PI * 1000 * t) +
-                                 (c == 1 ? -M_PI / 2 : 0.0);
-            const double v = 0.4 * std::cos(phase) + 0.2 * std::cos(2 * M_PI * 3100 * t) + noise;
-            values[i * static_cast<std::size_t>(channels) + static_cast<std::size_t>(c)] =
-                static_cast<int32_t>(std::lrint(v * full));
-        }
-    return PcmWav(static_cast<uint16_t>(channels), rate, bits, StoreSamples(values, bits));
+    return PipelineRecording(channels, rate, bits, frames, 4242, 2.0);
 }
 
 ::testing::AssertionResult SameBytes(const std::string& a, const std::string& b)
