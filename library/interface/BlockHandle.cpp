@@ -95,12 +95,13 @@ int32_t ProcessingBlock::Pump(const void* in, int32_t inBytes, const void** out,
     gathered.clear();
     bool held = false;
     const auto* bytes = static_cast<const uint8_t*>(in);
-    for (int32_t at = 0; at == 0 || at < inBytes; at += kSliceBytes)
+    // 64-bit steps: the step after the last slice of a block near 2 GiB passes what 32 bits hold.
+    for (int64_t at = 0; at == 0 || at < inBytes; at += kSliceBytes)
     {
         if (held && !Gather())
             return 0;
         held = false;
-        PutSlice(bytes + at, std::min(kSliceBytes, inBytes - at));
+        PutSlice(bytes + at, static_cast<int32_t>(std::min<int64_t>(kSliceBytes, inBytes - at)));
         // A stage hands a slice's output out over several Gets only when it could not hold it
         // at once. Its output buffer (which the converter may pass on as it is) is reused by its
         // next Get: what was held is gathered first.
