@@ -7,6 +7,7 @@
 #include "Pipeline.h"
 #include "PipelineSupport.h"
 #include "support/Process.h"
+#include "support/SameBytes.h"
 #include "support/TempDir.h"
 #include "support/WavBuilder.h"
 
@@ -33,17 +34,6 @@ namespace {
 std::string Recording(int channels, uint32_t rate, uint16_t bits, std::size_t frames)
 {
     return PipelineRecording(channels, rate, bits, frames, 4242, 2.0);
-}
-
-::testing::AssertionResult SameBytes(const std::string& a, const std::string& b)
-{
-    if (a == b)
-        return ::testing::AssertionSuccess();
-    std::size_t at = 0;
-    while (at < a.size() && at < b.size() && a[at] == b[at])
-        ++at;
-    return ::testing::AssertionFailure()
-           << a.size() << " and " << b.size() << " bytes, first difference at " << at;
 }
 
 // stderr of a run with the time its summaries tell (", 0.80 s,") taken out.

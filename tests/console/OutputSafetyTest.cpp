@@ -2,6 +2,7 @@
 // run never leaves a false file under the output name. Runs last over a second (high-quality
 // convert of a large generated recording), so that signals land mid-file.
 #include "support/Process.h"
+#include "support/SameBytes.h"
 #include "support/TempDir.h"
 #include "support/WavBuilder.h"
 
@@ -82,17 +83,6 @@ bool WaitForBytes(const RunningProcess& run, const std::string& folder, const st
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return false;
-}
-
-// Large files are compared without a printed difference (which would take memory by their
-// length squared): their sizes and the first byte that differs.
-::testing::AssertionResult SameBytes(const std::string& a, const std::string& b)
-{
-    if (a == b)
-        return ::testing::AssertionSuccess();
-    const auto at = std::mismatch(a.begin(), a.end(), b.begin(), b.end()).first - a.begin();
-    return ::testing::AssertionFailure()
-           << a.size() << " and " << b.size() << " bytes, first difference at " << at;
 }
 
 // A file completed by the library: sizes in the header that match its length. Result: its

@@ -5,6 +5,7 @@
 #include "PipelineSupport.h"
 #include "platform/Threads.h"
 #include "support/Process.h"
+#include "support/SameBytes.h"
 #include "support/TempDir.h"
 #include "support/WavBuilder.h"
 
@@ -29,17 +30,6 @@ namespace {
 std::string Recording(int channels, uint32_t rate, uint16_t bits, std::size_t frames)
 {
     return PipelineRecording(channels, rate, bits, frames, 777, 0.0);
-}
-
-::testing::AssertionResult SameBytes(const std::string& a, const std::string& b)
-{
-    if (a == b)
-        return ::testing::AssertionSuccess();
-    std::size_t at = 0;
-    while (at < a.size() && at < b.size() && a[at] == b[at])
-        ++at;
-    return ::testing::AssertionFailure()
-           << a.size() << " and " << b.size() << " bytes, first difference at " << at;
 }
 
 // The temporary file a run writes beside folder/output, "" while there is none.
