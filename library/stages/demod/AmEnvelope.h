@@ -37,4 +37,22 @@ static inline void AmEnvelope(const float* m, int32_t n, double gain, float& mea
     mean = average;
 }
 
+// Steps [from, to) of the running mean alone, a[k] = kMeanNew·m[k] given: the chain of the vector
+// forms. The check for a mean of 0 is left out of the chain, for no step here can give one: in the
+// default floating-point environment a mean above 0 stays above 0 (0.99 times the smallest float
+// still rounds to it, and a[k] is never negative), and NaN or infinity never becomes 0. Only a
+// mean of 0 on entry (a new stream) could give 0 at the first step: callers take that step by
+// AmEnvelope, and use this only in the default environment.
+static inline __attribute__((always_inline)) void
+MeanStepsAfterStart(const double* a, float* out, int32_t from, int32_t to, float& mean)
+{
+    float average = mean;
+    for (int32_t k = from; k < to; ++k)
+    {
+        average = static_cast<float>(a[k] + kMeanKeep * static_cast<double>(average));
+        out[k] = average;
+    }
+    mean = average;
+}
+
 } // namespace sigkit::demod

@@ -75,11 +75,21 @@ int32_t AmGroup(const float* I, const float* Q, int32_t count, double* phase, do
 // (vector work), the running mean over group r - 1 (the long chain, kept to the few operations
 // that depend on the previous mean) and the envelope values of group r - 2 (vector work again).
 // No stage waits for another of the same round, and no branch that could be mispredicted
-// interrupts them: the two chains and the vector work run side by side.
+// interrupts them: the two chains and the vector work run side by side. The mean's steps are
+// placed half after each set of sines and cosines, so that the processor finds the chain's next
+// steps among the vector work instead of behind all of it.
 int32_t AmDemodulateAvx2(const float* I, const float* Q, int32_t n, double* phase, double increment,
                          double wrap, float kamp, float* mean, double* phases, float* y)
 {
-    if (!kernels::DefaultFloatEnvironment() || n < 3 * kGroup)
+    if (*mean == 0.0f && n >= 3 * kGroup + kGroup)
+    {
+        // A new stream: its first group by the definition, whose check turns a mean of 0 into 1.
+        const int32_t fromLibrary =
+            AmGroup(I, Q, kGroup, phase, increment, wrap, kamp, mean, phases, y);
+        return fromLibrary + AmDemodulateAvx2(I + kGroup, Q + kGroup, n - kGroup, phase, increment,
+                                              wrap, kamp, mean, phases + kGroup, y + kGroup);
+    }
+    if (!kernels::DefaultFloatEnvironment() || n < 3 * kGroup || *mean == 0.0f)
     {
         // The same steps one group at a time (the sines and cosines from the standard library
         // in another floating-point environment).
@@ -110,7 +120,13 @@ int32_t AmDemodulateAvx2(const float* I, const float* Q, int32_t n, double* phas
             __m128 s1;
             __m128 c1;
             const int ok0 = SinCos4(_mm256_loadu_pd(phases + at), s0, c0);
+            if (r >= 1)
+                MeanStepsAfterStart(shares[(r - 1) % 3], means[(r - 1) % 3], 0, kGroup / 2,
+                                    average);
             const int ok1 = SinCos4(_mm256_loadu_pd(phases + at + 4), s1, c1);
+            if (r >= 1)
+                MeanStepsAfterStart(shares[(r - 1) % 3], means[(r - 1) % 3], kGroup / 2, kGroup,
+                                    average);
             __m256 s = _mm256_set_m128(s1, s0);
             __m256 c = _mm256_set_m128(c1, c0);
             const unsigned redo = ~static_cast<unsigned>(ok0 | (ok1 << 4)) & 0xFFu;
@@ -140,18 +156,8 @@ int32_t AmDemodulateAvx2(const float* I, const float* Q, int32_t n, double* phas
             _mm256_store_pd(shares[r % 3] + 4,
                             _mm256_mul_pd(share, _mm256_cvtps_pd(_mm256_extractf128_ps(m, 1))));
         }
-        if (r >= 1 && r - 1 < groups)
-        {
-            const double* a = shares[(r - 1) % 3];
-            float* out = means[(r - 1) % 3];
-            for (int k = 0; k < kGroup; ++k)
-            {
-                average = static_cast<float>(a[k] + kMeanKeep * static_cast<double>(average));
-                if (average == 0.0f)
-                    average = 1.0f;
-                out[k] = average;
-            }
-        }
+        if (r == groups)
+            MeanStepsAfterStart(shares[(r - 1) % 3], means[(r - 1) % 3], 0, kGroup, average);
         if (r >= 2)
         {
             const int32_t g = r - 2;

@@ -87,12 +87,23 @@ int32_t AmGroup(const float* I, const float* Q, int32_t count, double* phase, do
 // over group r - 1 (the long chain, kept to the few operations that depend on the previous mean)
 // and the envelope values of group r - 2 (vector work again). No stage waits for another of the
 // same round, and no branch that could be mispredicted interrupts them: the two chains and the
-// vector work run side by side.
+// vector work run side by side. The mean's steps are placed half before and half after the sines
+// and cosines, so that the processor finds the chain's next steps among the vector work instead
+// of behind all of it.
 int32_t AmDemodulateAvx512(const float* I, const float* Q, int32_t n, double* phase,
                            double increment, double wrap, float kamp, float* mean, double* phases,
                            float* y)
 {
-    if (!kernels::DefaultFloatEnvironment() || n < 3 * kGroup)
+    if (*mean == 0.0f && n >= 3 * kGroup + kGroup)
+    {
+        // A new stream: its first group by the definition, whose check turns a mean of 0 into 1.
+        const int32_t fromLibrary =
+            AmGroup(I, Q, kGroup, phase, increment, wrap, kamp, mean, phases, y);
+        return fromLibrary + AmDemodulateAvx512(I + kGroup, Q + kGroup, n - kGroup, phase,
+                                                increment, wrap, kamp, mean, phases + kGroup,
+                                                y + kGroup);
+    }
+    if (!kernels::DefaultFloatEnvironment() || n < 3 * kGroup || *mean == 0.0f)
     {
         // The same steps one group at a time (the sines and cosines from the standard library
         // in another floating-point environment).
@@ -119,7 +130,12 @@ int32_t AmDemodulateAvx512(const float* I, const float* Q, int32_t n, double* ph
             const int32_t at = r * kGroup;
             __m256 s;
             __m256 c;
+            if (r >= 1)
+                MeanStepsAfterStart(share[(r - 1) % 3], means[(r - 1) % 3], 0, kGroup / 2, average);
             const __mmask8 ok = SinCos8(_mm512_loadu_pd(phases + at), s, c);
+            if (r >= 1)
+                MeanStepsAfterStart(share[(r - 1) % 3], means[(r - 1) % 3], kGroup / 2, kGroup,
+                                    average);
             if (ok != 0xFF)
             {
                 alignas(32) float sv[kGroup];
@@ -140,18 +156,8 @@ int32_t AmDemodulateAvx512(const float* I, const float* Q, int32_t n, double* ph
             _mm512_store_pd(share[r % 3],
                             _mm512_mul_pd(_mm512_set1_pd(kMeanNew), _mm512_cvtps_pd(m)));
         }
-        if (r >= 1 && r - 1 < groups)
-        {
-            const double* a = share[(r - 1) % 3];
-            float* out = means[(r - 1) % 3];
-            for (int k = 0; k < kGroup; ++k)
-            {
-                average = static_cast<float>(a[k] + kMeanKeep * static_cast<double>(average));
-                if (average == 0.0f)
-                    average = 1.0f;
-                out[k] = average;
-            }
-        }
+        if (r == groups)
+            MeanStepsAfterStart(share[(r - 1) % 3], means[(r - 1) % 3], 0, kGroup, average);
         if (r >= 2)
         {
             const int32_t g = r - 2;
