@@ -18,7 +18,6 @@ public:
 
 private:
     void CountWhole(const unsigned char* bytes, long long count);
-    bool AtFullScale(const unsigned char* sample) const;
 
     int width = 0; // bytes per sample; 0: nothing is counted
     unsigned char pending[4]{};
