@@ -184,6 +184,22 @@ SIGKIT_API int32_t resampl_data(BlockHandle* handle, const void* in, int32_t inB
                                 const void** out, int32_t* outBytes);
 SIGKIT_API int32_t resampl_free(BlockHandle* handle);
 
+/* Two threads for one BlockHandle: sigkit_block_prepare does the first part of the next block's
+ * processing (its samples decoded, the oscillator and mixer, the demodulator), and the _data call
+ * for that block does the rest, with the same output as one _data call alone. Blocks are
+ * prepared in input order, one thread at a time, each before its _data call and after every
+ * earlier block was prepared (or its _data call returned); the _data calls go in the same order,
+ * one thread at a time, while a later block is being prepared. A _data call takes the oldest
+ * prepared block in place of its own bytes, which are not read (the caller may have reused
+ * them), and fails (0, no output) unless inBytes is the prepared block's count. Result: 1, or 0
+ * when nothing was done: a handle whose processing has no first part (iq2real, invert, real
+ * input), a block above SIGKIT_PREPARE_BYTES or whose output one call could not count, no memory.
+ * After a 0 no later block may be prepared: _data processes the rest whole. The floating-point
+ * environment is the preparing thread's. */
+#define SIGKIT_PREPARE_BYTES (4 << 20)
+SIGKIT_API int32_t sigkit_block_prepare(BlockHandle* handle, const void* in, int32_t inBytes);
+typedef int32_t (*BlockPrepareFn)(BlockHandle* handle, const void* in, int32_t inBytes);
+
 /* Real to I/Q of half the rate, and back. */
 SIGKIT_API int32_t iq2real_init(IqParams params, IqHandle** handle);
 SIGKIT_API int32_t iq2real_data(IqHandle* handle, const void* in, int32_t inBytes, const void** out,

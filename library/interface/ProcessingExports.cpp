@@ -115,6 +115,20 @@ SIGKIT_API int32_t lpflt_data(BlockHandle* handle, const void* in, int32_t inByt
                               const void** out, int32_t* outBytes)
     __attribute__((alias("resampl_data")));
 
+SIGKIT_API int32_t sigkit_block_prepare(BlockHandle* handle, const void* in, int32_t inBytes)
+{
+    if (handle == nullptr)
+        return 0;
+    try
+    {
+        return handle->Prepare(in, inBytes);
+    }
+    catch (...)
+    {
+        return 0;
+    }
+}
+
 SIGKIT_API int32_t iq2real_data(IqHandle* handle, const void* in, int32_t inBytes, const void** out,
                                 int32_t* outBytes)
 {

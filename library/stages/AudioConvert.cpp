@@ -2,6 +2,7 @@
 
 #include "Text.h"
 
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -137,6 +138,17 @@ int32_t AudioConvert::Put(int32_t port, const void* block, int32_t bytes)
     result = work; // after any growth: the buffer may have moved
     resultBytes = static_cast<int32_t>(outBytes);
     return resultBytes;
+}
+
+void AudioConvert::Decode(const void* block, int32_t samples, float* out) const
+{
+    if (samples <= 0)
+        return;
+    if (forwardMode == 1)
+        std::memcpy(out, block, static_cast<std::size_t>(samples) * sizeof(float));
+    else
+        table.toFloat[static_cast<int>(FormatOf(forwardMode))](static_cast<const uint8_t*>(block),
+                                                               samples, out);
 }
 
 int32_t AudioConvert::Get(int32_t /*port*/, const void** block, int32_t* bytes)

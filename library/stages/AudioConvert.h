@@ -38,6 +38,11 @@ public:
     // Hands out the result of the last Put, whatever the port, once.
     int32_t Get(int32_t port, const void** block, int32_t* bytes) override;
 
+    // The forward conversion of `samples` stored samples into out, without the work buffer (for
+    // a caller on another thread than the one that runs Put); the same values as port 0.
+    void Decode(const void* block, int32_t samples, float* out) const;
+    bool IsRunning() const { return stopped == 0; }
+
     int32_t Capacity() const { return capacity; }
     // 1 pass-through, 2..7 "Char2Float" .. "32Int2Float" (and the reverse words) in table order.
     int32_t ForwardMode() const { return forwardMode; }

@@ -40,7 +40,51 @@ int32_t BlockStage::Put(int32_t /*port*/, const void* block, int32_t bytes)
     inIndex = -1;
     outCount = 0;
     inputPresent = 1;
+    prepared = false;
     return inCount;
+}
+
+int32_t BlockStage::PutPrepared(float* I, float* Q, int32_t pairs)
+{
+    if (stopped != 0)
+        return 0;
+    inBlock = nullptr;
+    inCount = 0;
+    inIndex = -1;
+    outCount = 0;
+    inputPresent = 1;
+    prepared = true;
+    preparedI = I;
+    preparedQ = Q;
+    preparedPairs = std::max(pairs, 0);
+    preparedAt = 0;
+    return preparedPairs;
+}
+
+int32_t BlockStage::PrepareFloats(const float* floats, int32_t count, float* I, float* Q)
+{
+    int32_t pairs = 0;
+    int32_t used = 0;
+    if (pendingHalf != 0 && count > 0)
+    {
+        I[0] = pendingValue;
+        Q[0] = floats[0];
+        pendingHalf = 0;
+        pairs = 1;
+        used = 1;
+    }
+    const int32_t whole = (count - used) / 2;
+    table.deinterleave(floats + used, whole, I + pairs, Q + pairs);
+    pairs += whole;
+    used += 2 * whole;
+    if (count - used == 1)
+    {
+        pendingValue = floats[used];
+        pendingHalf = 1;
+    }
+    for (int32_t at = 0; at < pairs; at += kPart)
+        Front(I + at, Q + at, std::min(kPart, pairs - at));
+    return pairs;
 }
 
 std::size_t BlockStage::PairsLeft() const
@@ -107,6 +151,37 @@ int32_t BlockStage::Gather(int32_t most)
     return pairs;
 }
 
+void BlockStage::ReserveOutput(std::size_t most)
+{
+    most = std::min(most, static_cast<std::size_t>(outLimit));
+    if (outBuffer.size() >= most)
+        return;
+    try
+    {
+        outBuffer.resize(most);
+    }
+    catch (const std::bad_alloc&)
+    {
+        // The buffer it has: the block goes out over several Gets.
+    }
+}
+
+void BlockStage::TakePrepared()
+{
+    ReserveOutput(MostOutputs(static_cast<std::size_t>(preparedPairs - preparedAt)));
+    const std::size_t room = std::min(outBuffer.size(), static_cast<std::size_t>(outLimit));
+    while (preparedAt < preparedPairs)
+    {
+        int32_t pairs = std::min(kPart, preparedPairs - preparedAt);
+        while (pairs > 0 && MostOutputs(static_cast<std::size_t>(pairs)) > room - outCount)
+            pairs /= 2;
+        if (pairs == 0)
+            break; // no room for one more pair: the rest waits for the next Get
+        Back(preparedI + preparedAt, preparedQ + preparedAt, pairs);
+        preparedAt += pairs;
+    }
+}
+
 void BlockStage::EmitPairs(const float* first, const float* second, int32_t n, float gain)
 {
     float* out = Claim(2 * static_cast<std::size_t>(n));
@@ -129,21 +204,11 @@ int32_t BlockStage::Get(int32_t port, const void** block, int32_t* bytes)
     if (inputPresent == 0)
         return 0;
     outCount = 0;
-    if (TakesInput())
+    if (TakesInput() && prepared)
+        TakePrepared();
+    else if (TakesInput())
     {
-        const std::size_t most =
-            std::min(MostOutputs(PairsLeft()), static_cast<std::size_t>(outLimit));
-        if (outBuffer.size() < most)
-        {
-            try
-            {
-                outBuffer.resize(most);
-            }
-            catch (const std::bad_alloc&)
-            {
-                // The buffer it has: the block goes out over several Gets.
-            }
-        }
+        ReserveOutput(MostOutputs(PairsLeft()));
         const std::size_t room = std::min(outBuffer.size(), static_cast<std::size_t>(outLimit));
         while (inIndex + 1 < inCount)
         {

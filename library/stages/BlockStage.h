@@ -45,10 +45,35 @@ public:
     int32_t Discard() const { return discard; }
     std::size_t OutCapacity() const { return outBuffer.size(); }
     // True while the put block has input that a Get on port 0 would still take.
-    bool InputLeft() const { return inputPresent != 0 && TakesInput() && inIndex + 1 < inCount; }
+    bool InputLeft() const
+    {
+        return inputPresent != 0 && TakesInput() &&
+               (prepared ? preparedAt < preparedPairs : inIndex + 1 < inCount);
+    }
     // The most floats that the Gets of a block of `floats` floats can hand out, from the stage's
     // state now (a pending half pair included).
     std::size_t MostOutputFloats(std::size_t floats) const;
+
+    // A block's processing split in two, for a caller that runs the parts on two threads (see
+    // ProcessingBlock::Prepare): the front of block k + 1 may run while the Gets of block k run.
+    // True when the stage has such a front and takes complex input.
+    bool CanPrepare() const
+    {
+        return stopped == 0 && complexInput != 0 && TakesInput() && HasFront();
+    }
+    // The front for the next `count` floats of the input (the blocks in input order): their pairs
+    // into I and Q (a pending half pair completed first, a lone last value kept for the next
+    // block, as Put's blocks are taken), then the stage's front over them. Touches only the
+    // front's state. Result: the pairs, at most count / 2 + 1.
+    int32_t PrepareFloats(const float* floats, int32_t count, float* I, float* Q);
+    // Prepared pairs as the block that the next Gets on port 0 take instead of a Put block, each
+    // part through the stage's back alone. The arrays stay the caller's, and are overwritten.
+    int32_t PutPrepared(float* I, float* Q, int32_t pairs);
+    // The most output floats that `pairs` prepared pairs can give.
+    std::size_t MostOutputFloatsForPairs(std::size_t pairs) const
+    {
+        return TakesInput() ? MostOutputs(pairs) : 0;
+    }
 
 protected:
     // `outLimitFloats` caps the output of one Get (whole pairs, at least one pair).
@@ -62,6 +87,13 @@ protected:
     virtual std::size_t MostOutputs(std::size_t pairs) const = 0;
     // False while the stage takes no input at all (the block stays unread).
     virtual bool TakesInput() const { return true; }
+    // The split of Process for prepared blocks, in stages whose Process is Front, then Back, on
+    // the same pairs. Front: the work that depends on the input and the front's own state alone
+    // (the oscillator and mixer, the demodulator), in place, the demodulators' real values left
+    // in I; at most kPart pairs. Back: the rest, which claims the output; at most kPart pairs.
+    virtual bool HasFront() const { return false; }
+    virtual void Front(float* /*I*/, float* /*Q*/, int32_t /*pairs*/) {}
+    virtual void Back(float* /*I*/, float* /*Q*/, int32_t /*pairs*/) {}
     // Ports other than 0; *bytes is 0 on entry. Result: the byte count.
     virtual int32_t GetPort(int32_t /*port*/, const void** /*block*/, int32_t* /*bytes*/)
     {
@@ -113,6 +145,10 @@ protected:
 private:
     // Pairs that the rest of the block gives (real input: samples).
     std::size_t PairsLeft() const;
+    // Grows the output buffer towards `most` floats (kept as it is when it cannot grow).
+    void ReserveOutput(std::size_t most);
+    // The Get of a prepared block: its parts through Back while their output fits.
+    void TakePrepared();
     // The next part of the put block as complex pairs (at most `most`), in workI and workQ.
     // Result: pairs.
     int32_t Gather(int32_t most);
@@ -135,6 +171,12 @@ private:
     std::vector<float> outBuffer;
     std::vector<float> workI, workQ; // a part's pairs, kPart each
     std::vector<float> staging;      // a part of a block that lies off float alignment
+    // The prepared block put last (PutPrepared), and the pairs of it taken.
+    bool prepared = false;
+    float* preparedI = nullptr;
+    float* preparedQ = nullptr;
+    int32_t preparedPairs = 0;
+    int32_t preparedAt = 0;
 };
 
 } // namespace sigkit

@@ -52,6 +52,12 @@ void FreqConv::Process(float* I, float* Q, int32_t pairs)
 {
     if (!usable)
         return;
+    Front(I, Q, pairs);
+    Back(I, Q, pairs);
+}
+
+void FreqConv::Front(float* I, float* Q, int32_t pairs)
+{
     if (fast != nullptr)
         // The fast filter's outputs are held to a bound, not to the direct form's bits: the
         // oscillator's fast form serves them (within 1.5e-7 of the exact sines and cosines).
@@ -59,6 +65,10 @@ void FreqConv::Process(float* I, float* Q, int32_t pairs)
                           pairs, PhaseScratch(), I, Q);
     else
         ShiftDown(Fd, Fn, I, Q, pairs);
+}
+
+void FreqConv::Back(float* I, float* Q, int32_t pairs)
+{
     filter->StepBlock(I, Q, pairs, filteredI.data(), filteredQ.data());
     const int32_t first = DropStartup(pairs);
     EmitPairs(filteredI.data() + first, filteredQ.data() + first, pairs - first, Kamp);

@@ -33,6 +33,11 @@ public:
 
 private:
     void Process(float* I, float* Q, int32_t pairs) override;
+    bool HasFront() const override { return usable; }
+    // The shift to 0 Hz.
+    void Front(float* I, float* Q, int32_t pairs) override;
+    // The band filter and the output.
+    void Back(float* I, float* Q, int32_t pairs) override;
     std::size_t MostOutputs(std::size_t pairs) const override { return usable ? 2 * pairs : 0; }
     float ReportFrequency() const override { return Fn; }
     // The band filter of the design: the direct form (kept from one Start to the next) where it

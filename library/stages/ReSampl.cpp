@@ -74,7 +74,17 @@ void ReSampl::Process(float* I, float* Q, int32_t pairs)
 {
     if (!usable)
         return;
+    Front(I, Q, pairs);
+    Back(I, Q, pairs);
+}
+
+void ReSampl::Front(float* I, float* Q, int32_t pairs)
+{
     ShiftDown(Fd, Fn, I, Q, pairs);
+}
+
+void ReSampl::Back(float* I, float* Q, int32_t pairs)
+{
     if (twoSteps)
     {
         // Both steps decimate: at most one output per input each.

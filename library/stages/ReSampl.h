@@ -35,6 +35,11 @@ public:
 
 private:
     void Process(float* I, float* Q, int32_t pairs) override;
+    bool HasFront() const override { return usable; }
+    // The shift to 0 Hz.
+    void Front(float* I, float* Q, int32_t pairs) override;
+    // The steps of the rate change and the output.
+    void Back(float* I, float* Q, int32_t pairs) override;
     std::size_t MostOutputs(std::size_t pairs) const override;
     float ReportFrequency() const override { return Fn; }
     // The outputs of the last step: start-up dropping, gain, interleaving.

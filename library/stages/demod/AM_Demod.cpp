@@ -77,14 +77,28 @@ bool AM_Demod::Demodulate(float* I, float* Q, int32_t pairs, float* y)
 
 void AM_Demod::Process(float* I, float* Q, int32_t pairs)
 {
+    if (!usable)
+        return;
+    Front(I, Q, pairs);
+    Back(I, Q, pairs);
+}
+
+void AM_Demod::Front(float* I, float* Q, int32_t pairs)
+{
     float* y = demodulated.data();
-    if (!usable || !Demodulate(I, Q, pairs, y))
+    if (Demodulate(I, Q, pairs, y))
+        std::copy(y, y + pairs, I);
+}
+
+void AM_Demod::Back(float* I, float* /*Q*/, int32_t pairs)
+{
+    if (mode != kAm && mode != kFm)
         return;
     // The input Q of the resampler is 0 and its output Q is not used: only the I sums are formed.
     // An output rate above the input rate gives several outputs per input.
     InPieces(pairs, outputsPerInput, [&](int32_t at, int32_t n) {
         const int32_t count =
-            resampler->ResampleBlock(y + at, nullptr, n, Fd, FdOut, resampled.data(), nullptr);
+            resampler->ResampleBlock(I + at, nullptr, n, Fd, FdOut, resampled.data(), nullptr);
         const int32_t dropped = DropStartup(count);
         float* out = Claim(static_cast<std::size_t>(count - dropped));
         if (out != nullptr)

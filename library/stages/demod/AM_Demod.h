@@ -45,6 +45,12 @@ public:
 private:
     bool TakesInput() const override { return mode != kNone; }
     void Process(float* I, float* Q, int32_t pairs) override;
+    bool HasFront() const override { return usable && mode != kNone; }
+    // The shift and the demodulated values, into I (none in "PM", where only the oscillator
+    // runs).
+    void Front(float* I, float* Q, int32_t pairs) override;
+    // The resampler over the demodulated values and the output.
+    void Back(float* I, float* Q, int32_t pairs) override;
     std::size_t MostOutputs(std::size_t pairs) const override;
     float ReportFrequency() const override { return FnWork; }
     // The demodulated values of a part; false when the mode gives none.
@@ -56,7 +62,7 @@ private:
     bool usable = false;
     std::size_t outputsPerInput = 1;
     std::unique_ptr<PolyphaseResampler> resampler;
-    std::vector<float> demodulated; // a part's demodulated values, kPart
+    std::vector<float> demodulated; // a part's demodulated values, kPart (the front's)
     std::vector<float> resampled;   // the resampler's outputs for a piece, kPieceOutputs
     const demod::DemodKernels& demodKernels;
 };

@@ -241,6 +241,27 @@ bool DefaultFloatEnvironment()
 #endif
 }
 
+void StreamCopy(const float* from, int32_t n, float* to)
+{
+    int32_t i = 0;
+#if defined(__SSE2__)
+    // Up to the first 16-byte boundary one by one, then 4 floats per store.
+    for (; i < n && reinterpret_cast<std::uintptr_t>(to + i) % 16 != 0; ++i)
+        to[i] = from[i];
+    for (; i + 4 <= n; i += 4)
+        _mm_stream_ps(to + i, _mm_loadu_ps(from + i));
+#endif
+    for (; i < n; ++i)
+        to[i] = from[i];
+}
+
+void StreamCopiesDone()
+{
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
 float* AllocateComplex(std::size_t pairs)
 {
     constexpr std::size_t pairBytes = 2 * sizeof(float);

@@ -157,6 +157,12 @@ const KernelTable* TableFor(Isa isa);
 // environment (skipped zero products) check it once per block.
 bool DefaultFloatEnvironment();
 
+// Copies n floats to `to` with stores that go past the cache (the same values): for arrays that
+// another processor reads next. StreamCopiesDone orders them before the stores that follow
+// (before handing the arrays over).
+void StreamCopy(const float* from, int32_t n, float* to);
+void StreamCopiesDone();
+
 // Aligned storage of n (I, Q) float pairs (64-byte alignment), zeroed; nullptr on failure.
 float* AllocateComplex(std::size_t pairs);
 void FreeComplex(float* block);
