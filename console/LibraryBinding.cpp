@@ -60,6 +60,7 @@ int LibraryBinding::Load()
         family.init = library.Find(family.initName.c_str());
         family.data = library.Find(family.dataName.c_str());
         family.release = library.Find(family.freeName.c_str());
+        family.prepare = library.Lookup<BlockPrepareFn>("sigkit_block_prepare");
     }
     return kExitSuccess;
 }

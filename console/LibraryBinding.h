@@ -23,6 +23,9 @@ struct FamilyExports
     void* init = nullptr;
     void* data = nullptr;
     void* release = nullptr;
+    // sigkit_block_prepare, the first part of a block on another thread (the BlockHandle
+    // families'); null in a library without it.
+    BlockPrepareFn prepare = nullptr;
 };
 
 // The library's calls on streams and raw samples, looked up once at load; null where missing.

@@ -40,6 +40,13 @@ Pumped Pump(InputFile& input, ProcessingBlock& block, OutputFile& output, PassPr
             if (clips != nullptr)
                 clips->Count(out, outBytes);
         }
+        // A block the library could not process ends the pass, its output before it written.
+        if (block.Failure() != 0)
+        {
+            pumped.end = PumpEnd::ProcessFailed;
+            pumped.error = block.Failure();
+            break;
+        }
         pumped.bytesIn += inBytes;
         progress.Show(pumped.bytesIn);
     }
@@ -115,6 +122,11 @@ int EndPass(const Pumped& pumped, InputFile& input, OutputFile& file, const char
     if (pumped.end == PumpEnd::WriteFailed)
         return Fail(kExitFailed, "cannot write " + output + ": " + std::strerror(pumped.error) +
                                      "; it is left as it was; " + KeptText(file.Abandon()));
+    if (pumped.end == PumpEnd::ProcessFailed)
+        return Fail(kExitFailed, "cannot process into " + output +
+                                     ": the library refused a block (out of memory); it is left "
+                                     "as it was; " +
+                                     KeptText(file.Abandon()));
     const OutputEnd end = file.Complete();
     if (!end.published && noReplace && end.error == EEXIST)
         return Fail(kExitFailed, "output " + output +

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
@@ -25,10 +26,30 @@ constexpr std::size_t kSlots = 8;
 constexpr std::size_t kHalf = kSlots / 2;
 // A batch is handed over once it holds this many input bytes or this many blocks.
 constexpr std::size_t kBatchBytes = 256 << 10;
-constexpr std::size_t kBatchBlocks = 64;
+constexpr std::size_t kBatchBlocks = 256;
 // Blocks of more bytes, and output beyond this much per batch, are lent instead of copied: their
 // owner makes nothing new until the other thread is done with them. Memory stays bounded.
 constexpr std::size_t kCopyLimit = 4 << 20;
+// The batches timed to settle the two threads' shares (see Pumping::Settle): those after the
+// first round of the slots, whose first use is slower for reasons of its own (memory touched for
+// the first time, caches).
+constexpr std::size_t kTrialFirst = kSlots;
+constexpr std::size_t kTrialEnd = kSlots + 4;
+
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// Who does what with a batch whose processing the block can split (ProcessingBlock::Prepare).
+enum class Split
+{
+    Whole,          // the processing thread processes it, block by block
+    ReaderPrepares, // this thread does the first part, the processing thread the rest
+    WorkerPrepares, // the processing thread does the first part, this thread the rest
+};
 
 // One block of the input as a batch holds it, and its output once processed.
 struct Piece
@@ -48,6 +69,15 @@ struct Batch
     std::vector<unsigned char> in;
     std::vector<Piece> pieces; // room for kBatchBlocks, made at the start
     std::vector<unsigned char> out;
+    // The batch prepared as one block (see Prepare): its first piece's output is the whole
+    // batch's, the others' none.
+    bool joined = false;
+    Split split = Split::Whole;
+    // Seconds spent on it: the reading thread reading and writing it and on its part of the
+    // processing, the processing thread on its part.
+    double ioSeconds = 0.0;
+    double readerSeconds = 0.0;
+    double workerSeconds = 0.0;
 };
 
 // Appends the bytes to store. False, store unchanged, when that would take it past kCopyLimit
@@ -69,6 +99,23 @@ bool Append(std::vector<unsigned char>& store, const void* bytes, int32_t count)
         return false;
     }
     return true;
+}
+
+// The batch's blocks as one block, its first part done by the calling thread: the other thread
+// then makes the batch's output in one call, which is written as the first block's (the others
+// have none; progress still goes block by block). A block's trailing part of a sample is not
+// carried into the next one, so only blocks of whole samples are joined. False (the batch as it
+// was) when they cannot be, or when the processing block does not take the batch.
+bool Prepare(ProcessingBlock& block, Batch& batch, int32_t sampleBytes)
+{
+    if (batch.pieces.empty() || sampleBytes <= 0)
+        return false;
+    for (const Piece& piece : batch.pieces)
+        if (piece.lent != nullptr || piece.inBytes % sampleBytes != 0)
+            return false;
+    const auto bytes = static_cast<int32_t>(batch.in.size());
+    batch.joined = block.Prepare(batch.in.data(), bytes);
+    return batch.joined;
 }
 
 // What the two threads share. Batch k lives in batches[k % kSlots] from its first block read
@@ -95,6 +142,9 @@ struct Exchange
     std::size_t pumpingWakesAt = 0; // batches done
     bool pumpingWantsTake = false;  // ... or the input it lent taken
     bool quit = false;
+    // The processing thread refused a batch's first part: no later batch is to be split.
+    bool prepareRefused = false;
+    int32_t sampleBytes = 0; // of one stored sample of the input
 
     // The processing thread: every batch handed over, in order, until told to quit.
     void Process(ProcessingBlock& block)
@@ -128,16 +178,35 @@ struct Exchange
     // to quit.
     bool ProcessBatch(ProcessingBlock& block, Batch& batch, std::size_t number)
     {
+        const Clock::time_point started = Clock::now();
         batch.out.clear();
         std::size_t shown = 0; // pieces handed over
         const std::size_t count = batch.pieces.size();
+        if (batch.split == Split::WorkerPrepares)
+        {
+            if (!PrepareRefused() && Prepare(block, batch, sampleBytes))
+            {
+                // No output yet: the other thread finishes the batch before writing it.
+                batch.workerSeconds = SecondsSince(started);
+                Took(number);
+                return Hand(batch, shown, count, false, number + 1);
+            }
+            // From here on every batch is processed whole, here: once the batches before
+            // this one are finished by the other thread.
+            RefusePrepare();
+            if (!Hand(batch, shown, 0, true))
+                return false;
+        }
         for (std::size_t i = 0; i < count; ++i)
         {
             Piece& piece = batch.pieces[i];
-            const void* in = piece.lent != nullptr ? piece.lent : batch.in.data() + piece.inAt;
             const void* out = nullptr;
             int32_t outBytes = 0;
-            block.Process(in, piece.inBytes, out, outBytes);
+            if (!batch.joined)
+                block.Process(piece.lent != nullptr ? piece.lent : batch.in.data() + piece.inAt,
+                              piece.inBytes, out, outBytes);
+            else if (i == 0) // its bytes were prepared: not given again
+                block.Process(nullptr, static_cast<int32_t>(batch.in.size()), out, outBytes);
             piece.outBytes = std::max(outBytes, 0);
             piece.failed = block.Failure();
             if (i + 1 == count)
@@ -162,7 +231,20 @@ struct Exchange
             if (piece.out != nullptr && !Hand(batch, shown, i + 1, true))
                 return false;
         }
+        batch.workerSeconds = SecondsSince(started);
         return Hand(batch, shown, count, false, number + 1);
+    }
+
+    bool PrepareRefused()
+    {
+        std::lock_guard lock(mutex);
+        return prepareRefused;
+    }
+
+    void RefusePrepare()
+    {
+        std::lock_guard lock(mutex);
+        prepareRefused = true;
     }
 
     // Hands over the outputs of the pieces before end; with wait, waits until they are written.
@@ -241,6 +323,8 @@ bool Fill(InputFile& input, Batch& batch, bool& inputEnded)
 {
     batch.in.clear();
     batch.pieces.clear();
+    batch.joined = false;
+    batch.split = Split::Whole;
     while (batch.in.size() < kBatchBytes && batch.pieces.size() < kBatchBlocks)
     {
         Piece piece;
@@ -265,9 +349,20 @@ bool Fill(InputFile& input, Batch& batch, bool& inputEnded)
 // outputs it has passed on.
 struct Pumping
 {
-    explicit Pumping(Exchange& shared) : exchange(shared) {}
+    Pumping(Exchange& shared, ProcessingBlock& processing, Split forced, bool isForced)
+        : exchange(shared), block(processing), split(forced), settled(isForced)
+    {
+    }
 
     Exchange& exchange;
+    ProcessingBlock& block;
+    // How the next batch is split: first this thread prepares, and once the trial's batches are
+    // written the shares measured settle it (unless forced); Whole once a batch is not split.
+    Split split;
+    bool settled;
+    double trialIo = 0.0; // the trial's seconds: reading and writing, preparing, finishing
+    double trialPrepare = 0.0;
+    double trialFinish = 0.0;
     bool inputEnded = false;
     bool lentPending = false; // the last batch handed over lends its last block, not yet taken
     std::size_t handed = 0;   // batches
@@ -280,7 +375,23 @@ struct Pumping
     void HandOver(InputFile& input)
     {
         Batch& batch = exchange.batches[handed % kSlots];
+        Clock::time_point started = Clock::now();
         lentPending = Fill(input, batch, inputEnded);
+        batch.ioSeconds = SecondsSince(started);
+        batch.readerSeconds = 0.0;
+        batch.workerSeconds = 0.0;
+        // Once a batch is not split, no later one may be.
+        if (split == Split::WorkerPrepares && exchange.PrepareRefused())
+            split = Split::Whole;
+        if (split == Split::ReaderPrepares)
+        {
+            started = Clock::now();
+            if (Prepare(block, batch, exchange.sampleBytes))
+                batch.readerSeconds = SecondsSince(started);
+            else
+                split = Split::Whole;
+        }
+        batch.split = batch.pieces.empty() ? Split::Whole : split;
         std::unique_lock lock(exchange.mutex);
         exchange.inputEnded = inputEnded;
         if (!batch.pieces.empty())
@@ -327,16 +438,30 @@ struct Pumping
         return exchange.made != written;
     }
 
-    // Writes the next block's output, in order. False when it cannot be written.
+    // Writes the next block's output, in order (a batch that the processing thread prepared is
+    // finished here first). False when it cannot be written.
     bool WriteNext(BlockSink& output, PassProgress& progress, Pumped& pumped)
     {
-        const Batch& batch = exchange.batches[freed % kSlots];
-        const Piece& next = batch.pieces[piece];
+        Batch& batch = exchange.batches[freed % kSlots];
+        Piece& next = batch.pieces[piece];
+        if (piece == 0 && batch.split == Split::WorkerPrepares && batch.joined)
+        {
+            const Clock::time_point started = Clock::now();
+            const void* out = nullptr;
+            int32_t outBytes = 0;
+            block.Process(nullptr, static_cast<int32_t>(batch.in.size()), out, outBytes);
+            next.out = out;
+            next.outBytes = std::max(outBytes, 0);
+            next.failed = block.Failure();
+            batch.readerSeconds = SecondsSince(started);
+        }
+        const Clock::time_point started = Clock::now();
         if (!output.Write(next.out, next.outBytes, pumped.error))
         {
             pumped.end = PumpEnd::WriteFailed;
             return false;
         }
+        batch.ioSeconds += SecondsSince(started);
         pumped.bytesOut += next.outBytes;
         if (next.failed != 0)
         {
@@ -346,20 +471,83 @@ struct Pumping
         }
         pumped.bytesIn += next.inBytes;
         progress.Show(pumped.bytesIn);
-        if (++piece == batch.pieces.size())
+        std::size_t count = 1;
+        if (batch.joined && piece == 0)
+        {
+            // The other blocks of a joined batch have no output: those handed over are passed
+            // with the first, their progress shown block by block.
+            std::size_t more = 0;
+            {
+                std::lock_guard lock(exchange.mutex);
+                more = static_cast<std::size_t>(exchange.made - written - 1);
+            }
+            more = std::min(more, batch.pieces.size() - 1);
+            for (std::size_t k = 1; k <= more; ++k)
+            {
+                pumped.bytesIn += batch.pieces[k].inBytes;
+                progress.Show(pumped.bytesIn);
+            }
+            count += more;
+        }
+        piece += count;
+        if (piece == batch.pieces.size())
         {
             piece = 0;
-            ++freed;
+            if (freed >= kTrialFirst && freed < kTrialEnd)
+            {
+                trialIo += batch.ioSeconds;
+                trialPrepare += batch.readerSeconds;
+                trialFinish += batch.workerSeconds;
+            }
+            if (++freed == kTrialEnd && !settled)
+                Settle();
         }
         std::unique_lock lock(exchange.mutex);
-        exchange.written = ++written;
+        written += static_cast<long long>(count);
+        exchange.written = written;
         const bool wake = exchange.awaitingWrites && written == exchange.made;
         lock.unlock();
         if (wake)
             exchange.processing.notify_one();
         return true;
     }
+
+    // The split of the batches from now on, from the trial's seconds (this thread preparing):
+    // the one whose busier thread has the least to do. This thread also reads and writes.
+    void Settle()
+    {
+        settled = true;
+        if (split != Split::ReaderPrepares)
+            return; // not split at all
+        const double io = trialIo;
+        const double first = trialPrepare;
+        const double rest = trialFinish;
+        const double readerPrepares = std::max(io + first, rest);
+        const double workerPrepares = std::max(io + rest, first);
+        const double whole = std::max(io, first + rest);
+        if (workerPrepares < readerPrepares && workerPrepares <= whole)
+            split = Split::WorkerPrepares;
+        else if (whole < readerPrepares)
+            split = Split::Whole;
+    }
 };
+
+// The split that kSplitVariable forces, if any.
+bool ForcedSplit(Split& split)
+{
+    const char* word = std::getenv(kSplitVariable);
+    if (word == nullptr)
+        return false;
+    if (std::strcmp(word, "reader") == 0)
+        split = Split::ReaderPrepares;
+    else if (std::strcmp(word, "worker") == 0)
+        split = Split::WorkerPrepares;
+    else if (std::strcmp(word, "whole") == 0)
+        split = Split::Whole;
+    else
+        return false;
+    return true;
+}
 
 } // namespace
 
@@ -398,7 +586,10 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, B
     }
 
     Pumped pumped;
-    Pumping pumping(exchange);
+    exchange.sampleBytes = input.Description().bitsPerSample / 8;
+    Split split = Split::ReaderPrepares;
+    const bool forced = ForcedSplit(split);
+    Pumping pumping(exchange, block, split, forced);
     for (;;)
     {
         if (platform::StopSignal() != 0)

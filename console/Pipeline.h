@@ -40,6 +40,13 @@ public:
 // to PumpThreads). Meant for tests and measurements: the output bytes are the same either way.
 inline constexpr const char* kThreadsVariable = "SIGKIT_THREADS";
 
+// Forces how a pass on two threads splits a batch's processing, where the processing block can
+// split it: "reader" (the reading thread does the first part), "worker" (the processing thread
+// does it and the reading thread the rest), "whole" (no split). Otherwise the first batches are
+// timed and the split whose busier thread has the least to do is kept. For tests and
+// measurements: the output bytes are the same every way.
+inline constexpr const char* kSplitVariable = "SIGKIT_SPLIT";
+
 // Inputs shorter than this (some 35 s of 16-bit I/Q at 240 kHz, a few tenths of a second of
 // work for the lighter modes) stay on one thread: handing blocks between threads has its own cost,
 // which only a long pass wins back.
@@ -57,7 +64,10 @@ bool PumpsOnTwoThreads(const InputFile& input, const char* outputName);
 // Pumps as the one-thread pump does, on two threads: this one reads the input and hands each
 // block's output to the sink (showing progress after each block written, as the one-thread pump
 // does), a second one runs the processing block. They hand each other blocks through a few
-// reused buffers, in order, so the output bytes are those of one thread. A stop signal is looked
+// reused buffers, in order, so the output bytes are those of one thread. Where the processing
+// block can split its work (ProcessingBlock::Prepare), a batch of blocks is processed as one: its
+// first part (decoding, oscillator and mixer, demodulator) on one thread, the rest on the other,
+// which way round measured on the first batches (see kSplitVariable). A stop signal is looked
 // at between blocks written; a stop or a failed write ends the pass with what was written. A
 // block the processing block fails on (its Failure() not 0) ends it once the output made before
 // the failure is written, the block itself not counted in. Nothing, having read nothing, when no

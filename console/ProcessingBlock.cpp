@@ -2,6 +2,8 @@
 
 #include "Records.h"
 
+#include <type_traits>
+
 namespace sigrun {
 
 namespace {
@@ -14,8 +16,8 @@ public:
     using Data = int32_t (*)(Handle*, const void*, int32_t, const void**, int32_t*);
     using Free = int32_t (*)(Handle*);
 
-    FamilyBlock(Data data, Free release, Handle* handle)
-        : data(data), release(release), handle(handle)
+    FamilyBlock(Data data, Free release, Handle* handle, BlockPrepareFn prepare)
+        : data(data), release(release), prepare(prepare), handle(handle)
     {
     }
     ~FamilyBlock() override { Release(); }
@@ -23,7 +25,19 @@ public:
     void Process(const void* in, int32_t inBytes, const void*& out, int32_t& outBytes) override
     {
         outBytes = 0;
-        data(handle, in, inBytes, &out, &outBytes);
+        // The library refuses a block it cannot process (no memory for its output): the pass
+        // ends there rather than go on without that block's output.
+        if (failed == 0 && data(handle, in, inBytes, &out, &outBytes) != 1)
+            failed = kBlockRefused;
+    }
+
+    int Failure() const override { return failed; }
+
+    bool Prepare(const void* in, int32_t inBytes) override
+    {
+        if constexpr (std::is_same_v<Handle, BlockHandle>)
+            return prepare != nullptr && handle != nullptr && prepare(handle, in, inBytes) == 1;
+        return false;
     }
 
     void Release() override
@@ -36,7 +50,9 @@ public:
 private:
     Data data;
     Free release;
+    BlockPrepareFn prepare;
     Handle* handle;
+    int failed = 0;
 };
 
 template <typename Params, typename Handle>
@@ -60,7 +76,8 @@ std::unique_ptr<ProcessingBlock> StartFamily(const FamilyExports& exports, const
         return nullptr;
     }
     return std::make_unique<Block>(As<typename Block::Data>(exports.data),
-                                   As<typename Block::Free>(exports.release), handle);
+                                   As<typename Block::Free>(exports.release), handle,
+                                   exports.prepare);
 }
 
 } // namespace

@@ -9,6 +9,9 @@
 
 namespace sigrun {
 
+// The Failure() of a block of the library's export families: a data call refused its block.
+inline constexpr int kBlockRefused = 1;
+
 // A processing block of the library as a pass drives it: blocks of stored samples in, blocks of
 // stored samples out. The library's block is freed by Release or when the object goes.
 class ProcessingBlock
@@ -22,6 +25,10 @@ public:
     // Once Process could not process a block: the reason, a code of the block's own (0 while
     // none). The output of that call is what came before the failure; nothing more is processed.
     virtual int Failure() const { return 0; }
+    // The first part of the next block's processing, on another thread than Process's, ahead of
+    // the Process call for that block, which is then given its byte count and no bytes (see
+    // sigkit_block_prepare). False when the block is not prepared: no later block may be then.
+    virtual bool Prepare(const void* /*in*/, int32_t /*inBytes*/) { return false; }
 };
 
 // Builds a family's record from the settings and the input, and creates the library's block

@@ -23,6 +23,16 @@ public:
     ThreadsForced& operator=(const ThreadsForced&) = delete;
 };
 
+// Forces how a two-thread pass splits the batches' processing while it lives.
+class SplitForced
+{
+public:
+    explicit SplitForced(const char* value) { setenv(sigrun::kSplitVariable, value, 1); }
+    ~SplitForced() { unsetenv(sigrun::kSplitVariable); }
+    SplitForced(const SplitForced&) = delete;
+    SplitForced& operator=(const SplitForced&) = delete;
+};
+
 // A carrier at 21 kHz (moved in phase by a 1 kHz tone of the given index), a tone at 3.1 kHz and
 // noise from the seed, stored at the given width; I/Q when stereo.
 inline std::string PipelineRecording(int channels, uint32_t rate, uint16_t bits, std::size_t frames,

@@ -127,6 +127,54 @@ TEST_F(PipelineRuns, EveryModeWritesTheSameBytesOnTwoThreads)
     }
 }
 
+// The processing split in two, either way round (or not at all), on the widths and kinds of input
+// that can be split and those that cannot (blocks not of whole 24-bit samples, real input): the
+// bytes of one thread, and the dialogue's counts as well.
+TEST_F(PipelineRuns, EverySplitOfTheProcessingWritesTheSameBytes)
+{
+    struct Input
+    {
+        const char* name;
+        int channels;
+        uint16_t bits;
+    };
+    const Input inputs[] = {{"iq16.wav", 2, 16}, {"iq8.wav", 2, 8}, {"iq24.wav", 2, 24},
+                            {"real16.wav", 1, 16}};
+    const std::vector<std::vector<std::string>> modes = {
+        {"-m", "resample", "-f", "21k", "-r", "48000", "-a", "2", "-q", "medium"},
+        {"-m", "convert", "-f", "-30k", "-b", "20k", "-a", "40", "-q", "high"},
+        {"-m", "am-classic", "-f", "21k", "-r", "12000", "-a", "3", "-q", "low"},
+        {"-m", "fm-classic", "-f", "21k", "-r", "12000", "-a", "1", "-q", "medium"},
+    };
+    for (const Input& input : inputs)
+    {
+        const std::string file = dir.File(input.name);
+        WriteFileBytes(file, Recording(input.channels, 240000, input.bits, 400000));
+        for (const char* split : {"reader", "worker", "whole"})
+        {
+            const SplitForced forced(split);
+            for (const auto& mode : modes)
+            {
+                const auto [one, two] = BothWays(mode, file);
+                EXPECT_GT(one.size(), 1000u) << mode[1];
+                EXPECT_TRUE(SameBytes(one, two)) << input.name << " " << mode[1] << " " << split;
+            }
+        }
+    }
+    const std::string input = dir.File("rec.wav");
+    WriteFileBytes(input, Recording(2, 240000, 16, 300000));
+    std::string out[2];
+    for (int threads = 1; threads <= 2; ++threads)
+    {
+        const ThreadsForced forced(threads == 1 ? "1" : "2");
+        const SplitForced split("worker");
+        const ProcessResult r = RunSigrun({input}, "5\n21000\n12000\n2\n1\n");
+        EXPECT_EQ(r.status, 0) << r.err;
+        out[threads - 1] = r.out;
+    }
+    EXPECT_EQ(out[0], out[1]);
+}
+
 // Blocks whose output is too large to copy are lent from one thread to the other.
 TEST_F(PipelineRuns, OutputsLargerThanABatchHoldsAreWrittenInOrder)
 {
