@@ -190,7 +190,7 @@ int32_t ProcessingBlock::Prepare(const void* in, int32_t inBytes)
             entry = std::make_unique<Prepared>();
         prepareScratch.resize(kScratchFloats);
         entry->I.resize(room);
-        entry->Q.resize(room);
+        entry->Q.resize(room); // left unwritten where the back reads I alone
         entry->bytes = inBytes;
         entry->pairs = 0;
         entry->ready = false;
@@ -210,6 +210,7 @@ int32_t ProcessingBlock::Prepare(const void* in, int32_t inBytes)
     float* decoded = prepareScratch.data();
     float* pieceI = decoded + 2 * kPart;
     float* pieceQ = pieceI + kPart + 1;
+    const bool keepQ = stage->PreparedQNeeded();
     int32_t pairs = 0;
     for (int32_t at = 0; at < samples; at += 2 * kPart)
     {
@@ -217,7 +218,8 @@ int32_t ProcessingBlock::Prepare(const void* in, int32_t inBytes)
         converter->Decode(bytes + static_cast<std::size_t>(at) * sampleBytes, n, decoded);
         const int32_t made = stage->PrepareFloats(decoded, n, pieceI, pieceQ);
         kernels::StreamCopy(pieceI, made, block->I.data() + pairs);
-        kernels::StreamCopy(pieceQ, made, block->Q.data() + pairs);
+        if (keepQ)
+            kernels::StreamCopy(pieceQ, made, block->Q.data() + pairs);
         pairs += made;
     }
     kernels::StreamCopiesDone();

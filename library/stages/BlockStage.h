@@ -69,6 +69,8 @@ public:
     // Prepared pairs as the block that the next Gets on port 0 take instead of a Put block, each
     // part through the stage's back alone. The arrays stay the caller's, and are overwritten.
     int32_t PutPrepared(float* I, float* Q, int32_t pairs);
+    // False when the back reads the prepared I alone.
+    bool PreparedQNeeded() const { return BackReadsQ(); }
     // The most output floats that `pairs` prepared pairs can give.
     std::size_t MostOutputFloatsForPairs(std::size_t pairs) const
     {
@@ -92,6 +94,8 @@ protected:
     // (the oscillator and mixer, the demodulator), in place, the demodulators' real values left
     // in I; at most kPart pairs. Back: the rest, which claims the output; at most kPart pairs.
     virtual bool HasFront() const { return false; }
+    // False when Back reads I alone (the demodulators): Q need not be kept between the two.
+    virtual bool BackReadsQ() const { return true; }
     virtual void Front(float* /*I*/, float* /*Q*/, int32_t /*pairs*/) {}
     virtual void Back(float* /*I*/, float* /*Q*/, int32_t /*pairs*/) {}
     // Ports other than 0; *bytes is 0 on entry. Result: the byte count.

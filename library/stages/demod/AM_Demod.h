@@ -51,6 +51,7 @@ private:
     void Front(float* I, float* Q, int32_t pairs) override;
     // The resampler over the demodulated values and the output.
     void Back(float* I, float* Q, int32_t pairs) override;
+    bool BackReadsQ() const override { return false; }
     std::size_t MostOutputs(std::size_t pairs) const override;
     float ReportFrequency() const override { return FnWork; }
     // The demodulated values of a part; false when the mode gives none.
