@@ -26,7 +26,7 @@ constexpr std::size_t kSlots = 8;
 constexpr std::size_t kHalf = kSlots / 2;
 // A batch is handed over once it holds this many input bytes or this many blocks.
 constexpr std::size_t kBatchBytes = 256 << 10;
-constexpr std::size_t kBatchBlocks = 256;
+constexpr std::size_t kBatchBlocks = 64;
 // Blocks of more bytes, and output beyond this much per batch, are lent instead of copied: their
 // owner makes nothing new until the other thread is done with them. Memory stays bounded.
 constexpr std::size_t kCopyLimit = 4 << 20;

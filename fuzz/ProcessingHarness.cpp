@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace sigfuzz {
 
@@ -14,7 +15,9 @@ namespace {
 
 // How a fuzz input is read:
 //   byte 0      family (low 3 bits: am, fm, lpflt, resampl, iq2real, invert); bit 7: the record
-//               is taken raw from the following bytes instead of being built from words
+//               is taken raw from the following bytes instead of being built from words; bit 6
+//               (the first four families): the blocks also go through a second handle, each
+//               prepared before its data call (bit 5: up to three blocks ahead)
 //   bytes 1..3  indices of the format, input mode and quality words (each table holds a word
 //               the library does not know)
 //   bytes 4..19 sample rate, frequency, output rate or band (int32), gain (float bits)
@@ -76,6 +79,48 @@ void PumpAll(Data data, Handle* handle, const uint8_t* samples, std::size_t size
     int32_t outBytes = -1;
     Require(data(handle, samples, 0, &out, &outBytes) == 1 && outBytes == 0,
             "empty block gives nothing");
+}
+
+// The blocks through two handles of the record: one by the data calls alone, one with every block
+// prepared first, up to `ahead` blocks before its data call (whose bytes are then not given).
+// Both give the same bytes.
+void PreparedMatches(BlockInitFn init, BlockFreeFn release, const BlockParams& params,
+                     const uint8_t* samples, std::size_t size, std::size_t block,
+                     std::size_t ahead)
+{
+    BlockHandle* plain = nullptr;
+    BlockHandle* split = nullptr;
+    Require(init(params, &plain) == 1 && init(params, &split) == 1, "both handles made");
+    std::vector<uint8_t> expected;
+    std::vector<uint8_t> got;
+    const std::size_t blocks = (size + block - 1) / block;
+    std::size_t prepared = 0; // blocks prepared so far
+    bool refused = false;
+    for (std::size_t k = 0; k < blocks; ++k)
+    {
+        const std::size_t at = k * block;
+        const auto n = static_cast<int32_t>(std::min(block, size - at));
+        for (; !refused && prepared < blocks && prepared <= k + ahead; ++prepared)
+        {
+            const std::size_t from = prepared * block;
+            const auto bytes = static_cast<int32_t>(std::min(block, size - from));
+            refused = sigkit_block_prepare(split, samples + from, bytes) != 1;
+            if (refused)
+                break;
+        }
+        const void* out = nullptr;
+        int32_t outBytes = 0;
+        Require(resampl_data(plain, samples + at, n, &out, &outBytes) == 1, "data returns 1");
+        expected.insert(expected.end(), static_cast<const uint8_t*>(out),
+                        static_cast<const uint8_t*>(out) + outBytes);
+        Require(resampl_data(split, k < prepared ? nullptr : samples + at, n, &out, &outBytes) ==
+                    1,
+                "data of a prepared block returns 1");
+        got.insert(got.end(), static_cast<const uint8_t*>(out),
+                   static_cast<const uint8_t*>(out) + outBytes);
+    }
+    Require(got == expected, "prepared blocks give the bytes of the data calls alone");
+    Require(release(plain) == 1 && release(split) == 1, "free returns 1");
 }
 
 // A record that can never produce output: a rate that is not positive, a gain that is not finite,
@@ -141,6 +186,9 @@ void ProcessingExports(const uint8_t* data, std::size_t size)
         }
         PumpAll(resampl_data, handle, samples, count, block);
         Require(frees[family](handle) == 1, "free returns 1");
+        if ((data[0] & 0x40) != 0)
+            PreparedMatches(inits[family], frees[family], params, samples, count, block,
+                            (data[0] & 0x20) != 0 ? 3 : 0);
     }
     else if (family == 4)
     {

@@ -55,8 +55,7 @@ private:
     // A block that Prepare has done the front of.
     struct Prepared
     {
-        std::vector<float> floats; // the decoded samples
-        std::vector<float> I;      // the front's pairs
+        std::vector<float> I; // the front's pairs
         std::vector<float> Q;
         int32_t bytes = 0;
         int32_t pairs = 0;
