@@ -7,7 +7,7 @@
 
 namespace sigkit {
 
-ComplexHistory::ComplexHistory() : I(kHistoryCapacity, 0.0f), Q(kHistoryCapacity, 0.0f)
+ComplexHistory::ComplexHistory() : I(kHistoryCapacity), Q(kHistoryCapacity)
 {
     scratch = kernels::AllocateComplex(kHistoryCapacity);
     if (scratch == nullptr)

@@ -32,8 +32,8 @@ public:
         return HistoryWindow(Q.data(), from, length, scratchQ);
     }
 
-    std::vector<float> I;
-    std::vector<float> Q;
+    ZeroedFloats I;
+    ZeroedFloats Q;
     int32_t w = 0;
 
 private:

@@ -5,9 +5,8 @@
 namespace sigkit {
 
 DualFir::DualFir()
-    : taps(kHistoryCapacity, 0.0f), historyA(kHistoryCapacity, 0.0f),
-      historyB(kHistoryCapacity, 0.0f), scratchA(kHistoryCapacity, 0.0f),
-      scratchB(kHistoryCapacity, 0.0f), table(kernels::Active())
+    : taps(kHistoryCapacity), historyA(kHistoryCapacity), historyB(kHistoryCapacity),
+      scratchA(kHistoryCapacity), scratchB(kHistoryCapacity), table(kernels::Active())
 {
 }
 

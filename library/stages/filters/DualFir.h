@@ -35,9 +35,9 @@ private:
     int32_t w = 0;                         // newest sample; moves down after each one
     int32_t designed = 0;                  // 1 once a filter is held
     int32_t N = 0;                         // taps in use
-    std::vector<float> taps;               // kHistoryCapacity, the first N in use
-    std::vector<float> historyA, historyB; // kHistoryCapacity each
-    std::vector<float> scratchA, scratchB; // the windows when they wrap
+    ZeroedFloats taps;                // kHistoryCapacity, the first N in use
+    ZeroedFloats historyA, historyB;  // kHistoryCapacity each
+    ZeroedFloats scratchA, scratchB;  // the windows when they wrap
     const kernels::KernelTable& table;
 };
 

@@ -8,7 +8,7 @@
 namespace sigkit {
 
 HilbertSplitter::HilbertSplitter()
-    : history(kHistoryCapacity, 0.0f), scratch(kPart + kHilbertTapCount, 0.0f),
+    : history(kHistoryCapacity), scratch(kPart + kHilbertTapCount, 0.0f),
       finiteRun(kHistoryCapacity), table(kernels::Active())
 {
 }

@@ -31,7 +31,7 @@ public:
 
 private:
     int32_t w = 0;              // newest sample; moves down before each new one is written
-    std::vector<float> history; // kHistoryCapacity, sized once
+    ZeroedFloats history;       // kHistoryCapacity, sized once
     std::vector<float> scratch; // the windows of a round of samples when they wrap
     int32_t finiteRun = 0;      // newest consecutive finite samples in the history
     const kernels::KernelTable& table;

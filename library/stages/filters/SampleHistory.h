@@ -1,7 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 // The circular history every filter keeps between blocks. It holds kHistoryCapacity entries
 // (floats, or (I, Q) float pairs for complex data), newest first: the newest sample sits at the
@@ -16,6 +19,36 @@ inline constexpr int32_t kHistoryCapacity = 102400; // entries; no filter is lon
 // filter stores and sums at once. Outputs never depend on it (every path gives the same bits
 // whatever the split); it sizes the working arrays.
 inline constexpr int32_t kPart = 2048;
+
+// A fixed number of floats, all 0 at first, from calloc: the system gives a large block as pages
+// that cost nothing until written, so a history of kHistoryCapacity entries that a short filter
+// reaches only the start of costs only that start (a vector would write every entry at once).
+class ZeroedFloats
+{
+public:
+    explicit ZeroedFloats(std::size_t count)
+        : values(static_cast<float*>(std::calloc(count > 0 ? count : 1, sizeof(float)))),
+          count(count)
+    {
+        if (values == nullptr)
+            throw std::bad_alloc();
+    }
+    ~ZeroedFloats() { std::free(values); }
+    ZeroedFloats(const ZeroedFloats&) = delete;
+    ZeroedFloats& operator=(const ZeroedFloats&) = delete;
+
+    float* data() { return values; }
+    const float* data() const { return values; }
+    float* begin() { return values; }
+    float* end() { return values + count; }
+    std::size_t size() const { return count; }
+    float& operator[](std::size_t i) { return values[i]; }
+    float operator[](std::size_t i) const { return values[i]; }
+
+private:
+    float* values;
+    std::size_t count;
+};
 
 // The write position after w, one step down, wrapping from 0 to the last entry.
 inline int32_t NextWritePosition(int32_t w)
