@@ -30,11 +30,11 @@ constexpr std::size_t kBatchBlocks = 64;
 // Blocks of more bytes, and output beyond this much per batch, are lent instead of copied: their
 // owner makes nothing new until the other thread is done with them. Memory stays bounded.
 constexpr std::size_t kCopyLimit = 4 << 20;
-// The batches timed to settle the two threads' shares (see Pumping::Settle): those after the
-// first round of the slots, whose first use is slower for reasons of its own (memory touched for
-// the first time, caches).
-constexpr std::size_t kTrialFirst = kSlots;
-constexpr std::size_t kTrialEnd = kSlots + 4;
+// The batches timed to settle the two threads' shares (see Pumping::Settle): 32 (2 MiB at most,
+// a thirtieth of a minute of 16-bit I/Q at 240 kHz) after the first rounds of the slots, whose
+// first uses are slower for reasons of their own (memory touched for the first time, caches).
+constexpr std::size_t kTrialFirst = 2 * kSlots;
+constexpr std::size_t kTrialEnd = kTrialFirst + 32;
 
 using Clock = std::chrono::steady_clock;
 
