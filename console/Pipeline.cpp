@@ -11,6 +11,7 @@
 #include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -349,8 +350,10 @@ bool Fill(InputFile& input, Batch& batch, bool& inputEnded)
 // outputs it has passed on.
 struct Pumping
 {
-    Pumping(Exchange& shared, ProcessingBlock& processing, Split forced, bool isForced)
-        : exchange(shared), block(processing), split(forced), settled(isForced)
+    Pumping(Exchange& shared, ProcessingBlock& processing, Split first, bool isForced,
+            std::optional<Split> afterTrial)
+        : exchange(shared), block(processing), split(first), settled(isForced),
+          afterTrial(afterTrial)
     {
     }
 
@@ -360,6 +363,7 @@ struct Pumping
     // written the shares measured settle it (unless forced); Whole once a batch is not split.
     Split split;
     bool settled;
+    std::optional<Split> afterTrial; // forced in place of the trial's choice
     double trialIo = 0.0; // the trial's seconds: reading and writing, preparing, finishing
     double trialPrepare = 0.0;
     double trialFinish = 0.0;
@@ -525,18 +529,27 @@ struct Pumping
         const double readerPrepares = std::max(io + first, rest);
         const double workerPrepares = std::max(io + rest, first);
         const double whole = std::max(io, first + rest);
-        if (workerPrepares < readerPrepares && workerPrepares <= whole)
+        if (afterTrial)
+            split = *afterTrial;
+        else if (workerPrepares < readerPrepares && workerPrepares <= whole)
             split = Split::WorkerPrepares;
         else if (whole < readerPrepares)
             split = Split::Whole;
     }
 };
 
-// The split that kSplitVariable forces, if any.
-bool ForcedSplit(Split& split)
+// The split that kSplitVariable forces, if any: from the start, or ("then-worker", "then-whole")
+// in place of the trial's choice.
+bool ForcedSplit(Split& split, std::optional<Split>& afterTrial)
 {
     const char* word = std::getenv(kSplitVariable);
     if (word == nullptr)
+        return false;
+    if (std::strcmp(word, "then-worker") == 0)
+        afterTrial = Split::WorkerPrepares;
+    else if (std::strcmp(word, "then-whole") == 0)
+        afterTrial = Split::Whole;
+    if (afterTrial)
         return false;
     if (std::strcmp(word, "reader") == 0)
         split = Split::ReaderPrepares;
@@ -588,8 +601,9 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, B
     Pumped pumped;
     exchange.sampleBytes = input.Description().bitsPerSample / 8;
     Split split = Split::ReaderPrepares;
-    const bool forced = ForcedSplit(split);
-    Pumping pumping(exchange, block, split, forced);
+    std::optional<Split> afterTrial;
+    const bool forced = ForcedSplit(split, afterTrial);
+    Pumping pumping(exchange, block, split, forced, afterTrial);
     for (;;)
     {
         if (platform::StopSignal() != 0)

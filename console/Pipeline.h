@@ -43,8 +43,9 @@ inline constexpr const char* kThreadsVariable = "SIGKIT_THREADS";
 // Forces how a pass on two threads splits a batch's processing, where the processing block can
 // split it: "reader" (the reading thread does the first part), "worker" (the processing thread
 // does it and the reading thread the rest), "whole" (no split). Otherwise the first batches are
-// timed and the split whose busier thread has the least to do is kept. For tests and
-// measurements: the output bytes are the same every way.
+// timed and the split whose busier thread has the least to do is kept ("then-worker" and
+// "then-whole" keep that one instead). For tests and measurements: the output bytes are the same
+// every way.
 inline constexpr const char* kSplitVariable = "SIGKIT_SPLIT";
 
 // Inputs shorter than this (some 35 s of 16-bit I/Q at 240 kHz, a few tenths of a second of

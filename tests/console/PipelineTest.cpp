@@ -161,6 +161,18 @@ TEST_F(PipelineRuns, EverySplitOfTheProcessingWritesTheSameBytes)
             }
         }
     }
+    // Long enough for the first batches' trial: the split changes after it.
+    const std::string longer = dir.File("longer.wav");
+    WriteFileBytes(longer, Recording(2, 240000, 16, 1500000));
+    for (const char* split : {"then-worker", "then-whole"})
+    {
+        const SplitForced forced(split);
+        for (const auto& mode : modes)
+        {
+            const auto [one, two] = BothWays(mode, longer);
+            EXPECT_TRUE(SameBytes(one, two)) << mode[1] << " " << split;
+        }
+    }
     const std::string input = dir.File("rec.wav");
     WriteFileBytes(input, Recording(2, 240000, 16, 300000));
     std::string out[2];
