@@ -1,8 +1,9 @@
 #pragma once
 
+#include "stages/kernels/Kernels.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -20,20 +21,21 @@ inline constexpr int32_t kHistoryCapacity = 102400; // entries; no filter is lon
 // whatever the split); it sizes the working arrays.
 inline constexpr int32_t kPart = 2048;
 
-// A fixed number of floats, all 0 at first, from calloc: the system gives a large block as pages
-// that cost nothing until written, so a history of kHistoryCapacity entries that a short filter
-// reaches only the start of costs only that start (a vector would write every entry at once).
+// A fixed number of floats, all 0 at first, whose pages cost nothing until written
+// (kernels::AllocateZeroed): a history of kHistoryCapacity entries that a short filter reaches
+// only the start of costs only that start (a vector would write every entry at once).
 class ZeroedFloats
 {
 public:
     explicit ZeroedFloats(std::size_t count)
-        : values(static_cast<float*>(std::calloc(count > 0 ? count : 1, sizeof(float)))),
+        : values(static_cast<float*>(kernels::AllocateZeroed((count > 0 ? count : 1) *
+                                                               sizeof(float)))),
           count(count)
     {
         if (values == nullptr)
             throw std::bad_alloc();
     }
-    ~ZeroedFloats() { std::free(values); }
+    ~ZeroedFloats() { kernels::FreeZeroed(values); }
     ZeroedFloats(const ZeroedFloats&) = delete;
     ZeroedFloats& operator=(const ZeroedFloats&) = delete;
 

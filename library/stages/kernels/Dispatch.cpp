@@ -4,6 +4,7 @@
 #include <cfenv>
 #include <cstdint>
 #include <cstdlib>
+#include <sys/mman.h>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -262,29 +263,76 @@ void StreamCopiesDone()
 #endif
 }
 
+namespace {
+
+// Blocks from this size on come as fresh pages of their own: the system hands them out zeroed
+// and backs a page only once it is written, so the parts of a long history or bank that a filter
+// never reaches cost nothing. (calloc would do the same only while its allocator maps such
+// sizes apart, which stops once blocks of that size were freed: it then clears them by hand.)
+constexpr std::size_t kFreshPagesBytes = std::size_t{64} << 10;
+
+// What sits just before a block: the allocation's own address and, for fresh pages, their
+// length (0: from calloc).
+struct BlockHeader
+{
+    void* allocation;
+    std::size_t mapped;
+};
+
+} // namespace
+
+void* AllocateZeroed(std::size_t bytes)
+{
+    constexpr std::size_t extra = kComplexAlignment + sizeof(BlockHeader);
+    if (bytes == 0 || bytes > std::numeric_limits<std::size_t>::max() / 2 - extra)
+        return nullptr;
+    void* allocation = nullptr;
+    std::size_t mapped = 0;
+    if (bytes >= kFreshPagesBytes)
+    {
+        mapped = bytes + extra;
+        allocation = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
+                          -1, 0);
+        if (allocation == MAP_FAILED)
+            return nullptr;
+    }
+    else
+    {
+        allocation = std::calloc(bytes + extra, 1);
+        if (allocation == nullptr)
+            return nullptr;
+    }
+    // The block is aligned inside the allocation, its header just before it.
+    const auto start = reinterpret_cast<std::uintptr_t>(allocation) + sizeof(BlockHeader);
+    const std::uintptr_t aligned = (start + kComplexAlignment - 1) & ~(kComplexAlignment - 1);
+    BlockHeader* header = reinterpret_cast<BlockHeader*>(aligned) - 1;
+    header->allocation = allocation;
+    header->mapped = mapped;
+    return reinterpret_cast<void*>(aligned);
+}
+
+void FreeZeroed(void* block)
+{
+    if (block == nullptr)
+        return;
+    const BlockHeader header = *(static_cast<BlockHeader*>(block) - 1);
+    if (header.mapped != 0)
+        munmap(header.allocation, header.mapped);
+    else
+        std::free(header.allocation);
+}
+
 float* AllocateComplex(std::size_t pairs)
 {
     constexpr std::size_t pairBytes = 2 * sizeof(float);
-    constexpr std::size_t extra = kComplexAlignment + sizeof(void*);
-    if (pairs == 0 || pairs > (std::numeric_limits<std::size_t>::max() - extra) / pairBytes)
+    if (pairs > std::numeric_limits<std::size_t>::max() / 4 / pairBytes)
         return nullptr;
-    // calloc: a large block comes as zero pages from the system, so the parts that are never
-    // used (most of a resampler's bank) cost nothing. The block is aligned inside the
-    // allocation; the allocation's own address is kept just before it.
-    void* allocation = std::calloc(pairs * pairBytes + extra, 1);
-    if (allocation == nullptr)
-        return nullptr;
-    const auto start = reinterpret_cast<std::uintptr_t>(allocation) + sizeof(void*);
-    const std::uintptr_t aligned = (start + kComplexAlignment - 1) & ~(kComplexAlignment - 1);
-    void** before = reinterpret_cast<void**>(aligned) - 1;
-    *before = allocation;
-    return reinterpret_cast<float*>(aligned);
+    return static_cast<float*>(AllocateZeroed(pairs * pairBytes));
 }
 
 void FreeComplex(float* block)
 {
-    if (block != nullptr)
-        std::free(*(reinterpret_cast<void**>(block) - 1));
+    FreeZeroed(block);
 }
 
 } // namespace sigkit::kernels

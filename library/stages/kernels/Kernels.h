@@ -163,6 +163,10 @@ bool DefaultFloatEnvironment();
 void StreamCopy(const float* from, int32_t n, float* to);
 void StreamCopiesDone();
 
+// Zeroed storage of `bytes` (64-byte alignment) whose untouched pages cost nothing; nullptr on
+// failure (or for 0 bytes). Freed by FreeZeroed.
+void* AllocateZeroed(std::size_t bytes);
+void FreeZeroed(void* block);
 // Aligned storage of n (I, Q) float pairs (64-byte alignment), zeroed; nullptr on failure.
 float* AllocateComplex(std::size_t pairs);
 void FreeComplex(float* block);
