@@ -11,7 +11,7 @@ namespace sigkit {
 BlockStage::BlockStage(std::size_t initialOutputFloats, int32_t outLimitFloats)
     : splitter(std::make_unique<HilbertSplitter>()), table(kernels::Active()),
       outLimit(std::max(2, std::min(outLimitFloats, kMaxOutFloats) / 2 * 2)),
-      outBuffer(initialOutputFloats, 0.0f), workI(kPart, 0.0f), workQ(kPart, 0.0f),
+      outBuffer(initialOutputFloats), workI(kPart, 0.0f), workQ(kPart, 0.0f),
       staging(2 * kPart + 1, 0.0f)
 {
 }
@@ -154,16 +154,10 @@ int32_t BlockStage::Gather(int32_t most)
 void BlockStage::ReserveOutput(std::size_t most)
 {
     most = std::min(most, static_cast<std::size_t>(outLimit));
-    if (outBuffer.size() >= most)
-        return;
-    try
-    {
-        outBuffer.resize(most);
-    }
-    catch (const std::bad_alloc&)
-    {
-        // The buffer it has: the block goes out over several Gets.
-    }
+    // Called with no output held (a Get's first step). Where no larger buffer can be had, the
+    // block goes out over several Gets through the one it has.
+    if (outBuffer.size() < most)
+        outBuffer.Replace(most);
 }
 
 void BlockStage::TakePrepared()

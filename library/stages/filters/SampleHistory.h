@@ -46,6 +46,18 @@ public:
     std::size_t size() const { return count; }
     float& operator[](std::size_t i) { return values[i]; }
     float operator[](std::size_t i) const { return values[i]; }
+    // Fresh zeroed storage of `larger` floats in place of this one, whose values are dropped.
+    // False, nothing changed, when it cannot be had.
+    bool Replace(std::size_t larger)
+    {
+        auto* fresh = static_cast<float*>(kernels::AllocateZeroed(larger * sizeof(float)));
+        if (fresh == nullptr)
+            return false;
+        kernels::FreeZeroed(values);
+        values = fresh;
+        count = larger;
+        return true;
+    }
 
 private:
     float* values;
