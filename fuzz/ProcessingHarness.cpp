@@ -85,8 +85,7 @@ void PumpAll(Data data, Handle* handle, const uint8_t* samples, std::size_t size
 // prepared first, up to `ahead` blocks before its data call (whose bytes are then not given).
 // Both give the same bytes.
 void PreparedMatches(BlockInitFn init, BlockFreeFn release, const BlockParams& params,
-                     const uint8_t* samples, std::size_t size, std::size_t block,
-                     std::size_t ahead)
+                     const uint8_t* samples, std::size_t size, std::size_t block, std::size_t ahead)
 {
     BlockHandle* plain = nullptr;
     BlockHandle* split = nullptr;
@@ -113,8 +112,7 @@ void PreparedMatches(BlockInitFn init, BlockFreeFn release, const BlockParams& p
         Require(resampl_data(plain, samples + at, n, &out, &outBytes) == 1, "data returns 1");
         expected.insert(expected.end(), static_cast<const uint8_t*>(out),
                         static_cast<const uint8_t*>(out) + outBytes);
-        Require(resampl_data(split, k < prepared ? nullptr : samples + at, n, &out, &outBytes) ==
-                    1,
+        Require(resampl_data(split, k < prepared ? nullptr : samples + at, n, &out, &outBytes) == 1,
                 "data of a prepared block returns 1");
         got.insert(got.end(), static_cast<const uint8_t*>(out),
                    static_cast<const uint8_t*>(out) + outBytes);

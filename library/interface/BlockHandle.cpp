@@ -159,8 +159,7 @@ int32_t ProcessingBlock::Pump(const void* in, int32_t inBytes, const void** out,
 
 int32_t ProcessingBlock::Prepare(const void* in, int32_t inBytes)
 {
-    if (converter == nullptr || stage == nullptr || !converter->IsRunning() ||
-        !stage->CanPrepare())
+    if (converter == nullptr || stage == nullptr || !converter->IsRunning() || !stage->CanPrepare())
         return 0;
     if (in == nullptr || inBytes < 0)
         inBytes = 0;

@@ -172,7 +172,7 @@ private:
     int32_t warmDone = 0;
     int32_t outLimit;
     std::size_t outCount = 0;
-    ZeroedFloats outBuffer; // written before it is read: grows without keeping its values
+    ZeroedFloats outBuffer;          // written before it is read: grows without keeping its values
     std::vector<float> workI, workQ; // a part's pairs, kPart each
     std::vector<float> staging;      // a part of a block that lies off float alignment
     // The prepared block put last (PutPrepared), and the pairs of it taken.

@@ -23,9 +23,9 @@ const std::set<std::string> kExports = {
     "resampl_data",  "resampl_free",   "iq2real_init",   "iq2real_data",   "iq2real_free",
     "invert_init",   "invert_data",    "invert_free",    "wav_read_init",  "wav_read_data",
     "wav_read_free", "wav_write_init", "wav_write_data", "wav_write_free",
-    // Beside them, on the same handles: a block's first part on a second thread.
-    "sigkit_block_prepare",
 };
+// Beside them in the same header, on the same handles: a block's first part on a second thread.
+const char* const kBlockPrepare = "sigkit_block_prepare";
 // The functions that the versioned header declares.
 std::set<std::string> ApiHeaderFunctions()
 {
@@ -85,6 +85,7 @@ TEST(Abi, LibraryExportsItsCFunctionsAndNothingElse)
           "sigkit_wav_read_length"})
         EXPECT_EQ(api.count(name), 1u) << name;
     std::set<std::string> expected = kExports;
+    expected.insert(kBlockPrepare);
     expected.insert(api.begin(), api.end());
     EXPECT_EQ(DefinedDynamicSymbols(), expected);
 }

@@ -138,8 +138,8 @@ TEST_F(PipelineRuns, EverySplitOfTheProcessingWritesTheSameBytes)
         int channels;
         uint16_t bits;
     };
-    const Input inputs[] = {{"iq16.wav", 2, 16}, {"iq8.wav", 2, 8}, {"iq24.wav", 2, 24},
-                            {"real16.wav", 1, 16}};
+    const Input inputs[] = {
+        {"iq16.wav", 2, 16}, {"iq8.wav", 2, 8}, {"iq24.wav", 2, 24}, {"real16.wav", 1, 16}};
     const std::vector<std::vector<std::string>> modes = {
         {"-m", "resample", "-f", "21k", "-r", "48000", "-a", "2", "-q", "medium"},
         {"-m", "convert", "-f", "-30k", "-b", "20k", "-a", "40", "-q", "high"},

@@ -202,7 +202,8 @@ TEST(PreparedBlocks, FloatInputAndBlocksOfNoWholeSample)
     ASSERT_EQ(resampl_init(params, &alone), 1);
     ASSERT_EQ(resampl_init(params, &split), 1);
     std::size_t prepared = 0;
-    EXPECT_TRUE(Split(resampl_data, split, parts, 8, prepared) == Whole(resampl_data, alone, parts));
+    EXPECT_TRUE(Split(resampl_data, split, parts, 8, prepared) ==
+                Whole(resampl_data, alone, parts));
     EXPECT_EQ(prepared, parts.size());
     resampl_free(alone);
     resampl_free(split);
@@ -259,8 +260,8 @@ TEST(PreparedBlocks, WhatCannotBePreparedIsRefusedAndProcessedWhole)
         EXPECT_EQ(resampl_data(split, parts[0].data(), 7996, &out, &outBytes), 0);
         EXPECT_EQ(outBytes, 0);
         EXPECT_EQ(resampl_data(split, parts[0].data(), 8000, &out, &outBytes), 1);
-        EXPECT_TRUE(std::string(static_cast<const char*>(out), static_cast<std::size_t>(outBytes)) ==
-                    expected);
+        EXPECT_TRUE(std::string(static_cast<const char*>(out),
+                                static_cast<std::size_t>(outBytes)) == expected);
         resampl_free(alone);
         resampl_free(split);
     }

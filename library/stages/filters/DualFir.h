@@ -32,12 +32,12 @@ public:
     const float* Taps() const { return taps.data(); }
 
 private:
-    int32_t w = 0;                         // newest sample; moves down after each one
-    int32_t designed = 0;                  // 1 once a filter is held
-    int32_t N = 0;                         // taps in use
-    ZeroedFloats taps;                // kHistoryCapacity, the first N in use
-    ZeroedFloats historyA, historyB;  // kHistoryCapacity each
-    ZeroedFloats scratchA, scratchB;  // the windows when they wrap
+    int32_t w = 0;                   // newest sample; moves down after each one
+    int32_t designed = 0;            // 1 once a filter is held
+    int32_t N = 0;                   // taps in use
+    ZeroedFloats taps;               // kHistoryCapacity, the first N in use
+    ZeroedFloats historyA, historyB; // kHistoryCapacity each
+    ZeroedFloats scratchA, scratchB; // the windows when they wrap
     const kernels::KernelTable& table;
 };
 

@@ -28,8 +28,8 @@ class ZeroedFloats
 {
 public:
     explicit ZeroedFloats(std::size_t count)
-        : values(static_cast<float*>(kernels::AllocateZeroed((count > 0 ? count : 1) *
-                                                               sizeof(float)))),
+        : values(static_cast<float*>(
+              kernels::AllocateZeroed((count > 0 ? count : 1) * sizeof(float)))),
           count(count)
     {
         if (values == nullptr)

@@ -4,10 +4,10 @@
 #include <cfenv>
 #include <cstdint>
 #include <cstdlib>
-#include <sys/mman.h>
 #include <limits>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
 #include <vector>
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -291,8 +291,8 @@ void* AllocateZeroed(std::size_t bytes)
     if (bytes >= kFreshPagesBytes)
     {
         mapped = bytes + extra;
-        allocation = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS,
-                          -1, 0);
+        allocation =
+            mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (allocation == MAP_FAILED)
             return nullptr;
     }
