@@ -146,32 +146,35 @@ TEST_F(PipelineRuns, EverySplitOfTheProcessingWritesTheSameBytes)
         {"-m", "am-classic", "-f", "21k", "-r", "12000", "-a", "3", "-q", "low"},
         {"-m", "fm-classic", "-f", "21k", "-r", "12000", "-a", "1", "-q", "medium"},
     };
+    // Every split and mode on 16-bit I/Q; on the other inputs the processing thread preparing
+    // (or refused: 24-bit blocks that are not whole samples, real input).
     for (const Input& input : inputs)
     {
         const std::string file = dir.File(input.name);
         WriteFileBytes(file, Recording(input.channels, 240000, input.bits, 400000));
+        const bool every = input.bits == 16 && input.channels == 2;
         for (const char* split : {"reader", "worker", "whole"})
         {
+            if (!every && std::string(split) != "worker")
+                continue;
             const SplitForced forced(split);
-            for (const auto& mode : modes)
+            for (std::size_t m = 0; m < modes.size(); m += every ? 1 : 2)
             {
-                const auto [one, two] = BothWays(mode, file);
-                EXPECT_GT(one.size(), 1000u) << mode[1];
-                EXPECT_TRUE(SameBytes(one, two)) << input.name << " " << mode[1] << " " << split;
+                const auto [one, two] = BothWays(modes[m], file);
+                EXPECT_GT(one.size(), 1000u) << modes[m][1];
+                EXPECT_TRUE(SameBytes(one, two))
+                    << input.name << " " << modes[m][1] << " " << split;
             }
         }
     }
     // Long enough for the first batches' trial: the split changes after it.
     const std::string longer = dir.File("longer.wav");
     WriteFileBytes(longer, Recording(2, 240000, 16, 1500000));
-    for (const char* split : {"then-worker", "then-whole"})
+    for (const auto& [split, mode] : {std::pair{"then-worker", modes[2]}, {"then-whole", modes[0]}})
     {
         const SplitForced forced(split);
-        for (const auto& mode : modes)
-        {
-            const auto [one, two] = BothWays(mode, longer);
-            EXPECT_TRUE(SameBytes(one, two)) << mode[1] << " " << split;
-        }
+        const auto [one, two] = BothWays(mode, longer);
+        EXPECT_TRUE(SameBytes(one, two)) << mode[1] << " " << split;
     }
     const std::string input = dir.File("rec.wav");
     WriteFileBytes(input, Recording(2, 240000, 16, 300000));
