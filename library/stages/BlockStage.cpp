@@ -61,27 +61,38 @@ int32_t BlockStage::PutPrepared(float* I, float* Q, int32_t pairs)
     return preparedPairs;
 }
 
-int32_t BlockStage::PrepareFloats(const float* floats, int32_t count, float* I, float* Q)
+int32_t BlockStage::PairUp(const float* floats, int32_t taken, int32_t left, int32_t most, float* I,
+                           float* Q, int32_t& used)
 {
     int32_t pairs = 0;
-    int32_t used = 0;
-    if (pendingHalf != 0 && count > 0)
+    used = 0;
+    if (pendingHalf != 0 && taken > 0)
     {
+        // The first value completes the pair the last block began.
         I[0] = pendingValue;
         Q[0] = floats[0];
         pendingHalf = 0;
         pairs = 1;
         used = 1;
     }
-    const int32_t whole = (count - used) / 2;
+    const int32_t whole = std::min((taken - used) / 2, most - pairs);
     table.deinterleave(floats + used, whole, I + pairs, Q + pairs);
     pairs += whole;
     used += 2 * whole;
-    if (count - used == 1)
+    if (left - used == 1)
     {
+        // The pair is completed by the first value of the next block.
         pendingValue = floats[used];
         pendingHalf = 1;
+        ++used;
     }
+    return pairs;
+}
+
+int32_t BlockStage::PrepareFloats(const float* floats, int32_t count, float* I, float* Q)
+{
+    int32_t used = 0;
+    const int32_t pairs = PairUp(floats, count, count, count / 2 + 1, I, Q, used);
     for (int32_t at = 0; at < pairs; at += kPart)
         Front(I + at, Q + at, std::min(kPart, pairs - at));
     return pairs;
@@ -124,29 +135,8 @@ int32_t BlockStage::Gather(int32_t most)
         return samples;
     }
     const int32_t taken = std::min(left, 2 * most + 1);
-    const float* next = Next(taken);
-    int32_t pairs = 0;
     int32_t used = 0;
-    if (pendingHalf != 0 && left > 0)
-    {
-        // The first value of this block completes the pair the last one began.
-        I[0] = pendingValue;
-        Q[0] = next[0];
-        pendingHalf = 0;
-        pairs = 1;
-        used = 1;
-    }
-    const int32_t whole = std::min((taken - used) / 2, most - pairs);
-    table.deinterleave(next + used, whole, I + pairs, Q + pairs);
-    pairs += whole;
-    used += 2 * whole;
-    if (left - used == 1)
-    {
-        // The pair is completed by the first value of the next block.
-        pendingValue = next[used];
-        pendingHalf = 1;
-        ++used;
-    }
+    const int32_t pairs = PairUp(Next(taken), taken, left, most, I, Q, used);
     inIndex += used;
     return pairs;
 }

@@ -156,6 +156,11 @@ private:
     // The next part of the put block as complex pairs (at most `most`), in workI and workQ.
     // Result: pairs.
     int32_t Gather(int32_t most);
+    // Pairs from the `taken` floats at `floats` (`left` floats remain in the block from there),
+    // at most `most`: a pending half pair completed first, then whole pairs, and a lone last value
+    // of the block kept as the pending half. Result: the pairs; `used`: the floats taken.
+    int32_t PairUp(const float* floats, int32_t taken, int32_t left, int32_t most, float* I,
+                   float* Q, int32_t& used);
     // The next `count` floats of the block at float alignment.
     const float* Next(int32_t count);
 
