@@ -1,5 +1,7 @@
 #include "Pipeline.h"
 
+#include "PipelineBatches.h"
+
 #include "platform/Signals.h"
 #include "platform/Threads.h"
 
@@ -20,104 +22,18 @@ namespace sigrun {
 
 namespace {
 
+using namespace pipeline;
+
 // Batches on their way between the two threads at most. A thread that waits for the other one
 // waits for half of them (or for all there will be), not for each: on a busy machine every wait
 // can cost a turn in the scheduler's queue.
 constexpr std::size_t kSlots = 8;
 constexpr std::size_t kHalf = kSlots / 2;
-// A batch is handed over once it holds this many input bytes or this many blocks.
-constexpr std::size_t kBatchBytes = 256 << 10;
-constexpr std::size_t kBatchBlocks = 64;
-// Blocks of more bytes, and output beyond this much per batch, are lent instead of copied: their
-// owner makes nothing new until the other thread is done with them. Memory stays bounded.
-constexpr std::size_t kCopyLimit = 4 << 20;
 // The batches timed to settle the two threads' shares (see Pumping::Settle): 32 (2 MiB at most,
 // a thirtieth of a minute of 16-bit I/Q at 240 kHz) after the first rounds of the slots, whose
 // first uses are slower for reasons of their own (memory touched for the first time, caches).
 constexpr std::size_t kTrialFirst = 2 * kSlots;
 constexpr std::size_t kTrialEnd = kTrialFirst + 32;
-
-using Clock = std::chrono::steady_clock;
-
-double SecondsSince(Clock::time_point start)
-{
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// Who does what with a batch whose processing the block can split (ProcessingBlock::Prepare).
-enum class Split
-{
-    Whole,          // the processing thread processes it, block by block
-    ReaderPrepares, // this thread does the first part, the processing thread the rest
-    WorkerPrepares, // the processing thread does the first part, this thread the rest
-};
-
-// One block of the input as a batch holds it, and its output once processed.
-struct Piece
-{
-    std::size_t inAt = 0;       // where its bytes start in the batch's input copy
-    const void* lent = nullptr; // the reading block's own bytes, when not copied
-    int32_t inBytes = 0;
-    std::size_t outAt = 0;     // where its output starts in the batch's output copy
-    const void* out = nullptr; // its output, once the writer may take it
-    int32_t outBytes = 0;
-    int failed = 0; // the processing block's failure on it
-};
-
-// Blocks read one after the other, processed in that order and written in that order.
-struct Batch
-{
-    std::vector<unsigned char> in;
-    std::vector<Piece> pieces; // room for kBatchBlocks, made at the start
-    std::vector<unsigned char> out;
-    // The batch prepared as one block (see Prepare): its first piece's output is the whole
-    // batch's, the others' none.
-    bool joined = false;
-    Split split = Split::Whole;
-    // Seconds spent on it: the reading thread reading and writing it and on its part of the
-    // processing, the processing thread on its part.
-    double ioSeconds = 0.0;
-    double readerSeconds = 0.0;
-    double workerSeconds = 0.0;
-};
-
-// Appends the bytes to store. False, store unchanged, when that would take it past kCopyLimit
-// or no room can be had.
-bool Append(std::vector<unsigned char>& store, const void* bytes, int32_t count)
-{
-    if (count <= 0)
-        return true;
-    const auto size = static_cast<std::size_t>(count);
-    if (size > kCopyLimit - std::min(store.size(), kCopyLimit))
-        return false;
-    try
-    {
-        const auto* first = static_cast<const unsigned char*>(bytes);
-        store.insert(store.end(), first, first + size);
-    }
-    catch (const std::bad_alloc&)
-    {
-        return false;
-    }
-    return true;
-}
-
-// The batch's blocks as one block, its first part done by the calling thread: the other thread
-// then makes the batch's output in one call, which is written as the first block's (the others
-// have none; progress still goes block by block). A block's trailing part of a sample is not
-// carried into the next one, so only blocks of whole samples are joined. False (the batch as it
-// was) when they cannot be, or when the processing block does not take the batch.
-bool Prepare(ProcessingBlock& block, Batch& batch, int32_t sampleBytes)
-{
-    if (batch.pieces.empty() || sampleBytes <= 0)
-        return false;
-    for (const Piece& piece : batch.pieces)
-        if (piece.lent != nullptr || piece.inBytes % sampleBytes != 0)
-            return false;
-    const auto bytes = static_cast<int32_t>(batch.in.size());
-    batch.joined = block.Prepare(batch.in.data(), bytes);
-    return batch.joined;
-}
 
 // What the two threads share. Batch k lives in batches[k % kSlots] from its first block read
 // until its last block written. Under the lock: the batches handed over and those whose input
@@ -318,34 +234,6 @@ private:
     std::thread thread;
 };
 
-// Reads blocks into the batch until it is full or the input ends. Result: true when its last
-// block is lent (too large to copy).
-bool Fill(InputFile& input, Batch& batch, bool& inputEnded)
-{
-    batch.in.clear();
-    batch.pieces.clear();
-    batch.joined = false;
-    batch.split = Split::Whole;
-    while (batch.in.size() < kBatchBytes && batch.pieces.size() < kBatchBlocks)
-    {
-        Piece piece;
-        const void* in = nullptr;
-        if (!input.Next(in, piece.inBytes))
-        {
-            inputEnded = true;
-            return false;
-        }
-        piece.inAt = batch.in.size();
-        const bool lent = !Append(batch.in, in, piece.inBytes);
-        if (lent)
-            piece.lent = in;
-        batch.pieces.push_back(piece); // within the room made at the start
-        if (lent)
-            return true;
-    }
-    return false;
-}
-
 // The reading and writing thread's side: the batches it has handed over and written, and the
 // outputs it has passed on.
 struct Pumping
@@ -523,44 +411,9 @@ struct Pumping
         settled = true;
         if (split != Split::ReaderPrepares)
             return; // not split at all
-        const double io = trialIo;
-        const double first = trialPrepare;
-        const double rest = trialFinish;
-        const double readerPrepares = std::max(io + first, rest);
-        const double workerPrepares = std::max(io + rest, first);
-        const double whole = std::max(io, first + rest);
-        if (afterTrial)
-            split = *afterTrial;
-        else if (workerPrepares < readerPrepares && workerPrepares <= whole)
-            split = Split::WorkerPrepares;
-        else if (whole < readerPrepares)
-            split = Split::Whole;
+        split = afterTrial ? *afterTrial : ChooseSplit(trialIo, trialPrepare, trialFinish);
     }
 };
-
-// The split that kSplitVariable forces, if any: from the start, or ("then-worker", "then-whole")
-// in place of the trial's choice.
-bool ForcedSplit(Split& split, std::optional<Split>& afterTrial)
-{
-    const char* word = std::getenv(kSplitVariable);
-    if (word == nullptr)
-        return false;
-    if (std::strcmp(word, "then-worker") == 0)
-        afterTrial = Split::WorkerPrepares;
-    else if (std::strcmp(word, "then-whole") == 0)
-        afterTrial = Split::Whole;
-    if (afterTrial)
-        return false;
-    if (std::strcmp(word, "reader") == 0)
-        split = Split::ReaderPrepares;
-    else if (std::strcmp(word, "worker") == 0)
-        split = Split::WorkerPrepares;
-    else if (std::strcmp(word, "whole") == 0)
-        split = Split::Whole;
-    else
-        return false;
-    return true;
-}
 
 } // namespace
 

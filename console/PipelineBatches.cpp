@@ -1,0 +1,114 @@
+#include "PipelineBatches.h"
+
+#include "Pipeline.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace sigrun::pipeline {
+
+// Appends the bytes to store. False, store unchanged, when that would take it past kCopyLimit
+// or no room can be had.
+bool Append(std::vector<unsigned char>& store, const void* bytes, int32_t count)
+{
+    if (count <= 0)
+        return true;
+    const auto size = static_cast<std::size_t>(count);
+    if (size > kCopyLimit - std::min(store.size(), kCopyLimit))
+        return false;
+    try
+    {
+        const auto* first = static_cast<const unsigned char*>(bytes);
+        store.insert(store.end(), first, first + size);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return false;
+    }
+    return true;
+}
+
+// The batch's blocks as one block, its first part done by the calling thread: the other thread
+// then makes the batch's output in one call, which is written as the first block's (the others
+// have none; progress still goes block by block). A block's trailing part of a sample is not
+// carried into the next one, so only blocks of whole samples are joined. False (the batch as it
+// was) when they cannot be, or when the processing block does not take the batch.
+bool Prepare(ProcessingBlock& block, Batch& batch, int32_t sampleBytes)
+{
+    if (batch.pieces.empty() || sampleBytes <= 0)
+        return false;
+    for (const Piece& piece : batch.pieces)
+        if (piece.lent != nullptr || piece.inBytes % sampleBytes != 0)
+            return false;
+    const auto bytes = static_cast<int32_t>(batch.in.size());
+    batch.joined = block.Prepare(batch.in.data(), bytes);
+    return batch.joined;
+}
+
+// Reads blocks into the batch until it is full or the input ends. Result: true when its last
+// block is lent (too large to copy).
+bool Fill(InputFile& input, Batch& batch, bool& inputEnded)
+{
+    batch.in.clear();
+    batch.pieces.clear();
+    batch.joined = false;
+    batch.split = Split::Whole;
+    while (batch.in.size() < kBatchBytes && batch.pieces.size() < kBatchBlocks)
+    {
+        Piece piece;
+        const void* in = nullptr;
+        if (!input.Next(in, piece.inBytes))
+        {
+            inputEnded = true;
+            return false;
+        }
+        piece.inAt = batch.in.size();
+        const bool lent = !Append(batch.in, in, piece.inBytes);
+        if (lent)
+            piece.lent = in;
+        batch.pieces.push_back(piece); // within the room made at the start
+        if (lent)
+            return true;
+    }
+    return false;
+}
+
+Split ChooseSplit(double io, double first, double rest)
+{
+    const double readerPrepares = std::max(io + first, rest);
+    const double workerPrepares = std::max(io + rest, first);
+    const double whole = std::max(io, first + rest);
+    if (workerPrepares < readerPrepares && workerPrepares <= whole)
+        return Split::WorkerPrepares;
+    if (whole < readerPrepares)
+        return Split::Whole;
+    return Split::ReaderPrepares;
+}
+
+// The split that kSplitVariable forces, if any: from the start, or ("then-worker", "then-whole")
+// in place of the trial's choice.
+bool ForcedSplit(Split& split, std::optional<Split>& afterTrial)
+{
+    const char* word = std::getenv(kSplitVariable);
+    if (word == nullptr)
+        return false;
+    if (std::strcmp(word, "then-worker") == 0)
+        afterTrial = Split::WorkerPrepares;
+    else if (std::strcmp(word, "then-whole") == 0)
+        afterTrial = Split::Whole;
+    if (afterTrial)
+        return false;
+    if (std::strcmp(word, "reader") == 0)
+        split = Split::ReaderPrepares;
+    else if (std::strcmp(word, "worker") == 0)
+        split = Split::WorkerPrepares;
+    else if (std::strcmp(word, "whole") == 0)
+        split = Split::Whole;
+    else
+        return false;
+    return true;
+}
+
+} // namespace sigrun::pipeline
