@@ -13,24 +13,29 @@
 
 namespace sigtest {
 
-// Sets SIGKIT_THREADS for the runs started while it lives.
-class ThreadsForced
+// Sets an environment variable for the runs started while it lives.
+class VariableForced
 {
 public:
-    explicit ThreadsForced(const char* value) { setenv(sigrun::kThreadsVariable, value, 1); }
-    ~ThreadsForced() { unsetenv(sigrun::kThreadsVariable); }
-    ThreadsForced(const ThreadsForced&) = delete;
-    ThreadsForced& operator=(const ThreadsForced&) = delete;
+    VariableForced(const char* name, const char* value) : name(name) { setenv(name, value, 1); }
+    ~VariableForced() { unsetenv(name); }
+    VariableForced(const VariableForced&) = delete;
+    VariableForced& operator=(const VariableForced&) = delete;
+
+private:
+    const char* name;
 };
 
-// Forces how a two-thread pass splits the batches' processing while it lives.
-class SplitForced
+// SIGKIT_THREADS, and how a two-thread pass splits the batches' processing.
+class ThreadsForced : public VariableForced
 {
 public:
-    explicit SplitForced(const char* value) { setenv(sigrun::kSplitVariable, value, 1); }
-    ~SplitForced() { unsetenv(sigrun::kSplitVariable); }
-    SplitForced(const SplitForced&) = delete;
-    SplitForced& operator=(const SplitForced&) = delete;
+    explicit ThreadsForced(const char* value) : VariableForced(sigrun::kThreadsVariable, value) {}
+};
+class SplitForced : public VariableForced
+{
+public:
+    explicit SplitForced(const char* value) : VariableForced(sigrun::kSplitVariable, value) {}
 };
 
 // A carrier at 21 kHz (moved in phase by a 1 kHz tone of the given index), a tone at 3.1 kHz and

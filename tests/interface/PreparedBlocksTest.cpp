@@ -117,6 +117,32 @@ std::string Split(DataFn data, BlockHandle* handle, const std::vector<std::strin
     return output;
 }
 
+// Two handles of the record: one by the data calls alone, one split (Split, `ahead` blocks).
+struct BothWays
+{
+    std::string alone;
+    std::string split;
+    std::size_t prepared = 0;
+};
+
+BothWays RunBothWays(InitFn init, DataFn data, FreeFn release, const BlockParams& params,
+                     const std::vector<std::string>& parts, std::size_t ahead)
+{
+    BothWays result;
+    BlockHandle* alone = nullptr;
+    BlockHandle* split = nullptr;
+    EXPECT_EQ(init(params, &alone), 1);
+    EXPECT_EQ(init(params, &split), 1);
+    if (alone != nullptr && split != nullptr)
+    {
+        result.alone = Whole(data, alone, parts);
+        result.split = Split(data, split, parts, ahead, result.prepared);
+    }
+    release(alone);
+    release(split);
+    return result;
+}
+
 struct Family
 {
     const char* name;
@@ -169,19 +195,12 @@ TEST(PreparedBlocks, GiveTheBytesOfTheDataCallsAloneInEveryFamily)
                 for (std::size_t piece : {std::size_t{4097}, std::size_t{65536}, input.size()})
                 {
                     const std::vector<std::string> parts = Cut(input, piece);
-                    BlockHandle* alone = nullptr;
-                    BlockHandle* split = nullptr;
-                    ASSERT_EQ(family.init(params, &alone), 1) << family.name;
-                    ASSERT_EQ(family.init(params, &split), 1) << family.name;
-                    const std::string expected = Whole(family.data, alone, parts);
-                    std::size_t prepared = 0;
-                    const std::string got = Split(family.data, split, parts, 3, prepared);
-                    EXPECT_EQ(prepared, parts.size()) << family.name;
-                    EXPECT_FALSE(expected.empty()) << family.name;
-                    EXPECT_TRUE(got == expected) << family.name << " " << format.format << " "
-                                                 << quality << " blocks of " << piece;
-                    family.release(alone);
-                    family.release(split);
+                    const BothWays run =
+                        RunBothWays(family.init, family.data, family.release, params, parts, 3);
+                    EXPECT_EQ(run.prepared, parts.size()) << family.name;
+                    EXPECT_FALSE(run.alone.empty()) << family.name;
+                    EXPECT_TRUE(run.split == run.alone) << family.name << " " << format.format
+                                                        << " " << quality << " blocks of " << piece;
                 }
             }
 }
@@ -200,16 +219,9 @@ TEST(PreparedBlocks, FloatInputAndBlocksOfNoWholeSample)
     std::vector<std::string> parts;
     for (std::size_t at = 0, n = 1; at < input.size(); at += n, n = n % 13 + 1)
         parts.push_back(input.substr(at, n));
-    BlockHandle* alone = nullptr;
-    BlockHandle* split = nullptr;
-    ASSERT_EQ(resampl_init(params, &alone), 1);
-    ASSERT_EQ(resampl_init(params, &split), 1);
-    std::size_t prepared = 0;
-    EXPECT_TRUE(Split(resampl_data, split, parts, 8, prepared) ==
-                Whole(resampl_data, alone, parts));
-    EXPECT_EQ(prepared, parts.size());
-    resampl_free(alone);
-    resampl_free(split);
+    const BothWays run = RunBothWays(resampl_init, resampl_data, resampl_free, params, parts, 8);
+    EXPECT_TRUE(run.split == run.alone);
+    EXPECT_EQ(run.prepared, parts.size());
 }
 
 TEST(PreparedBlocks, WhatCannotBePreparedIsRefusedAndProcessedWhole)
@@ -222,32 +234,19 @@ TEST(PreparedBlocks, WhatCannotBePreparedIsRefusedAndProcessedWhole)
     // changes.
     {
         const BlockParams real = Block("Real", "16 bits (signed)", 48000, 3000, 8000, "Medium");
-        BlockHandle* alone = nullptr;
-        BlockHandle* split = nullptr;
-        ASSERT_EQ(resampl_init(real, &alone), 1);
-        ASSERT_EQ(resampl_init(real, &split), 1);
-        std::size_t prepared = 1;
-        EXPECT_TRUE(Split(resampl_data, split, parts, 2, prepared) ==
-                    Whole(resampl_data, alone, parts));
-        EXPECT_EQ(prepared, 0u);
-        resampl_free(alone);
-        resampl_free(split);
+        const BothWays run = RunBothWays(resampl_init, resampl_data, resampl_free, real, parts, 2);
+        EXPECT_TRUE(run.split == run.alone);
+        EXPECT_EQ(run.prepared, 0u);
     }
     const BlockParams params = Block("Complex", "16 bits (signed)", 48000, 3000, 8000, "Medium");
     // A block above the limit is refused, and so is every later one: the rest is processed whole.
     {
         std::vector<std::string> mixed = parts;
         mixed.insert(mixed.begin() + 2, Signal(16, SIGKIT_PREPARE_BYTES / 2 + 2, 3));
-        BlockHandle* alone = nullptr;
-        BlockHandle* split = nullptr;
-        ASSERT_EQ(resampl_init(params, &alone), 1);
-        ASSERT_EQ(resampl_init(params, &split), 1);
-        std::size_t prepared = 0;
-        EXPECT_TRUE(Split(resampl_data, split, mixed, 4, prepared) ==
-                    Whole(resampl_data, alone, mixed));
-        EXPECT_EQ(prepared, 2u);
-        resampl_free(alone);
-        resampl_free(split);
+        const BothWays run =
+            RunBothWays(resampl_init, resampl_data, resampl_free, params, mixed, 4);
+        EXPECT_TRUE(run.split == run.alone);
+        EXPECT_EQ(run.prepared, 2u);
     }
     // A data call with another byte count than the block prepared next fails, and takes nothing:
     // the right call then gives that block's output.
