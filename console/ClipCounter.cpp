@@ -1,5 +1,7 @@
 #include "ClipCounter.h"
 
+#include <cstring>
+
 namespace sigrun {
 
 ClipCounter::ClipCounter(uint16_t formatTag, uint16_t bitsPerSample)
@@ -11,21 +13,48 @@ ClipCounter::ClipCounter(uint16_t formatTag, uint16_t bitsPerSample)
 
 namespace {
 
+// A sample's bits in the narrowest unsigned type that holds them; it also counts the ends within
+// a run, so that the compiler's vector compares keep as many lanes as the samples have.
+template <int Width> struct Lane
+{
+    using type = uint32_t;
+};
+template <> struct Lane<1>
+{
+    using type = uint8_t;
+};
+template <> struct Lane<2>
+{
+    using type = uint16_t;
+};
+
 // The samples of `count` at either end of the range, each assembled from its little-endian
-// bytes (a loop the compiler turns into vector compares).
+// bytes, counted in runs short enough for the narrow counter.
 template <int Width> long long CountEnds(const unsigned char* bytes, long long count)
 {
+    using Bits = typename Lane<Width>::type;
     // 8 bits unsigned: 0x00 and 0xFF; wider ones signed: 0x80..00 and 0x7F..FF.
-    constexpr uint32_t kLow = Width == 1 ? 0x00u : 1u << (8 * Width - 1);
-    constexpr uint32_t kHigh = Width == 1 ? 0xFFu : kLow - 1;
+    constexpr Bits kLow = Width == 1 ? 0x00u : 1u << (8 * Width - 1);
+    constexpr Bits kHigh = Width == 1 ? 0xFFu : kLow - 1;
+    constexpr long long kRun = 255;
     long long ends = 0;
-    for (long long i = 0; i < count; ++i)
+    while (count > 0)
     {
-        const unsigned char* sample = bytes + i * Width;
-        uint32_t value = 0;
-        for (int b = 0; b < Width; ++b)
-            value |= static_cast<uint32_t>(sample[b]) << (8 * b);
-        ends += (value == kLow) | (value == kHigh);
+        const long long run = count < kRun ? count : kRun;
+        Bits inRun = 0;
+        for (long long i = 0; i < run; ++i)
+        {
+            const unsigned char* sample = bytes + i * Width;
+            Bits value = 0;
+            if constexpr (Width == 3)
+                value = static_cast<Bits>(sample[0] | sample[1] << 8 | sample[2] << 16);
+            else
+                std::memcpy(&value, sample, sizeof value); // little-endian, as the file is
+            inRun += static_cast<Bits>((value == kLow) | (value == kHigh));
+        }
+        ends += inRun;
+        bytes += run * Width;
+        count -= run;
     }
     return ends;
 }

@@ -280,6 +280,32 @@ TEST(ClipCounter, CountsTheEndsOfEachIntegerFormat)
     EXPECT_EQ(CountAll(f32, Bytes({0x00, 0x00, 0x80, 0x3F, 0xFF, 0xFF, 0x7F, 0x7F})), 0);
 }
 
+TEST(ClipCounter, LongRunsOfEndsAreAllCounted)
+{
+    // Every sample at an end, more of them than a narrow counter holds, and one in every 7 over a
+    // length that is no multiple of the counting runs.
+    const int widths[] = {8, 16, 24, 32};
+    for (int bits : widths)
+    {
+        const std::size_t width = static_cast<std::size_t>(bits / 8);
+        const std::string high =
+            bits == 8 ? std::string(1, '\xFF') : std::string(width - 1, '\xFF') + '\x7F';
+        const std::string low =
+            bits == 8 ? std::string(1, '\0') : std::string(width - 1, '\0') + '\x80';
+        std::string all;
+        std::string sparse;
+        for (int i = 0; i < 70001; ++i)
+        {
+            all += i % 2 == 0 ? high : low;
+            sparse += i % 7 == 0 ? low : std::string(width, '\x01');
+        }
+        ClipCounter allCounter(1, static_cast<uint16_t>(bits));
+        EXPECT_EQ(CountAll(allCounter, all), 70001) << bits;
+        ClipCounter sparseCounter(1, static_cast<uint16_t>(bits));
+        EXPECT_EQ(CountAll(sparseCounter, sparse), 10001) << bits;
+    }
+}
+
 TEST(ClipCounter, SamplesSplitAcrossBlocksCountOnce)
 {
     // Three 24-bit samples at full scale and one not, handed out one byte, then two bytes, ...
