@@ -9,7 +9,6 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
-#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -299,8 +298,8 @@ struct Pumping
             exchange.processing.notify_one();
     }
 
-    // The blocks whose output is ready to be written (after waiting for some, if need be).
-    long long AwaitOutput()
+    // True when there is an output to write (after waiting for it, if need be).
+    bool AwaitOutput()
     {
         // Nothing to write and nothing to read: waits for the output of half the batches,
         // or of all there are, or of what the processing thread waits to see written.
@@ -328,72 +327,61 @@ struct Pumping
         }
         if (lentPending && exchange.taken >= handed)
             lentPending = false;
-        return exchange.made - written;
+        return exchange.made != written;
     }
 
-    // Writes the outputs of the next `ready` blocks of the batch being written, in order (a batch
-    // that the processing thread prepared is finished here first): those that lie one after the
-    // other in one write, their progress shown block by block. False when they cannot be written.
-    bool WriteNext(long long ready, BlockSink& output, PassProgress& progress, Pumped& pumped)
+    // Writes the next block's output, in order (a batch that the processing thread prepared is
+    // finished here first). False when it cannot be written.
+    bool WriteNext(BlockSink& output, PassProgress& progress, Pumped& pumped)
     {
         Batch& batch = exchange.batches[freed % kSlots];
+        Piece& next = batch.pieces[piece];
         if (piece == 0 && batch.split == Split::WorkerPrepares && batch.joined)
         {
             const Clock::time_point started = Clock::now();
-            Piece& first = batch.pieces[0];
             const void* out = nullptr;
             int32_t outBytes = 0;
             block.Process(nullptr, static_cast<int32_t>(batch.in.size()), out, outBytes);
-            first.out = out;
-            first.outBytes = std::max(outBytes, 0);
-            first.failed = block.Failure();
+            next.out = out;
+            next.outBytes = std::max(outBytes, 0);
+            next.failed = block.Failure();
             batch.readerSeconds = SecondsSince(started);
         }
-        const std::size_t end =
-            piece + static_cast<std::size_t>(std::min<long long>(
-                        ready, static_cast<long long>(batch.pieces.size() - piece)));
         const Clock::time_point started = Clock::now();
-        for (std::size_t from = piece; from < end;)
+        if (!output.Write(next.out, next.outBytes, pumped.error))
         {
-            // The run of blocks whose outputs follow each other (a block without output joins
-            // any run); a failed block is the last of its run, and of the pass.
-            const auto* at = static_cast<const unsigned char*>(batch.pieces[from].out);
-            int32_t bytes = 0;
-            std::size_t to = from;
-            while (to < end)
-            {
-                const Piece& next = batch.pieces[to];
-                if (bytes > 0 && next.outBytes > 0 &&
-                    (next.out != at + bytes || next.outBytes > INT32_MAX - bytes))
-                    break;
-                if (bytes == 0)
-                    at = static_cast<const unsigned char*>(next.out);
-                bytes += next.outBytes;
-                ++to;
-                if (next.failed != 0)
-                    break;
-            }
-            if (!output.Write(at, bytes, pumped.error))
-            {
-                pumped.end = PumpEnd::WriteFailed;
-                return false;
-            }
-            pumped.bytesOut += bytes;
-            for (; from < to; ++from)
-            {
-                if (batch.pieces[from].failed != 0)
-                {
-                    pumped.end = PumpEnd::ProcessFailed;
-                    pumped.error = batch.pieces[from].failed;
-                    return false;
-                }
-                pumped.bytesIn += batch.pieces[from].inBytes;
-                progress.Show(pumped.bytesIn);
-            }
+            pumped.end = PumpEnd::WriteFailed;
+            return false;
         }
         batch.ioSeconds += SecondsSince(started);
-        const auto count = static_cast<long long>(end - piece);
-        piece = end;
+        pumped.bytesOut += next.outBytes;
+        if (next.failed != 0)
+        {
+            pumped.end = PumpEnd::ProcessFailed;
+            pumped.error = next.failed;
+            return false;
+        }
+        pumped.bytesIn += next.inBytes;
+        progress.Show(pumped.bytesIn);
+        std::size_t count = 1;
+        if (batch.joined && piece == 0)
+        {
+            // The other blocks of a joined batch have no output: those handed over are passed
+            // with the first, their progress shown block by block.
+            std::size_t more = 0;
+            {
+                std::lock_guard lock(exchange.mutex);
+                more = static_cast<std::size_t>(exchange.made - written - 1);
+            }
+            more = std::min(more, batch.pieces.size() - 1);
+            for (std::size_t k = 1; k <= more; ++k)
+            {
+                pumped.bytesIn += batch.pieces[k].inBytes;
+                progress.Show(pumped.bytesIn);
+            }
+            count += more;
+        }
+        piece += count;
         if (piece == batch.pieces.size())
         {
             piece = 0;
@@ -407,7 +395,7 @@ struct Pumping
                 Settle();
         }
         std::unique_lock lock(exchange.mutex);
-        written += count;
+        written += static_cast<long long>(count);
         exchange.written = written;
         const bool wake = exchange.awaitingWrites && written == exchange.made;
         lock.unlock();
@@ -483,10 +471,9 @@ std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, B
         }
         if (pumping.inputEnded && pumping.written == pumping.blocks)
             break;
-        const long long ready = pumping.AwaitOutput();
-        if (ready == 0)
+        if (!pumping.AwaitOutput())
             continue;
-        if (!pumping.WriteNext(ready, output, progress, pumped))
+        if (!pumping.WriteNext(output, progress, pumped))
             break;
     }
     worker.reset();
