@@ -187,15 +187,31 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
     ClipCounter clips(description.formatTag, description.bitsPerSample);
     ClipCounter* const counted = counts != nullptr ? &clips : nullptr;
     std::optional<Pumped> piped;
+    std::unique_ptr<ProcessingBlock> second;
     if (PumpsOnTwoThreads(input, outputName))
     {
+        // Inversion of a real signal: the reading thread can take whole batches on a block of
+        // its own (see SecondBlock).
+        SecondBlock extra;
+        if (mode.start == StartInvertFamily)
+            extra.memoryBytes = InvertMemoryBytes(input.Description());
+        if (extra.memoryBytes > 0)
+        {
+            std::string ignored; // without it the pass runs as it would anyway
+            second =
+                mode.start(binding.Family(settings.mode), settings, input.Description(), ignored);
+            extra.block = second.get();
+        }
         FileSink sink(file, counted);
-        piped = PumpTwoThreads(input, *block, sink, progress);
+        piped = PumpTwoThreads(input, *block, sink, progress,
+                               extra.block != nullptr ? extra : SecondBlock{});
     }
     const Pumped pumped = piped ? *piped : Pump(input, *block, file, progress, counted);
 
-    // The processing block goes first, then the writing block completes the file's header.
+    // The processing blocks go first, then the writing block completes the file's header.
     block->Release();
+    if (second != nullptr)
+        second->Release();
     const int ended = EndPass(pumped, input, file, outputName, noReplace);
     if (ended != kExitSuccess)
         return ended;

@@ -4,6 +4,7 @@
 #include "Pass.h"
 #include "ProcessingBlock.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 
@@ -44,8 +45,9 @@ inline constexpr const char* kThreadsVariable = "SIGKIT_THREADS";
 // split it: "reader" (the reading thread does the first part), "worker" (the processing thread
 // does it and the reading thread the rest), "whole" (no split). Otherwise the first batches are
 // timed and the split whose busier thread has the least to do is kept ("then-worker" and
-// "then-whole" keep that one instead). For tests and measurements: the output bytes are the same
-// every way.
+// "then-whole" keep that one instead). "alternate" has the reading thread take every other batch
+// on a second block where there is one (see SecondBlock), instead of those that keep both
+// threads busy. For tests and measurements: the output bytes are the same every way.
 inline constexpr const char* kSplitVariable = "SIGKIT_SPLIT";
 
 // Inputs shorter than this (some 35 s of 16-bit I/Q at 240 kHz, a few tenths of a second of
@@ -62,6 +64,16 @@ int PumpThreads(uint64_t inputBytes);
 // block goes on as soon as it is processed, which the second thread's batches would hold back.
 bool PumpsOnTwoThreads(const InputFile& input, const char* outputName);
 
+// A second processing block of the same processing, for one whose output for a block depends on
+// the block and on no more than the `memoryBytes` of input before it (whole samples). Which
+// block took a batch does not show in the output: a block given a batch whose predecessor the
+// other block took is first given those bytes, their output dropped.
+struct SecondBlock
+{
+    ProcessingBlock* block = nullptr;
+    std::size_t memoryBytes = 0;
+};
+
 // Pumps as the one-thread pump does, on two threads: this one reads the input and hands each
 // block's output to the sink (showing progress after each block written, as the one-thread pump
 // does), a second one runs the processing block. They hand each other blocks through a few
@@ -73,7 +85,10 @@ bool PumpsOnTwoThreads(const InputFile& input, const char* outputName);
 // block the processing block fails on (its Failure() not 0) ends it once the output made before
 // the failure is written, the block itself not counted in. Nothing, having read nothing, when no
 // second thread can be started.
+//
+// With a second block (see SecondBlock) the reading thread also processes whole batches itself
+// on it, while the processing thread has others waiting.
 std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, BlockSink& output,
-                                     PassProgress& progress);
+                                     PassProgress& progress, SecondBlock second = {});
 
 } // namespace sigrun

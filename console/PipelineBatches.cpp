@@ -55,6 +55,7 @@ bool Fill(InputFile& input, Batch& batch, bool& inputEnded)
     batch.pieces.clear();
     batch.joined = false;
     batch.split = Split::Whole;
+    batch.byReader = false;
     while (batch.in.size() < kBatchBytes && batch.pieces.size() < kBatchBlocks)
     {
         Piece piece;
@@ -109,6 +110,43 @@ bool ForcedSplit(Split& split, std::optional<Split>& afterTrial)
     else
         return false;
     return true;
+}
+
+void Drop(ProcessingBlock& block, const std::vector<unsigned char>& bytes)
+{
+    if (bytes.empty())
+        return;
+    const void* out = nullptr;
+    int32_t outBytes = 0;
+    block.Process(bytes.data(), static_cast<int32_t>(bytes.size()), out, outBytes);
+}
+
+bool AlternateForced()
+{
+    const char* word = std::getenv(kSplitVariable);
+    return word != nullptr && std::strcmp(word, "alternate") == 0;
+}
+
+void KeepTail(Batch& batch, std::vector<unsigned char>& tail, std::size_t memory)
+{
+    batch.prefix.clear();
+    if (tail.size() == memory)
+        batch.prefix = tail;
+    for (const Piece& piece : batch.pieces)
+        if (piece.lent != nullptr)
+        {
+            tail.clear(); // its bytes are not in the batch's copy: the tail starts again
+            return;
+        }
+    const std::size_t size = batch.in.size();
+    if (size >= memory)
+        tail.assign(batch.in.end() - static_cast<std::ptrdiff_t>(memory), batch.in.end());
+    else
+    {
+        tail.insert(tail.end(), batch.in.begin(), batch.in.end());
+        if (tail.size() > memory)
+            tail.erase(tail.begin(), tail.end() - static_cast<std::ptrdiff_t>(memory));
+    }
 }
 
 } // namespace sigrun::pipeline

@@ -57,6 +57,10 @@ struct Batch
     // batch's, the others' none.
     bool joined = false;
     Split split = Split::Whole;
+    // The input bytes just before the batch, when a second block may take batches; whether the
+    // reading thread processed the batch itself, on that block.
+    std::vector<unsigned char> prefix;
+    bool byReader = false;
     // Seconds spent on it: the reading thread reading and writing it and on its part of the
     // processing, the processing thread on its part.
     double ioSeconds = 0.0;
@@ -86,5 +90,15 @@ Split ChooseSplit(double io, double first, double rest);
 // The split that kSplitVariable forces, if any: from the start, or ("then-worker", "then-whole")
 // in place of the trial's choice.
 bool ForcedSplit(Split& split, std::optional<Split>& afterTrial);
+
+// Gives the block the bytes, their output dropped (see SecondBlock).
+void Drop(ProcessingBlock& block, const std::vector<unsigned char>& bytes);
+
+// True when kSplitVariable says "alternate": a second block takes every other batch.
+bool AlternateForced();
+
+// Keeps the last `memory` bytes of the input read so far (tail) and gives the batch the bytes
+// before it (prefix) once that many have been read; the prefix stays empty before.
+void KeepTail(Batch& batch, std::vector<unsigned char>& tail, std::size_t memory);
 
 } // namespace sigrun::pipeline

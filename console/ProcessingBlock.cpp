@@ -97,6 +97,16 @@ std::unique_ptr<ProcessingBlock> StartIqFamily(const FamilyExports& exports,
     return StartFamily<IqParams, IqHandle>(exports, MakeIqParams(settings, input), failure);
 }
 
+std::size_t InvertMemoryBytes(const WavDescription& input)
+{
+    constexpr std::size_t kMemorySamples = 1024;
+    const int bits = input.bitsPerSample;
+    if (input.formatTag != 1 || input.channels != 1 ||
+        (bits != 8 && bits != 16 && bits != 24 && bits != 32))
+        return 0;
+    return kMemorySamples * static_cast<std::size_t>(bits / 8);
+}
+
 std::unique_ptr<ProcessingBlock> StartInvertFamily(const FamilyExports& exports,
                                                    const Settings& settings,
                                                    const WavDescription& input,

@@ -3,6 +3,7 @@
 #include "LibraryBinding.h"
 #include "Values.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,6 +49,12 @@ std::unique_ptr<ProcessingBlock> StartBlockFamily(const FamilyExports& exports,
 std::unique_ptr<ProcessingBlock> StartIqFamily(const FamilyExports& exports,
                                                const Settings& settings,
                                                const WavDescription& input, std::string& failure);
+// The input bytes before a block on which the invert family's output for that block depends,
+// when nothing else does: real integer input, whose Hilbert transformer (301 taps) looks back
+// 300 samples (1024 are counted). 0 otherwise: on complex input the family keeps half a pair
+// across blocks, and on float input how non-finite samples are met depends on the blocks' cuts.
+std::size_t InvertMemoryBytes(const WavDescription& input);
+
 std::unique_ptr<ProcessingBlock> StartInvertFamily(const FamilyExports& exports,
                                                    const Settings& settings,
                                                    const WavDescription& input,

@@ -2,7 +2,9 @@
 // pass on one: the same output bytes, the same dialogue counts, the same partial files and lines
 // when a write fails or a signal stops it. SIGKIT_THREADS forces either way for each run.
 #include "Pipeline.h"
+#include "PipelineBatches.h"
 #include "PipelineSupport.h"
+#include "ProcessingBlock.h"
 #include "platform/Threads.h"
 #include "support/Process.h"
 #include "support/SameBytes.h"
@@ -97,6 +99,69 @@ TEST(PipelineChoice, TheSwitchForcesEitherWayAndOtherwiseTheLengthDecides)
     }
 }
 
+// What a second block is given before a batch: the input's last bytes before it, once there are
+// that many; none right after a batch that lent a block (its bytes are not in the copy).
+TEST(PipelineBatches, EachBatchIsGivenTheBytesBeforeIt)
+{
+    using namespace sigrun::pipeline;
+    constexpr std::size_t kMemory = 6;
+    std::vector<unsigned char> tail;
+    unsigned char next = 0;
+    const auto fill = [&](Batch& batch, std::size_t bytes, bool lent) {
+        batch.in.clear();
+        batch.pieces.assign(1, Piece{});
+        for (std::size_t i = 0; i < bytes; ++i)
+            batch.in.push_back(next++);
+        batch.pieces[0].inBytes = static_cast<int32_t>(bytes);
+        batch.pieces[0].lent = lent ? batch.in.data() : nullptr;
+        KeepTail(batch, tail, kMemory);
+    };
+    const auto before = [](unsigned char first) {
+        std::vector<unsigned char> bytes;
+        for (unsigned char b = static_cast<unsigned char>(first - kMemory); b != first; ++b)
+            bytes.push_back(b);
+        return bytes;
+    };
+    Batch batch;
+    fill(batch, 3, false);
+    EXPECT_TRUE(batch.prefix.empty());
+    fill(batch, 2, false); // 3 before it
+    EXPECT_TRUE(batch.prefix.empty());
+    fill(batch, 9, false); // 5 before it
+    EXPECT_TRUE(batch.prefix.empty());
+    fill(batch, 1, false);
+    EXPECT_EQ(batch.prefix, before(14));
+    fill(batch, 2, false); // short batches: the tail spans several
+    EXPECT_EQ(batch.prefix, before(15));
+    fill(batch, 4, true);
+    EXPECT_EQ(batch.prefix, before(17));
+    fill(batch, 5, false);
+    EXPECT_TRUE(batch.prefix.empty());
+    fill(batch, 1, false);
+    EXPECT_TRUE(batch.prefix.empty());
+    fill(batch, 7, false);
+    EXPECT_EQ(batch.prefix, before(27));
+}
+
+// Only inversion of real integer samples is shared between two blocks: on I/Q a half pair is
+// kept across blocks, and on float input non-finite samples are met as the blocks are cut.
+TEST(PipelineBatches, InversionSharesOnlyRealIntegerInput)
+{
+    WavDescription input{};
+    input.formatTag = 1;
+    input.channels = 1;
+    for (const uint16_t bits : {8, 16, 24, 32})
+    {
+        input.bitsPerSample = bits;
+        EXPECT_EQ(sigrun::InvertMemoryBytes(input), 1024u * (bits / 8)) << bits;
+    }
+    input.channels = 2;
+    EXPECT_EQ(sigrun::InvertMemoryBytes(input), 0u);
+    input.channels = 1;
+    input.formatTag = 3;
+    EXPECT_EQ(sigrun::InvertMemoryBytes(input), 0u);
+}
+
 // Every mode of the options on a 16-bit I/Q recording of many blocks, and the integer widths
 // and real inputs the modes take otherwise.
 TEST_F(PipelineRuns, EveryModeWritesTheSameBytesOnTwoThreads)
@@ -188,6 +253,26 @@ TEST_F(PipelineRuns, EverySplitOfTheProcessingWritesTheSameBytes)
         out[threads - 1] = r.out;
     }
     EXPECT_EQ(out[0], out[1]);
+}
+
+// Inversion of a real signal, some batches taken by the reading thread on a block of its own
+// (every other one, forced, or the measured share on a longer input), each block first given the
+// input before a batch that follows one the other block took: the bytes of one block given all.
+TEST_F(PipelineRuns, InversionOnTwoBlocksWritesTheSameBytes)
+{
+    for (const uint16_t bits : {8, 16, 24, 32})
+    {
+        const std::string file = dir.File("real" + std::to_string(bits) + ".wav");
+        WriteFileBytes(file, Recording(1, 240000, bits, 500000));
+        const SplitForced forced("alternate");
+        const auto [one, two] = BothWays({"-m", "invert"}, file);
+        EXPECT_GT(one.size(), 1000000u);
+        EXPECT_TRUE(SameBytes(one, two)) << bits << "-bit";
+    }
+    const std::string longer = dir.File("longer.wav");
+    WriteFileBytes(longer, Recording(1, 240000, 16, 2000000));
+    const auto [one, two] = BothWays({"-m", "invert"}, longer);
+    EXPECT_TRUE(SameBytes(one, two)) << "the measured share";
 }
 
 // Blocks whose output is too large to copy are lent from one thread to the other.
