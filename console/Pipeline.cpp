@@ -35,9 +35,6 @@ constexpr std::size_t kHalf = kSlots / 2;
 // first uses are slower for reasons of their own (memory touched for the first time, caches).
 constexpr std::size_t kTrialFirst = 2 * kSlots;
 constexpr std::size_t kTrialEnd = kTrialFirst + 32;
-// With a second block the reading thread takes no batch until so many have been written, whose
-// seconds tell what share it should take.
-constexpr std::size_t kShareAfter = 8;
 
 // What the two threads share. Batch k lives in batches[k % kSlots] from its first block read
 // until its last block written. Under the lock: the batches handed over and those whose input
@@ -258,7 +255,7 @@ struct Pumping
     Pumping(Exchange& shared, ProcessingBlock& processing, Split first, bool isForced,
             std::optional<Split> afterTrial, SecondBlock second)
         : exchange(shared), block(processing), split(first), settled(isForced),
-          afterTrial(afterTrial), second(second), alternate(AlternateForced())
+          afterTrial(afterTrial), sharing(second, shared.sampleBytes)
     {
     }
 
@@ -272,19 +269,7 @@ struct Pumping
     double trialIo = 0.0; // the trial's seconds: reading and writing, preparing, finishing
     double trialPrepare = 0.0;
     double trialFinish = 0.0;
-    // The second block, if any: the input's last bytes, the batch after the last one it took
-    // (none yet: every batch is first given the bytes before it), the input's bytes read.
-    SecondBlock second;
-    bool alternate = false; // it takes every other batch
-    std::vector<unsigned char> tail;
-    std::size_t secondNext = SIZE_MAX;
-    uint64_t offset = 0;
-    std::size_t taken = 0; // batches it took
-    // Seconds of the batches written so far: this thread's reading and writing, the processing
-    // (on either thread).
-    double ioSeconds = 0.0;
-    double processSeconds = 0.0;
-    std::size_t timed = 0;
+    SharedBatches sharing; // the batches it takes on a second block, if any
     bool inputEnded = false;
     bool lentPending = false; // the last batch handed over lends its last block, not yet taken
     std::size_t handed = 0;   // batches
@@ -314,8 +299,8 @@ struct Pumping
                 split = Split::Whole;
         }
         batch.split = batch.pieces.empty() ? Split::Whole : split;
-        if (second.block != nullptr && !batch.pieces.empty())
-            MaybeTake(batch);
+        if (sharing.Active() && !batch.pieces.empty())
+            sharing.Offer(batch, handed, split == Split::Whole);
         std::unique_lock lock(exchange.mutex);
         exchange.inputEnded = inputEnded;
         if (!batch.pieces.empty())
@@ -328,68 +313,6 @@ struct Pumping
         lock.unlock();
         if (wake)
             exchange.processing.notify_one();
-    }
-
-    // With a second block: the batch is processed here when the processing thread has enough
-    // to do (or, forced, every other one), when it starts and ends on whole samples, holds all
-    // its bytes and comes after enough input to give the block first.
-    void MaybeTake(Batch& batch)
-    {
-        const auto sample = static_cast<uint64_t>(std::max(exchange.sampleBytes, 1));
-        const bool startsWhole = offset % sample == 0;
-        bool copied = true;
-        for (const Piece& piece : batch.pieces)
-        {
-            offset += static_cast<uint64_t>(piece.inBytes);
-            copied = copied && piece.lent == nullptr;
-        }
-        KeepTail(batch, tail, second.memoryBytes);
-        if (split != Split::Whole || !startsWhole || offset % sample != 0 || !copied ||
-            batch.prefix.empty())
-            return;
-        if (alternate ? handed % 2 == 1 : static_cast<double>(taken) < Share() * (handed + 1))
-            Take(batch);
-    }
-
-    // The share of the batches this thread takes so that both threads are as busy: it reads and
-    // writes each batch (io) and processes its share s of them, the other thread the rest:
-    // io + s·process = (1 - s)·process. None until kShareAfter batches are timed.
-    double Share() const
-    {
-        if (timed < kShareAfter || processSeconds <= 0.0)
-            return 0.0;
-        const double share = (processSeconds - ioSeconds) / (2.0 * processSeconds);
-        return std::clamp(share, 0.0, 0.5);
-    }
-
-    // Processes the batch on the second block, block by block, into its output copy. Left to the
-    // processing thread (which gives its own block the input before) when that copy cannot
-    // hold the output.
-    void Take(Batch& batch)
-    {
-        const Clock::time_point started = Clock::now();
-        ProcessingBlock& other = *second.block;
-        if (handed != secondNext)
-            Drop(other, batch.prefix);
-        secondNext = SIZE_MAX;
-        batch.out.clear();
-        for (Piece& piece : batch.pieces)
-        {
-            const void* out = nullptr;
-            int32_t outBytes = 0;
-            other.Process(batch.in.data() + piece.inAt, piece.inBytes, out, outBytes);
-            piece.outBytes = std::max(outBytes, 0);
-            piece.failed = other.Failure();
-            piece.outAt = batch.out.size();
-            if (!Append(batch.out, out, piece.outBytes))
-                return;
-            if (piece.failed != 0)
-                break; // the pass ends with this block
-        }
-        secondNext = handed + 1;
-        batch.byReader = true;
-        batch.readerSeconds = SecondsSince(started);
-        ++taken;
     }
 
     // True when there is an output to write (after waiting for it, if need be).
@@ -487,12 +410,8 @@ struct Pumping
             }
             if (++freed == kTrialEnd && !settled)
                 Settle();
-            if (second.block != nullptr && batch.split == Split::Whole)
-            {
-                ioSeconds += batch.ioSeconds;
-                processSeconds += batch.byReader ? batch.readerSeconds : batch.workerSeconds;
-                ++timed;
-            }
+            if (sharing.Active() && batch.split == Split::Whole)
+                sharing.Written(batch);
         }
         std::unique_lock lock(exchange.mutex);
         written += static_cast<long long>(count);

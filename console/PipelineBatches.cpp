@@ -3,6 +3,7 @@
 #include "Pipeline.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -147,6 +148,78 @@ void KeepTail(Batch& batch, std::vector<unsigned char>& tail, std::size_t memory
         if (tail.size() > memory)
             tail.erase(tail.begin(), tail.end() - static_cast<std::ptrdiff_t>(memory));
     }
+}
+
+namespace {
+
+// Batches written before the reading thread takes any: their seconds settle its share.
+constexpr std::size_t kShareAfter = 8;
+
+} // namespace
+
+SharedBatches::SharedBatches(SecondBlock second, int32_t sampleBytes)
+    : second(second), sampleBytes(static_cast<uint64_t>(std::max(sampleBytes, 1))),
+      alternate(AlternateForced())
+{
+}
+
+void SharedBatches::Offer(Batch& batch, std::size_t number, bool whole)
+{
+    const bool startsWhole = offset % sampleBytes == 0;
+    bool copied = true;
+    for (const Piece& piece : batch.pieces)
+    {
+        offset += static_cast<uint64_t>(piece.inBytes);
+        copied = copied && piece.lent == nullptr;
+    }
+    KeepTail(batch, tail, second.memoryBytes);
+    if (!whole || !startsWhole || offset % sampleBytes != 0 || !copied || batch.prefix.empty())
+        return;
+    if (alternate ? number % 2 == 1 : static_cast<double>(taken) < Share() * (number + 1))
+        Take(batch, number);
+}
+
+void SharedBatches::Written(const Batch& batch)
+{
+    ioSeconds += batch.ioSeconds;
+    processSeconds += batch.byReader ? batch.readerSeconds : batch.workerSeconds;
+    ++timed;
+}
+
+double SharedBatches::Share() const
+{
+    if (timed < kShareAfter || processSeconds <= 0.0)
+        return 0.0;
+    return std::clamp((processSeconds - ioSeconds) / (2.0 * processSeconds), 0.0, 0.5);
+}
+
+// Block by block into the batch's output copy. Left to the processing thread (which gives its
+// own block the input before) when that copy cannot hold the output.
+void SharedBatches::Take(Batch& batch, std::size_t number)
+{
+    const Clock::time_point started = Clock::now();
+    ProcessingBlock& other = *second.block;
+    if (number != next)
+        Drop(other, batch.prefix);
+    next = SIZE_MAX;
+    batch.out.clear();
+    for (Piece& piece : batch.pieces)
+    {
+        const void* out = nullptr;
+        int32_t outBytes = 0;
+        other.Process(batch.in.data() + piece.inAt, piece.inBytes, out, outBytes);
+        piece.outBytes = std::max(outBytes, 0);
+        piece.failed = other.Failure();
+        piece.outAt = batch.out.size();
+        if (!Append(batch.out, out, piece.outBytes))
+            return;
+        if (piece.failed != 0)
+            break; // the pass ends with this block
+    }
+    next = number + 1;
+    batch.byReader = true;
+    batch.readerSeconds = SecondsSince(started);
+    ++taken;
 }
 
 } // namespace sigrun::pipeline

@@ -3,6 +3,7 @@
 // The batches in which a two-thread pass hands blocks from one thread to the other, and how their
 // processing is split between the threads (see PumpTwoThreads).
 #include "InputFile.h"
+#include "Pipeline.h"
 #include "ProcessingBlock.h"
 
 #include <chrono>
@@ -100,5 +101,40 @@ bool AlternateForced();
 // Keeps the last `memory` bytes of the input read so far (tail) and gives the batch the bytes
 // before it (prefix) once that many have been read; the prefix stays empty before.
 void KeepTail(Batch& batch, std::vector<unsigned char>& tail, std::size_t memory);
+
+// The reading thread's side of a second block (see SecondBlock): which batches it takes, and its
+// processing of them.
+class SharedBatches
+{
+public:
+    SharedBatches(SecondBlock second, int32_t sampleBytes);
+    bool Active() const { return second.block != nullptr; }
+    // Each batch read, in order: processed here, on the second block (its byReader set), when
+    // it is this thread's turn, it starts and ends on whole samples, holds all its bytes, comes
+    // after enough input to give the block first and is not split otherwise (whole).
+    void Offer(Batch& batch, std::size_t number, bool whole);
+    // Each batch written, in order (not split otherwise): its seconds.
+    void Written(const Batch& batch);
+    // The share of the batches this thread takes so that both threads are as busy: it reads and
+    // writes each batch (io) and processes its share s of them, the other thread the rest:
+    // io + s·process = (1 - s)·process. None until a few batches are timed.
+    double Share() const;
+
+private:
+    void Take(Batch& batch, std::size_t number);
+
+    SecondBlock second;
+    uint64_t sampleBytes;
+    bool alternate; // forced: every other batch
+    std::vector<unsigned char> tail;
+    std::size_t next = SIZE_MAX; // the batch after the last one taken (none yet)
+    uint64_t offset = 0;         // input bytes read
+    std::size_t taken = 0;
+    // Seconds of the batches written: this thread's reading and writing, the processing (on
+    // either thread).
+    double ioSeconds = 0.0;
+    double processSeconds = 0.0;
+    std::size_t timed = 0;
+};
 
 } // namespace sigrun::pipeline
