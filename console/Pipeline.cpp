@@ -436,24 +436,6 @@ struct Pumping
 
 } // namespace
 
-int PumpThreads(uint64_t inputBytes)
-{
-    if (const char* forced = std::getenv(kThreadsVariable))
-    {
-        if (std::strcmp(forced, "1") == 0)
-            return 1;
-        if (std::strcmp(forced, "2") == 0)
-            return 2;
-    }
-    return inputBytes >= kTwoThreadBytes && platform::UsableProcessors() >= 2 ? 2 : 1;
-}
-
-bool PumpsOnTwoThreads(const InputFile& input, const char* outputName)
-{
-    const bool live = input.Streamed() || IsStandardStream(outputName);
-    return !live && PumpThreads(input.DeclaredBytes()) == 2;
-}
-
 std::optional<Pumped> PumpTwoThreads(InputFile& input, ProcessingBlock& block, BlockSink& output,
                                      PassProgress& progress, SecondBlock second)
 {

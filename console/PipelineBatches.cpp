@@ -1,6 +1,7 @@
 #include "PipelineBatches.h"
 
 #include "Pipeline.h"
+#include "platform/Threads.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -223,3 +224,26 @@ void SharedBatches::Take(Batch& batch, std::size_t number)
 }
 
 } // namespace sigrun::pipeline
+
+namespace sigrun {
+
+// How many threads pump a pass (declared in Pipeline.h).
+int PumpThreads(uint64_t inputBytes)
+{
+    if (const char* forced = std::getenv(kThreadsVariable))
+    {
+        if (std::strcmp(forced, "1") == 0)
+            return 1;
+        if (std::strcmp(forced, "2") == 0)
+            return 2;
+    }
+    return inputBytes >= kTwoThreadBytes && platform::UsableProcessors() >= 2 ? 2 : 1;
+}
+
+bool PumpsOnTwoThreads(const InputFile& input, const char* outputName)
+{
+    const bool live = input.Streamed() || IsStandardStream(outputName);
+    return !live && PumpThreads(input.DeclaredBytes()) == 2;
+}
+
+} // namespace sigrun
