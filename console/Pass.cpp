@@ -178,7 +178,7 @@ int RunPass(const LibraryBinding& binding, const Settings& settings, InputFile& 
         return Fail(kExitFailed, std::string("--out-type ") + raw->name +
                                      " holds I/Q pairs, but this output is real (1 channel)");
     const sigkit_output_metadata change =
-        OutputChange(binding, settings, input.Description(), recording);
+        OutputChange(binding, settings, input, recording);
     if (!file.Create(description, error, input.Handle(), &change))
         return Fail(kExitFailed, "cannot create " + output + ": " + std::strerror(error));
     if (noReplace && !file.NoReplace(error))

@@ -310,6 +310,19 @@ double DroppedFrames(const LibraryBinding& binding, const Settings& settings,
     return known ? -latency * input.sampleRate / outputRate : 0.0;
 }
 
+// Whether the input says when it was recorded; true when the library cannot tell.
+bool HasStartTime(const LibraryBinding& binding, const InputFile& input)
+{
+    if (binding.readMetadata == nullptr || input.Handle() == nullptr)
+        return true;
+    uint32_t bits = 0;
+    double centre = 0.0;
+    double start = 0.0;
+    if (binding.readMetadata(input.Handle(), &bits, &centre, &start) != 1)
+        return true;
+    return (bits & SIGKIT_META_START_TIME) != 0;
+}
+
 } // namespace
 
 int RunRecordings(const CommandLine& line, const LibraryBinding& binding, bool outputIsFolder)
@@ -399,8 +412,9 @@ int CheckInputFrequencies(const CommandLine& line, const LibraryBinding& binding
 }
 
 sigkit_output_metadata OutputChange(const LibraryBinding& binding, const Settings& settings,
-                                    const WavDescription& input, const RecordingOptions* recording)
+                                    const InputFile& inputFile, const RecordingOptions* recording)
 {
+    const WavDescription& input = inputFile.Description();
     sigkit_output_metadata change{};
     change.size = sizeof change;
     if (recording != nullptr && recording->centreHz.has_value())
@@ -427,7 +441,10 @@ sigkit_output_metadata OutputChange(const LibraryBinding& binding, const Setting
         change.shift = settings.frequency;
     if (ModeTakes(settings.mode, Value::Band))
         change.band = settings.outRateOrBand;
-    change.dropped_frames = DroppedFrames(binding, settings, input, out.sampleRate);
+    // Only a start time moves with them, and learning them makes a processor of the kind
+    // (designing its filters) for nothing else.
+    if ((change.metadata & SIGKIT_META_START_TIME) != 0 || HasStartTime(binding, inputFile))
+        change.dropped_frames = DroppedFrames(binding, settings, input, out.sampleRate);
     return change;
 }
 

@@ -31,8 +31,9 @@ bool SettingsForInput(const CommandLine& line, const LibraryBinding& binding,
 int CheckInputFrequencies(const CommandLine& line, const LibraryBinding& binding, InputFile& input);
 
 // How a pass with these settings moves the input's band and time into its output, with the
-// centre and start given by the options (recording may be null).
+// centre and start given by the options (recording may be null). The frames the processing
+// drops at the start are asked of the library only when there is a start time to move.
 sigkit_output_metadata OutputChange(const LibraryBinding& binding, const Settings& settings,
-                                    const WavDescription& input, const RecordingOptions* recording);
+                                    const InputFile& input, const RecordingOptions* recording);
 
 } // namespace sigrun

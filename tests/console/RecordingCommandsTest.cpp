@@ -519,6 +519,24 @@ TEST_F(Recording, OutputsOfInputsWithoutMetadataHaveNoAuxiChunk)
     EXPECT_FALSE(m.centreHz.has_value());
     ASSERT_TRUE(m.startTime.has_value());
     EXPECT_NEAR(static_cast<double>(*m.startTime) / 1e9, 1704164645.0, 0.002);
+    // A start given for an input without one moves by the frames the processing drops too.
+    ASSERT_EQ(RunSigrun({"-Q", "-m", "resample", "-f", "1k", "-r", "12k", "-a", "1", "--start",
+                         "2024-01-02T03:04:05Z", in},
+                        "")
+                  .status,
+              0);
+    const sigkit::Metadata r = AuxiOf(ReadFileBytes(dir.File("rec_resampl.wav")), found);
+    ASSERT_TRUE(found);
+    ASSERT_TRUE(r.startTime.has_value());
+    sigkit_config shape{};
+    sigkit_config_init(&shape, SIGKIT_KIND_RESAMPLE);
+    shape.input_rate = kRate;
+    shape.frequency = 1000;
+    shape.output_rate = 12000;
+    const double dropped = DroppedFrames(SIGKIT_KIND_RESAMPLE, shape, 12000) / kRate;
+    ASSERT_GT(std::fabs(dropped), 0.01);
+    // The chunk keeps milliseconds.
+    EXPECT_NEAR(static_cast<double>(*r.startTime - 1704164645000000000LL) / 1e9, dropped, 0.001);
 }
 
 // --- hostile files ------------------------------------------------------------------------------
