@@ -67,7 +67,7 @@ struct Exchange
     std::size_t workerNext = 0;
 
     // The processing thread: every batch handed over, in order, until told to quit.
-    void Process(ProcessingBlock& block)
+    void Process(ProcessingBlock& block, platform::ProcessorAvoided& away)
     {
         for (std::size_t next = 0;; ++next)
         {
@@ -90,6 +90,7 @@ struct Exchange
             }
             if (!ProcessBatch(block, batches[next % kSlots], next))
                 return;
+            away.Release();
         }
     }
 
@@ -232,8 +233,12 @@ public:
     {
         // Stop signals go to the pumping thread, the one that looks at them.
         const platform::StopSignalsHeld held;
+        // It starts away from this thread's processor (see ProcessorAvoided).
         thread = std::thread(
-            [shared = &exchange, processing = &block] { shared->Process(*processing); });
+            [shared = &exchange, processing = &block, reading = platform::CurrentProcessor()] {
+                platform::ProcessorAvoided away(reading);
+                shared->Process(*processing, away);
+            });
     }
     ~Worker()
     {

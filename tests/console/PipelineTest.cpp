@@ -99,6 +99,46 @@ TEST(PipelineChoice, TheSwitchForcesEitherWayAndOtherwiseTheLengthDecides)
     }
 }
 
+// The processing thread starts off the reading thread's processor and may go anywhere after.
+TEST(PipelineChoice, AThreadKeepsOffAProcessorUntilReleased)
+{
+    std::thread([] {
+        cpu_set_t before;
+        ASSERT_EQ(sched_getaffinity(0, sizeof before, &before), 0);
+        const int here = sigrun::platform::CurrentProcessor();
+        ASSERT_GE(here, 0);
+        {
+            sigrun::platform::ProcessorAvoided away(here);
+            cpu_set_t during;
+            ASSERT_EQ(sched_getaffinity(0, sizeof during, &during), 0);
+            if (CPU_COUNT(&before) >= 2)
+            {
+                EXPECT_FALSE(CPU_ISSET(here, &during));
+                EXPECT_EQ(CPU_COUNT(&during), CPU_COUNT(&before) - 1);
+                EXPECT_NE(sigrun::platform::CurrentProcessor(), here);
+            }
+            else // the only processor it has is kept
+                EXPECT_TRUE(CPU_EQUAL(&during, &before));
+            away.Release();
+            cpu_set_t after;
+            ASSERT_EQ(sched_getaffinity(0, sizeof after, &after), 0);
+            EXPECT_TRUE(CPU_EQUAL(&after, &before));
+            away.Release(); // twice changes nothing
+        }
+        // A processor it may not run on anyway, or none, changes nothing either.
+        for (const int processor : {-1, CPU_SETSIZE, CPU_SETSIZE + 5})
+        {
+            const sigrun::platform::ProcessorAvoided away(processor);
+            cpu_set_t during;
+            ASSERT_EQ(sched_getaffinity(0, sizeof during, &during), 0);
+            EXPECT_TRUE(CPU_EQUAL(&during, &before)) << processor;
+        }
+        cpu_set_t end;
+        ASSERT_EQ(sched_getaffinity(0, sizeof end, &end), 0);
+        EXPECT_TRUE(CPU_EQUAL(&end, &before));
+    }).join();
+}
+
 // What a second block is given before a batch: the input's last bytes before it, once there are
 // that many; none right after a batch that lent a block (its bytes are not in the copy).
 TEST(PipelineBatches, EachBatchIsGivenTheBytesBeforeIt)
