@@ -290,6 +290,22 @@ void FftFilter::StepBlock(const float* I, const float* Q, int32_t n, float* yI, 
     }
 }
 
+void FftFilter::TransformHop()
+{
+    if (N == 0)
+        return;
+    // As Transformed(0, hop), then the end of a hop in StepBlock.
+    plan.ForwardTimes(windowRe.data(), windowIm.data(), spectrumRe.data(), spectrumIm.data(),
+                      workRe.data(), workIm.data());
+    plan.Inverse(workRe.data(), workIm.data(), outRe.data(), outIm.data());
+    std::memmove(windowRe.data(), windowRe.data() + hop,
+                 static_cast<std::size_t>(N - 1) * sizeof(float));
+    std::memmove(windowIm.data(), windowIm.data() + hop,
+                 static_cast<std::size_t>(N - 1) * sizeof(float));
+    fill = 0;
+    given = 0;
+}
+
 void FftFilter::Emit(int32_t from, int32_t to, float* yI, float* yQ)
 {
     // A whole hop at once always goes through the transform; a part of one goes wherever it

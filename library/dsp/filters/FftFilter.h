@@ -71,6 +71,16 @@ public:
     // New samples per transform, at most TransformSize() - TapCount() + 1.
     int32_t Hop() const { return hop; }
 
+    // For a caller that gives whole hops and nothing else (never StepBlock): it writes a hop
+    // into HopRe(), HopIm() (Hop() each), and TransformHop makes its Hop() outputs at OutputRe(),
+    // OutputIm(), the bits StepBlock gives for a whole hop, which stay there until the next
+    // TransformHop. The caller's own copies take the place of those StepBlock makes.
+    float* HopRe() { return windowRe.data() + (N - 1); }
+    float* HopIm() { return windowIm.data() + (N - 1); }
+    void TransformHop();
+    const float* OutputRe() const { return outRe.data() + (N - 1); }
+    const float* OutputIm() const { return outIm.data() + (N - 1); }
+
     // The shape a filter of count taps (real, or complex) takes with the options' block and
     // transform size; {0, 0} for a count beyond 1..kMaxTaps or a transform size outside the rule.
     static FftFilterShape ChooseShape(int32_t count, const FftFilterOptions& options = {},

@@ -8,13 +8,6 @@ namespace sigkit {
 StreamFftFilter::StreamFftFilter(const float* taps, int32_t count)
     : filter(taps, count), hop(filter.IsValid() ? filter.Hop() : 0)
 {
-    if (hop == 0)
-        return;
-    const auto size = static_cast<std::size_t>(hop);
-    gatherI = fft::AlignedFloats(size);
-    gatherQ = fft::AlignedFloats(size);
-    readyI = fft::AlignedFloats(2 * size);
-    readyQ = fft::AlignedFloats(2 * size);
     Reset();
 }
 
@@ -29,11 +22,8 @@ void StreamFftFilter::Reset()
         return;
     filter.Reset();
     fill = 0;
-    // Hop() - 1 zeros stand first in the ring, ending where the first hop's outputs will begin.
-    std::fill(readyI.data(), readyI.data() + readyI.Size(), 0.0f);
-    std::fill(readyQ.data(), readyQ.data() + readyQ.Size(), 0.0f);
-    readAt = 1;
-    ready = hop - 1;
+    zeros = hop - 1;
+    readAt = 0;
 }
 
 void StreamFftFilter::StepBlock(const float* I, const float* Q, int32_t n, float* yI, float* yQ)
@@ -46,38 +36,38 @@ void StreamFftFilter::StepBlock(const float* I, const float* Q, int32_t n, float
         std::fill(yQ, yQ + n, 0.0f);
         return;
     }
-    const int32_t ring = 2 * hop;
     for (int32_t done = 0; done < n;)
     {
+        // The inputs go straight into the filter's hop.
         const int32_t take = std::min(n - done, hop - fill);
-        std::memcpy(gatherI.data() + fill, I + done, static_cast<std::size_t>(take) * 4);
-        std::memcpy(gatherQ.data() + fill, Q + done, static_cast<std::size_t>(take) * 4);
+        std::memcpy(filter.HopRe() + fill, I + done, static_cast<std::size_t>(take) * 4);
+        std::memcpy(filter.HopIm() + fill, Q + done, static_cast<std::size_t>(take) * 4);
         fill += take;
-        if (fill == hop)
+        // An output for each input, Hop() - 1 inputs behind: the input that ends a hop takes the
+        // hop's first output, the ones before it the last hop's (all given by then).
+        const bool ends = fill == hop;
+        Give(yI + done, yQ + done, ends ? take - 1 : take);
+        if (ends)
         {
-            // The ring has room: at most Hop() - 1 outputs wait, and the write position is a
-            // multiple of Hop().
-            const int32_t writeAt = (readAt + ready) % ring;
-            filter.StepBlock(gatherI.data(), gatherQ.data(), hop, readyI.data() + writeAt,
-                             readyQ.data() + writeAt);
-            ready += hop;
+            filter.TransformHop();
             fill = 0;
-        }
-        // The outputs of these inputs: there are always enough, as the gathering lags by less
-        // than Hop() samples.
-        for (int32_t given = 0; given < take;)
-        {
-            const int32_t piece = std::min(take - given, ring - readAt);
-            std::memcpy(yI + done + given, readyI.data() + readAt,
-                        static_cast<std::size_t>(piece) * 4);
-            std::memcpy(yQ + done + given, readyQ.data() + readAt,
-                        static_cast<std::size_t>(piece) * 4);
-            readAt = (readAt + piece) % ring;
-            ready -= piece;
-            given += piece;
+            readAt = 0;
+            Give(yI + done + take - 1, yQ + done + take - 1, 1);
         }
         done += take;
     }
+}
+
+void StreamFftFilter::Give(float* yI, float* yQ, int32_t count)
+{
+    const int32_t start = std::min(count, zeros);
+    std::fill(yI, yI + start, 0.0f);
+    std::fill(yQ, yQ + start, 0.0f);
+    zeros -= start;
+    const int32_t rest = count - start;
+    std::memcpy(yI + start, filter.OutputRe() + readAt, static_cast<std::size_t>(rest) * 4);
+    std::memcpy(yQ + start, filter.OutputIm() + readAt, static_cast<std::size_t>(rest) * 4);
+    readAt += rest;
 }
 
 } // namespace sigkit

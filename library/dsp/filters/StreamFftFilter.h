@@ -1,6 +1,5 @@
 #pragma once
 
-#include "dsp/fft/AlignedFloats.h"
 #include "dsp/filters/FftFilter.h"
 #include "stages/filters/BlockFilter.h"
 
@@ -33,15 +32,14 @@ public:
     int32_t TransformSize() const { return filter.TransformSize(); }
 
 private:
+    // Outputs in order into yI, yQ: the start-up zeros first, then the last hop's.
+    void Give(float* yI, float* yQ, int32_t count);
+
     FftFilter filter;
     int32_t hop = 0;
-    int32_t fill = 0;                    // samples of the current hop gathered
-    fft::AlignedFloats gatherI, gatherQ; // the current hop, Hop() each
-    // The outputs not yet handed out, in a ring of 2·Hop() entries: the filter writes each hop
-    // at a multiple of Hop() (one piece), the reads follow the input.
-    fft::AlignedFloats readyI, readyQ;
-    int32_t readAt = 0;
-    int32_t ready = 0;
+    int32_t fill = 0;   // samples of the current hop written into the filter
+    int32_t zeros = 0;  // start-up zeros not yet handed out
+    int32_t readAt = 0; // the next output of the last hop transformed
 };
 
 } // namespace sigkit
