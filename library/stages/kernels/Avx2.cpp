@@ -350,13 +350,19 @@ const KernelTable& Scalar();
 // ---- The oscillator's fast form (see SinCosApprox.h): 8 elements per round in single
 // precision, the phases' reduction in two registers of doubles.
 
+// kInside: the phases are known to lie below kPhaseLimit (PhasesStayInside), and the test that
+// turns the others into 0 is left out.
+template <bool kInside>
 __attribute__((always_inline)) inline void SinCosApprox8(const double* phase, __m256& s, __m256& c)
 {
     using namespace approx;
     const auto reduce = [](__m256d p, __m128& r, __m128i& q) {
-        const __m256d inRange = _mm256_cmp_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), p),
-                                              _mm256_set1_pd(kPhaseLimit), _CMP_LT_OQ);
-        p = _mm256_and_pd(p, inRange);
+        if constexpr (!kInside)
+        {
+            const __m256d inRange = _mm256_cmp_pd(_mm256_andnot_pd(_mm256_set1_pd(-0.0), p),
+                                                  _mm256_set1_pd(kPhaseLimit), _CMP_LT_OQ);
+            p = _mm256_and_pd(p, inRange);
+        }
         const __m256d k = _mm256_round_pd(_mm256_mul_pd(p, _mm256_set1_pd(kTwoOverPi)),
                                           _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
         const __m256d reduced =
@@ -394,14 +400,14 @@ __attribute__((always_inline)) inline void SinCosApprox8(const double* phase, __
     c = _mm256_xor_ps(_mm256_blendv_ps(cosR, sinR, swap), cosSign);
 }
 
-void ShiftApproxBlock(const double* phases, int32_t n, float* I, float* Q)
+template <bool kInside> void ShiftApproxBlock(const double* phases, int32_t n, float* I, float* Q)
 {
     int32_t i = 0;
     for (; i + 8 <= n; i += 8)
     {
         __m256 s;
         __m256 c;
-        SinCosApprox8(phases + i, s, c);
+        SinCosApprox8<kInside>(phases + i, s, c);
         __m256 in = _mm256_loadu_ps(I + i);
         __m256 quad = _mm256_loadu_ps(Q + i);
         SIGKIT_IN_REGISTER(in);
@@ -433,6 +439,7 @@ void ShiftApprox(double* phase, double increment, double wrap, int32_t n, double
     // Short blocks: the processor's reordering window then holds the chain of one block with the
     // vector work of the one before.
     constexpr int32_t kBlock = 32;
+    const bool inside = PhasesStayInside(*phase, increment, wrap);
     int32_t ahead = n < kBlock ? n : kBlock;
     *phase = AdvancePhases(*phase, increment, wrap, ahead, phases);
     for (int32_t i = 0; i < n; i += kBlock)
@@ -443,7 +450,11 @@ void ShiftApprox(double* phase, double increment, double wrap, int32_t n, double
             *phase = AdvancePhases(*phase, increment, wrap, next, phases + ahead);
             ahead += next;
         }
-        ShiftApproxBlock(phases + i, n - i < kBlock ? n - i : kBlock, I + i, Q + i);
+        const int32_t count = n - i < kBlock ? n - i : kBlock;
+        if (inside)
+            ShiftApproxBlock<true>(phases + i, count, I + i, Q + i);
+        else
+            ShiftApproxBlock<false>(phases + i, count, I + i, Q + i);
     }
 }
 

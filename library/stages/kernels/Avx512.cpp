@@ -484,14 +484,20 @@ int32_t Oscillate(double* phase, double increment, double wrap, int32_t n, doubl
 // ---- The oscillator's fast form (see SinCosApprox.h): 16 elements per round in single
 // precision, the phases' reduction in two registers of doubles.
 
+// kInside: the phases are known to lie below kPhaseLimit (PhasesStayInside), and the test that
+// turns the others into 0 is left out.
+template <bool kInside>
 __attribute__((always_inline)) inline void SinCosApprox16(const double* phase, __mmask16 mask,
                                                           __m512& s, __m512& c)
 {
     using namespace approx;
     const auto reduce = [](__m512d p, __m256& r, __m256i& q) {
-        const __mmask8 inRange =
-            _mm512_cmp_pd_mask(_mm512_abs_pd(p), _mm512_set1_pd(kPhaseLimit), _CMP_LT_OQ);
-        p = _mm512_maskz_mov_pd(inRange, p);
+        if constexpr (!kInside)
+        {
+            const __mmask8 inRange =
+                _mm512_cmp_pd_mask(_mm512_abs_pd(p), _mm512_set1_pd(kPhaseLimit), _CMP_LT_OQ);
+            p = _mm512_maskz_mov_pd(inRange, p);
+        }
         const __m512d k = _mm512_roundscale_pd(_mm512_mul_pd(p, _mm512_set1_pd(kTwoOverPi)),
                                                _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
         const __m512d reduced =
@@ -531,14 +537,14 @@ __attribute__((always_inline)) inline void SinCosApprox16(const double* phase, _
         _mm512_xor_si512(_mm512_castps_si512(_mm512_mask_blend_ps(swap, cosR, sinR)), cosSign));
 }
 
-void ShiftApproxBlock(const double* phases, int32_t n, float* I, float* Q)
+template <bool kInside> void ShiftApproxBlock(const double* phases, int32_t n, float* I, float* Q)
 {
     for (int32_t i = 0; i < n; i += 16)
     {
         const __mmask16 mask = n - i >= 16 ? kAll : TailMask(n - i);
         __m512 s;
         __m512 c;
-        SinCosApprox16(phases + i, mask, s, c);
+        SinCosApprox16<kInside>(phases + i, mask, s, c);
         __m512 in = _mm512_maskz_loadu_ps(mask, I + i);
         __m512 quad = _mm512_maskz_loadu_ps(mask, Q + i);
         SIGKIT_IN_REGISTER(in);
@@ -563,6 +569,7 @@ void ShiftApprox(double* phase, double increment, double wrap, int32_t n, double
     // Short blocks: the processor's reordering window then holds the chain of one block with the
     // vector work of the one before.
     constexpr int32_t kBlock = 32;
+    const bool inside = PhasesStayInside(*phase, increment, wrap);
     int32_t ahead = n < kBlock ? n : kBlock;
     *phase = AdvancePhases(*phase, increment, wrap, ahead, phases);
     for (int32_t i = 0; i < n; i += kBlock)
@@ -573,7 +580,11 @@ void ShiftApprox(double* phase, double increment, double wrap, int32_t n, double
             *phase = AdvancePhases(*phase, increment, wrap, next, phases + ahead);
             ahead += next;
         }
-        ShiftApproxBlock(phases + i, n - i < kBlock ? n - i : kBlock, I + i, Q + i);
+        const int32_t count = n - i < kBlock ? n - i : kBlock;
+        if (inside)
+            ShiftApproxBlock<true>(phases + i, count, I + i, Q + i);
+        else
+            ShiftApproxBlock<false>(phases + i, count, I + i, Q + i);
     }
 }
 

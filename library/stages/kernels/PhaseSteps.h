@@ -58,4 +58,13 @@ static inline double AdvancePhases(double phase, double increment, double wrap, 
     return p;
 }
 
+// Whether every phase AdvancePhases gives from here lies inside (-wrap, wrap), well below the
+// fast form's kPhaseLimit (SinCosApprox.h), so that the test against that limit may be left
+// out: a phase inside the wrap plus a step shorter than it is wrapped back inside at once (the
+// subtraction of wrap is exact there). False for NaN and infinities.
+static inline bool PhasesStayInside(double phase, double increment, double wrap)
+{
+    return std::fabs(phase) < wrap && std::fabs(increment) < wrap && wrap <= 0x1p19;
+}
+
 } // namespace sigkit::kernels
