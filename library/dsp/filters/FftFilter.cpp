@@ -278,16 +278,19 @@ void FftFilter::StepBlock(const float* I, const float* Q, int32_t n, float* yI, 
         given = fill;
         done += take;
         if (fill == hop)
-        {
-            // The last N - 1 samples are the history of the next hop.
-            std::memmove(windowRe.data(), windowRe.data() + hop,
-                         static_cast<std::size_t>(N - 1) * sizeof(float));
-            std::memmove(windowIm.data(), windowIm.data() + hop,
-                         static_cast<std::size_t>(N - 1) * sizeof(float));
-            fill = 0;
-            given = 0;
-        }
+            NextHop();
     }
+}
+
+void FftFilter::NextHop()
+{
+    // The last N - 1 samples are the history of the next hop.
+    std::memmove(windowRe.data(), windowRe.data() + hop,
+                 static_cast<std::size_t>(N - 1) * sizeof(float));
+    std::memmove(windowIm.data(), windowIm.data() + hop,
+                 static_cast<std::size_t>(N - 1) * sizeof(float));
+    fill = 0;
+    given = 0;
 }
 
 void FftFilter::TransformHop()
@@ -298,12 +301,7 @@ void FftFilter::TransformHop()
     plan.ForwardTimes(windowRe.data(), windowIm.data(), spectrumRe.data(), spectrumIm.data(),
                       workRe.data(), workIm.data());
     plan.Inverse(workRe.data(), workIm.data(), outRe.data(), outIm.data());
-    std::memmove(windowRe.data(), windowRe.data() + hop,
-                 static_cast<std::size_t>(N - 1) * sizeof(float));
-    std::memmove(windowIm.data(), windowIm.data() + hop,
-                 static_cast<std::size_t>(N - 1) * sizeof(float));
-    fill = 0;
-    given = 0;
+    NextHop();
 }
 
 void FftFilter::Emit(int32_t from, int32_t to, float* yI, float* yQ)

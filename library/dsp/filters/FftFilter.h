@@ -98,6 +98,8 @@ private:
     void Emit(int32_t from, int32_t to, float* yI, float* yQ);
     void Transformed(int32_t from, int32_t to, float* yI, float* yQ);
     void Direct(int32_t from, int32_t to, float* yI, float* yQ);
+    // The end of a hop: its last N - 1 samples become the history of the next.
+    void NextHop();
 
     int32_t N = 0;            // taps; 0 when not valid
     int32_t hop = 0;          // at most L - N + 1
