@@ -124,6 +124,9 @@ int32_t ProcessingBlock::Pump(const void* in, int32_t inBytes, const void** out,
         return 1;
     // A prepared block is taken by its byte count alone: its bytes need not be given again.
     Prepared* ahead = nullptr;
+    // A block prepared for this call was prepared before it (the caller orders the two), so its
+    // flag is seen here.
+    if (anyPrepared.load(std::memory_order_acquire))
     {
         std::lock_guard lock(preparedLock);
         if (!preparedBlocks.empty())
@@ -194,6 +197,7 @@ int32_t ProcessingBlock::Prepare(const void* in, int32_t inBytes)
         entry->pairs = 0;
         entry->ready = false;
         block = entry.get();
+        anyPrepared.store(true, std::memory_order_release);
         std::lock_guard lock(preparedLock);
         preparedBlocks.push_back(std::move(entry));
     }

@@ -4,6 +4,7 @@
 #include "stages/AudioConvert.h"
 #include "stages/BlockStage.h"
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -66,6 +67,10 @@ private:
     // Blocks prepared, oldest first, and finished ones kept for reuse; under preparedLock.
     std::mutex preparedLock;
     std::deque<std::unique_ptr<Prepared>> preparedBlocks;
+    // Set, for good, before the first block is put among the prepared: until then a data call
+    // has none to look for and leaves the lock alone (taking it costs a wait for all the stores
+    // that call's processing left in flight).
+    std::atomic<bool> anyPrepared{false};
     std::vector<std::unique_ptr<Prepared>> spareBlocks;
     // The front thread's decoded samples of a piece and its pairs (Prepare's alone): at most
     // 2 kPart samples, which give at most kPart + 1 pairs.
